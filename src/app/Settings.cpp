@@ -1,0 +1,57 @@
+#include "app/Settings.h"
+
+#include "common/FileUtil.h"
+#include "common/IniFile.h"
+#include "common/Sjis.h"
+
+namespace brelo {
+
+std::string TAppSettings::FileName(const std::string& programFolder) {
+  return JoinPath(programFolder, "Brelo_V3.ini");
+}
+
+std::string QuoteFromStored(const std::string& stored) {
+  std::string out = stored;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (IsDBCSLeadByte(static_cast<unsigned char>(out[i])) && i + 1 < out.size()) {
+      ++i;  // the trail byte stays what it is
+    } else if (out[i] == '_') {
+      out[i] = ' ';
+    }
+  }
+  return out;
+}
+
+std::string QuoteToStored(const std::string& quote) {
+  std::string out = quote;
+  for (char& c : out) {
+    if (c == ' ') c = '_';  // 0x20 is never a trail byte
+  }
+  return out;
+}
+
+void TAppSettings::Read(const std::string& programFolder) {
+  TIniFile ini(FileName(programFolder));
+  try {
+    ini.Load();
+  } catch (const EInOutError&) {
+    // An unreadable file reads like a missing one: the defaults apply.
+  }
+  QuoteString = QuoteFromStored(ini.ReadString("Text", "QuoteString", ">_"));
+  Editor = ini.ReadString("FileName", "Editor", "NotePad");
+}
+
+void TAppSettings::Write(const std::string& programFolder) const {
+  const std::string path = FileName(programFolder);
+  TIniFile ini(path);
+  try {
+    ini.Load();
+  } catch (const EInOutError&) {
+    throw EInOutError(CannotWriteText(path));
+  }
+  ini.WriteString("Text", "QuoteString", QuoteToStored(QuoteString));
+  ini.WriteString("FileName", "Editor", Editor);
+  ini.Save();
+}
+
+}  // namespace brelo

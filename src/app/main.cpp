@@ -1,0 +1,52 @@
+// Program entry: the command line, the program folder, then either the main
+// window or one of the windowless modes.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/ProgramFolder.h"
+#include "app/Settings.h"
+#include "common/FileUtil.h"
+#include "common/StringLock.h"
+#include "ui/MainForm.h"
+
+namespace {
+
+std::string ExecutableFolder(const char* argv0) {
+  QFileInfo exe(QStringLiteral("/proc/self/exe"));
+  QString path = exe.exists() ? exe.canonicalFilePath() : QFileInfo(QString::fromLocal8Bit(argv0)).absoluteFilePath();
+  return QFileInfo(path).absolutePath().toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  brelo::TCommandLine cmd = brelo::ParseCommandLine(args);
+  if (!cmd.error.empty()) {
+    std::fprintf(stderr, "brelo: %s\n\n%s", cmd.error.c_str(), brelo::HelpText().c_str());
+    return 2;
+  }
+  if (cmd.action == brelo::TCommandLine::kHelp) {
+    std::fputs(brelo::HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (cmd.action == brelo::TCommandLine::kVersion) {
+    std::printf("brelo %s\n", BRELO_VERSION);
+    return 0;
+  }
+
+  // Before anything else runs: the string lock, then the program folder.
+  brelo::StringLock();
+  const std::string folder = brelo::DetermineProgramFolder(cmd.home, ExecutableFolder(argv[0]));
+
+  QApplication app(argc, argv);
+  brelo::TAppSettings settings;
+  settings.Read(folder);
+  brelo::TMainForm form(folder, settings);
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,51 @@
+// Files as the system keeps them: whole-file replacement through a temporary
+// file and a rename, so a crash never leaves half a file.
+//
+// Paths are in the file system's encoding (UTF-8). Error texts are
+// Shift-JIS, like every text of the engine.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brelo {
+
+// A file could not be created, read or written. what() is Shift-JIS.
+class EInOutError : public std::runtime_error {
+ public:
+  explicit EInOutError(const std::string& sjisMessage) : std::runtime_error(sjisMessage) {}
+};
+
+// The path as it appears inside a Shift-JIS message.
+std::string PathText(std::string_view path);
+// "%s に書き込めません" with the path.
+std::string CannotWriteText(std::string_view path);
+
+bool FileExists(const std::string& path);
+bool DirExists(const std::string& path);
+// Creates one folder level; true when it exists afterwards.
+bool MakeDir(const std::string& path);
+// Creates the folder and its missing parents.
+bool MakePath(const std::string& path);
+std::string DirName(const std::string& path);  // with the trailing "/"; "" without a folder
+std::string JoinPath(const std::string& folder, const std::string& name);
+std::string WithSlash(std::string folder);
+
+// The whole file, or nothing when it does not exist. A file that exists but
+// cannot be read raises EInOutError.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Replaces path with bytes: temporary file in the same folder, flushed, then
+// renamed over the old one. `mode` applies to a new file (an existing file
+// keeps its own). Raises EInOutError("%s に書き込めません").
+void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned mode = 0644);
+
+// Splits Shift-JIS text at CR LF (a lone LF also ends a line; a final line
+// break adds no empty line).
+std::vector<std::string> SplitLines(std::string_view text);
+std::string JoinLinesCRLF(const std::vector<std::string>& lines);
+
+}  // namespace brelo

@@ -1,0 +1,10 @@
+// Test runner for everything without widgets. A QCoreApplication exists so
+// that main-thread hand-offs and socket notifiers work.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
