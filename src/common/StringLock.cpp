@@ -6,8 +6,26 @@
 
 namespace brelo {
 
-bool TMutex::Enter() { return mutex_.try_lock_for(std::chrono::milliseconds(5000)); }
-void TMutex::Leave() { mutex_.unlock(); }
+bool TMutex::Enter() {
+  std::unique_lock<std::mutex> lk(m_);
+  const std::thread::id me = std::this_thread::get_id();
+  if (depth_ > 0 && owner_ == me) {
+    ++depth_;
+    return true;
+  }
+  if (!cv_.wait_for(lk, std::chrono::milliseconds(5000), [this] { return depth_ == 0; })) return false;
+  owner_ = me;
+  depth_ = 1;
+  return true;
+}
+
+void TMutex::Leave() {
+  std::lock_guard<std::mutex> lk(m_);
+  if (depth_ > 0 && --depth_ == 0) {
+    owner_ = std::thread::id();
+    cv_.notify_one();
+  }
+}
 
 TMutex& StringLock() {
   static TMutex lock;

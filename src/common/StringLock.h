@@ -5,9 +5,11 @@
 // not stop a session).
 #pragma once
 
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -21,7 +23,10 @@ class TMutex {
   void Leave();
 
  private:
-  std::recursive_timed_mutex mutex_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::thread::id owner_;  // guarded by m_
+  int depth_ = 0;          // guarded by m_
 };
 
 TMutex& StringLock();

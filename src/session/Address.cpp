@@ -1,0 +1,58 @@
+#include "session/Address.h"
+
+#include "common/StringLock.h"
+
+namespace brelo {
+namespace {
+
+void HostAndPath(const std::string& address, std::string& host, std::string& path) {
+  host.clear();
+  path.clear();
+  const int sep = SafePos("://", SafeUpperCase(address));
+  if (sep == 0) return;
+  const std::string h = SafeCopy(address, sep + 3, 99);
+  const int slash = SafePos("/", h);
+  host = slash > 0 ? SafeCopy(h, 1, slash - 1) : std::string();
+  const std::string p = SafeCopy(address, sep + 3, 200);
+  const int pslash = SafePos("/", p);
+  path = pslash > 0 ? SafeCopy(p, pslash + 1, 200) : p;
+}
+
+}  // namespace
+
+TAddress ParseAddress(const std::string& address) {
+  const std::string up = SafeUpperCase(address);
+  TAddress a;
+  if (SafePos("HTTP:", up) > 0) {
+    a.kind = TAddress::kHttp;
+    HostAndPath(address, a.host, a.path);
+  } else if (SafePos("TELNET:", up) > 0) {
+    a.kind = TAddress::kTelnet;
+    HostAndPath(address, a.host, a.path);
+  } else if (SafePos("MODEM:", up) > 0 || SafePos("TEL:", up) > 0) {
+    a.kind = TAddress::kModem;
+    HostAndPath(address, a.host, a.path);
+  } else if (SafePos(".", up) == 0 && SafePos(":", up) == 0) {
+    a.kind = TAddress::kModem;
+    a.host = up;
+  } else {
+    a.kind = TAddress::kTelnet;
+    a.host = up;
+  }
+  return a;
+}
+
+void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, std::string& host,
+                   std::string& port) {
+  host = hostPort;
+  port = defaultPort;
+  const size_t colon = hostPort.rfind(':');
+  if (colon == std::string::npos || colon + 1 >= hostPort.size()) return;
+  for (size_t i = colon + 1; i < hostPort.size(); ++i) {
+    if (hostPort[i] < '0' || hostPort[i] > '9') return;
+  }
+  host = hostPort.substr(0, colon);
+  port = hostPort.substr(colon + 1);
+}
+
+}  // namespace brelo

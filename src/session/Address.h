@@ -1,0 +1,28 @@
+// A host's address as the host list holds it, and what the connection phase
+// does with it.
+#pragma once
+
+#include <string>
+
+namespace brelo {
+
+struct TAddress {
+  enum EKind { kTelnet, kHttp, kModem } kind = kTelnet;
+  std::string host;   // telnet: host (may carry ":port"); http: web server; modem: number
+  std::string path;   // http: the page path, without its leading "/"
+};
+
+// Forms, tried in order on the upper-cased address: "HTTP:" (web look-up then
+// telnet), "TELNET:", "MODEM:" or "TEL:" (modem call to the host part), no
+// "." and no ":" (a bare telephone number), anything else (a bare host, which
+// may name a port as host:port). Host and path parts are cut only when the
+// address contains "://": the host part precedes the first "/" within 99
+// bytes after it (empty without a further "/"), the path part follows that
+// "/" within 200 bytes.
+TAddress ParseAddress(const std::string& address);
+
+// Splits "host:port" (port in decimal); without a port, the default.
+void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, std::string& host,
+                   std::string& port);
+
+}  // namespace brelo

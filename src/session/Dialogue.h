@@ -1,0 +1,111 @@
+// TDialogue: the host dialogue that the work thread conducts. It connects,
+// logs in, watches for the main prompt, dispatches captures and performs the
+// writes, reading lines through an ILineSource and sending through an
+// ILineSink. Events go to an IDialogueEvents, the transports are reached
+// through an ILineControl: the work thread wires the real ones, tests wire
+// scripts and recorders.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "session/LineSource.h"
+#include "session/VeskoClient.h"
+#include "session/VeskoMessage.h"
+
+namespace brelo {
+
+class IDialogueEvents {
+ public:
+  virtual ~IDialogueEvents() = default;
+  virtual void PostStatus(const std::string& s) = 0;
+  virtual void Login() = 0;
+  virtual void Logout() = 0;
+  virtual void GetMainPrompt() = 0;
+  virtual void GetMessageBoard(int boardNo, const std::string& name, const std::string& title) = 0;
+  virtual void ReceiveMessage(TVeskoMessage& m) = 0;
+  virtual void ReceiveMail(TVeskoMessage& m) = 0;
+  virtual void ReceiveTelegram(const std::string& from, const std::string& mes) = 0;
+  virtual void ReceiveLoginUsers(const std::string& users) = 0;
+  virtual void ReceiveUsers(const std::string& users) = 0;
+  virtual void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) = 0;
+  virtual void ExecuteWriteMessage(int tag) = 0;
+  // Whether the two events are assigned: the status line of a confirmed write
+  // and the record of a sent mail depend on it.
+  virtual bool HasExecuteWriteMessage() = 0;
+  virtual bool HasReceiveMail() = 0;
+};
+
+// The line as the connection phase drives it.
+class ILineControl {
+ public:
+  virtual ~ILineControl() = default;
+  virtual void SetTransport(int transport) = 0;  // 1 TCP, 0 modem
+  virtual void SetConnected(bool connected) = 0;
+  virtual void TcpSetHostPort(const std::string& host, const std::string& port) = 0;
+  virtual void TcpClose() = 0;
+  virtual void TcpConnect() = 0;
+  virtual bool TcpClosed() = 0;
+  // Closes and opens the modem port; false when the port cannot be opened.
+  virtual bool ModemOpen(int port, int rate, const std::string& device) = 0;
+  // The work thread asks itself to terminate.
+  virtual void TerminateSelf() = 0;
+};
+
+class TDialogue {
+ public:
+  TDialogue(ILineSource& src, ILineSink& sink, IDialogueEvents& events, ILineControl& control,
+            const TSessionSettings& settings, std::atomic<int>& mode, std::atomic<int>& channel,
+            std::function<TPendingWrite()> pendingWrite);
+
+  // The whole body of a work thread after its start.
+  void Execute();
+
+  // The parts, reachable for tests.
+  void RunConnection();
+  void RunLogin();
+  void WatcherTurn();
+  void Dispatch(const std::string& line);
+  void CaptureMessage(std::string line);
+  void CaptureMail(std::string line, bool deleteOption);
+  void CaptureTelegram();
+  void CaptureLoginUsers();
+  void CaptureUsers();
+  void ChatLineCheck(const std::string& line);
+  void PostMessageSequence();
+  void MailSequence();
+  void TelegramSequence();
+
+  bool NewsMode() const { return news_; }
+
+  // Line tests the dispatcher and the KTBBS body end share.
+  static bool IsBoardLine(const std::string& line);
+  static bool IsChatLine(const std::string& line);
+
+ private:
+  void Telnet(const std::string& hostPort);
+  void WebLookup(const std::string& host, const std::string& path);
+  void ModemCall(const std::string& number);
+  bool Terminated() const { return src_.Terminated(); }
+  void Status(const std::string& s) { events_.PostStatus(s); }
+  TSessionMode Mode() const { return static_cast<TSessionMode>(mode_.load()); }
+  // The write result: "失敗" or "*CH" is failure, "終了" success.
+  void WriteResult(int tag);
+  // Ring lines from slot `from` up to and including slot `to`, following the wrap.
+  std::string Transcript(int from, int to);
+
+  ILineSource& src_;
+  ILineSink& sink_;
+  IDialogueEvents& events_;
+  ILineControl& control_;
+  const TSessionSettings& settings_;
+  std::atomic<int>& mode_;
+  std::atomic<int>& channel_;
+  std::function<TPendingWrite()> pendingWrite_;
+  bool news_ = false;
+  int lastPrompt_ = -1;
+};
+
+}  // namespace brelo

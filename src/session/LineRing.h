@@ -1,0 +1,92 @@
+// The ring of 1000 received screen lines and the receive path that fills it.
+//
+// One writer: the thread that delivers the transport's bytes (the main thread
+// for TCP, the serial watch thread for the modem). One reader: the work
+// thread; the terminal view also reads slots. Each slot has its own small
+// lock, held only to copy a string in or out, so the writer never waits for
+// the reader.
+//
+// Back-pressure instead of overwriting: when 999 complete lines wait unread,
+// the receive path stops at the next line end and keeps the rest of the
+// bytes in its backlog; Feed reports that reading from the line must pause.
+// When the reader has consumed down to half the ring, OnRoom is called (on
+// the reader's thread, once per pause) so that the owner can let the writer
+// run the backlog and resume reading. Nothing received is ever lost.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace brelo {
+
+class TLineRing {
+ public:
+  static constexpr int kSize = 1000;
+  static constexpr int kLowWater = 500;
+  // A line that grows this long without a CR is ended here, so that a host
+  // that never sends CR cannot exhaust memory; nothing is dropped.
+  static constexpr size_t kMaxLineBytes = 65536;
+
+  TLineRing();
+
+  // Writer: runs the receive path over a chunk (behind any backlog).
+  // Returns false when reading from the line must pause.
+  bool Feed(const char* data, size_t len);
+  // Writer: runs the backlog as far as room allows; true when it is empty.
+  bool FeedBacklog();
+  bool Paused() const { return paused_.load(); }
+
+  // Start of a session: both indexes 0, the receive state cleared, the
+  // previous session's lines left for the terminal view (slot 0 is cleared:
+  // it is the new session's first line). Only while no bytes arrive.
+  void ResetIndexes();
+
+  // Reader side and the terminal view.
+  int LineIndex() const { return lineIndex_.load(std::memory_order_acquire); }
+  int ReadPos() const { return readPos_.load(std::memory_order_acquire); }
+  bool LineWaiting() const { return ReadPos() != LineIndex(); }
+  std::string Line(int slot) const;
+  // Takes Lines[ReadPos] and advances ReadPos (reader only; a line must wait).
+  std::string Take();
+  // Sleeps up to ms; returns early when a line completes, the partial line
+  // changes or Wake is called.
+  void WaitForChange(int ms);
+  void Wake();
+
+  // Called by the reader, once per pause, when room has come back.
+  std::function<void()> OnRoom;
+
+ private:
+  struct TSlot {
+    mutable std::mutex m;
+    std::string s;
+  };
+  // Processes bytes; returns how many were taken (fewer when the ring is full).
+  size_t Process(const char* p, size_t n);
+  bool EndLine();
+  void PublishPartial();
+  void Signal();
+
+  std::array<TSlot, kSize> slots_;
+  std::atomic<int> lineIndex_{0};  // written by the writer
+  std::atomic<int> readPos_{0};    // written by the reader
+
+  // Writer state, under writerMutex_.
+  std::mutex writerMutex_;
+  std::string partial_;
+  int esc_ = 0;  // telnet command state
+  std::string backlog_;
+  std::atomic<bool> paused_{false};
+  std::atomic<bool> roomSignalled_{false};
+
+  std::mutex waitMutex_;
+  std::condition_variable waitCv_;
+  std::atomic<unsigned> changes_{0};
+  std::atomic<bool> readerWaiting_{false};
+};
+
+}  // namespace brelo

@@ -1,0 +1,50 @@
+// The narrow seams of the host dialogue. The work thread's recognisers
+// (connection, login, captures, posting) read lines through an ILineSource
+// and send through an ILineSink; the real ring and send thread implement
+// them, and a test implements them with a script.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brelo {
+
+class ILineSource {
+ public:
+  virtual ~ILineSource() = default;
+  // Waits for a complete line and consumes it (logged and reported). Returns
+  // "" when the work thread has been asked to terminate meanwhile.
+  virtual std::string NextLine() = 0;
+  virtual bool Terminated() const = 0;
+  // A complete line waits (ReadPos differs from LineIndex).
+  virtual bool LineWaiting() = 0;
+  virtual int ReadPos() = 0;
+  virtual int LineIndex() = 0;
+  // The line in a ring slot; the slot LineIndex holds the partial line.
+  virtual std::string LineAt(int slot) = 0;
+  // Sleeps up to ms; may return earlier when something arrives.
+  virtual void Idle(int ms) = 0;
+  // Milliseconds of a steady clock (the system tick count).
+  virtual long long TickCount() = 0;
+
+  std::string CurrentLine() { return LineAt(ReadPos()); }
+  std::string PartialLine() { return LineAt(LineIndex()); }
+};
+
+class ILineSink {
+ public:
+  virtual ~ILineSink() = default;
+  virtual void SendLine(const std::string& s) = 0;  // s, CR, LF
+  virtual void SendText(const std::string& s) = 0;  // s alone
+};
+
+// Waits until a line contains t: a line at ReadPos (complete or partial)
+// that contains it stays unconsumed; a complete line that does not is
+// consumed. Returns false when terminated.
+bool WaitText(ILineSource& src, const std::string& t);
+// Waits until the first 120 bytes of the line at ReadPos contain one of the
+// texts, tested in list order; returns its index with the line unconsumed,
+// or -1 when terminated.
+int WaitAny(ILineSource& src, const std::vector<std::string>& texts);
+
+}  // namespace brelo

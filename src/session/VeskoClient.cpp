@@ -1,0 +1,229 @@
+#include "session/VeskoClient.h"
+
+#include <cstring>
+
+#include "common/FileUtil.h"
+#include "common/MainThread.h"
+#include "common/Sjis.h"
+#include "common/StringLock.h"
+#include "session/WorkThread.h"
+
+namespace brelo {
+
+std::string HostKindName(int kind) {
+  switch (kind) {
+    case HK_vesko: return "VESKO";
+    case HK_ktbbs: return "KTBBS";
+    case HK_bigmodel: return Sjis("BIG-MODEL(未対応)");
+    default: return std::string();
+  }
+}
+
+TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
+  tcp_.OnData = [this](TTCPClient*, int) { TcpData(); };
+  tcp_.OnError = [this](TCustomWSocket*, int, const std::string&) {
+    LineLost("接続エラーが発生しました..");
+  };
+  tcp_.OnClose = [this](TTCPClient*, int) { LineLost("接続が切れました.."); };
+
+  // The modem port: wakes on carrier changes too; received bytes go into the
+  // same receive path as TCP, on the watch thread.
+  modem_.SetSendNotifySize(2048);
+  modem_.SetEventMask(Bit(evRlsd));
+  modem_.OnCommReceive = [this](TComm* port, uint16_t size) {
+    std::string buf(size, '\0');
+    port->Read(buf.data(), size);
+    ReceiveChunk(buf.data(), buf.size());
+  };
+  modem_.OnCommEvent = [this](TComm*, TCommEventMask events) {
+    if ((events & Bit(evRlsd)) && !modem_.CarrierDetected() && connected_) {
+      Status(Sjis("切断されました.."));
+      Disconnect();
+    }
+  };
+  modem_.ReceivePaused = [this] { return ring_.Paused(); };
+  modem_.OnResume = [this] { ring_.FeedBacklog(); };
+  ring_.OnRoom = [this] { OnRingRoom(); };
+}
+
+TVeskoClient::~TVeskoClient() {
+  destroying_ = true;
+  {
+    std::lock_guard<std::mutex> lk(threadsMutex_);
+    if (work_) work_->Terminate();
+    if (send_) send_->Terminate();
+  }
+  connected_ = false;
+  tcp_.Close();
+  modem_.Close();
+  // No thread outlives what it uses.
+  work_.reset();
+  send_.reset();
+  log_.Close();
+  alive_.reset();
+}
+
+void TVeskoClient::Status(const std::string& s) {
+  if (OnStatusOut) OnStatusOut(this, s);
+}
+
+void TVeskoClient::LineLost(const char* what) {
+  if (!connected_) return;
+  Status(Sjis(what) + tcp_.Host());
+  Disconnect();
+}
+
+void TVeskoClient::TcpData() {
+  char buf[1024 + 1];
+  // Several chunks per notification when the socket has more: the same as
+  // notifications arriving back to back, without a trip round the event loop.
+  for (int i = 0; i < 16; ++i) {
+    const int n = tcp_.Receive(buf, 1024);
+    if (n <= 0) return;
+    ReceiveChunk(buf, static_cast<size_t>(n));
+    if (ring_.Paused() || n < 1024) return;
+  }
+}
+
+void TVeskoClient::ReceiveChunk(const char* data, size_t len) {
+  const bool room = ring_.Feed(data, len);
+  if (!room && transport_ == 1) tcp_.SetReceivePaused(true);
+  if (OnReceive) {
+    const void* nul = std::memchr(data, 0, len);
+    const size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : len;
+    OnReceive(this, std::string(data, n));
+  }
+}
+
+void TVeskoClient::OnRingRoom() {
+  // The reader made room: the writer's thread runs the backlog and reads on.
+  if (transport_ == 1) {
+    std::weak_ptr<char> alive = alive_;
+    PostToMain([this, alive] {
+      if (alive.lock() && ring_.FeedBacklog()) tcp_.SetReceivePaused(false);
+    });
+  } else {
+    modem_.Wake();
+  }
+}
+
+void TVeskoClient::ReapThreads() {
+  // Both have ended on their own; their objects go now.
+  if (work_ && work_->Finished()) work_.reset();
+  if (send_ && send_->Finished()) send_.reset();
+}
+
+void TVeskoClient::OpenLog() {
+  std::string name = LogFileName;
+  if (name.empty()) name = ExpandDateName("%y%M%D_%H%I.LOG");
+  if (name.find('/') == std::string::npos) {
+    name = JoinPath(ProgramFolder, name);
+  } else {
+    MakeDir(DirName(name));  // one level; an existing folder or a failure is ignored
+  }
+  LogFileName = name;
+  if (!log_.Open(name)) Status(Sjis("ログファイルを作成できません"));
+}
+
+void TVeskoClient::Connect() {
+  std::unique_lock<std::mutex> lk(threadsMutex_);
+  if (workAlive_ || sendAlive_) {
+    lk.unlock();
+    Status(Sjis("すでに接続されています"));
+    return;
+  }
+  ReapThreads();
+  lk.unlock();
+  if (OnConnect) OnConnect(this);
+  lk.lock();
+  ReapThreads();
+  session_.HostKind = HostKind;
+  session_.ModemInitCommand = ModemInitCommand;
+  session_.ModemDialCommand = ModemDialCommand;
+  session_.CommPort = CommPort;
+  session_.CommRate = CommRate;
+  session_.ModemDevice = ModemDevice;
+  session_.UserID = UserID;
+  session_.Password = Password;
+  session_.HandleName = HandleName;
+  session_.Address = Address;
+  session_.GetTelegram = GetTelegram;
+  session_.GetMessage = GetMessage;
+  session_.GetMail = GetMail;
+  session_.StealthLogin = StealthLogin;
+  session_.AutoReceiveMail = AutoReceiveMail;
+  ring_.ResetIndexes();
+  tcp_.SetReceivePaused(false);
+  transport_ = 0;
+  channel_ = -1;
+  sendAlive_ = true;
+  send_ = std::make_unique<TSendThread>(*static_cast<ISendTarget*>(this));
+  workAlive_ = true;
+  work_ = std::make_unique<TWorkThread>(*this);
+  work_->Start();
+  lk.unlock();
+  log_.Close();
+  if (MakeLogFile) OpenLog();
+}
+
+void TVeskoClient::Disconnect() {
+  bool running;
+  {
+    std::lock_guard<std::mutex> lk(threadsMutex_);
+    running = workAlive_ || sendAlive_;
+    if (running) {
+      connected_ = false;  // the closes below are no loss of the line
+      if (work_) work_->Terminate();
+      if (send_) send_->Terminate();
+    }
+  }
+  if (!running) {
+    Status(Sjis("接続されていません"));
+    return;
+  }
+  tcp_.Close();
+  modem_.Close();
+  if (OnDisConnect) OnDisConnect(this);
+  log_.Close();
+}
+
+void TVeskoClient::Enqueue(const std::string& bytes) {
+  TSendThread* s;
+  {
+    std::lock_guard<std::mutex> lk(threadsMutex_);
+    s = sendAlive_ ? send_.get() : nullptr;
+  }
+  // The send thread lives until both threads of the session have ended, and
+  // its object until the next Connect or the component's end.
+  if (s != nullptr) s->Enqueue(bytes.data(), bytes.size());
+}
+
+void TVeskoClient::SendLine(const std::string& s) { Enqueue(s + "\r\n"); }
+void TVeskoClient::SendText(const std::string& s) { Enqueue(s); }
+
+void TVeskoClient::WriteMessage(const std::string& board, const std::string& title, const std::string& body,
+                                int tag) {
+  {
+    std::lock_guard<std::mutex> lk(writeMutex_);
+    pendingWrite_ = {board, title, body, tag};
+  }
+  mode_ = sm_writemessage;
+}
+
+void TVeskoClient::WriteMail(const std::string& to, const std::string& title, const std::string& body, int tag) {
+  {
+    std::lock_guard<std::mutex> lk(writeMutex_);
+    pendingWrite_ = {to, title, body, tag};
+  }
+  mode_ = sm_writemail;
+}
+
+void TVeskoClient::SendTelegram(const std::string& channel, const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lk(writeMutex_);
+    pendingWrite_ = {channel, message, std::string(), 0};
+  }
+  mode_ = sm_telegram;
+}
+
+}  // namespace brelo

@@ -1,0 +1,186 @@
+// TVeskoClient: the non-visual session component. It owns the TCP client and
+// the modem port, turns every received byte into the ring of 1000 screen
+// lines, writes the session log, notices the loss of the line, and per
+// connection runs a work thread (the host dialogue) and a send thread.
+//
+// Threads:
+// - main thread: Connect, Disconnect, the properties, the TCP notifications
+//   and so the receive path of telnet sessions;
+// - serial watch thread: the receive path of modem sessions, the carrier
+//   check and a Disconnect it may start;
+// - work thread: the only reader of the ring; every event it raises runs on
+//   the main thread while it waits (RunOnMainAndWait);
+// - send thread: drains the send ring.
+// OnReceive, OnStatusOut and OnDisConnect run on the thread that raised them
+// (the caller of Connect/Disconnect, or the delivering thread).
+// Destroying the component ends a running session and waits for its threads.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "session/LineRing.h"
+#include "session/SendThread.h"
+#include "session/SessionLog.h"
+#include "session/VeskoMessage.h"
+#include "transport/WSocket.h"
+#include "transport/ZenuComm.h"
+
+namespace brelo {
+
+enum THostKind : unsigned char { HK_vesko = 0, HK_ktbbs = 1, HK_bigmodel = 2 };
+// "VESKO", "KTBBS", "BIG-MODEL(未対応)" in Shift-JIS; "" for other values.
+std::string HostKindName(int kind);
+constexpr int kHostKindCount = 3;
+
+enum TSessionMode : unsigned char {
+  sm_idle = 0, sm_login = 1, sm_online = 2, sm_telegram = 3, sm_writemessage = 4, sm_writemail = 5
+};
+
+class TWorkThread;
+
+// The connection and login parameters, copied from the properties when a
+// session starts so that the work thread reads a stable set.
+struct TSessionSettings {
+  THostKind HostKind = HK_vesko;
+  std::string ModemInitCommand;
+  std::string ModemDialCommand = "ATD";
+  int CommPort = 1;
+  int CommRate = 9600;
+  std::string ModemDevice;
+  std::string UserID, Password, HandleName, Address;
+  bool GetTelegram = true, GetMessage = true, GetMail = true;
+  bool StealthLogin = false, AutoReceiveMail = false;
+};
+
+// The pending write of WriteMessage/WriteMail.
+struct TPendingWrite {
+  std::string Target, Title, Body;
+  int Tag = 0;
+};
+
+class TVeskoClient : private ISendTarget {
+ public:
+  using TNotifyEvent = std::function<void(TVeskoClient* sender)>;
+  using TStringEvent = std::function<void(TVeskoClient* sender, const std::string& s)>;
+  using TTelegramEvent = std::function<void(TVeskoClient* sender, const std::string& from, const std::string& mes)>;
+  using TMessageEvent = std::function<void(TVeskoClient* sender, TVeskoMessage& mes)>;
+  using TBoardEvent = std::function<void(TVeskoClient* sender, int boardNo, const std::string& boardName,
+                                         const std::string& boardTitle)>;
+  using TChatLineEvent = std::function<void(TVeskoClient* sender, int ch, const std::string& handleName,
+                                            const std::string& mes, bool isNextChatLine)>;
+  using TTagEvent = std::function<void(TVeskoClient* sender, int tag)>;
+
+  TVeskoClient();
+  ~TVeskoClient() override;
+  TVeskoClient(const TVeskoClient&) = delete;
+  TVeskoClient& operator=(const TVeskoClient&) = delete;
+
+  // Published properties (main thread; read when a session starts).
+  THostKind HostKind = HK_vesko;
+  std::string ModemInitCommand;          // empty: the modem is not initialised
+  std::string ModemDialCommand = "ATD";
+  int CommPort = 1;
+  int CommRate = 9600;
+  std::string ModemDevice;               // DEVICE of Modem.Ini: a device path for the modem
+  bool MakeLogFile = false;
+  std::string LogFileName;               // rewritten by Connect to the full name
+  std::string UserID, Password, HandleName, Address;
+  bool GetTelegram = true, GetMessage = true, GetMail = true;
+  bool StealthLogin = false, AutoReceiveMail = false;
+  std::string ProgramFolder;             // where a log name without a folder goes
+
+  // Published events; each fires only when assigned.
+  TStringEvent OnReceive;
+  TNotifyEvent OnConnect;
+  TNotifyEvent OnDisConnect;
+  TNotifyEvent OnLogin;
+  TNotifyEvent OnLogout;
+  TStringEvent OnReceiveLine;
+  TTelegramEvent OnReceiveTelegram;
+  TMessageEvent OnReceiveMessage;
+  TBoardEvent OnGetMessageBoard;
+  TNotifyEvent OnGetMainPrompt;
+  TMessageEvent OnReceiveMail;
+  TChatLineEvent OnReceiveChatLine;
+  TStringEvent OnReceiveLoginUsers;
+  TStringEvent OnStatusOut;
+  TTagEvent OnExecuteWriteMessage;
+  TStringEvent OnReceiveUsers;
+
+  void Connect();
+  void Disconnect();
+  // Queue s + CR LF (SendText: s alone) when a session's send thread exists.
+  void SendLine(const std::string& s);
+  void SendText(const std::string& s);
+  void WriteMessage(const std::string& board, const std::string& title, const std::string& body, int tag);
+  void WriteMail(const std::string& to, const std::string& title, const std::string& body, int tag);
+  // Sends a telegram to a channel through the host's telegram dialogue; the
+  // work thread picks it up at its next turn, like a write.
+  void SendTelegram(const std::string& channel, const std::string& message);
+
+  // The ring, for the terminal view (any thread) and the work thread.
+  TLineRing& Ring() { return ring_; }
+  std::string Lines(int slot) const { return ring_.Line(slot); }
+  int LineIndex() const { return ring_.LineIndex(); }
+
+  TSessionMode Mode() const { return static_cast<TSessionMode>(mode_.load()); }
+  bool Connected() const { return connected_.load(); }
+  int Channel() const { return channel_.load(); }
+  int Transport() override { return transport_.load(); }
+  bool SessionRunning() const { return workAlive_.load() || sendAlive_.load(); }
+  bool LogOpen() const { return log_.IsOpen(); }
+
+  TTCPClient& TCPClient() { return tcp_; }
+  TZENUCOMM& ModemPort() { return modem_; }
+
+  // Runs the receive path over a chunk and raises OnReceive (delivering thread).
+  void ReceiveChunk(const char* data, size_t len);
+
+ private:
+  friend class TWorkThread;
+  friend class TSessionDriver;
+
+  // ISendTarget for the send thread.
+  int SendTcp(const char* p, int n) override { return tcp_.Send(p, n); }
+  int SerialOutQueueSize() override { return modem_.OutQueueSize; }
+  int SerialQueued() override { return modem_.OutQueueBytes(); }
+  int SerialWrite(const char* p, int n) override { return modem_.Write(p, n); }
+  bool WorkThreadGone() override { return !workAlive_.load(); }
+  void SendThreadEnded() override { sendAlive_ = false; }
+
+  void Status(const std::string& s);  // OnStatusOut on the calling thread
+  void OpenLog();
+  void TcpData();
+  void LineLost(const char* what);     // the loss handlers' common body
+  void ReapThreads();
+  void Enqueue(const std::string& bytes);
+  void OnRingRoom();
+
+  TTCPClient tcp_;
+  TZENUCOMM modem_;
+  TLineRing ring_;
+  TSessionLog log_;
+
+  std::atomic<int> mode_{sm_idle};
+  std::atomic<bool> connected_{false};
+  std::atomic<int> channel_{-1};
+  std::atomic<int> transport_{0};
+
+  std::mutex writeMutex_;
+  TPendingWrite pendingWrite_;          // guarded by writeMutex_
+
+  std::mutex threadsMutex_;             // guards the two thread objects
+  std::unique_ptr<TSendThread> send_;
+  std::unique_ptr<TWorkThread> work_;
+  std::atomic<bool> workAlive_{false};  // the work-thread reference: cleared when it ends
+  std::atomic<bool> sendAlive_{false};  // the send-thread reference
+  std::atomic<bool> destroying_{false};
+  TSessionSettings session_;            // written by Connect before the threads start
+  std::shared_ptr<char> alive_;
+};
+
+}  // namespace brelo

@@ -1,0 +1,41 @@
+// TVeskoMessage: one captured board message or mail, also the in-memory form
+// of a store index record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/DateTime.h"
+
+namespace brelo {
+
+struct TVeskoMessage {
+  int32_t BoardNo = 0;        // from the "Section" line; 0 for mail
+  std::string BoardName;      // at most 60 bytes from the host
+  int32_t MesNo = -1;         // -1: the store numbers it
+  int32_t IndexNo = 0;        // store only
+  int32_t TextPos = 0;        // store only
+  int32_t TextLen = 0;        // store only
+  std::string FromID;         // short string, at most 8 bytes
+  std::string FromHandle;     // short string, at most 14 bytes
+  TDateTime Date = 0;
+  std::string Title;          // short string, at most 60 bytes
+  std::string Text;           // each line followed by CR LF
+  uint8_t NewMark = 0;        // store only
+  uint8_t Unread = 0;         // store only
+  uint8_t Spare1 = 0, Spare2 = 0;
+
+  static constexpr size_t kFromIDMax = 8;
+  static constexpr size_t kFromHandleMax = 14;
+  static constexpr size_t kTitleMax = 60;
+  static constexpr size_t kBoardNameMax = 60;
+
+  // Cuts the short strings at their byte limits (a double-byte character at
+  // the limit may be split, as the records do).
+  void CutShortStrings();
+  // The four mark bytes as one unit: new, unread, two spare (low byte first).
+  uint32_t Marks() const;
+  void SetMarks(uint32_t marks);
+};
+
+}  // namespace brelo

@@ -1,0 +1,151 @@
+#include "session/WorkThread.h"
+
+#include <chrono>
+
+#include "common/MainThread.h"
+#include "session/VeskoClient.h"
+
+namespace brelo {
+
+TWorkThread::TWorkThread(TVeskoClient& owner) : owner_(owner) {}
+
+TWorkThread::~TWorkThread() {
+  Terminate();
+  Join();
+}
+
+void TWorkThread::Start() {
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TWorkThread::Join() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TWorkThread::Terminate() {
+  terminated_ = true;
+  owner_.ring_.Wake();
+}
+
+void TWorkThread::Synchronize(const std::function<void()>& fn) { RunOnMainAndWait(fn, &owner_.destroying_); }
+
+void TWorkThread::Execute() {
+  owner_.mode_ = sm_login;
+  // The send thread is created first; the dialogue sends without checking.
+  while (!owner_.sendAlive_.load() && !Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  TDialogue dialogue(*this, *this, *this, *this, owner_.session_, owner_.mode_, owner_.channel_, [this] {
+    std::lock_guard<std::mutex> lk(owner_.writeMutex_);
+    return owner_.pendingWrite_;
+  });
+  dialogue.Execute();
+  // Ending clears the owner's reference and puts the session back to idle.
+  owner_.mode_ = sm_idle;
+  finished_ = true;
+  owner_.workAlive_ = false;
+}
+
+// ------------------------------------------------------------- ILineSource
+
+std::string TWorkThread::NextLine() {
+  TLineRing& ring = owner_.ring_;
+  while (!ring.LineWaiting()) {
+    if (Terminated()) return std::string();
+    ring.WaitForChange(50);
+  }
+  std::string line = ring.Take();
+  owner_.log_.WriteLine(line);
+  if (owner_.OnReceiveLine) {
+    // Reported only while the thread keeps up; far behind, lines are logged only.
+    const int li = ring.LineIndex(), rp = ring.ReadPos();
+    if ((li >= rp && li - rp < 699) || (li < rp && rp - li > 300)) {
+      Synchronize([&] { owner_.OnReceiveLine(&owner_, line); });
+    }
+  }
+  return line;
+}
+
+bool TWorkThread::LineWaiting() { return owner_.ring_.LineWaiting(); }
+int TWorkThread::ReadPos() { return owner_.ring_.ReadPos(); }
+int TWorkThread::LineIndex() { return owner_.ring_.LineIndex(); }
+std::string TWorkThread::LineAt(int slot) { return owner_.ring_.Line(slot); }
+void TWorkThread::Idle(int ms) {
+  if (!Terminated()) owner_.ring_.WaitForChange(ms);
+}
+long long TWorkThread::TickCount() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// --------------------------------------------------------------- ILineSink
+
+void TWorkThread::SendLine(const std::string& s) { owner_.Enqueue(s + "\r\n"); }
+void TWorkThread::SendText(const std::string& s) { owner_.Enqueue(s); }
+
+// --------------------------------------------------------- IDialogueEvents
+
+void TWorkThread::PostStatus(const std::string& s) {
+  if (owner_.OnStatusOut) Synchronize([&] { owner_.OnStatusOut(&owner_, s); });
+}
+void TWorkThread::Login() {
+  if (owner_.OnLogin) Synchronize([&] { owner_.OnLogin(&owner_); });
+}
+void TWorkThread::Logout() {
+  if (owner_.OnLogout) Synchronize([&] { owner_.OnLogout(&owner_); });
+}
+void TWorkThread::GetMainPrompt() {
+  if (owner_.OnGetMainPrompt) Synchronize([&] { owner_.OnGetMainPrompt(&owner_); });
+}
+void TWorkThread::GetMessageBoard(int boardNo, const std::string& name, const std::string& title) {
+  if (owner_.OnGetMessageBoard) Synchronize([&] { owner_.OnGetMessageBoard(&owner_, boardNo, name, title); });
+}
+void TWorkThread::ReceiveMessage(TVeskoMessage& m) {
+  if (owner_.OnReceiveMessage) Synchronize([&] { owner_.OnReceiveMessage(&owner_, m); });
+}
+void TWorkThread::ReceiveMail(TVeskoMessage& m) {
+  if (owner_.OnReceiveMail) Synchronize([&] { owner_.OnReceiveMail(&owner_, m); });
+}
+void TWorkThread::ReceiveTelegram(const std::string& from, const std::string& mes) {
+  if (owner_.OnReceiveTelegram) Synchronize([&] { owner_.OnReceiveTelegram(&owner_, from, mes); });
+}
+void TWorkThread::ReceiveLoginUsers(const std::string& users) {
+  if (owner_.OnReceiveLoginUsers) Synchronize([&] { owner_.OnReceiveLoginUsers(&owner_, users); });
+}
+void TWorkThread::ReceiveUsers(const std::string& users) {
+  if (owner_.OnReceiveUsers) Synchronize([&] { owner_.OnReceiveUsers(&owner_, users); });
+}
+void TWorkThread::ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) {
+  if (owner_.OnReceiveChatLine) Synchronize([&] { owner_.OnReceiveChatLine(&owner_, ch, handle, mes, isNext); });
+}
+void TWorkThread::ExecuteWriteMessage(int tag) {
+  if (owner_.OnExecuteWriteMessage) Synchronize([&] { owner_.OnExecuteWriteMessage(&owner_, tag); });
+}
+bool TWorkThread::HasExecuteWriteMessage() { return static_cast<bool>(owner_.OnExecuteWriteMessage); }
+bool TWorkThread::HasReceiveMail() { return static_cast<bool>(owner_.OnReceiveMail); }
+
+// ------------------------------------------------------------ ILineControl
+
+void TWorkThread::SetTransport(int transport) { owner_.transport_ = transport; }
+void TWorkThread::SetConnected(bool connected) { owner_.connected_ = connected; }
+void TWorkThread::TcpSetHostPort(const std::string& host, const std::string& port) {
+  owner_.tcp_.SetHost(host);
+  owner_.tcp_.SetPort(port);
+}
+void TWorkThread::TcpClose() { owner_.tcp_.Close(); }
+void TWorkThread::TcpConnect() { owner_.tcp_.Connect(); }
+bool TWorkThread::TcpClosed() { return owner_.tcp_.State() == ssClosed; }
+
+bool TWorkThread::ModemOpen(int port, int rate, const std::string& device) {
+  TZENUCOMM& m = owner_.modem_;
+  m.Port = static_cast<uint8_t>(port);
+  m.DeviceName = device;
+  m.SetBaudRate(rate);
+  m.Close();
+  try {
+    m.Open();
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brelo

@@ -1,0 +1,78 @@
+// TWorkThread: the automation thread of one session. It reads the ring (the
+// only reader), runs the host dialogue and raises every event on the main
+// thread, waiting until the handler returns.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "session/Dialogue.h"
+
+namespace brelo {
+
+class TVeskoClient;
+
+class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents, public ILineControl {
+ public:
+  explicit TWorkThread(TVeskoClient& owner);
+  ~TWorkThread() override;  // asks to terminate and waits
+
+  void Start();
+  void Terminate();
+  void Join();
+  bool Finished() const { return finished_.load(); }
+
+  // ILineSource
+  std::string NextLine() override;
+  bool Terminated() const override { return terminated_.load(); }
+  bool LineWaiting() override;
+  int ReadPos() override;
+  int LineIndex() override;
+  std::string LineAt(int slot) override;
+  void Idle(int ms) override;
+  long long TickCount() override;
+
+  // ILineSink
+  void SendLine(const std::string& s) override;
+  void SendText(const std::string& s) override;
+
+  // IDialogueEvents: each runs the owner's handler on the main thread.
+  void PostStatus(const std::string& s) override;
+  void Login() override;
+  void Logout() override;
+  void GetMainPrompt() override;
+  void GetMessageBoard(int boardNo, const std::string& name, const std::string& title) override;
+  void ReceiveMessage(TVeskoMessage& m) override;
+  void ReceiveMail(TVeskoMessage& m) override;
+  void ReceiveTelegram(const std::string& from, const std::string& mes) override;
+  void ReceiveLoginUsers(const std::string& users) override;
+  void ReceiveUsers(const std::string& users) override;
+  void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) override;
+  void ExecuteWriteMessage(int tag) override;
+  bool HasExecuteWriteMessage() override;
+  bool HasReceiveMail() override;
+
+  // ILineControl
+  void SetTransport(int transport) override;
+  void SetConnected(bool connected) override;
+  void TcpSetHostPort(const std::string& host, const std::string& port) override;
+  void TcpClose() override;
+  void TcpConnect() override;
+  bool TcpClosed() override;
+  bool ModemOpen(int port, int rate, const std::string& device) override;
+  void TerminateSelf() override { Terminate(); }
+
+ private:
+  void Execute();
+  // Runs fn on the main thread and waits; gives up only while the owner is
+  // being destroyed.
+  void Synchronize(const std::function<void()>& fn);
+
+  TVeskoClient& owner_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+}  // namespace brelo

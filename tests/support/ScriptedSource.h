@@ -1,0 +1,67 @@
+// A scripted host for the dialogue: lines the host "prints", optionally a
+// partial line after them, and replies that appear when the client sends a
+// matching line. Records everything the client sends. Single-threaded: the
+// dialogue runs on the test's thread, and the script never waits for real.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "session/LineSource.h"
+
+namespace brelo::test {
+
+class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
+ public:
+  // Complete lines the host has printed.
+  void Lines(const std::vector<std::string>& lines);
+  void Line(const std::string& line) { Lines({line}); }
+  // The partial line (no CR yet) after the complete ones.
+  void Partial(const std::string& partial);
+  // When the client sends a line that contains `sent`, these lines arrive
+  // (and the partial line becomes `partial`). Used once, in order.
+  void OnSend(const std::string& sent, const std::vector<std::string>& lines, const std::string& partial = "");
+
+  // Terminates once the script has run dry and the client would wait.
+  bool terminateWhenDry = true;
+  // Every wait is bounded: the script ends the session at this clock.
+  long long terminateAtClock = 600000;
+
+  // Everything the client sent, as bytes.
+  std::string sent;
+  std::vector<std::string> consumed;  // the lines NextLine returned
+
+  // ILineSource
+  std::string NextLine() override;
+  bool Terminated() const override { return terminated_; }
+  bool LineWaiting() override;
+  int ReadPos() override { return readPos_; }
+  int LineIndex() override { return static_cast<int>(ring_.size()); }
+  std::string LineAt(int slot) override;
+  void Idle(int ms) override;
+  long long TickCount() override { return clock_; }
+  // ILineSink
+  void SendLine(const std::string& s) override;
+  void SendText(const std::string& s) override;
+
+  void Terminate() { terminated_ = true; }
+  // The ring size the transcript follows (a scripted ring of 1000 slots).
+  long long clock_ = 0;
+
+ private:
+  struct TReply {
+    std::string sent;
+    std::vector<std::string> lines;
+    std::string partial;
+  };
+  void CheckReplies(const std::string& sentText);
+
+  std::vector<std::string> ring_;  // complete lines, all kept
+  std::string partial_;
+  int readPos_ = 0;
+  bool terminated_ = false;
+  std::vector<TReply> replies_;
+  std::string pendingSend_;
+};
+
+}  // namespace brelo::test

@@ -1,0 +1,154 @@
+// The TCP client against a peer on loopback.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "support/Loopback.h"
+#include "support/Wait.h"
+#include "transport/WSocket.h"
+
+namespace brelo {
+namespace {
+
+using test::WaitUntil;
+
+struct Recorder {
+  std::vector<std::string> events;
+  std::vector<int> errors;
+  std::string data;
+  void Attach(TTCPClient& c) {
+    c.OnConnect = [this](TTCPClient*, int) { events.push_back("connect"); };
+    c.OnClose = [this](TTCPClient* s, int) { events.push_back("close:" + std::to_string(s->State())); };
+    c.OnError = [this](TCustomWSocket*, int code, const std::string& msg) {
+      errors.push_back(code);
+      events.push_back("error:" + msg);
+    };
+    c.OnData = [this](TTCPClient* s, int) {
+      char buf[1024];
+      int n = s->Receive(buf, sizeof buf);
+      data.append(buf, static_cast<size_t>(n));
+    };
+  }
+};
+
+TEST(TCPClient, ConnectsSendsAndReceives) {
+  test::TLoopbackPeer peer;
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("127.0.0.1");
+  c.SetPort(std::to_string(peer.Port()));
+  c.Connect();
+  EXPECT_EQ(c.State(), ssConnecting);
+  c.Connect();  // while connecting: nothing
+  ASSERT_TRUE(peer.Accept());
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  EXPECT_EQ(r.events, std::vector<std::string>{"connect"});
+  EXPECT_EQ(c.Send("hello", 5), 5);
+  EXPECT_EQ(peer.ReadUntil("hello"), "hello");
+  peer.Write("from host\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return r.data == "from host\r\n"; }));
+  c.Close();
+  EXPECT_EQ(c.State(), ssClosed);
+}
+
+TEST(TCPClient, RefusedReportsTheTableTextAndStaysConnectingUntilClose) {
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("127.0.0.1");
+  c.SetPort(std::to_string(test::ClosedPort()));
+  c.Connect();
+  ASSERT_TRUE(WaitUntil([&] { return !r.errors.empty(); }));
+  EXPECT_EQ(r.errors, std::vector<int>{10061});
+  EXPECT_EQ(r.events.back(), "error:Connection refused");
+  EXPECT_EQ(c.LastError(), 10061);
+  EXPECT_EQ(c.State(), ssConnecting);
+  c.Close();
+  EXPECT_EQ(c.State(), ssClosed);
+}
+
+TEST(TCPClient, PeerHangUpAndResetEndTheConnection) {
+  for (bool reset : {false, true}) {
+    test::TLoopbackPeer peer;
+    TTCPClient c;
+    Recorder r;
+    r.Attach(c);
+    c.SetHost("127.0.0.1");
+    c.SetPort(std::to_string(peer.Port()));
+    c.Connect();
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+    peer.Write("last words\r\n");
+    if (reset) {
+      test::ProcessEventsFor(50);
+      peer.Reset();
+    } else {
+      peer.HangUp();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return c.State() == ssClosed; }));
+    // OnClose comes while still connected, then the close sequence.
+    EXPECT_EQ(r.events.back(), "close:3") << reset;
+    EXPECT_TRUE(r.errors.empty()) << reset;
+    EXPECT_EQ(r.data, "last words\r\n") << reset;
+  }
+}
+
+TEST(TCPClient, NotificationsAfterCloseAreDropped) {
+  test::TLoopbackPeer peer;
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("127.0.0.1");
+  c.SetPort(std::to_string(peer.Port()));
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  peer.Write("late data");
+  peer.HangUp();
+  c.Close();  // before the main thread has seen the data or the hang-up
+  test::ProcessEventsFor(100);
+  EXPECT_EQ(r.data, "");
+  EXPECT_EQ(r.events, std::vector<std::string>{"connect"});
+}
+
+TEST(TCPClient, ConnectAndCloseFromAnotherThread) {
+  test::TLoopbackPeer peer;
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("127.0.0.1");
+  c.SetPort(std::to_string(peer.Port()));
+  std::thread([&] { c.Connect(); }).join();
+  ASSERT_TRUE(peer.Accept());
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  std::thread([&] { c.Close(); }).join();
+  EXPECT_EQ(c.State(), ssClosed);
+  test::ProcessEventsFor(50);
+  EXPECT_EQ(peer.ReadUntil("never", 200), "");  // the peer saw an orderly end
+}
+
+TEST(TCPClient, NamesPortsAndErrors) {
+  EXPECT_EQ(TCustomWSocket::ErrorText(10061), "Connection refused");
+  EXPECT_EQ(TCustomWSocket::ErrorText(11001), "Host not found");
+  EXPECT_EQ(TCustomWSocket::ErrorText(12345), "Not a Winsock error");
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("no-such-host.invalid");
+  c.SetPort("23");
+  c.Connect();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_TRUE(r.errors[0] == 11001 || r.errors[0] == 11002) << r.errors[0];
+  EXPECT_EQ(c.State(), ssClosed);
+  c.SetHost("127.0.0.1");
+  c.SetPort("no-such-service");
+  c.Connect();
+  EXPECT_EQ(r.errors.back(), 10022);  // reported, never thrown
+  EXPECT_EQ(WinsockCodeFromErrno(ECONNRESET), 10054);
+  EXPECT_EQ(WinsockCodeFromErrno(EHOSTUNREACH), 10065);
+}
+
+}  // namespace
+}  // namespace brelo
