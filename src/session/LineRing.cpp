@@ -1,6 +1,9 @@
 #include "session/LineRing.h"
 
 #include <chrono>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/Sjis.h"
 
@@ -17,6 +20,35 @@ enum : int {
 };
 constexpr unsigned char IAC = 0xFF, SB = 0xFA, SE = 0xF0, WILL = 0xFB, DONT = 0xFE;
 
+// Bytes that end a run of plain bytes: controls and IAC.
+struct TSpecial {
+  bool b[256];
+  constexpr TSpecial() : b() {
+    for (int i = 0; i < 0x20; ++i) b[i] = true;
+    b[IAC] = true;
+  }
+};
+constexpr TSpecial kSpecial;
+
+// The end of the run of plain bytes that starts at p[i]: the first control
+// byte or IAC at or after i, or n. Sixteen bytes at a time where possible.
+size_t RunEnd(const char* p, size_t i, size_t n) {
+#if defined(__SSE2__)
+  const __m128i limit = _mm_set1_epi8(0x1F);
+  const __m128i iac = _mm_set1_epi8(static_cast<char>(0xFF));
+  while (i + 16 <= n) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // x <= 0x1F (unsigned) exactly when max(x, 0x1F) == 0x1F.
+    const __m128i ctl = _mm_cmpeq_epi8(_mm_max_epu8(x, limit), limit);
+    const int mask = _mm_movemask_epi8(_mm_or_si128(ctl, _mm_cmpeq_epi8(x, iac)));
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    i += 16;
+  }
+#endif
+  while (i < n && !kSpecial.b[static_cast<unsigned char>(p[i])]) ++i;
+  return i;
+}
+
 }  // namespace
 
 TLineRing::TLineRing() = default;
@@ -27,6 +59,12 @@ std::string TLineRing::Line(int slot) const {
   return s.s;
 }
 
+bool TLineRing::LineHas(int slot, const std::function<bool(const std::string&)>& f) const {
+  const TSlot& s = slots_[static_cast<size_t>(slot) % kSize];
+  std::lock_guard<std::mutex> lk(s.m);
+  return f(s.s);
+}
+
 void TLineRing::Signal() {
   changes_.fetch_add(1);
   if (readerWaiting_.load()) {
@@ -35,7 +73,26 @@ void TLineRing::Signal() {
   }
 }
 
-void TLineRing::Wake() { Signal(); }
+void TLineRing::Wake() {
+  changes_.fetch_add(1);
+  { std::lock_guard<std::mutex> lk(waitMutex_); }
+  waitCv_.notify_all();
+}
+
+void TLineRing::BeginBatch() {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  ++batch_;
+}
+
+void TLineRing::EndBatch() {
+  bool signal;
+  {
+    std::lock_guard<std::mutex> lk(writerMutex_);
+    signal = --batch_ == 0 && batchSignal_;
+    if (batch_ == 0) batchSignal_ = false;
+  }
+  if (signal) Signal();
+}
 
 void TLineRing::WaitForChange(int ms) {
   std::unique_lock<std::mutex> lk(waitMutex_);
@@ -89,14 +146,9 @@ size_t TLineRing::Process(const char* p, size_t n) {
       ++i;
       continue;
     }
-    if (b >= 0x20 && b != IAC) {
+    if (!kSpecial.b[b]) {
       // A run of plain bytes goes in at once.
-      size_t j = i + 1;
-      while (j < n) {
-        const unsigned char c = static_cast<unsigned char>(p[j]);
-        if (c < 0x20 || c == IAC) break;
-        ++j;
-      }
+      size_t j = RunEnd(p, i + 1, n);
       size_t room = kMaxLineBytes - partial_.size();
       if (j - i > room) j = i + room;
       partial_.append(p + i, j - i);
@@ -145,7 +197,8 @@ bool TLineRing::Feed(const char* data, size_t len) {
     roomSignalled_ = false;
     paused_ = true;
   }
-  Signal();
+  if (batch_ > 0) batchSignal_ = true;
+  else Signal();
   return backlog_.empty();
 }
 
@@ -177,14 +230,19 @@ void TLineRing::ResetIndexes() {
 }
 
 std::string TLineRing::Take() {
+  std::string s = Line(readPos_.load(std::memory_order_relaxed));
+  Skip();
+  return s;
+}
+
+void TLineRing::Skip() {
   const int rp = readPos_.load(std::memory_order_relaxed);
-  std::string s = Line(rp);
   readPos_.store((rp + 1) % kSize, std::memory_order_release);
+  taken_.fetch_add(1, std::memory_order_relaxed);
   if (paused_.load()) {
     int unread = (LineIndex() - ((rp + 1) % kSize) + kSize) % kSize;
     if (unread <= kLowWater && !roomSignalled_.exchange(true) && OnRoom) OnRoom();
   }
-  return s;
 }
 
 }  // namespace brelo

@@ -39,6 +39,10 @@ class TLineRing {
   // Writer: runs the backlog as far as room allows; true when it is empty.
   bool FeedBacklog();
   bool Paused() const { return paused_.load(); }
+  // Writer: chunks fed between BeginBatch and EndBatch wake the reader once,
+  // at EndBatch (several chunks read in one notification).
+  void BeginBatch();
+  void EndBatch();
 
   // Start of a session: both indexes 0, the receive state cleared, the
   // previous session's lines left for the terminal view (slot 0 is cleared:
@@ -50,8 +54,14 @@ class TLineRing {
   int ReadPos() const { return readPos_.load(std::memory_order_acquire); }
   bool LineWaiting() const { return ReadPos() != LineIndex(); }
   std::string Line(int slot) const;
+  // Calls f with the slot's line under its lock (no copy); f must be quick.
+  bool LineHas(int slot, const std::function<bool(const std::string&)>& f) const;
   // Takes Lines[ReadPos] and advances ReadPos (reader only; a line must wait).
   std::string Take();
+  // Advances ReadPos past the waiting line without copying it.
+  void Skip();
+  // Lines taken since the ring was made (reader's count, for diagnostics).
+  unsigned long long TakenCount() const { return taken_.load(std::memory_order_relaxed); }
   // Sleeps up to ms; returns early when a line completes, the partial line
   // changes or Wake is called.
   void WaitForChange(int ms);
@@ -74,6 +84,7 @@ class TLineRing {
   std::array<TSlot, kSize> slots_;
   std::atomic<int> lineIndex_{0};  // written by the writer
   std::atomic<int> readPos_{0};    // written by the reader
+  std::atomic<unsigned long long> taken_{0};  // written by the reader
 
   // Writer state, under writerMutex_.
   std::mutex writerMutex_;
@@ -82,6 +93,8 @@ class TLineRing {
   std::string backlog_;
   std::atomic<bool> paused_{false};
   std::atomic<bool> roomSignalled_{false};
+  int batch_ = 0;               // writer only
+  bool batchSignal_ = false;    // writer only
 
   std::mutex waitMutex_;
   std::condition_variable waitCv_;

@@ -4,6 +4,7 @@
 // them, and a test implements them with a script.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ class ILineSource {
   // Waits for a complete line and consumes it (logged and reported). Returns
   // "" when the work thread has been asked to terminate meanwhile.
   virtual std::string NextLine() = 0;
+  // Consumes the waiting line like NextLine, for a caller that has already
+  // looked at it; the source may skip the copy when nobody needs the text.
+  virtual void SkipLine() { NextLine(); }
   virtual bool Terminated() const = 0;
   // A complete line waits (ReadPos differs from LineIndex).
   virtual bool LineWaiting() = 0;
@@ -26,6 +30,9 @@ class ILineSource {
   virtual void Idle(int ms) = 0;
   // Milliseconds of a steady clock (the system tick count).
   virtual long long TickCount() = 0;
+
+  // Tests the line at ReadPos without copying it where the source can.
+  virtual bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) { return pred(CurrentLine()); }
 
   std::string CurrentLine() { return LineAt(ReadPos()); }
   std::string PartialLine() { return LineAt(LineIndex()); }

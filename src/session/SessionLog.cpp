@@ -8,10 +8,12 @@ bool TSessionLog::Open(const std::string& path) {
   std::lock_guard<std::mutex> lk(m_);
   if (f_ != nullptr) std::fclose(f_);
   f_ = std::fopen(path.c_str(), "ab");
+  open_ = f_ != nullptr;
   return f_ != nullptr;
 }
 
 void TSessionLog::WriteLine(const std::string& line) {
+  if (!open_.load()) return;
   std::lock_guard<std::mutex> lk(m_);
   if (f_ == nullptr) return;
   std::fwrite(line.data(), 1, line.size(), f_);
@@ -25,11 +27,9 @@ void TSessionLog::Close() {
   std::lock_guard<std::mutex> lk(m_);
   if (f_ != nullptr) std::fclose(f_);
   f_ = nullptr;
+  open_ = false;
 }
 
-bool TSessionLog::IsOpen() const {
-  std::lock_guard<std::mutex> lk(m_);
-  return f_ != nullptr;
-}
+bool TSessionLog::IsOpen() const { return open_.load(); }
 
 }  // namespace brelo

@@ -3,6 +3,7 @@
 // which may run on other threads; a mutex keeps them apart.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,7 +21,8 @@ class TSessionLog {
 
  private:
   mutable std::mutex m_;
-  std::FILE* f_ = nullptr;
+  std::FILE* f_ = nullptr;          // guarded by m_
+  std::atomic<bool> open_{false};   // lets WriteLine skip the lock without a log
 };
 
 }  // namespace brelo

@@ -77,12 +77,14 @@ void TVeskoClient::TcpData() {
   char buf[1024 + 1];
   // Several chunks per notification when the socket has more: the same as
   // notifications arriving back to back, without a trip round the event loop.
+  ring_.BeginBatch();
   for (int i = 0; i < 16; ++i) {
     const int n = tcp_.Receive(buf, 1024);
-    if (n <= 0) return;
+    if (n <= 0) break;
     ReceiveChunk(buf, static_cast<size_t>(n));
-    if (ring_.Paused() || n < 1024) return;
+    if (ring_.Paused() || n < 1024) break;
   }
+  ring_.EndBatch();
 }
 
 void TVeskoClient::ReceiveChunk(const char* data, size_t len) {

@@ -64,10 +64,18 @@ std::string TWorkThread::NextLine() {
   return line;
 }
 
+void TWorkThread::SkipLine() {
+  if (owner_.log_.IsOpen() || owner_.OnReceiveLine || !owner_.ring_.LineWaiting()) NextLine();
+  else owner_.ring_.Skip();
+}
+
 bool TWorkThread::LineWaiting() { return owner_.ring_.LineWaiting(); }
 int TWorkThread::ReadPos() { return owner_.ring_.ReadPos(); }
 int TWorkThread::LineIndex() { return owner_.ring_.LineIndex(); }
 std::string TWorkThread::LineAt(int slot) { return owner_.ring_.Line(slot); }
+bool TWorkThread::CurrentLineHas(const std::function<bool(const std::string&)>& pred) {
+  return owner_.ring_.LineHas(owner_.ring_.ReadPos(), pred);
+}
 void TWorkThread::Idle(int ms) {
   if (!Terminated()) owner_.ring_.WaitForChange(ms);
 }

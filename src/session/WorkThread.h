@@ -25,11 +25,13 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
 
   // ILineSource
   std::string NextLine() override;
+  void SkipLine() override;
   bool Terminated() const override { return terminated_.load(); }
   bool LineWaiting() override;
   int ReadPos() override;
   int LineIndex() override;
   std::string LineAt(int slot) override;
+  bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) override;
   void Idle(int ms) override;
   long long TickCount() override;
 
