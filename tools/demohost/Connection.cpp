@@ -1,0 +1,139 @@
+#include "Connection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "common/Sjis.h"
+
+namespace demohost {
+
+ReceiveLog::ReceiveLog(const std::string& path) {
+  if (!path.empty()) f_ = std::fopen(path.c_str(), "ab");
+}
+
+ReceiveLog::~ReceiveLog() {
+  if (f_) std::fclose(f_);
+}
+
+void ReceiveLog::Add(int caller, const char* data, size_t n) {
+  if (!f_) return;
+  std::lock_guard<std::mutex> lk(m_);
+  std::fprintf(f_, "[%d] ", caller);
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c >= 0x20 && c < 0x7F && c != '%') std::fputc(c, f_);
+    else std::fprintf(f_, "%%%02X", c);
+  }
+  std::fputc('\n', f_);
+  std::fflush(f_);
+}
+
+Connection::Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, bool isSocket)
+    : fd_(fd), caller_(caller), faults_(faults), log_(log), isSocket_(isSocket) {}
+
+Connection::~Connection() { Close(); }
+
+void Connection::Close() {
+  std::lock_guard<std::mutex> lk(writeMutex_);
+  if (fd_ >= 0) {
+    if (isSocket_) ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+  }
+  fd_ = -1;
+  gone_ = true;
+}
+
+bool Connection::RawWrite(const char* p, size_t n) {
+  while (n > 0) {
+    if (fd_ < 0) return false;
+    ssize_t w = isSocket_ ? ::send(fd_, p, n, MSG_NOSIGNAL) : ::write(fd_, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        pollfd pf{fd_, POLLOUT, 0};
+        ::poll(&pf, 1, 100);
+        continue;
+      }
+      gone_ = true;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool Connection::Write(const std::string& bytes) {
+  std::lock_guard<std::mutex> lk(writeMutex_);
+  if (gone_ || faults_.silent) return !gone_;
+  std::string out = bytes;
+  if (counting_ && faults_.dropAfter >= 0) {
+    if (counted_ + static_cast<long>(out.size()) > faults_.dropAfter) {
+      // The line drops in the middle of what the host was saying.
+      out.resize(static_cast<size_t>(faults_.dropAfter - counted_));
+      RawWrite(out.data(), out.size());
+      if (isSocket_) ::shutdown(fd_, SHUT_RDWR);
+      ::close(fd_);
+      fd_ = -1;
+      gone_ = true;
+      return false;
+    }
+    counted_ += static_cast<long>(out.size());
+  }
+  switch (faults_.chunking) {
+    case Faults::kBurst:
+      return RawWrite(out.data(), out.size());
+    case Faults::kTrickle:
+      for (size_t i = 0; i < out.size(); i += 3) {
+        if (!RawWrite(out.data() + i, std::min<size_t>(3, out.size() - i))) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+      }
+      return true;
+    case Faults::kSplit: {
+      // Cut between CR and LF and inside every double-byte character.
+      size_t start = 0;
+      for (size_t i = 0; i + 1 < out.size(); ++i) {
+        const bool crlf = out[i] == '\r' && out[i + 1] == '\n';
+        const bool lead = brelo::IsDBCSLeadByte(static_cast<unsigned char>(out[i]));
+        if (!crlf && !lead) continue;
+        if (!RawWrite(out.data() + start, i + 1 - start)) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        start = i + 1;
+        if (lead) ++i;  // the trail byte goes with the next write
+      }
+      return RawWrite(out.data() + start, out.size() - start);
+    }
+  }
+  return true;
+}
+
+int Connection::ReadByte(int timeoutMs) {
+  if (inpos_ < inbuf_.size()) return static_cast<unsigned char>(inbuf_[inpos_++]);
+  if (gone_ || fd_ < 0) return -2;
+  pollfd p{fd_, POLLIN, 0};
+  int r = ::poll(&p, 1, timeoutMs);
+  if (r == 0) return -1;
+  if (r < 0) return errno == EINTR ? -1 : -2;
+  char buf[4096];
+  ssize_t n = ::read(fd_, buf, sizeof buf);
+  if (n <= 0) {
+    gone_ = true;
+    return -2;
+  }
+  if (log_) log_->Add(caller_, buf, static_cast<size_t>(n));
+  inbuf_.assign(buf, static_cast<size_t>(n));
+  inpos_ = 0;
+  if (!isSocket_) {
+    // On the modem line, "+++" alone is the escape to the modem's commands.
+    plusRun_ += inbuf_;
+    if (plusRun_.size() > 8) plusRun_.erase(0, plusRun_.size() - 8);
+    if (plusRun_.find("+++") != std::string::npos) escaped = true;
+  }
+  return static_cast<unsigned char>(inbuf_[inpos_++]);
+}
+
+}  // namespace demohost

@@ -1,0 +1,69 @@
+// One caller's line (a telnet socket or the modem's pseudo-terminal), with
+// the faults a test can ask for applied to everything the host writes.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace demohost {
+
+struct Faults {
+  enum Chunking { kBurst, kTrickle, kSplit } chunking = kBurst;
+  bool negotiate = false;   // telnet negotiations and a subnegotiation at the start
+  bool longLines = false;   // over-long lines in the banner
+  bool garbage = false;     // garbage bytes in the banner
+  bool silent = false;      // never says anything
+  long dropAfter = -1;      // hangs up after this many bytes of a news listing
+  bool failWrites = false;  // every post and mail fails
+  long flood = 0;           // numbered lines sent before the banner
+};
+
+// Everything received, escaped, one line per read, for the operator.
+class ReceiveLog {
+ public:
+  explicit ReceiveLog(const std::string& path);
+  ~ReceiveLog();
+  void Add(int caller, const char* data, size_t n);
+
+ private:
+  std::mutex m_;
+  std::FILE* f_ = nullptr;
+};
+
+class Connection {
+ public:
+  Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, bool isSocket);
+  ~Connection();
+  // Writes bytes as the fault settings say; false once the line is gone.
+  bool Write(const std::string& bytes);
+  // The next byte; -1 when nothing came within timeoutMs, -2 when the line is gone.
+  int ReadByte(int timeoutMs);
+  void Close();
+  bool Gone() const { return gone_.load(); }
+  int Caller() const { return caller_; }
+  // Counts bytes written while counting is on (for dropAfter).
+  void CountFrom() { counted_ = 0; counting_ = true; }
+  void StopCounting() { counting_ = false; }
+  // Set by the modem: the caller sent the escape "+++".
+  bool escaped = false;
+
+ private:
+  bool RawWrite(const char* p, size_t n);
+
+  int fd_;
+  int caller_;
+  Faults faults_;
+  ReceiveLog* log_;
+  bool isSocket_;
+  std::atomic<bool> gone_{false};
+  std::mutex writeMutex_;
+  std::string inbuf_;
+  size_t inpos_ = 0;
+  bool counting_ = false;
+  long counted_ = 0;
+  std::string plusRun_;
+};
+
+}  // namespace demohost

@@ -1,0 +1,267 @@
+// brelo-demohost: a bulletin-board host of the Vesko family (KTBBS with
+// --ktbbs) on 127.0.0.1, for a first run of Brelo and for its end-to-end
+// tests. Telnet on one port, the web page of the address look-up on another,
+// and optionally a modem on a pseudo-terminal.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostSession.h"
+#include "Modem.h"
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+
+using namespace demohost;
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+const char* kHelp =
+    "Usage: brelo-demohost [options]\n"
+    "\n"
+    "A scripted bulletin-board host of the Vesko family on 127.0.0.1, for a\n"
+    "first run of Brelo and its tests. It keeps boards, messages, mail and\n"
+    "users in a folder (filled with sample content when empty); several\n"
+    "callers may be on at once.\n"
+    "\n"
+    "  --port N          telnet port (default 2323; 0 picks a free one)\n"
+    "  --http-port N     web page of the address look-up (default: none)\n"
+    "  --data DIR        the host's data folder (default ./demohost-data)\n"
+    "  --ktbbs           behave as a host of the KTBBS family\n"
+    "  --modem LINK      answer calls on a pseudo-terminal, reachable as LINK\n"
+    "  --busy N          answer the first N dials BUSY (default 0)\n"
+    "  --log FILE        log what callers send (default DIR/received.log)\n"
+    "  --ready FILE      write the ports to FILE once listening\n"
+    "\n"
+    "Faults on demand, for tests:\n"
+    "  --chunks MODE     burst (default), trickle (3 bytes at a time), or split\n"
+    "                    (writes cut inside CR LF and double-byte characters)\n"
+    "  --negotiate       telnet negotiations and a subnegotiation at the start\n"
+    "  --long-lines      an over-long line in the banner\n"
+    "  --garbage         garbage bytes in the banner\n"
+    "  --silent          accept callers and never say anything\n"
+    "  --drop-after N    hang up after N bytes of a news listing\n"
+    "  --fail-writes     every post and mail fails\n"
+    "  --flood N         send N numbered lines before the banner\n"
+    "  --no-address      the web page carries no telnet address\n"
+    "  --help            this text\n";
+
+int Listen(int port, std::string& error) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    error = errno == EADDRINUSE ? "port " + std::to_string(port) + " is in use"
+                                : "cannot listen on port " + std::to_string(port) + ": " + std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  ::listen(fd, 16);
+  return fd;
+}
+
+int BoundPort(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+// Waits for a caller; -1 when stopping.
+int AcceptOne(int fd) {
+  while (!g_stop) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 200) > 0) return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  return -1;
+}
+
+void ServeHttp(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
+  std::string request;
+  char buf[1024];
+  for (int i = 0; i < 50 && request.find("\r\n\r\n") == std::string::npos && request.size() < 8192; ++i) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    request.append(buf, static_cast<size_t>(n));
+  }
+  if (log) log->Add(0, request.data(), request.size());
+  std::string page = "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=Shift_JIS\r\n\r\n";
+  page += "<HTML>\r\n<HEAD><TITLE>" + brelo::Sjis("デモ草の根ネット 接続先") + "</TITLE></HEAD>\r\n<BODY>\r\n";
+  if (withAddress) {
+    page += brelo::Sjis("現在の接続先は次のとおりです。") + "<BR>\r\n";
+    page += "telnet://127.0.0.1:" + std::to_string(telnetPort) + "/<BR>\r\n";
+  } else {
+    page += brelo::Sjis("ただいま休止中です。") + "<BR>\r\n";
+  }
+  page += "</BODY>\r\n</HTML>\r\n";
+  ::send(fd, page.data(), page.size(), MSG_NOSIGNAL);
+  ::shutdown(fd, SHUT_WR);
+  ::close(fd);
+}
+
+bool ParseNumber(const char* s, long& out) {
+  char* end = nullptr;
+  out = std::strtol(s, &end, 10);
+  return *s != '\0' && *end == '\0' && out >= 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long port = 2323, httpPort = -1, busy = 0;
+  std::string data = "demohost-data", modemLink, logPath, readyFile;
+  bool withAddress = true;
+  HostConfig config;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](long& out) {
+      if (i + 1 >= argc || !ParseNumber(argv[i + 1], out)) {
+        std::fprintf(stderr, "brelo-demohost: %s needs a number\n", a.c_str());
+        std::exit(2);
+      }
+      ++i;
+    };
+    auto text = [&](std::string& out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "brelo-demohost: %s needs a value\n", a.c_str());
+        std::exit(2);
+      }
+      out = argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (a == "--port") {
+      value(port);
+    } else if (a == "--http-port") {
+      value(httpPort);
+    } else if (a == "--data") {
+      text(data);
+    } else if (a == "--ktbbs") {
+      config.ktbbs = true;
+    } else if (a == "--modem") {
+      text(modemLink);
+    } else if (a == "--busy") {
+      value(busy);
+    } else if (a == "--log") {
+      text(logPath);
+    } else if (a == "--ready") {
+      text(readyFile);
+    } else if (a == "--chunks") {
+      std::string mode;
+      text(mode);
+      if (mode == "burst") config.faults.chunking = Faults::kBurst;
+      else if (mode == "trickle") config.faults.chunking = Faults::kTrickle;
+      else if (mode == "split") config.faults.chunking = Faults::kSplit;
+      else {
+        std::fprintf(stderr, "brelo-demohost: --chunks is burst, trickle or split\n");
+        return 2;
+      }
+    } else if (a == "--negotiate") {
+      config.faults.negotiate = true;
+    } else if (a == "--long-lines") {
+      config.faults.longLines = true;
+    } else if (a == "--garbage") {
+      config.faults.garbage = true;
+    } else if (a == "--silent") {
+      config.faults.silent = true;
+    } else if (a == "--drop-after") {
+      value(config.faults.dropAfter);
+    } else if (a == "--fail-writes") {
+      config.faults.failWrites = true;
+    } else if (a == "--flood") {
+      value(config.faults.flood);
+    } else if (a == "--no-address") {
+      withAddress = false;
+    } else {
+      std::fprintf(stderr, "brelo-demohost: unknown option %s (see --help)\n", a.c_str());
+      return 2;
+    }
+  }
+  if (port > 65535 || httpPort > 65535) {
+    std::fprintf(stderr, "brelo-demohost: a port is a number from 0 to 65535\n");
+    return 2;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  struct sigaction sa {};
+  sa.sa_handler = [](int) { g_stop = true; };
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+
+  HostData hostData(data);
+  if (logPath.empty()) logPath = hostData.Folder() + "received.log";
+  ReceiveLog log(logPath);
+  Registry registry;
+
+  std::string error;
+  int telnetFd = Listen(static_cast<int>(port), error);
+  if (telnetFd < 0) {
+    std::fprintf(stderr, "brelo-demohost: %s\n", error.c_str());
+    return 1;
+  }
+  const int telnetPort = BoundPort(telnetFd);
+  int httpFd = -1;
+  if (httpPort >= 0) {
+    httpFd = Listen(static_cast<int>(httpPort), error);
+    if (httpFd < 0) {
+      std::fprintf(stderr, "brelo-demohost: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  std::printf("brelo-demohost: %s host, telnet on 127.0.0.1:%d, data in %s\n", config.ktbbs ? "KTBBS" : "Vesko",
+              telnetPort, hostData.Folder().c_str());
+  std::vector<std::thread> services;
+  if (httpFd >= 0) {
+    std::printf("brelo-demohost: address page on http://127.0.0.1:%d/\n", BoundPort(httpFd));
+    services.emplace_back([&] {
+      for (int c; (c = AcceptOne(httpFd)) >= 0;) ServeHttp(c, telnetPort, withAddress, &log);
+    });
+  }
+  std::unique_ptr<ModemLine> modem;
+  if (!modemLink.empty()) {
+    modem = std::make_unique<ModemLine>(modemLink, static_cast<int>(busy), hostData, registry, config, &log);
+    if (!modem->Start()) {
+      std::fprintf(stderr, "brelo-demohost: cannot open a modem line at %s: %s\n", modemLink.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    std::printf("brelo-demohost: modem on %s (%s)\n", modemLink.c_str(), modem->SlavePath().c_str());
+    services.emplace_back([&] { modem->Run(g_stop); });
+  }
+  if (!readyFile.empty()) {
+    std::string ports = std::to_string(telnetPort) + " " + std::to_string(httpFd >= 0 ? BoundPort(httpFd) : 0) + "\n";
+    brelo::WriteFileAtomic(readyFile, ports);
+  }
+  std::fflush(stdout);
+
+  int next = 1;
+  for (int c; (c = AcceptOne(telnetFd)) >= 0;) {
+    const int caller = next++;
+    std::thread([c, caller, &hostData, &registry, &config, &log] {
+      Connection conn(c, caller, config.faults, &log, true);
+      HostSession session(conn, hostData, registry, config);
+      session.Run();
+    }).detach();
+  }
+  for (auto& t : services) t.join();
+  return 0;
+}
