@@ -23,6 +23,11 @@ void PostToMain(std::function<void()> fn) {
   QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
+void OnMainThread(std::function<void()> fn) {
+  if (IsMainThread()) fn();
+  else PostToMain(std::move(fn));
+}
+
 namespace {
 struct TCall {
   std::mutex m;

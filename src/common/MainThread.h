@@ -13,6 +13,10 @@ bool IsMainThread();
 // directly when there is no application object (nothing could run it later).
 void PostToMain(std::function<void()> fn);
 
+// Runs fn now when called on the main thread, else posts it there: for the
+// effects of events that other threads may raise (a carrier loss).
+void OnMainThread(std::function<void()> fn);
+
 // Runs fn on the main thread and waits until it has returned (directly when
 // called on the main thread). While fn has not started, the wait gives up as
 // soon as *abandon becomes true (the owner is being destroyed and the main

@@ -492,7 +492,8 @@ void TDialogue::PostMessageSequence() {
 
 std::string TDialogue::Transcript(int from, int to) {
   std::string text;
-  for (int i = from;; i = (i + 1) % TLineRing::kSize) {
+  int i = from;
+  for (int n = 0; n < TLineRing::kSize; ++n, i = (i + 1) % TLineRing::kSize) {
     text += src_.LineAt(i) + "\r\n";
     if (i == to) break;
   }

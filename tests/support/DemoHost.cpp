@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,7 +32,11 @@ TDemoHost::TDemoHost(const std::vector<std::string>& options, bool http) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The host goes with the test, however the test ends, and keeps none of
+    // its output streams open.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::freopen("/dev/null", "w", stdout);
+    ::freopen((dir_.Path() + "host.err").c_str(), "w", stderr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

@@ -14,9 +14,17 @@ void TScriptedSource::OnSend(const std::string& s, const std::vector<std::string
 
 bool TScriptedSource::LineWaiting() { return readPos_ < static_cast<int>(ring_.size()); }
 
+std::string TScriptedSource::CurrentLine() const {
+  return readPos_ < static_cast<int>(ring_.size()) ? ring_[static_cast<size_t>(readPos_)] : partial_;
+}
+
 std::string TScriptedSource::LineAt(int slot) {
-  if (slot >= 0 && slot < static_cast<int>(ring_.size())) return ring_[static_cast<size_t>(slot)];
-  if (slot == static_cast<int>(ring_.size())) return partial_;
+  // The newest line that a 1000-slot ring would hold in this slot.
+  const long size = static_cast<long>(ring_.size());
+  if (slot == size % 1000) return partial_;
+  for (long a = size - 1; a >= 0 && a >= size - 999; --a) {
+    if (a % 1000 == slot) return ring_[static_cast<size_t>(a)];
+  }
   return std::string();
 }
 

@@ -35,8 +35,9 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
   std::string NextLine() override;
   bool Terminated() const override { return terminated_; }
   bool LineWaiting() override;
-  int ReadPos() override { return readPos_; }
-  int LineIndex() override { return static_cast<int>(ring_.size()); }
+  // Indexes as a ring of 1000 slots shows them.
+  int ReadPos() override { return readPos_ % 1000; }
+  int LineIndex() override { return static_cast<int>(ring_.size()) % 1000; }
   std::string LineAt(int slot) override;
   void Idle(int ms) override;
   long long TickCount() override { return clock_; }
@@ -45,6 +46,9 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
   void SendText(const std::string& s) override;
 
   void Terminate() { terminated_ = true; }
+  // The line at the read position (complete or partial), by absolute index.
+  std::string CurrentLine() const;
+  bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) override { return pred(CurrentLine()); }
   // The ring size the transcript follows (a scripted ring of 1000 slots).
   long long clock_ = 0;
 

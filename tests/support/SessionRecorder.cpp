@@ -1,14 +1,18 @@
 #include "support/SessionRecorder.h"
 
+#include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "support/Wait.h"
 
 namespace brelo::test {
 
 TSessionRecorder::TSessionRecorder(TVeskoClient& c) : c_(c) {
+  // Status lines and the disconnect may come from the serial watch thread.
   c.OnStatusOut = [this](TVeskoClient*, const std::string& s) {
-    statuses.push_back(SjisToUtf8(s));
-    events.push_back("status:" + statuses.back());
+    OnMainThread([this, s] {
+      statuses.push_back(SjisToUtf8(s));
+      events.push_back("status:" + statuses.back());
+    });
   };
   c.OnLogin = [this](TVeskoClient*) {
     ++logins;
@@ -19,8 +23,10 @@ TSessionRecorder::TSessionRecorder(TVeskoClient& c) : c_(c) {
     events.push_back("logout");
   };
   c.OnDisConnect = [this](TVeskoClient*) {
-    ++disconnects;
-    events.push_back("disconnect");
+    OnMainThread([this] {
+      ++disconnects;
+      events.push_back("disconnect");
+    });
   };
   c.OnGetMessageBoard = [this](TVeskoClient*, int no, const std::string&, const std::string&) {
     events.push_back("board:" + std::to_string(no));
@@ -59,7 +65,9 @@ int TSessionRecorder::EventIndex(const std::string& e) const {
 }
 
 bool TSessionRecorder::WaitForEnd(int limitMs) {
-  return WaitUntil([this] { return !c_.SessionRunning(); }, limitMs);
+  if (!WaitUntil([this] { return !c_.SessionRunning(); }, limitMs)) return false;
+  ProcessEventsFor(20);  // what other threads posted on their way out
+  return true;
 }
 
 std::vector<std::function<void(TVeskoClient&)>> FetchThenLogout() {

@@ -1,0 +1,408 @@
+// The host dialogue driven by scripted lines: recognisers and their cuts,
+// without a socket, a clock or a window.
+#include "session/Dialogue.h"
+
+#include <gtest/gtest.h>
+
+#include "common/Sjis.h"
+#include "session/Address.h"
+#include "support/ScriptedSource.h"
+
+namespace brelo {
+namespace {
+
+struct TEvents : IDialogueEvents {
+  std::vector<std::string> log;  // UTF-8
+  std::vector<TVeskoMessage> messages, mails;
+  std::vector<std::tuple<int, std::string, std::string>> boards;
+  std::vector<std::tuple<int, std::string, std::string, bool>> chats;
+  std::string users = "<none>", loginUsers = "<none>";
+  std::pair<std::string, std::string> telegram;
+  bool hasExecute = true, hasMail = true;
+  std::function<void()> onPrompt;
+  void PostStatus(const std::string& s) override { log.push_back("status:" + SjisToUtf8(s)); }
+  void Login() override { log.push_back("login"); }
+  void Logout() override { log.push_back("logout"); }
+  void GetMainPrompt() override {
+    log.push_back("prompt");
+    if (onPrompt) onPrompt();
+  }
+  void GetMessageBoard(int no, const std::string& n, const std::string& t) override { boards.emplace_back(no, n, t); }
+  void ReceiveMessage(TVeskoMessage& m) override { messages.push_back(m); }
+  void ReceiveMail(TVeskoMessage& m) override {
+    mails.push_back(m);
+    log.push_back("mail");
+  }
+  void ReceiveTelegram(const std::string& f, const std::string& m) override { telegram = {f, m}; }
+  void ReceiveLoginUsers(const std::string& u) override { loginUsers = u; }
+  void ReceiveUsers(const std::string& u) override { users = u; }
+  void ReceiveChatLine(int ch, const std::string& h, const std::string& m, bool next) override {
+    chats.emplace_back(ch, h, m, next);
+  }
+  void ExecuteWriteMessage(int tag) override { log.push_back("written:" + std::to_string(tag)); }
+  bool HasExecuteWriteMessage() override { return hasExecute; }
+  bool HasReceiveMail() override { return hasMail; }
+  bool Has(const std::string& e) const { return std::find(log.begin(), log.end(), e) != log.end(); }
+};
+
+struct TControl : ILineControl {
+  std::vector<std::string> calls;
+  bool modemOpens = true;
+  test::TScriptedSource* src = nullptr;
+  void SetTransport(int t) override { calls.push_back("transport " + std::to_string(t)); }
+  void SetConnected(bool c) override { calls.push_back(c ? "connected" : "not connected"); }
+  void TcpSetHostPort(const std::string& h, const std::string& p) override { calls.push_back("tcp " + h + " " + p); }
+  void TcpClose() override { calls.push_back("close"); }
+  void TcpConnect() override { calls.push_back("connect"); }
+  bool TcpClosed() override { return true; }
+  bool ModemOpen(int port, int rate, const std::string& dev) override {
+    calls.push_back("modem " + std::to_string(port) + " " + std::to_string(rate) + " " + dev);
+    return modemOpens;
+  }
+  void TerminateSelf() override { src->Terminate(); }
+};
+
+class DialogueTest : public ::testing::Test {
+ protected:
+  test::TScriptedSource src;
+  TEvents ev;
+  TControl control;
+  TSessionSettings settings;
+  std::atomic<int> mode{sm_online};
+  std::atomic<int> channel{-1};
+  TPendingWrite pending;
+  std::unique_ptr<TDialogue> d;
+  TDialogue& D() {
+    control.src = &src;
+    if (!d) d = std::make_unique<TDialogue>(src, src, ev, control, settings, mode, channel, [this] { return pending; });
+    return *d;
+  }
+  std::string Sent() { return SjisToUtf8(src.sent); }
+};
+
+// ----------------------------------------------------------------- captures
+
+TEST_F(DialogueTest, MessageHeaderCutsAndTwoMessagesInARow) {
+  src.Lines({"Time: 98/03/15 21:07:33  Section 7:" + Sjis("ボード七"), "Subj: " + Sjis("題名"), Sjis("本文1"),
+             "Message  #0043 is from: ABCDEFGH " + Sjis("とても長いハンドルネーム"),
+             "Time: 98/03/16 01:02:03  Section 7:x", "Subj: t2", "b2", "//", "next"});
+  D().CaptureMessage("Message  #1234 is from: TARO " + Sjis("たろう"));
+  ASSERT_EQ(ev.messages.size(), 2u);
+  const TVeskoMessage& a = ev.messages[0];
+  EXPECT_EQ(a.MesNo, 1234);
+  EXPECT_EQ(a.FromID, "TARO");
+  EXPECT_EQ(a.FromHandle, Sjis("たろう"));
+  EXPECT_EQ(a.BoardNo, 7);
+  EXPECT_EQ(a.BoardName, Sjis("ボード七"));
+  EXPECT_EQ(a.Title, Sjis("題名"));
+  EXPECT_EQ(a.Text, Sjis("本文1") + "\r\n");
+  EXPECT_EQ(FormatDateTime(a.Date), "98/03/15 21:07:33");
+  const TVeskoMessage& b = ev.messages[1];
+  EXPECT_EQ(b.FromID, "ABCDEFGH");
+  EXPECT_EQ(b.FromHandle, Sjis("とても長いハン"));  // 14 bytes
+  EXPECT_EQ(b.Text, "b2\r\n");
+  EXPECT_EQ(src.CurrentLine(), "next");  // "//" consumed, the next line not
+}
+
+TEST_F(DialogueTest, MessageCaptureEndsOnMissingMarkersAndBadSections) {
+  src.Lines({"swallowed", "after"});
+  D().CaptureMessage("Message  #0001 without the marker");
+  EXPECT_TRUE(ev.messages.empty());
+  EXPECT_EQ(src.CurrentLine(), "after");
+
+  test::TScriptedSource s2;
+  s2.Lines({"Time: 98/03/15 21:07:33  Section X:name", "Subj: t", "body", "//"});
+  TDialogue d2(s2, s2, ev, control, settings, mode, channel, [] { return TPendingWrite(); });
+  d2.CaptureMessage("Message  #0001 is from: A B");
+  EXPECT_TRUE(ev.messages.empty());  // a section that is not a number: no event
+
+  test::TScriptedSource s3;
+  s3.Lines({"Time: garbage garbage  Section 3:n", "Subj: t", "body", "*CH05 x"});
+  TDialogue d3(s3, s3, ev, control, settings, mode, channel, [] { return TPendingWrite(); });
+  d3.CaptureMessage("Message  #0002 is from: A B");
+  ASSERT_EQ(ev.messages.size(), 1u);
+  EXPECT_EQ(DecodeDateTime(ev.messages[0].Date).year, 80);  // the fixed date of year 80
+  EXPECT_EQ(ev.messages[0].Text, "body\r\n");
+}
+
+TEST_F(DialogueTest, ShortLinesNeverReadOutside) {
+  src.Lines({"Time:", "Subj:", "x"});
+  D().CaptureMessage("Message  #");
+  D().CaptureMail("Private Message is from:", false);
+  D().Dispatch("00");
+  D().Dispatch("1:");
+  D().Dispatch("");
+  SUCCEED();
+}
+
+TEST_F(DialogueTest, KtbbsBodyEndsBeforeABoardLineThatTheDispatcherReports) {
+  settings.HostKind = HK_ktbbs;
+  src.Lines({Sjis("日付が 98/01/01 以降のものを読みます。"), "0001: GENERAL  " + Sjis("雑談"),
+             "Message  #0001 is from: A " + Sjis("えー"), "Time: 98/03/15 21:07:33  Section 1:x", "Subj: t", "body",
+             "0012: PC       " + Sjis("パソコン"), "*CH01"});
+  for (int i = 0; i < 3; ++i) D().Dispatch(src.NextLine());
+  ASSERT_EQ(ev.messages.size(), 1u);
+  EXPECT_EQ(ev.messages[0].Text, "body\r\n");
+  D().Dispatch(src.NextLine());
+  ASSERT_EQ(ev.boards.size(), 2u);
+  EXPECT_EQ(ev.boards[1], std::make_tuple(12, std::string("PC"), Sjis("パソコン")));
+  EXPECT_TRUE(ev.Has("status:News Mode"));
+}
+
+TEST_F(DialogueTest, BoardLinesOnlyInNewsModeAndOnlyForBoards1To99) {
+  D().Dispatch("0012: NAME     title");
+  EXPECT_TRUE(ev.boards.empty());
+  D().Dispatch(Sjis("日付が 98/05/01 以降のものを読みます。"));
+  EXPECT_TRUE(D().NewsMode());
+  D().Dispatch("0123: NAME     title");
+  D().Dispatch("0000: NAME     title");
+  D().Dispatch("0012: LONGNAME a title of more than thirty-two bytes, cut");
+  ASSERT_EQ(ev.boards.size(), 1u);
+  EXPECT_EQ(std::get<1>(ev.boards[0]), "LONGNAME");
+  EXPECT_EQ(std::get<2>(ev.boards[0]), "a title of more than thirty-two ");
+}
+
+TEST_F(DialogueTest, MailWithTheDeleteOptionAnswersEachPromptOnce) {
+  src.Lines({"Time: 98/03/15 21:07:33", "Subj: " + Sjis("件名"), "line"});
+  src.Partial(Sjis("削除しますか？ (Y/N)>"));
+  src.OnSend("y", {"Private Message is from: B " + Sjis("びー") + " to: GUEST", "Time: bad", "Subj: s2", "l2"},
+             Sjis("削除しますか？ (Y/N)>"));
+  src.OnSend("y", {"*CH01"});
+  D().CaptureMail("Private Message is from: SYSOP " + Sjis("シスオペ") + "   to: GUEST", true);
+  EXPECT_EQ(src.sent, "y\r\n");  // the capture ends on the prompt line; the login loop takes the next mail
+  ASSERT_EQ(ev.mails.size(), 1u);
+  EXPECT_EQ(ev.mails[0].FromID, "SYSOP");
+  EXPECT_EQ(ev.mails[0].FromHandle, Sjis("シスオペ") + "  ");
+  EXPECT_EQ(ev.mails[0].BoardName, Sjis("メールボックス"));
+  EXPECT_EQ(ev.mails[0].Text, "line\r\n");
+  EXPECT_EQ(ev.mails[0].MesNo, -1);
+}
+
+TEST_F(DialogueTest, TelegramsUserListsAndChatLines) {
+  src.Lines({Sjis("電報です。発信人は TARO さんです。"), Sjis("こんにちは"), std::string(60, '=')});
+  D().Dispatch(std::string(60, '='));
+  EXPECT_EQ(ev.telegram, std::make_pair(std::string("TARO "), Sjis("こんにちは")));
+  EXPECT_TRUE(ev.Has("status:電報を受信しました"));
+
+  ev.telegram = {};
+  src.Lines({"x" + Sjis("電報です。発信人は TARO さんです。")});
+  D().Dispatch(std::string(60, '='));
+  EXPECT_EQ(ev.telegram.first, "");  // text before the marker: no telegram
+
+  src.Lines({""});
+  D().Dispatch("USERID    H A N D L E");
+  EXPECT_EQ(ev.users, "");  // an empty list still fires
+  src.Lines({"-------- ---", "A         a", ""});
+  D().Dispatch("USERID    H A N D L E");
+  EXPECT_EQ(ev.users, "-------- ---\r\nA         a\r\n");
+
+  const std::string ruler = "-- -------- -------------- -------- -------- -------- -------------------------";
+  src.Lines({"05 GUEST", ruler});
+  D().Dispatch(ruler);
+  EXPECT_EQ(ev.loginUsers, "05 GUEST\r\n");
+
+  src.Lines({"13:NEXT          >hi"});
+  D().Dispatch("12:HANDLE        >hello");
+  D().Dispatch("1:X>y");
+  ASSERT_EQ(ev.chats.size(), 1u);
+  EXPECT_EQ(ev.chats[0], std::make_tuple(12, std::string("HANDLE"), std::string("12:HANDLE        >hello"), true));
+}
+
+TEST_F(DialogueTest, CapturesFollowTheirSwitches) {
+  settings.GetMessage = false;
+  settings.GetTelegram = false;
+  src.Lines({"Time: 98/03/15 21:07:33  Section 7:x", "Subj: t"});
+  D().Dispatch("Message  #0001 is from: A B");
+  EXPECT_TRUE(ev.messages.empty());
+  EXPECT_EQ(src.CurrentLine(), "Time: 98/03/15 21:07:33  Section 7:x");  // consumed like any line
+}
+
+// ------------------------------------------------------------------ login
+
+TEST_F(DialogueTest, LoginWithPartialIdPromptChannelAndSkippedMail) {
+  settings.UserID = "GUEST";
+  settings.Password = "pw";
+  mode = sm_login;
+  src.Partial("ID: ");
+  src.OnSend("GUEST", {}, "Password / " + Sjis("ハンドル") + ": ");
+  src.OnSend("pw", {"*CH05 welcome", Sjis("メールがあります")}, "[RET]:");
+  src.OnSend("0", {"*CHxx"}, "MAIN (A)>");
+  D().RunLogin();
+  EXPECT_EQ(src.sent, "GUEST\r\npw\r\n0\r\n% +M\r\n");  // the ID once; Pass wins by list order
+  EXPECT_EQ(mode.load(), sm_online);
+  EXPECT_TRUE(ev.Has("status:チャンネルを拾得しました..5"));
+  EXPECT_TRUE(ev.Has("status:チャンネルを拾得しました..-1"));  // "*CHxx": not a number
+  EXPECT_EQ(channel.load(), -1);
+  EXPECT_TRUE(ev.Has("status:ログインしました"));
+}
+
+TEST_F(DialogueTest, StealthOnlyOnVesko) {
+  settings.StealthLogin = true;
+  settings.UserID = "U";
+  settings.HostKind = HK_ktbbs;
+  src.Partial("ID: ");
+  src.OnSend("U", {}, "MAIN (A)>");
+  D().RunLogin();
+  EXPECT_EQ(src.sent, "U\r\n");
+}
+
+TEST_F(DialogueTest, TerminationDuringLoginReportsFailureWithoutLogout) {
+  mode = sm_login;
+  settings.Address = "telnet://h/";
+  src.Partial("Welcome");
+  D().Execute();
+  EXPECT_EQ(ev.log.back(), "status:接続に失敗しました");
+  EXPECT_FALSE(ev.Has("login"));
+  EXPECT_FALSE(ev.Has("logout"));
+  EXPECT_EQ(control.calls, (std::vector<std::string>{"transport 1", "tcp h 23", "not connected", "close",
+                                                      "connected", "connect"}));
+}
+
+// ---------------------------------------------------------------- watcher
+
+TEST_F(DialogueTest, PromptReportedOnceAfterTheQuietSecond) {
+  src.terminateWhenDry = false;
+  src.terminateAtClock = 5000;
+  src.Partial("MAIN (A,B)>");
+  while (!src.Terminated()) D().WatcherTurn();
+  EXPECT_EQ(std::count(ev.log.begin(), ev.log.end(), "prompt"), 1);
+  EXPECT_GT(src.clock_, 1000);
+}
+
+TEST_F(DialogueTest, PromptFollowedByOutputIsNotReportedAndALaterOneIs) {
+  src.terminateWhenDry = false;
+  src.terminateAtClock = 10000;
+  src.Lines({"line"});
+  src.Partial("MAIN (A)>");
+  // The line waiting is consumed at once: no prompt.
+  D().WatcherTurn();
+  EXPECT_FALSE(ev.Has("prompt"));
+  int prompts = 0;
+  ev.onPrompt = [&] {
+    if (++prompts == 1) {
+      src.Lines({"MAIN (A)>N@"});  // the command echoed; then a new prompt
+      src.Partial("MAIN (A)>");
+    }
+  };
+  while (!src.Terminated() && prompts < 2) D().WatcherTurn();
+  EXPECT_EQ(prompts, 2);
+}
+
+// ---------------------------------------------------------------- writing
+
+TEST_F(DialogueTest, KtbbsResponsesUseTheErCommand) {
+  struct Case {
+    THostKind kind;
+    std::string title, command;
+  };
+  for (const Case& c : std::vector<Case>{{HK_vesko, "T", "ew5;T"},
+                                         {HK_ktbbs, "Re:12)T", "er5;12"},
+                                         {HK_ktbbs, "Re:abc)T", "ew5;Re:abc)T"},
+                                         {HK_ktbbs, "Re:)T", "ew5;Re:)T"},
+                                         {HK_bigmodel, "Re:12)T", "ew5;Re:12)T"}}) {
+    test::TScriptedSource s;
+    TSessionSettings st;
+    st.HostKind = c.kind;
+    std::atomic<int> m{sm_writemessage};
+    TPendingWrite w{"5", c.title, "b", 0};
+    TDialogue dl(s, s, ev, control, st, m, channel, [&] { return w; });
+    dl.PostMessageSequence();
+    EXPECT_EQ(s.sent.substr(0, s.sent.find("\r\n")), c.command) << c.title;
+    EXPECT_EQ(m.load(), sm_online);
+  }
+}
+
+TEST_F(DialogueTest, RefusedPostStaysPending) {
+  mode = sm_writemessage;
+  pending = {"99", "t", "b", 3};
+  src.Lines({Sjis("ボード 99 は存在しません。")});
+  src.OnSend("0", {"*CH01"});
+  D().PostMessageSequence();
+  EXPECT_EQ(src.sent, "ew99;t\r\n0\r\n");
+  EXPECT_FALSE(ev.Has("written:3"));
+  EXPECT_EQ(mode.load(), sm_online);
+}
+
+TEST_F(DialogueTest, SuccessfulPostAndFailedOne) {
+  for (bool ok : {true, false}) {
+    test::TScriptedSource s;
+    TEvents e;
+    std::atomic<int> m{sm_writemessage};
+    TPendingWrite w{"8", "t", "l1\r\nl2", 4};
+    s.Partial(Sjis("これでよろしいですか (Y/N)>"));
+    s.OnSend("Y", {"----+----1"});
+    s.OnSend("//", {}, Sjis("S:送信 A:中止 >"));
+    s.OnSend("S", {ok ? Sjis("書き込みを終了しました。") : Sjis("書き込みに失敗しました。"), "*CH01"});
+    TDialogue dl(s, s, e, control, settings, m, channel, [&] { return w; });
+    dl.PostMessageSequence();
+    EXPECT_EQ(s.sent, "ew8;t\r\nY\r\nl1\r\nl2\r\n//\r\nS\r\n");
+    EXPECT_EQ(e.Has("written:4"), ok);
+    EXPECT_EQ(e.Has("status:失敗しました"), !ok);
+  }
+}
+
+TEST_F(DialogueTest, SentMailTranscriptFollowsTheRingWrap) {
+  // Start near the end of a 1000-line ring, so that the dialogue wraps.
+  for (int i = 0; i < 995; ++i) src.Line("old");
+  for (int i = 0; i < 995; ++i) src.NextLine();
+  mode = sm_writemail;
+  pending = {"TARO;HANAKO", "t", "b", 1};
+  src.OnSend("em", {"a", "b", "c"}, Sjis("題名をどうぞ: "));
+  src.OnSend("t", {}, Sjis("これでよろしいですか"));
+  src.OnSend("Y", {"----+"});
+  src.OnSend("//", {}, Sjis("S:送信"));
+  src.OnSend("S", {Sjis("メールの送信を終了しました。"), "*CH01"});
+  D().MailSequence();
+  EXPECT_TRUE(ev.Has("written:1"));
+  ASSERT_EQ(ev.mails.size(), 1u);
+  EXPECT_EQ(ev.mails[0].FromID, "TARO");
+  EXPECT_NE(ev.mails[0].Text.find("a\r\nb\r\nc\r\n"), std::string::npos);
+}
+
+// --------------------------------------------------------------- addresses
+
+TEST(AddressTest, FormsInTheirOrder) {
+  struct Case {
+    std::string address;
+    TAddress::EKind kind;
+    std::string host, path;
+  };
+  const std::vector<Case> cases = {
+      {"telnet://bbs.example.jp/", TAddress::kTelnet, "bbs.example.jp", ""},
+      {"TELNET://10.0.0.1:2323/", TAddress::kTelnet, "10.0.0.1:2323", ""},
+      {"telnet://nohost", TAddress::kTelnet, "", "nohost"},
+      {"http://www.example.jp/bbs/index.html", TAddress::kHttp, "www.example.jp", "bbs/index.html"},
+      {"Tel://0312345678/", TAddress::kModem, "0312345678", ""},
+      {"modem://0312345678/", TAddress::kModem, "0312345678", ""},
+      {"0312345678", TAddress::kModem, "0312345678", ""},
+      {"bbs.example.jp", TAddress::kTelnet, "BBS.EXAMPLE.JP", ""},
+      {"localhost:2323", TAddress::kTelnet, "LOCALHOST:2323", ""},
+  };
+  for (const Case& c : cases) {
+    TAddress a = ParseAddress(c.address);
+    EXPECT_EQ(a.kind, c.kind) << c.address;
+    EXPECT_EQ(a.host, c.host) << c.address;
+    EXPECT_EQ(a.path, c.path) << c.address;
+  }
+  std::string h, p;
+  SplitHostPort("127.0.0.1:2323", "23", h, p);
+  EXPECT_EQ(h + " " + p, "127.0.0.1 2323");
+  SplitHostPort("host", "23", h, p);
+  EXPECT_EQ(h + " " + p, "host 23");
+  SplitHostPort("host:abc", "23", h, p);
+  EXPECT_EQ(h + " " + p, "host:abc 23");
+}
+
+TEST_F(DialogueTest, ModemPortThatCannotBeOpenedEndsThePhase) {
+  control.modemOpens = false;
+  settings.Address = "0312345678";
+  settings.CommPort = 3;
+  settings.CommRate = 19200;
+  D().RunConnection();
+  EXPECT_TRUE(ev.Has("status:ポートをオープンできません"));
+  EXPECT_TRUE(src.Terminated());
+  EXPECT_EQ(control.calls.back(), "modem 3 19200 ");
+}
+
+}  // namespace
+}  // namespace brelo
