@@ -4,6 +4,8 @@
 // waiting for the ID prompt); the count must be exact. Baseline: a bare loop
 // that waits for readiness with poll and reads 1024 bytes at a time.
 #include <QCoreApplication>
+
+#include "common/MainThread.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -132,6 +134,7 @@ double Client(size_t lines, bool& allLines) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  brelo::InstallMainThreadQueue();
   const size_t megabytes = argc > 1 ? static_cast<size_t>(std::atoi(argv[1])) : 100;
   const size_t lines = megabytes * 1000 * 1000 / kLineBytes;
   // Best of three, interleaved: the machine's other load hits both sides alike.

@@ -1,6 +1,8 @@
 // Test runner for the windows. They run offscreen unless told otherwise, also
 // when CTest lists the tests.
 #include <QApplication>
+
+#include "common/MainThread.h"
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -8,5 +10,6 @@ int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
+  brelo::InstallMainThreadQueue();
   return RUN_ALL_TESTS();
 }

@@ -1,6 +1,8 @@
 // Program entry: the command line, the program folder, then either the main
 // window or one of the windowless modes.
 #include <QApplication>
+
+#include "common/MainThread.h"
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
   const std::string folder = brelo::DetermineProgramFolder(cmd.home, ExecutableFolder(argv[0]));
 
   QApplication app(argc, argv);
+  brelo::InstallMainThreadQueue();
   brelo::TAppSettings settings;
   settings.Read(folder);
   brelo::TMainForm form(folder, settings);

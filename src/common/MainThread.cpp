@@ -1,13 +1,60 @@
 #include "common/MainThread.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThread>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 
 namespace brelo {
+namespace {
+
+// Work posted to the main thread: a list under a mutex, and an eventfd that
+// wakes the main thread's event loop.
+class TMainQueue {
+ public:
+  TMainQueue() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), notifier_(fd_, QSocketNotifier::Read) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { Run(); });
+  }
+  void Post(std::function<void()> fn) {
+    {
+      std::lock_guard<std::mutex> lk(m_);
+      queue_.push_back(std::move(fn));
+    }
+    const uint64_t one = 1;
+    (void)::write(fd_, &one, sizeof one);
+  }
+
+ private:
+  void Run() {
+    uint64_t n;
+    (void)::read(fd_, &n, sizeof n);
+    std::deque<std::function<void()>> work;
+    {
+      std::lock_guard<std::mutex> lk(m_);
+      work.swap(queue_);
+    }
+    for (auto& fn : work) fn();
+  }
+  int fd_;
+  QSocketNotifier notifier_;
+  std::mutex m_;
+  std::deque<std::function<void()>> queue_;
+};
+
+std::atomic<TMainQueue*> g_queue{nullptr};
+
+}  // namespace
+
+void InstallMainThreadQueue() {
+  if (g_queue.load() == nullptr) g_queue = new TMainQueue();  // lives as long as the process
+}
 
 bool IsMainThread() {
   QCoreApplication* app = QCoreApplication::instance();
@@ -18,6 +65,10 @@ void PostToMain(std::function<void()> fn) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) {
     fn();
+    return;
+  }
+  if (TMainQueue* q = g_queue.load()) {
+    q->Post(std::move(fn));
     return;
   }
   QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);

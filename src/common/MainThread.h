@@ -7,6 +7,11 @@
 
 namespace brelo {
 
+// Installs the main thread's queue of posted work (an eventfd watched by a
+// notifier): call once on the main thread after the application object
+// exists. Without it, posting falls back to Qt's event queue.
+void InstallMainThreadQueue();
+
 bool IsMainThread();
 
 // Queues fn for the main thread's event loop and returns at once. Runs fn
