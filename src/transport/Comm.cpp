@@ -89,7 +89,10 @@ void TComm::Open() {
   stop_ = false;
   ::tcflush(fd_, TCIOFLUSH);
   ApplySettings();
-  watch_ = std::thread([this] { WatchLoop(); });
+  // The lines as they are at open: every later change is an event.
+  int bits = 0;
+  const bool haveLines = QueryModemStatus(bits);
+  watch_ = std::thread([this, haveLines, bits] { WatchLoop(haveLines, bits); });
   int dtr = TIOCM_DTR;
   ::ioctl(fd_, TIOCMBIS, &dtr);
 }
@@ -270,7 +273,7 @@ void TComm::DoCommEvent(TCommEventMask events) {
   OnCommEvent(this, events & kDelivered);
 }
 
-void TComm::WatchLoop() {
+void TComm::WatchLoop(bool haveLines, int lastBits) {
   watchId_ = std::this_thread::get_id();
   int fd, wakeFd;
   {
@@ -278,8 +281,6 @@ void TComm::WatchLoop() {
     fd = fd_;
     wakeFd = wake_[0];
   }
-  int lastBits = 0;
-  bool haveLines = QueryModemStatus(lastBits);
   int lastOutQ = 0;
   bool hupReported = false;
   while (!stop_) {

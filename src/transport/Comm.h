@@ -133,7 +133,7 @@ class TComm {
  private:
   friend class TCommWatch;
   void ApplySettings();  // under mutex_, fd_ open
-  void WatchLoop();
+  void WatchLoop(bool haveLines, int lastBits);
   void ReapWatch();
 
   int baudRate_ = 9600;

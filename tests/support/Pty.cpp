@@ -1,0 +1,43 @@
+#include "support/Pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace brelo::test {
+
+TPty::TPty() {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) throw std::runtime_error("no pty");
+  slave_ = ::ptsname(master_);
+}
+
+TPty::~TPty() { CloseMaster(); }
+
+void TPty::CloseMaster() {
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
+void TPty::Write(const std::string& bytes) { (void)::write(master_, bytes.data(), bytes.size()); }
+
+std::string TPty::Read(size_t n, int limitMs) {
+  std::string out;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (out.size() < n && std::chrono::steady_clock::now() < end) {
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    char buf[4096];
+    ssize_t r = ::read(master_, buf, sizeof buf);
+    if (r <= 0) break;
+    out.append(buf, static_cast<size_t>(r));
+  }
+  return out;
+}
+
+}  // namespace brelo::test
