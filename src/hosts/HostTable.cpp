@@ -1,0 +1,101 @@
+#include "hosts/HostTable.h"
+
+#include <algorithm>
+
+#include "common/FileUtil.h"
+#include "common/IniFile.h"
+#include "common/Sjis.h"
+#include "common/StringLock.h"
+
+namespace brelo {
+
+std::string THostTable::FileName(const std::string& programFolder) {
+  return JoinPath(programFolder, "veskohosts.dat");
+}
+
+std::string THostTable::SectionName(int i) { return SafeFormat("HOST%2d", i); }
+
+std::string THostTable::TickSuffix(int32_t tickCount) {
+  return SafeFormat("%.4X", static_cast<unsigned>(tickCount % 65535));
+}
+
+THostEntry THostTable::SampleEntry() {
+  THostEntry e;
+  e.Title = Sjis("デモ草の根ネット (練習用)");
+  e.FilePath = "DEMO";
+  e.Address = "telnet://127.0.0.1:2323/";
+  e.UserID = "GUEST";
+  e.Password = "";
+  e.HandleName = "Pallo";
+  e.HostKind = 0;
+  return e;
+}
+
+void THostTable::LoadHostList(const std::string& programFolder) {
+  const std::string path = FileName(programFolder);
+  if (!FileExists(path)) {
+    HostTable[0] = SampleEntry();
+    HostCount = 1;
+    return;
+  }
+  TIniFile ini(path);
+  ini.Load();
+  HostCount = std::clamp(ini.ReadInteger("Hosts", "Count", 0), 0, kMaxHosts);
+  for (int i = 0; i < HostCount; ++i) {
+    const std::string s = SectionName(i);
+    THostEntry& e = HostTable[static_cast<size_t>(i)];
+    e.Title = ini.ReadString(s, "Title", Sjis("新規ホスト"));
+    e.FilePath = ini.ReadString(s, "FilePath", SafeIntToStr(i));
+    e.Address = ini.ReadString(s, "Address", "127.0.0.1");
+    e.UserID = CutBytes(ini.ReadString(s, "UserID", "GUEST"), 8);
+    e.Password = CutBytes(ini.ReadString(s, "Password", "QWKZ"), 8);
+    e.HandleName = CutBytes(ini.ReadString(s, "HandleName", "Pallo"), 14);
+    e.HostKind = ini.ReadInteger(s, "HostKind", 0);
+  }
+}
+
+void THostTable::SaveHostList(const std::string& programFolder) const {
+  const std::string path = FileName(programFolder);
+  TIniFile ini(path);
+  try {
+    ini.Load();
+  } catch (const EInOutError&) {
+    throw EInOutError(CannotWriteText(path));
+  }
+  ini.WriteInteger("Hosts", "Count", HostCount);
+  for (int i = 0; i < HostCount; ++i) {
+    const std::string s = SectionName(i);
+    const THostEntry& e = HostTable[static_cast<size_t>(i)];
+    ini.WriteString(s, "Title", e.Title);
+    ini.WriteString(s, "FilePath", e.FilePath);
+    ini.WriteString(s, "Address", e.Address);
+    ini.WriteString(s, "UserID", e.UserID);
+    ini.WriteString(s, "Password", e.Password);
+    ini.WriteString(s, "HandleName", e.HandleName);
+    ini.WriteInteger(s, "HostKind", e.HostKind);
+  }
+  ini.Save(0600);
+}
+
+bool THostTable::Add(int32_t tickCount) {
+  if (HostCount >= kMaxHosts) return false;
+  const std::string suffix = TickSuffix(tickCount);
+  THostEntry e;
+  e.Title = Sjis("新規ホスト") + suffix;
+  e.FilePath = "HOST" + suffix;
+  e.Address = "127.0.0.1";
+  e.UserID = "GUEST";
+  e.Password = "QWKZ";
+  e.HandleName = "Pallo";
+  e.HostKind = 0;
+  HostTable[static_cast<size_t>(HostCount++)] = e;
+  return true;
+}
+
+void THostTable::Delete(int index) {
+  if (index < 0 || index >= HostCount) return;
+  for (int i = index; i + 1 < HostCount; ++i) HostTable[static_cast<size_t>(i)] = HostTable[static_cast<size_t>(i + 1)];
+  --HostCount;
+}
+
+}  // namespace brelo

@@ -1,0 +1,47 @@
+// The user's list of hosts: up to 100 entries, kept in "veskohosts.dat" in
+// the program folder (an INI file; it holds passwords and is created readable
+// by its owner only).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace brelo {
+
+struct THostEntry {
+  std::string Title;
+  std::string FilePath;   // the host's data folder, below the program folder
+  std::string Address;
+  std::string UserID;     // at most 8 bytes
+  std::string Password;   // at most 8 bytes
+  std::string HandleName; // at most 14 bytes
+  int HostKind = 0;       // kept as read, even outside 0-2
+};
+
+constexpr int kMaxHosts = 100;
+
+class THostTable {
+ public:
+  std::array<THostEntry, kMaxHosts> HostTable;
+  int HostCount = 0;
+
+  static std::string FileName(const std::string& programFolder);
+  static std::string SectionName(int i);  // "HOST%2d": "HOST 0", ..., "HOST10"
+
+  // Without the file: one sample entry, the demo host, and nothing written.
+  // A "Count" above 100 loads 100. Raises EInOutError for an unreadable file.
+  void LoadHostList(const std::string& programFolder);
+  // Writes Count and every entry's keys; sections of removed entries stay.
+  // The file is created with mode 0600. Raises EInOutError("%s に書き込めません").
+  void SaveHostList(const std::string& programFolder) const;
+  // Appends a new entry named with the tick suffix; false when the table is full.
+  bool Add(int32_t tickCount);
+  void Delete(int index);
+
+  static THostEntry SampleEntry();
+  // "%.4X" of tickCount mod 65535 (the tick count taken as signed 32 bits).
+  static std::string TickSuffix(int32_t tickCount);
+};
+
+}  // namespace brelo

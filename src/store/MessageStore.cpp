@@ -1,0 +1,304 @@
+#include "store/MessageStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/FileUtil.h"
+#include "common/Records.h"
+#include "common/Sjis.h"
+#include "common/StringLock.h"
+
+namespace brelo {
+namespace {
+
+static_assert(kBoardRecordSize == 1 + 9 + 33 + 1 + 4);
+static_assert(kIndexRecordSize == 9 + 15 + 61 + 3 + 8 + 4 + 4 + 4 + 1 + 1 + 2);
+
+// An open file descriptor that closes itself on every path.
+class TFile {
+ public:
+  TFile(const std::string& path, int flags, mode_t mode = 0644) : fd_(::open(path.c_str(), flags | O_CLOEXEC, mode)) {}
+  ~TFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFile(const TFile&) = delete;
+  TFile& operator=(const TFile&) = delete;
+  int fd() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+  off_t Size() const {
+    struct stat st;
+    return ::fstat(fd_, &st) == 0 ? st.st_size : -1;
+  }
+
+ private:
+  int fd_;
+};
+
+bool PWriteAll(int fd, const char* p, size_t n, off_t at) {
+  while (n > 0) {
+    ssize_t w = ::pwrite(fd, p, n, at);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+    at += w;
+  }
+  return true;
+}
+
+ssize_t PReadAll(int fd, char* p, size_t n, off_t at) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, p + done, n - done, at + static_cast<off_t>(done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+[[noreturn]] void CannotRead(const std::string& path) { throw EInOutError(PathText(path) + Sjis(" を読めません")); }
+
+}  // namespace
+
+void EncodeBoardEntry(const TBoardEntry& e, char* r) {
+  r[0] = static_cast<char>(e.Active);
+  PutShortString(r + 1, 8, e.Name);
+  PutShortString(r + 10, 32, e.Title);
+  r[43] = 0;
+  PutInt32(r + 44, e.FirstNew);
+}
+
+TBoardEntry DecodeBoardEntry(const char* r) {
+  TBoardEntry e;
+  e.Active = static_cast<uint8_t>(r[0]);
+  e.Name = GetShortString(r + 1, 8);
+  e.Title = GetShortString(r + 10, 32);
+  e.FirstNew = GetInt32(r + 44);
+  return e;
+}
+
+void EncodeIndexRecord(const TVeskoMessage& m, char* r) {
+  PutShortString(r, 8, m.FromID);
+  PutShortString(r + 9, 14, m.FromHandle);
+  PutShortString(r + 24, 60, m.Title);
+  r[85] = r[86] = r[87] = 0;
+  PutDouble(r + 88, m.Date);
+  PutInt32(r + 96, m.TextPos);
+  PutInt32(r + 100, m.TextLen);
+  PutInt32(r + 104, m.MesNo);
+  PutUInt32(r + 108, m.Marks());
+}
+
+TVeskoMessage DecodeIndexRecord(const char* r) {
+  TVeskoMessage m;
+  m.FromID = GetShortString(r, 8);
+  m.FromHandle = GetShortString(r + 9, 14);
+  m.Title = GetShortString(r + 24, 60);
+  m.Date = GetDouble(r + 88);
+  m.TextPos = GetInt32(r + 96);
+  m.TextLen = GetInt32(r + 100);
+  m.MesNo = GetInt32(r + 104);
+  m.SetMarks(GetUInt32(r + 108));
+  return m;
+}
+
+TMessageStore::TMessageStore() {
+  for (int i = 0; i < kBoardCount; ++i) BoardTable[static_cast<size_t>(i)] = DefaultEntry(i);
+}
+
+TBoardEntry TMessageStore::DefaultEntry(int board) {
+  TBoardEntry e;
+  if (board == 0) {
+    e.Active = 1;
+    e.Name = "@MAIL";
+    e.Title = Sjis("メールボックス");
+  } else {
+    e.Name = "????????";
+    e.Title = Sjis("メッセージボード") + SafeFormat("%.2d", board);
+  }
+  return e;
+}
+
+std::string TMessageStore::IndexFile(int board) const { return HostFolder + SafeFormat("MES%.2d.IDX", board); }
+std::string TMessageStore::TextFile(int board) const { return HostFolder + SafeFormat("MES%.2d.TXT", board); }
+
+void TMessageStore::LoadBoards() {
+  for (int i = 0; i < kBoardCount; ++i) BoardTable[static_cast<size_t>(i)] = DefaultEntry(i);
+  MakePath(HostFolder);  // a failure shows at the first write
+  TStringLockGuard lock;
+  const std::string path = BoardsFile();
+  std::optional<std::string> data = ReadWholeFile(path);
+  if (data) {
+    const size_t records = data->size() / kBoardRecordSize;
+    if (records < 99) {
+      BoardTable[0] = DefaultEntry(0);
+      throw EInOutError(PathText(path) + Sjis(" が壊れています (ボードが ") + SafeIntToStr(static_cast<long long>(records)) +
+                        Sjis(" 件しかありません)"));
+    }
+    const size_t first = records == 99 ? 1 : 0;  // a file written without the mailbox entry
+    for (size_t i = 0; i + first < kBoardCount && i < records; ++i) {
+      BoardTable[i + first] = DecodeBoardEntry(data->data() + i * kBoardRecordSize);
+    }
+  }
+  BoardTable[0] = DefaultEntry(0);
+}
+
+void TMessageStore::SaveBoards() const {
+  std::string data(kBoardCount * kBoardRecordSize, '\0');
+  for (int i = 0; i < kBoardCount; ++i) {
+    EncodeBoardEntry(BoardTable[static_cast<size_t>(i)], data.data() + static_cast<size_t>(i) * kBoardRecordSize);
+  }
+  TStringLockGuard lock;
+  WriteFileAtomic(BoardsFile(), data);
+}
+
+void TMessageStore::ClearNewMarks() {
+  for (auto& e : BoardTable) e.FirstNew = kNoNewMark;
+}
+
+int TMessageStore::RecordCount(int board) const {
+  if (!ValidBoard(board)) return 0;
+  struct stat st;
+  if (::stat(IndexFile(board).c_str(), &st) != 0) return 0;
+  return static_cast<int>(st.st_size / static_cast<off_t>(kIndexRecordSize));
+}
+
+void TMessageStore::AppendMessage(TVeskoMessage& m) {
+  if (!ValidBoard(m.BoardNo)) {
+    throw EInOutError(Sjis("ボード番号 ") + SafeIntToStr(m.BoardNo) + Sjis(" は 0～99 の範囲にありません"));
+  }
+  TStringLockGuard lock;
+  const std::string idxPath = IndexFile(m.BoardNo);
+  const std::string txtPath = TextFile(m.BoardNo);
+  TFile idx(idxPath, O_RDWR | O_CREAT);
+  if (!idx.ok()) throw EInOutError(CannotWriteText(idxPath));
+  TFile txt(txtPath, O_RDWR | O_CREAT);
+  if (!txt.ok()) throw EInOutError(CannotWriteText(txtPath));
+  const off_t pos = txt.Size();
+  const off_t idxSize = idx.Size();
+  if (pos < 0 || idxSize < 0) CannotRead(idxPath);
+  const int32_t k = static_cast<int32_t>(idxSize / static_cast<off_t>(kIndexRecordSize));
+  if (m.MesNo < 0) m.MesNo = k + 1;
+  const std::string block = SafeFormat("#%.6d\r\n", m.MesNo) + m.Text;
+  if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) throw EInOutError(CannotWriteText(txtPath));
+  TVeskoMessage rec = m;
+  rec.CutShortStrings();
+  rec.TextPos = static_cast<int32_t>(pos);
+  rec.TextLen = static_cast<int32_t>(block.size());
+  rec.NewMark = 1;
+  rec.Unread = 1;
+  rec.Spare1 = rec.Spare2 = 0;
+  TBoardEntry& b = BoardTable[static_cast<size_t>(m.BoardNo)];
+  if (k < b.FirstNew) b.FirstNew = k;
+  char r[kIndexRecordSize];
+  EncodeIndexRecord(rec, r);
+  // At the end of the whole records: a partial record an interrupted append
+  // left behind is overwritten.
+  if (!PWriteAll(idx.fd(), r, sizeof r, static_cast<off_t>(k) * static_cast<off_t>(kIndexRecordSize))) {
+    throw EInOutError(CannotWriteText(idxPath));
+  }
+  if (idxSize % static_cast<off_t>(kIndexRecordSize) != 0) {
+    (void)::ftruncate(idx.fd(), static_cast<off_t>(k + 1) * static_cast<off_t>(kIndexRecordSize));
+  }
+  m.IndexNo = k;
+  m.TextPos = rec.TextPos;
+  m.TextLen = rec.TextLen;
+}
+
+int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const {
+  entries.clear();
+  if (!ValidBoard(board) || count <= 0) return 0;
+  TStringLockGuard lock;
+  const std::string path = IndexFile(board);
+  TFile idx(path, O_RDONLY);
+  if (!idx.ok()) {
+    if (errno == ENOENT) return 0;
+    CannotRead(path);
+  }
+  const off_t size = idx.Size();
+  if (size < 0) CannotRead(path);
+  const int total = static_cast<int>(size / static_cast<off_t>(kIndexRecordSize));
+  const int start = std::max(0, total - count);
+  const int32_t firstNew = BoardTable[static_cast<size_t>(board)].FirstNew;
+  entries.reserve(static_cast<size_t>(total - start));
+  // In blocks of 50 records, from the block that holds `start`.
+  constexpr int kBlock = 50;
+  char buf[kBlock * kIndexRecordSize];
+  for (int blockStart = start / kBlock * kBlock; blockStart < total; blockStart += kBlock) {
+    const int n = std::min(kBlock, total - blockStart);
+    const ssize_t r = PReadAll(idx.fd(), buf, static_cast<size_t>(n) * kIndexRecordSize,
+                               static_cast<off_t>(blockStart) * static_cast<off_t>(kIndexRecordSize));
+    if (r < 0) CannotRead(path);
+    const int got = static_cast<int>(static_cast<size_t>(r) / kIndexRecordSize);
+    for (int i = 0; i < got; ++i) {
+      const int k = blockStart + i;
+      if (k < start) continue;
+      TVeskoMessage m = DecodeIndexRecord(buf + static_cast<size_t>(i) * kIndexRecordSize);
+      m.BoardNo = board;
+      m.IndexNo = k;
+      m.NewMark = (m.NewMark != 0 && k >= firstNew) ? 1 : 0;
+      entries.push_back(std::move(m));
+    }
+    if (got < n) break;
+  }
+  return static_cast<int>(entries.size());
+}
+
+std::string TMessageStore::ReadText(int board, int32_t textPos, int32_t textLen) const {
+  if (!ValidBoard(board) || textPos < 0 || textLen <= 0) return std::string();
+  TStringLockGuard lock;
+  const std::string path = TextFile(board);
+  TFile txt(path, O_RDONLY);
+  if (!txt.ok()) {
+    if (errno == ENOENT) return std::string();
+    CannotRead(path);
+  }
+  const off_t size = txt.Size();
+  if (textPos >= size) return std::string();
+  const size_t len = static_cast<size_t>(std::min<off_t>(textLen, size - textPos));
+  std::string block(len, '\0');
+  const ssize_t r = PReadAll(txt.fd(), block.data(), len, textPos);
+  if (r < 0) CannotRead(path);
+  block.resize(static_cast<size_t>(r));
+  // The head is "#" and the number; numbers of a million and more make it
+  // longer than seven bytes, so it ends where its CR LF begins.
+  size_t head = 7;
+  if (!block.empty() && block[0] == '#') {
+    const size_t cr = block.find('\r');
+    if (cr != std::string::npos) head = cr;
+  }
+  if (head >= block.size()) return std::string();
+  std::string text = block.substr(head);
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+void TMessageStore::SetMarks(int board, int indexNo, uint32_t marks) const {
+  if (!ValidBoard(board) || indexNo < 0) return;
+  TStringLockGuard lock;
+  const std::string path = IndexFile(board);
+  TFile idx(path, O_RDWR);
+  if (!idx.ok()) {
+    if (errno == ENOENT) return;
+    throw EInOutError(CannotWriteText(path));
+  }
+  const off_t count = idx.Size() / static_cast<off_t>(kIndexRecordSize);
+  if (indexNo >= count) return;
+  char b[4];
+  PutUInt32(b, marks);
+  if (!PWriteAll(idx.fd(), b, 4, static_cast<off_t>(indexNo) * static_cast<off_t>(kIndexRecordSize) + 108)) {
+    throw EInOutError(CannotWriteText(path));
+  }
+}
+
+}  // namespace brelo

@@ -1,0 +1,79 @@
+// The local store of one host: the board table and, per board, a text file
+// of message blocks (MESnn.TXT) and an index of fixed-size records
+// (MESnn.IDX) that points into it. All files lie in HostFolder.
+//
+// Records are encoded and decoded field by field, little-endian, never by
+// casting. Each file operation holds StringLock for its whole duration.
+// File errors raise EInOutError with a Shift-JIS message naming the file.
+// Index and text files only grow; an interrupted append leaves at most one
+// partial record at the end of the index, which readers ignore and the next
+// append overwrites.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "session/VeskoMessage.h"
+
+namespace brelo {
+
+struct TBoardEntry {
+  uint8_t Active = 0;
+  std::string Name;    // at most 8 bytes
+  std::string Title;   // at most 32 bytes
+  int32_t FirstNew = 0;
+};
+
+constexpr size_t kBoardRecordSize = 48;
+constexpr size_t kIndexRecordSize = 112;
+constexpr int kBoardCount = 100;
+constexpr int32_t kNoNewMark = 9999;
+
+void EncodeBoardEntry(const TBoardEntry& e, char* rec);
+TBoardEntry DecodeBoardEntry(const char* rec);
+// An index record; BoardNo and IndexNo are not stored.
+void EncodeIndexRecord(const TVeskoMessage& m, char* rec);
+TVeskoMessage DecodeIndexRecord(const char* rec);
+
+class TMessageStore {
+ public:
+  // The folder of the selected host, ending in "/"; empty while none is.
+  std::string HostFolder;
+  std::array<TBoardEntry, kBoardCount> BoardTable;
+
+  TMessageStore();
+
+  static bool ValidBoard(int board) { return board >= 0 && board < kBoardCount; }
+  std::string IndexFile(int board) const;
+  std::string TextFile(int board) const;
+  std::string BoardsFile() const { return HostFolder + "Boards.Dat"; }
+
+  // Defaults, then Boards.Dat when present (99 records fill boards 1-99),
+  // then board 0 forced to the mailbox. A file of fewer than 99 whole
+  // records raises EInOutError with the defaults in place.
+  void LoadBoards();
+  void SaveBoards() const;  // whole-file replacement
+  void ClearNewMarks();
+  // Stores a message on the board of its BoardNo; a MesNo below 0 becomes the
+  // record count + 1 (written back into m). A board outside 0-99 raises
+  // EInOutError and writes nothing.
+  void AppendMessage(TVeskoMessage& m);
+  // The last `count` index records of a board, oldest first.
+  int ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const;
+  // The text of one block without its head ("#" and the number), so that it
+  // begins with the CR LF after the head; cut at the first NUL. What a record
+  // points to beyond the file's end is not read.
+  std::string ReadText(int board, int32_t textPos, int32_t textLen) const;
+  // Overwrites the four mark bytes of record indexNo (nothing when the index
+  // does not exist or indexNo is not below the record count).
+  void SetMarks(int board, int indexNo, uint32_t marks) const;
+  // Number of whole records in a board's index.
+  int RecordCount(int board) const;
+
+  // The default entry of a board.
+  static TBoardEntry DefaultEntry(int board);
+};
+
+}  // namespace brelo

@@ -1,0 +1,102 @@
+#include "hosts/HostTable.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "support/TempDir.h"
+
+namespace brelo {
+namespace {
+
+using test::ReadBytes;
+using test::TTempDir;
+using test::WriteBytes;
+
+TEST(HostList, SectionNamesPadWithASpace) {
+  EXPECT_EQ(THostTable::SectionName(0), "HOST 0");
+  EXPECT_EQ(THostTable::SectionName(9), "HOST 9");
+  EXPECT_EQ(THostTable::SectionName(10), "HOST10");
+  EXPECT_EQ(THostTable::TickSuffix(0x12345), "2346");  // mod 65535, not 65536
+  EXPECT_EQ(THostTable::TickSuffix(10), "000A");
+}
+
+TEST(HostList, FirstStartShowsTheDemoHostAndWritesNothing) {
+  TTempDir dir;
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  ASSERT_EQ(t.HostCount, 1);
+  EXPECT_EQ(t.HostTable[0].Address, "telnet://127.0.0.1:2323/");
+  EXPECT_EQ(t.HostTable[0].UserID, "GUEST");
+  EXPECT_EQ(t.HostTable[0].Password, "");
+  EXPECT_EQ(t.HostTable[0].HandleName, "Pallo");
+  EXPECT_FALSE(FileExists(THostTable::FileName(dir.Path())));
+}
+
+TEST(HostList, LoadsCountSectionsWithDefaultsAndCuts) {
+  TTempDir dir;
+  WriteBytes(THostTable::FileName(dir.Path()),
+             "[Hosts]\r\nCount=3\r\n[HOST 0]\r\nTitle=" + Sjis("草の根") +
+                 "\r\nUserID=ABCDEFGHIJ\r\nPassword=123456789\r\nHandleName=" + Sjis("ながいながいハンドル名") +
+                 "\r\nHostKind=7\r\n[HOST 1]\r\nHostKind=x\r\n[HOST 2]\r\n[HOST 3]\r\nTitle=extra\r\n[HOST 4]\r\n");
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  ASSERT_EQ(t.HostCount, 3);
+  EXPECT_EQ(t.HostTable[0].UserID, "ABCDEFGH");
+  EXPECT_EQ(t.HostTable[0].Password, "12345678");
+  EXPECT_EQ(t.HostTable[0].HandleName, Sjis("ながいながいハ"));  // 14 bytes
+  EXPECT_EQ(t.HostTable[0].HostKind, 7);  // kept as read
+  EXPECT_EQ(t.HostTable[1].HostKind, 0);
+  EXPECT_EQ(t.HostTable[1].Title, Sjis("新規ホスト"));
+  EXPECT_EQ(t.HostTable[1].FilePath, "1");
+  EXPECT_EQ(t.HostTable[1].Address, "127.0.0.1");
+  EXPECT_EQ(t.HostTable[1].Password, "QWKZ");
+  // Delete one and save: Count 2, and the old sections stay.
+  t.Delete(0);
+  t.SaveHostList(dir.Path());
+  THostTable again;
+  again.LoadHostList(dir.Path());
+  EXPECT_EQ(again.HostCount, 2);
+  const std::string text = ReadBytes(THostTable::FileName(dir.Path()));
+  EXPECT_NE(text.find("Count=2\r\n"), std::string::npos);
+  EXPECT_NE(text.find("[HOST 4]"), std::string::npos);
+  EXPECT_NE(text.find("Title=extra"), std::string::npos);
+}
+
+TEST(HostList, CountAboveTheTableAndAFullTable) {
+  TTempDir dir;
+  WriteBytes(THostTable::FileName(dir.Path()), "[Hosts]\r\nCount=250\r\n");
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  EXPECT_EQ(t.HostCount, 100);
+  EXPECT_FALSE(t.Add(1));
+  EXPECT_EQ(t.HostCount, 100);
+  t.HostCount = 0;
+  EXPECT_TRUE(t.Add(0x1234));
+  EXPECT_EQ(t.HostTable[0].Title, Sjis("新規ホスト1234"));
+  EXPECT_EQ(t.HostTable[0].FilePath, "HOST1234");
+  EXPECT_EQ(t.HostTable[0].Password, "QWKZ");
+}
+
+TEST(HostList, SavedReadableByTheOwnerOnlyAndUnwritableReported) {
+  TTempDir dir;
+  const mode_t old = ::umask(0);
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  t.SaveHostList(dir.Path());
+  ::umask(old);
+  struct stat st;
+  ASSERT_EQ(::stat(THostTable::FileName(dir.Path()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  WriteBytes(dir.File("plainfile"), "x");
+  try {
+    t.SaveHostList(dir.File("plainfile/sub"));
+    FAIL();
+  } catch (const EInOutError& e) {
+    EXPECT_EQ(std::string(e.what()), dir.File("plainfile/sub/veskohosts.dat") + Sjis(" に書き込めません"));
+  }
+}
+
+}  // namespace
+}  // namespace brelo
