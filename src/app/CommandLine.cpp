@@ -64,6 +64,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string HelpText() {
   return "Usage: brelo [--home DIR]\n"
+         "       brelo --pilot HOST [--home DIR] [--timeout SECONDS]\n"
          "       brelo --help | --version\n"
          "\n"
          "Brelo calls Japanese bulletin-board hosts of the Vesko and KTBBS families,\n"
@@ -76,6 +77,15 @@ std::string HelpText() {
          "                    every host's data). Default: $BRELO_HOME, else the\n"
          "                    program's own folder when writable, else\n"
          "                    ~/.local/share/brelo.\n"
+         "  --pilot HOST      run one unattended pass for HOST (a title or the list\n"
+         "                    index of the host list) without a window, with the\n"
+         "                    default options: reserved writes, unread fetch, logout\n"
+         "                    skipping the goodbye. Status lines go to standard\n"
+         "                    output. Exit status 0 after the host's logout; 1 when\n"
+         "                    the connection or login failed or the line was lost;\n"
+         "                    2 for an unknown host; 3 after the time-out.\n"
+         "  --timeout SECONDS give up a pilot pass after SECONDS: it disconnects\n"
+         "                    first, and what was stored stays.\n"
          "  --version         print the version.\n";
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Pilot.h"
 #include "app/ProgramFolder.h"
 #include "app/Settings.h"
 #include "common/FileUtil.h"
@@ -44,6 +45,12 @@ int main(int argc, char** argv) {
   // Before anything else runs: the string lock, then the program folder.
   brelo::StringLock();
   const std::string folder = brelo::DetermineProgramFolder(cmd.home, ExecutableFolder(argv[0]));
+
+  if (cmd.action == brelo::TCommandLine::kPilot) {
+    QCoreApplication app(argc, argv);
+    brelo::InstallMainThreadQueue();
+    return brelo::RunPilot(cmd, folder);
+  }
 
   QApplication app(argc, argv);
   brelo::InstallMainThreadQueue();

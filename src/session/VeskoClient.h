@@ -132,6 +132,7 @@ class TVeskoClient : private ISendTarget {
   int Channel() const { return channel_.load(); }
   int Transport() override { return transport_.load(); }
   bool SessionRunning() const { return workAlive_.load() || sendAlive_.load(); }
+  bool WorkThreadRunning() const { return workAlive_.load(); }
   bool LogOpen() const { return log_.IsOpen(); }
 
   TTCPClient& TCPClient() { return tcp_; }

@@ -1,0 +1,57 @@
+#include "app/ModemSettings.h"
+
+#include "common/FileUtil.h"
+#include "common/IniFile.h"
+#include "session/VeskoClient.h"
+
+namespace brelo {
+
+std::string TModemSettings::FileName(const std::string& programFolder) { return JoinPath(programFolder, "Modem.Ini"); }
+
+void TModemSettings::Read(const std::string& programFolder) {
+  TIniFile ini(FileName(programFolder));
+  try {
+    ini.Load();
+  } catch (const EInOutError&) {
+    // Unreadable reads like missing: the defaults apply.
+  }
+  Port = ini.ReadInteger("MODEM", "PORT", 1);
+  Rate = ini.ReadInteger("MODEM", "RATE", 19200);
+  Init = ini.ReadString("MODEM", "INIT", "ATZ");
+  Dial = ini.ReadString("MODEM", "DIAL", "ATD");
+  Device = ini.ReadString("MODEM", "DEVICE", "");
+}
+
+void TModemSettings::Write(const std::string& programFolder) const {
+  const std::string path = FileName(programFolder);
+  TIniFile ini(path);
+  try {
+    ini.Load();
+  } catch (const EInOutError&) {
+    throw EInOutError(CannotWriteText(path));
+  }
+  ini.WriteInteger("MODEM", "PORT", Port);
+  ini.WriteInteger("MODEM", "RATE", Rate);
+  ini.WriteString("MODEM", "INIT", Init);
+  ini.WriteString("MODEM", "DIAL", Dial);
+  if (!Device.empty() || ini.HasKey("MODEM", "DEVICE")) ini.WriteString("MODEM", "DEVICE", Device);
+  ini.Save();
+}
+
+void TModemSettings::ApplyTo(TVeskoClient& c) const {
+  c.CommPort = Port;
+  c.CommRate = Rate;
+  c.ModemInitCommand = Init;
+  c.ModemDialCommand = Dial;
+  c.ModemDevice = Device;
+}
+
+void TModemSettings::TakeFrom(const TVeskoClient& c) {
+  Port = c.CommPort;
+  Rate = c.CommRate;
+  Init = c.ModemInitCommand;
+  Dial = c.ModemDialCommand;
+  Device = c.ModemDevice;
+}
+
+}  // namespace brelo
