@@ -206,7 +206,7 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
   if (Options.GetUserList) {
     Options.GetUserList = false;
     view_.OptionsChanged();
-    client_.SendLine("u\r\n");  // "u", CR, LF, CR, LF
+    commands_->SendLine("u\r\n");  // "u", CR, LF, CR, LF
     return;
   }
   if (Options.ExecuteWriteYoyaku) {
@@ -230,8 +230,8 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
       }
       const size_t nul = body->find('\0');
       if (nul != std::string::npos) body->resize(nul);
-      if (r.BoardNo != 0) client_.WriteMessage(SafeIntToStr(r.BoardNo), r.Title, *body, writeCursor_);
-      else client_.WriteMail(r.ToIDs, r.Title, *body, writeCursor_);
+      if (r.BoardNo != 0) commands_->WriteMessage(SafeIntToStr(r.BoardNo), r.Title, *body, writeCursor_);
+      else commands_->WriteMail(r.ToIDs, r.Title, *body, writeCursor_);
       ++writeCursor_;
       return;
     }
@@ -242,14 +242,14 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
   if (Options.GetMidoku) {
     Options.GetMidoku = false;
     view_.OptionsChanged();
-    client_.SendText("N@ ");
-    client_.SendLine(Options.SetMidokuDate ? Options.MidokuDate : std::string());
+    commands_->SendText("N@ ");
+    commands_->SendLine(Options.SetMidokuDate ? Options.MidokuDate : std::string());
     return;
   }
   if (Options.GoodbyeWhenExecute) {
-    client_.SendLine("Q");
+    commands_->SendLine("Q");
     logoutSent_ = true;
-    if (Options.PassgoodbyeMessage) client_.SendLine("");
+    if (Options.PassgoodbyeMessage) commands_->SendLine("");
     else view_.ShowTerminal(true);
   }
 }

@@ -31,6 +31,17 @@ struct TSessionOptions {
   bool PassgoodbyeMessage = false;
 };
 
+// What the policy sends at a main prompt. The session component does it; a
+// test records it.
+class ISessionCommands {
+ public:
+  virtual ~ISessionCommands() = default;
+  virtual void SendLine(const std::string& s) = 0;
+  virtual void SendText(const std::string& s) = 0;
+  virtual void WriteMessage(const std::string& board, const std::string& title, const std::string& body, int tag) = 0;
+  virtual void WriteMail(const std::string& to, const std::string& title, const std::string& body, int tag) = 0;
+};
+
 enum class ESessionControls { kNoHost, kHostSelected, kSession };
 
 // What the policy asks of the window it runs in (or of the pilot's console).
@@ -83,6 +94,9 @@ class TSessionPolicy {
   void VeskoClient1Logout();
   void VeskoClient1ReceiveUsers(const std::string& users);
 
+  // Where the prompt's commands go (the session component unless replaced).
+  void SetCommands(ISessionCommands* commands) { commands_ = commands ? commands : &clientCommands_; }
+
   // The data folder of a host entry: the program folder + FilePath + "/".
   std::string FolderOf(int index) const;
 
@@ -90,7 +104,22 @@ class TSessionPolicy {
   void Counter();
   void Store(TVeskoMessage& mes);
 
+  struct TClientCommands : ISessionCommands {
+    TVeskoClient& c;
+    explicit TClientCommands(TVeskoClient& client) : c(client) {}
+    void SendLine(const std::string& s) override { c.SendLine(s); }
+    void SendText(const std::string& s) override { c.SendText(s); }
+    void WriteMessage(const std::string& b, const std::string& t, const std::string& body, int tag) override {
+      c.WriteMessage(b, t, body, tag);
+    }
+    void WriteMail(const std::string& to, const std::string& t, const std::string& body, int tag) override {
+      c.WriteMail(to, t, body, tag);
+    }
+  };
+
   TVeskoClient& client_;
+  TClientCommands clientCommands_{client_};
+  ISessionCommands* commands_ = &clientCommands_;
   THostTable& hosts_;
   TMessageStore& store_;
   TReservationBox& box_;

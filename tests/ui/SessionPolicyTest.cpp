@@ -1,0 +1,263 @@
+// The automation policy at the main prompt and the session-control handlers,
+// driven without a display.
+#include "ui/SessionPolicy.h"
+
+#include <gtest/gtest.h>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "support/TempDir.h"
+#include "ui/MainModel.h"
+
+namespace brelo {
+namespace {
+
+using test::TTempDir;
+using test::WriteBytes;
+
+struct TView : IMainView {
+  std::vector<std::string> statuses;  // UTF-8
+  std::string counter;
+  ESessionControls controls = ESessionControls::kNoHost;
+  int terminalShown = 0, terminalFocused = 0, boardLists = 0, cleared = 0, optionChanges = 0;
+  int selected = -99;
+  bool editorsClose = true;
+  std::vector<std::string> errors;
+  void SetStatus(const std::string& s) override { statuses.push_back(SjisToUtf8(s)); }
+  void SetCounter(const std::string& t) override { counter = t; }
+  void SetControls(ESessionControls s) override { controls = s; }
+  void ShowTerminal(bool focus) override { focus ? ++terminalFocused : ++terminalShown; }
+  void OptionsChanged() override { ++optionChanges; }
+  TMessageStore* store = nullptr;
+  void ShowBoardList() override {
+    ++boardLists;
+    store->LoadBoards();  // as the browser does
+  }
+  void ClearBrowser() override { ++cleared; }
+  void SelectHost(int i) override { selected = i; }
+  bool CloseEditors() override { return editorsClose; }
+  void ReportError(const std::string& s) override { errors.push_back(SjisToUtf8(s)); }
+};
+
+struct TCommands : ISessionCommands {
+  std::vector<std::string> sent;  // "line:...", "text:...", "message:board/title/tag", "mail:to/title/tag"
+  void SendLine(const std::string& s) override { sent.push_back("line:" + s); }
+  void SendText(const std::string& s) override { sent.push_back("text:" + s); }
+  void WriteMessage(const std::string& b, const std::string& t, const std::string& body, int tag) override {
+    sent.push_back("message:" + b + "/" + t + "/" + body + "/" + std::to_string(tag));
+  }
+  void WriteMail(const std::string& to, const std::string& t, const std::string& body, int tag) override {
+    sent.push_back("mail:" + to + "/" + t + "/" + body + "/" + std::to_string(tag));
+  }
+  std::vector<std::string> Take() { return std::exchange(sent, {}); }
+};
+
+class PolicyTest : public ::testing::Test {
+ protected:
+  TTempDir dir;
+  TView view;
+  TCommands commands;
+  std::unique_ptr<TMainModel> model;
+  TSessionPolicy* policy = nullptr;
+  void SetUp() override {
+    model = std::make_unique<TMainModel>(dir.Path(), view);
+    view.store = &model->Store;
+    model->Hosts.LoadHostList(dir.Path());
+    model->Hosts.Add(0x10);
+    policy = &model->Policy;
+    policy->SetCommands(&commands);
+    policy->HostComboBoxChange(0);
+  }
+  // A reservation with its body file.
+  void Reserve(int board, const std::string& title, bool hold = false, const std::string& body = "text") {
+    const std::string name = model->Box.AddReservation(board, title, board == 0 ? "TARO" : "");
+    WriteBytes(model->Box.HostFolder + name, body);
+    model->Box.ReservationTable[static_cast<size_t>(model->Box.ReservationCount - 1)].Status = hold ? 1 : 0;
+  }
+  void Prompt() { policy->VeskoClient1GetMainPrompt(); }
+};
+
+TEST_F(PolicyTest, HostSelectionLoadsTheHostAndPickingItAgainDoesNothing) {
+  EXPECT_EQ(view.controls, ESessionControls::kHostSelected);
+  EXPECT_EQ(policy->HostFolder(), dir.Path() + "DEMO/");
+  EXPECT_EQ(view.boardLists, 1);
+  policy->HostComboBoxChange(0);
+  EXPECT_EQ(view.boardLists, 1);
+  policy->HostComboBoxChange(1);
+  EXPECT_EQ(policy->HostFolder(), dir.Path() + "HOST0010/");
+  policy->HostComboBoxChange(-1);
+  EXPECT_EQ(view.controls, ESessionControls::kNoHost);
+  EXPECT_EQ(policy->HostFolder(), "");
+  EXPECT_EQ(model->Box.ReservationCount, 0);
+}
+
+TEST_F(PolicyTest, AnEditorThatRefusesToCloseKeepsTheOldHost) {
+  Reserve(3, "t");
+  view.editorsClose = false;
+  policy->HostComboBoxChange(1);
+  EXPECT_EQ(view.selected, 0);
+  EXPECT_EQ(policy->CurrentHost(), 0);
+  EXPECT_EQ(model->Box.ReservationCount, 1);
+}
+
+TEST_F(PolicyTest, EmptyBoxFetchesUnreadThenLogsOutHandingTheGoodbyeToTheUser) {
+  policy->VeskoClient1Connect();
+  EXPECT_EQ(view.terminalShown, 1);
+  EXPECT_EQ(view.counter, "0 ");
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"text:N@ ", "line:"}));
+  EXPECT_EQ(view.statuses.back(), "メインメニューを検出しました");
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:Q"}));
+  EXPECT_EQ(view.terminalFocused, 1);
+  EXPECT_TRUE(policy->LogoutSent());
+  EXPECT_FALSE(policy->Options.GetMidoku);
+}
+
+TEST_F(PolicyTest, AllEntriesOnHoldStartTheUnreadFetchInTheSameCall) {
+  Reserve(3, "a", true);
+  Reserve(0, "b", true);
+  policy->VeskoClient1Connect();
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"text:N@ ", "line:"}));
+  EXPECT_FALSE(policy->Options.ExecuteWriteYoyaku);
+  EXPECT_EQ(policy->WriteCursor(), 0);
+}
+
+TEST_F(PolicyTest, UserListFirstThenWritesOnePerPromptWithTheDate) {
+  Reserve(3, "post", false, std::string("body\0junk", 9));
+  Reserve(0, "mail");
+  policy->Options.GetUserList = true;
+  policy->Options.SetMidokuDate = true;
+  policy->Options.MidokuDate = "98/05/01";
+  policy->VeskoClient1Connect();
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:u\r\n"}));
+  EXPECT_FALSE(policy->Options.GetUserList);
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"message:3/post/body/0"}));  // the body ends at NUL
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"mail:TARO/mail/text/1"}));
+  Prompt();  // neither confirmed: both stay, the fetch starts
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"text:N@ ", "line:98/05/01"}));
+  EXPECT_EQ(model->Box.ReservationCount, 2);
+}
+
+TEST_F(PolicyTest, TwoConfirmedWritesAreBothSentWithTagZero) {
+  Reserve(3, "first");
+  Reserve(4, "second");
+  policy->VeskoClient1Connect();
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"message:3/first/text/0"}));
+  policy->VeskoClient1ExecuteWriteMessage(0);
+  EXPECT_EQ(view.statuses.back(), "書き込みました....first");
+  EXPECT_EQ(model->Box.ReservationCount, 1);
+  EXPECT_EQ(policy->WriteCursor(), 0);
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"message:4/second/text/0"}));
+  policy->VeskoClient1ExecuteWriteMessage(0);
+  EXPECT_EQ(model->Box.ReservationCount, 0);
+  EXPECT_FALSE(FileExists(model->Box.HostFolder + "Write.Dat") && !test::ReadBytes(model->Box.HostFolder + "Write.Dat").empty());
+}
+
+TEST_F(PolicyTest, AMissingBodyFileIsPassedOverAndLeftInTheBox) {
+  Reserve(3, "lost");
+  ::unlink(model->Box.BodyFile(0).c_str());
+  Reserve(4, "kept");
+  policy->VeskoClient1Connect();
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"message:4/kept/text/1"}));
+  EXPECT_EQ(model->Box.ReservationCount, 2);
+  bool reported = false;
+  for (const auto& s : view.statuses) reported |= s.find("がないため送りません") != std::string::npos;
+  EXPECT_TRUE(reported);
+}
+
+TEST_F(PolicyTest, WithoutGoodbyeTheSessionStaysOnline) {
+  policy->Options.GoodbyeWhenExecute = false;
+  policy->VeskoClient1Connect();
+  Prompt();
+  commands.Take();
+  Prompt();
+  EXPECT_TRUE(commands.Take().empty());
+  policy->Options.GoodbyeWhenExecute = true;
+  policy->Options.PassgoodbyeMessage = true;
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:Q", "line:"}));
+}
+
+TEST_F(PolicyTest, DisconnectResetsTheOptions) {
+  TSessionOptions& o = policy->Options;
+  o.ClearNews = o.GetMidoku = o.ExecuteWriteYoyaku = o.GoodbyeWhenExecute = false;
+  o.SetMidokuDate = true;
+  o.PassgoodbyeMessage = true;
+  o.MidokuDate = "99/01/01";
+  o.SealthLogin = false;
+  policy->VeskoClient1DisConnect();
+  EXPECT_TRUE(o.ClearNews && o.GetMidoku && o.ExecuteWriteYoyaku && o.GoodbyeWhenExecute);
+  EXPECT_FALSE(o.SetMidokuDate);
+  EXPECT_TRUE(o.PassgoodbyeMessage);  // kept
+  EXPECT_EQ(o.MidokuDate, "99/01/01");
+  EXPECT_FALSE(o.SealthLogin);
+  EXPECT_EQ(view.controls, ESessionControls::kHostSelected);
+}
+
+TEST_F(PolicyTest, BoardAnnouncementsMessagesAndMail) {
+  policy->VeskoClient1Connect();
+  policy->VeskoClient1GetMessageBoard(5, "LONGNAME9", std::string(40, 't'));
+  const TBoardEntry& b = model->Store.BoardTable[5];
+  EXPECT_EQ(b.Active, 1);
+  EXPECT_EQ(b.Name, "LONGNAME");
+  EXPECT_EQ(b.Title.size(), 32u);
+  EXPECT_EQ(view.statuses.back(), "未読拾得中....LONGNAME9");
+  EXPECT_TRUE(FileExists(model->Store.BoardsFile()));
+  TVeskoMessage m;
+  m.BoardNo = 5;
+  m.MesNo = 3;
+  m.BoardName = Sjis("ボードの名前");
+  m.Text = "x\r\n";
+  policy->VeskoClient1ReceiveMessage(m);
+  EXPECT_EQ(model->Store.BoardTable[5].Title, Sjis("ボードの名前"));
+  EXPECT_EQ(model->Store.RecordCount(5), 1);
+  EXPECT_EQ(policy->ReceivedCount(), 1);
+  TVeskoMessage mail;
+  mail.BoardNo = 0;
+  mail.Title = std::string(80, 'm');
+  policy->VeskoClient1ReceiveMail(mail);
+  EXPECT_EQ(view.statuses.back(), "Writing..." + std::string(60, 'm'));
+  EXPECT_EQ(view.counter, "2 ");
+  // Numbers outside the table are reported and not stored.
+  policy->VeskoClient1GetMessageBoard(120, "X", "Y");
+  m.BoardNo = 120;
+  policy->VeskoClient1ReceiveMessage(m);
+  EXPECT_NE(view.statuses.back().find("範囲外"), std::string::npos);
+  EXPECT_EQ(policy->ReceivedCount(), 2);
+  // A prompt after something was captured shows the boards again.
+  const int lists = view.boardLists;
+  Prompt();
+  EXPECT_EQ(view.boardLists, lists + 1);
+}
+
+TEST_F(PolicyTest, ConnectButtonCopiesTheHostAndNamesTheDailyLog) {
+  THostEntry& e = model->Hosts.HostTable[0];
+  e.Address = "telnet://127.0.0.1:1/";
+  e.UserID = "U";
+  e.Password = "P";
+  e.HandleName = "H";
+  e.HostKind = 1;
+  policy->Options.SealthLogin = false;
+  policy->Options.CheckBox7 = false;
+  policy->SpeedButton1Click(true);
+  TVeskoClient& c = model->VeskoClient1;
+  EXPECT_EQ(c.Address, "telnet://127.0.0.1:1/");
+  EXPECT_EQ(c.UserID, "U");
+  EXPECT_EQ(c.HostKind, HK_ktbbs);
+  EXPECT_FALSE(c.StealthLogin);
+  EXPECT_FALSE(c.AutoReceiveMail);
+  EXPECT_EQ(c.LogFileName, policy->HostFolder() + ExpandDateName("%y%M%D.LOG"));
+  EXPECT_EQ(view.controls, ESessionControls::kSession);
+  policy->SpeedButton1Click(false);
+}
+
+}  // namespace
+}  // namespace brelo
