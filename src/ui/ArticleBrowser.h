@@ -1,0 +1,91 @@
+// The article browser's rules, without widgets: the board list, the threaded
+// article list with its marks, opening an article, and the navigation from
+// marked article to marked article across boards. The browser page binds its
+// controls to it and follows its notifications.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "session/VeskoMessage.h"
+#include "store/MessageStore.h"
+
+namespace brelo {
+
+struct TThreadRow {
+  std::array<uint8_t, 31> Links{};  // 1 = this row takes part in the tree line of that level
+  int Depth = 0;                    // 0 = root; capped at 31 for drawing
+  int32_t MesNo = 0;
+  int Article = -1;                 // position in ArticleArray
+};
+
+class TArticleBrowser {
+ public:
+  static constexpr int kListed = 999;    // the newest articles of a board
+  static constexpr int kMapSize = 10000; // message numbers 0-9999 thread by number
+
+  explicit TArticleBrowser(TMessageStore& store) : store_(store) {}
+
+  // What the page shows.
+  std::vector<std::string> BoardLines;   // "%.2d %.8s " + Title, Shift-JIS
+  std::vector<std::string> Rows;         // article list rows, Shift-JIS
+  int SelectedBoard = -1;                // line of BoardLines
+  int SelectedRow = -1;                  // row of Rows
+  bool NewMode = true;                   // "Ｎ" down; otherwise the unread mode
+  bool NewButtonEnabled = false;
+  bool ResButtonEnabled = false;
+  std::string Header;                    // Label1, two lines
+  std::string Text;                      // Memo1
+
+  // The state the drafting commands read.
+  std::vector<TVeskoMessage> ArticleArray;
+  std::vector<TThreadRow> ThreadList;
+  int CurrentBoard = -1;
+  TVeskoMessage CurrentArticle;
+  bool ArticleOpened = false;
+
+  // Notifications to the page.
+  std::function<void()> OnBoardsChanged;   // BoardLines and SelectedBoard
+  std::function<void()> OnRowsChanged;     // Rows and SelectedRow
+  std::function<void()> OnArticleChanged;  // Header, Text, buttons
+  std::function<void()> OnFocusText;
+  std::function<void(const std::string& text, const std::string& caption)> OnMessage;  // Shift-JIS
+  std::function<void(const std::string& sjis)> OnError;
+  // The date and time of an article as the user reads them (Shift-JIS).
+  std::function<std::string(TDateTime)> DateText;
+
+  void ShowBoardList();
+  void Clear();  // the three lists emptied (no host selected)
+  void BoardsClick(int line);
+  void ShowArticleList();
+  void BuildThreads();
+  void InsertReply(int32_t parent, int32_t child);
+  std::string RowText(int r) const;
+  void OpenArticle(int row);  // ListBox1Click
+  void NewModeClick(bool newMode);
+  bool Marked(const TVeskoMessage& m) const;
+  // Navigation: ▲ ▼ and the jump menu.
+  void UPButtonClick();
+  void DOWNButtonClick();
+  void K3Click();
+  void K4Click();
+
+ private:
+  bool FindMarkedBefore();
+  bool FindMarkedAfter();
+  void SelectBoard(int line);
+  void SelectRow(int row);
+  void Notify(const std::function<void()>& f) {
+    if (f) f();
+  }
+
+  TMessageStore& store_;
+  std::vector<int> numberMap_ = std::vector<int>(kMapSize, -1);
+};
+
+// The parent number of a "Re:%d)" title, 0 when the title is no answer.
+int32_t ParentNumber(const std::string& title);
+
+}  // namespace brelo
