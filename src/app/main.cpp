@@ -5,6 +5,7 @@
 #include "common/MainThread.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <cstdio>
 #include <vector>
 
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   brelo::InstallMainThreadQueue();
+  // Without a locale of its own the system reads dates the Japanese way.
+  if (QLocale::system().language() == QLocale::C) QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   brelo::TAppSettings settings;
   settings.Read(folder);
   brelo::TMainForm form(folder, settings);

@@ -257,6 +257,10 @@ void TDialogue::WatcherTurn() {
   const long long t0 = src_.TickCount();
   while (!src_.LineWaiting() && Mode() == sm_online && !Terminated()) {
     src_.Idle(50);
+    // Lines that came during the sleep go first: a prompt is reported only
+    // while it is the last thing on the screen, or a quick host's next prompt
+    // would be answered before the lines in front of it were read.
+    if (src_.LineWaiting()) break;
     const std::string partial = src_.PartialLine();
     if (partial.size() >= 8 && partial.compare(0, 6, "MAIN (") == 0 &&
         partial.compare(partial.size() - 2, 2, ")>") == 0 && src_.TickCount() > t0 + 1000) {

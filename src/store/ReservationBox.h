@@ -39,6 +39,9 @@ class IReservationEditor {
   // Closes the window without saving (after detaching).
   virtual void CloseDetached() = 0;
   virtual void BringToFront() = 0;
+  // Asks the window to close as the user would (it may ask and refuse);
+  // true when it closed.
+  virtual bool RequestClose() = 0;
 };
 
 class TReservationBox {

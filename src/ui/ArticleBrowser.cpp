@@ -39,6 +39,7 @@ void TArticleBrowser::Clear() {
   Text.clear();
   NewButtonEnabled = ResButtonEnabled = false;
   ArticleOpened = false;
+  CurrentArticle = NoArticle();
   Notify(OnBoardsChanged);
   Notify(OnRowsChanged);
   Notify(OnArticleChanged);
@@ -60,24 +61,23 @@ void TArticleBrowser::ShowBoardList() {
 
 void TArticleBrowser::SelectBoard(int line) {
   SelectedBoard = line;
-  Notify(OnBoardsChanged);
+  Notify(OnBoardSelected);
 }
 
 void TArticleBrowser::SelectRow(int row) {
   SelectedRow = row;
-  Notify(OnRowsChanged);
+  Notify(OnRowSelected);
+}
+
+int TArticleBrowser::BoardOfLine(const std::string& l) {
+  const std::string two = l.substr(0, 2);
+  if (two.size() == 2 && two.find_first_not_of("0123456789") == std::string::npos) return SafeStrToIntDef(two, -1);
+  return -1;
 }
 
 void TArticleBrowser::BoardsClick(int line) {
   SelectedBoard = line;
-  CurrentBoard = -1;
-  if (line >= 0 && line < static_cast<int>(BoardLines.size())) {
-    const std::string& l = BoardLines[static_cast<size_t>(line)];
-    const std::string two = l.substr(0, 2);
-    if (two.size() == 2 && two.find_first_not_of("0123456789") == std::string::npos) {
-      CurrentBoard = SafeStrToIntDef(two, -1);
-    }
-  }
+  CurrentBoard = line >= 0 && line < static_cast<int>(BoardLines.size()) ? BoardOfLine(BoardLines[static_cast<size_t>(line)]) : -1;
   ShowArticleList();
 }
 
@@ -213,7 +213,7 @@ void TArticleBrowser::OpenArticle(int row) {
     if (OnError) OnError(e.what());
   }
   ResButtonEnabled = true;
-  Notify(OnRowsChanged);
+  Notify(OnRowSelected);
   Notify(OnArticleChanged);
   Notify(OnFocusText);
 }

@@ -43,18 +43,30 @@ class TArticleBrowser {
   std::vector<TVeskoMessage> ArticleArray;
   std::vector<TThreadRow> ThreadList;
   int CurrentBoard = -1;
-  TVeskoMessage CurrentArticle;
+  TVeskoMessage CurrentArticle = NoArticle();
   bool ArticleOpened = false;
 
   // Notifications to the page.
-  std::function<void()> OnBoardsChanged;   // BoardLines and SelectedBoard
-  std::function<void()> OnRowsChanged;     // Rows and SelectedRow
+  std::function<void()> OnBoardsChanged;   // BoardLines rebuilt
+  std::function<void()> OnBoardSelected;   // SelectedBoard moved
+  std::function<void()> OnRowsChanged;     // Rows rebuilt
+  std::function<void()> OnRowSelected;     // SelectedRow moved
   std::function<void()> OnArticleChanged;  // Header, Text, buttons
   std::function<void()> OnFocusText;
   std::function<void(const std::string& text, const std::string& caption)> OnMessage;  // Shift-JIS
   std::function<void(const std::string& sjis)> OnError;
   // The date and time of an article as the user reads them (Shift-JIS).
   std::function<std::string(TDateTime)> DateText;
+
+  // Before any article is opened: the mailbox, number 0.
+  static TVeskoMessage NoArticle() {
+    TVeskoMessage m;
+    m.BoardNo = 0;
+    m.MesNo = 0;
+    return m;
+  }
+  // The board number of a board-list line: its first two characters.
+  static int BoardOfLine(const std::string& line);
 
   void ShowBoardList();
   void Clear();  // the three lists emptied (no host selected)

@@ -3,38 +3,94 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "common/StringLock.h"
+#include "compose/Drafting.h"
+#include "ui/BrowserPage.h"
 #include "ui/EditRouting.h"
 #include "ui/Fonts.h"
+#include "ui/HostAddDeleteDialog.h"
+#include "ui/HostPropertyDialog.h"
+#include "ui/MakeTextDialog.h"
+#include "ui/MessageEditor.h"
+#include "ui/ModemSettingDailog.h"
+#include "ui/OptionsPage.h"
+#include "ui/ReservationPage.h"
+#include "ui/TerminalPage.h"
+#include "ui/Text.h"
+#include "ui/UserListPage.h"
 
 namespace brelo {
 
 TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* parent)
-    : QMainWindow(parent), programFolder_(std::move(programFolder)), settings_(std::move(settings)) {
+    : QMainWindow(parent),
+      programFolder_(WithSlash(std::move(programFolder))),
+      settings_(std::move(settings)),
+      model_(programFolder_, *this),
+      browser_(model_.Store),
+      templates_(programFolder_) {
   setFont(UiFont());
+  try {
+    model_.Hosts.LoadHostList(programFolder_);
+  } catch (const EInOutError& e) {
+    QMessageBox::critical(nullptr, QStringLiteral("エラー"), Q(e.what()));
+  }
   resize(640, 460);
-  BuildMenu();
+  auto* central = new QWidget;
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(2, 2, 2, 0);
+  layout->setSpacing(2);
+  auto* top = new QWidget;
+  BuildTopBar(top);
+  layout->addWidget(top);
   BuildPages();
+  layout->addWidget(pages_, 1);
+  setCentralWidget(central);
+  BuildMenu();
   auto* bar = new QStatusBar(this);
   bar->setFont(ProportionalMinchoFont(12));
   bar->setSizeGripEnabled(false);
   setStatusBar(bar);
   if (QScreen* s = QGuiApplication::primaryScreen()) {
-    QRect r = s->availableGeometry();
+    const QRect r = s->availableGeometry();
     move(r.center() - QPoint(width() / 2, height() / 2));
   }
+  // The dialogs, in the order the program creates them; the modem dialog's
+  // creation loads Modem.Ini into the session component.
+  ModemSettingDailog = new TModemSettingDailog(model_.VeskoClient1, programFolder_, this);
+  HostPropertyDialog = new THostPropertyDialog(model_.Hosts, programFolder_, this);
+  HostAddDeleteDialog = new THostAddDeleteDialog(model_.Hosts, programFolder_, *HostPropertyDialog, this);
+  HostAddDeleteDialog->OnHostsSaved = [this] { RebuildHostSelector(); };
+  MakeTextDialog = new TMakeTextDialog(templates_, this);
+  SetControls(ESessionControls::kNoHost);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The editors belong to the box they edit: they go first.
+  for (TMessageEditor* e : Editors()) {
+    e->SetReservationIndex(-1);
+    delete e;
+  }
+}
 
 QString TMainForm::WindowTitleText() {
   return QStringLiteral("Brelo  Vesko・KTBBS 対応 BBS 自動巡回・オフラインリーダー  Ver %1")
@@ -46,6 +102,39 @@ QString TMainForm::VersionText() {
       .arg(QStringLiteral(BRELO_VERSION));
 }
 
+void TMainForm::BuildTopBar(QWidget* holder) {
+  auto* bar = new QHBoxLayout(holder);
+  bar->setContentsMargins(0, 0, 0, 0);
+  bar->addWidget(new QLabel(QStringLiteral("ホスト :")));
+  HostComboBox = new QComboBox;
+  HostComboBox->setObjectName(QStringLiteral("HostComboBox"));
+  HostComboBox->setMinimumWidth(200);
+  SpeedButton5 = new QToolButton;
+  SpeedButton5->setText(QStringLiteral("ﾌﾟﾛﾊﾟﾃｨ"));
+  SpeedButton6 = new QToolButton;
+  SpeedButton6->setText(QStringLiteral("追加・削除"));
+  SpeedButton1 = new QToolButton;
+  SpeedButton1->setText(QStringLiteral("接続/強制切断"));
+  SpeedButton1->setCheckable(true);
+  Label4 = new QLabel(QStringLiteral("0 "));
+  QFont big = Label4->font();
+  big.setPixelSize(20);
+  big.setBold(true);
+  Label4->setFont(big);
+  for (QWidget* w : std::initializer_list<QWidget*>{HostComboBox, SpeedButton5, SpeedButton6, SpeedButton1}) bar->addWidget(w);
+  bar->addStretch(1);
+  bar->addWidget(Label4);
+  connect(HostComboBox, &QComboBox::currentIndexChanged, this, [this](int i) {
+    if (!selectorUpdating_) model_.Policy.HostComboBoxChange(i);
+  });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this](bool down) { model_.Policy.SpeedButton1Click(down); });
+  connect(SpeedButton5, &QToolButton::clicked, this, [this] {
+    HostPropertyDialog->HostIndex = HostComboBox->currentIndex();
+    HostPropertyDialog->exec();
+  });
+  connect(SpeedButton6, &QToolButton::clicked, this, [this] { HostAddDeleteDialog->exec(); });
+}
+
 void TMainForm::BuildMenu() {
   QMenuBar* mb = menuBar();
   auto add = [this](QMenu* m, const QString& text, const QKeySequence& key = {}) {
@@ -54,7 +143,6 @@ void TMainForm::BuildMenu() {
     a->setShortcutContext(Qt::WindowShortcut);
     return a;
   };
-
   QMenu* file = mb->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
   Exit1 = add(file, QStringLiteral("終了(&X)"));
   connect(Exit1, &QAction::triggered, this, &QWidget::close);
@@ -80,65 +168,305 @@ void TMainForm::BuildMenu() {
   M1 = add(settings, QStringLiteral("モデム設定(&M)"));
   Q1 = add(settings, QStringLiteral("引用符(&Q)"));
   E1 = add(settings, QStringLiteral("外部エディタ(&E)"));
+  connect(H1, &QAction::triggered, this, [this] { MakeTextDialog->exec(); });
+  connect(M1, &QAction::triggered, this, [this] { ModemSettingDailog->exec(); });
+  connect(Q1, &QAction::triggered, this, &TMainForm::Q1Click);
+  connect(E1, &QAction::triggered, this, &TMainForm::E1Click);
 
   QMenu* jump = mb->addMenu(QStringLiteral("ｼﾞｬﾝﾌﾟ(&J)"));
   K1 = add(jump, QStringLiteral("前のアーティクル"), QKeySequence(Qt::CTRL | Qt::Key_Up));
   K2 = add(jump, QStringLiteral("次のアーティクル"), QKeySequence(Qt::CTRL | Qt::Key_Down));
   K3 = add(jump, QStringLiteral("すぐ前のアーティクル"), QKeySequence(Qt::ALT | Qt::Key_Up));
   K4 = add(jump, QStringLiteral("すぐ次のアーティクル"), QKeySequence(Qt::ALT | Qt::Key_Down));
+  connect(K1, &QAction::triggered, this, [this] {
+    BrowserPage->UPButton->setFocus();
+    browser_.UPButtonClick();
+  });
+  connect(K2, &QAction::triggered, this, [this] {
+    BrowserPage->DOWNButton->setFocus();
+    browser_.DOWNButtonClick();
+  });
+  connect(K3, &QAction::triggered, this, [this] { browser_.K3Click(); });
+  connect(K4, &QAction::triggered, this, [this] { browser_.K4Click(); });
 
   ActionMenu = mb->addMenu(QStringLiteral("ｱｸｼｮﾝ(&A)"));
   M_Res = add(ActionMenu, QStringLiteral("レス(&R)"), QKeySequence(Qt::ALT | Qt::Key_R));
   M_New = add(ActionMenu, QStringLiteral("新規書き込み(&W)"), QKeySequence(Qt::ALT | Qt::Key_N));
   M_Mail = add(ActionMenu, QStringLiteral("新規メール(&N)"));
+  connect(ActionMenu, &QMenu::aboutToShow, this, &TMainForm::K5Click);
+  connect(ActionMenu, &QMenu::aboutToHide, this, [this] {
+    // The shortcuts stay usable; the handlers check the buttons themselves.
+    M_Res->setEnabled(true);
+    M_New->setEnabled(true);
+  });
+  connect(M_Res, &QAction::triggered, this, &TMainForm::ResButtonClick);
+  connect(M_New, &QAction::triggered, this, &TMainForm::NewButtonClick);
+  connect(M_Mail, &QAction::triggered, this, &TMainForm::M_MailClick);
 
   QMenu* help = mb->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
   Readme1 = add(help, QStringLiteral("Readme"));
   V1 = add(help, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"));
-  connect(V1, &QAction::triggered, this, &TMainForm::V1Click);
+  connect(Readme1, &QAction::triggered, this, &TMainForm::Readme1Click);
+  connect(V1, &QAction::triggered, this,
+          [this] { QMessageBox::information(this, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"), VersionText()); });
 }
 
 void TMainForm::BuildPages() {
-  pages_ = new QTabWidget(this);
-  const QString captions[] = {QStringLiteral("アーティクルブラウザ"), QStringLiteral("ターミナル"),
-                              QStringLiteral("ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ"),       QStringLiteral("書き込み予約箱"),
-                              QStringLiteral("メモ帳"),               QStringLiteral("ﾕｰｻﾞｰﾘｽﾄ")};
-  for (int i = 0; i < 6; ++i) {
-    QWidget* page;
-    if (i == kPageNotepad) {
-      notepad_ = new QPlainTextEdit;
-      notepad_->setFont(FixedGothicFont(19));
-      notepad_->setPlainText(QStringLiteral("メモ帳(^^;"));
-      page = notepad_;
-    } else {
-      page = new QWidget;
-    }
-    pages_->addTab(page, captions[i]);
-  }
+  pages_ = new QTabWidget;
+  BrowserPage = new TBrowserPage(browser_);
+  connect(BrowserPage->NewButton, &QPushButton::clicked, this, &TMainForm::NewButtonClick);
+  connect(BrowserPage->ResButton, &QPushButton::clicked, this, &TMainForm::ResButtonClick);
+  TerminalPage = new TTerminalPage(model_.VeskoClient1);
+  model_.VeskoClient1.OnReceive = [page = TerminalPage](TVeskoClient*, const std::string&) { page->MarkChanged(); };
+  OptionsPage = new TOptionsPage(model_.Policy.Options);
+  ReservationPage = new TReservationPage(model_.Box, model_.Store);
+  ReservationPage->OpenEditor = [this](int i) { OpenEditor(i); };
+  model_.Box.OnChanged = [this] { ReservationPage->Refresh(); };
+  notepad_ = new QPlainTextEdit;
+  notepad_->setFont(FixedGothicFont(19));
+  notepad_->setPlainText(QStringLiteral("メモ帳(^^;"));
+  UserListPage = new TUserListPage(model_.Users);
+  model_.Users.OnChanged = [this] { UserListPage->Refresh(); };
+  connect(UserListPage->Button3, &QPushButton::clicked, this, &TMainForm::UserListMailClick);
+  connect(UserListPage->Button4, &QPushButton::clicked, this, &TMainForm::UserListReserveClick);
+  pages_->addTab(BrowserPage, QStringLiteral("アーティクルブラウザ"));
+  pages_->addTab(TerminalPage, QStringLiteral("ターミナル"));
+  pages_->addTab(OptionsPage, QStringLiteral("ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ"));
+  pages_->addTab(ReservationPage, QStringLiteral("書き込み予約箱"));
+  pages_->addTab(notepad_, QStringLiteral("メモ帳"));
+  pages_->addTab(UserListPage, QStringLiteral("ﾕｰｻﾞｰﾘｽﾄ"));
   pages_->setCurrentIndex(kPageBrowser);
-  setCentralWidget(pages_);
 }
 
-void TMainForm::showEvent(QShowEvent* e) {
-  setWindowTitle(WindowTitleText());
-  QMainWindow::showEvent(e);
+// ----------------------------------------------------------- host selector
+
+void TMainForm::RebuildHostSelector() {
+  selectorUpdating_ = true;
+  HostComboBox->clear();
+  for (int i = 0; i < model_.Hosts.HostCount; ++i) HostComboBox->addItem(Q(model_.Hosts.HostTable[static_cast<size_t>(i)].Title));
+  HostComboBox->setCurrentIndex(-1);
+  selectorUpdating_ = false;
+  SpeedButton1->setEnabled(false);
+  SpeedButton5->setEnabled(false);
+  model_.Policy.HostSelectorRebuilt();
 }
 
-void TMainForm::closeEvent(QCloseEvent* e) {
+const THostEntry* TMainForm::SelectedHost() const {
+  const int i = model_.Policy.CurrentHost();
+  return i >= 0 ? &model_.Hosts.HostTable[static_cast<size_t>(i)] : nullptr;
+}
+
+// ---------------------------------------------------------------- IMainView
+
+void TMainForm::SetStatus(const std::string& sjis) { statusBar()->showMessage(Q(sjis)); }
+void TMainForm::SetCounter(const std::string& text) { Label4->setText(Q(text)); }
+
+void TMainForm::SetControls(ESessionControls state) {
+  const bool session = state == ESessionControls::kSession;
+  HostComboBox->setEnabled(!session);
+  SpeedButton6->setEnabled(!session);
+  SpeedButton5->setEnabled(state != ESessionControls::kNoHost);
+  SpeedButton1->setEnabled(state != ESessionControls::kNoHost);
+  SpeedButton1->setChecked(session);
+}
+
+void TMainForm::ShowTerminal(bool focusInput) {
+  pages_->setCurrentIndex(kPageTerminal);
+  if (focusInput) TerminalPage->Edit1->setFocus();
+}
+
+void TMainForm::OptionsChanged() { OptionsPage->Refresh(); }
+void TMainForm::ShowBoardList() { browser_.ShowBoardList(); }
+void TMainForm::ClearBrowser() { browser_.Clear(); }
+
+void TMainForm::SelectHost(int index) {
+  selectorUpdating_ = true;
+  HostComboBox->setCurrentIndex(index);
+  selectorUpdating_ = false;
+}
+
+std::vector<TMessageEditor*> TMainForm::Editors() const {
+  std::vector<TMessageEditor*> out;
+  for (int i = 0; i < kReservationSlots; ++i) {
+    if (auto* e = dynamic_cast<TMessageEditor*>(model_.Box.EditorSlots[static_cast<size_t>(i)])) out.push_back(e);
+  }
+  return out;
+}
+
+bool TMainForm::CloseEditors() {
+  for (TMessageEditor* e : Editors()) {
+    if (!e->RequestClose()) return false;
+  }
+  return Editors().empty();
+}
+
+void TMainForm::ReportError(const std::string& sjis) {
+  QMessageBox::critical(this, QStringLiteral("エラー"), Q(sjis));
+}
+
+// --------------------------------------------------------------- editors
+
+void TMainForm::OpenEditor(int index) {
+  if (index < 0 || index >= model_.Box.ReservationCount) return;
+  if (IReservationEditor* e = model_.Box.EditorSlots[static_cast<size_t>(index)]) {
+    e->BringToFront();
+    return;
+  }
+  auto* editor = new TMessageEditor(model_.Box, model_.Store, settings_.Editor);
+  model_.Box.EditorSlots[static_cast<size_t>(index)] = editor;
+  QCoreApplication::processEvents();
+  editor->LoadReservationIntoEditor(index);
+  editor->show();
+  ReservationPage->Refresh();
+}
+
+// -------------------------------------------------------------- drafting
+
+void TMainForm::DraftFlow(int kind, bool showDialog, int board, const std::string& title,
+                          const std::string& recipients) {
+  MakeTextDialog->PrepareTemplates(kind);
+  if (showDialog) MakeTextDialog->exec();
+  std::optional<std::string> draft = MakeTextDialog->Preview();
+  if (!draft) return;
+  std::string name;
+  try {
+    name = model_.Box.AddReservation(board, title, recipients);
+  } catch (const EInOutError& e) {
+    ReportError(e.what());
+    return;
+  }
+  std::string text = *draft;
+  if (!text.empty() && text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+  try {
+    WriteFileAtomic(model_.Box.HostFolder + name, text);
+  } catch (const EInOutError& e) {
+    ReportError(e.what());  // the reservation exists with whatever its file holds
+  }
+  OpenEditor(model_.Box.ReservationCount - 1);
+}
+
+void TMainForm::ResButtonClick() {
+  if (!BrowserPage->ResButton->isEnabled() || SelectedHost() == nullptr) return;
+  const TVeskoMessage& a = browser_.CurrentArticle;
+  TTemplateContext& c = templates_.Context;
+  c.MyID = SelectedHost()->UserID;
+  c.YourID = a.FromID;
+  c.MyHandle = SelectedHost()->HandleName;
+  c.YourHandle = a.FromHandle;
+  c.Subject = a.Title;
+  c.BoardLabel = TMessageStore::ValidBoard(a.BoardNo) ? model_.Store.BoardTable[static_cast<size_t>(a.BoardNo)].Name : "";
+  c.OrgNo = SafeIntToStr(a.MesNo);
+  c.BodyText = QuoteLines(ShownLines(BrowserPage->Memo1), settings_.QuoteString);
+  DraftFlow(1, true, browser_.CurrentBoard, ResponseTitle(a), a.FromID);
+}
+
+void TMainForm::NewButtonClick() {
+  if (!BrowserPage->NewButton->isEnabled() || SelectedHost() == nullptr) return;
+  const TVeskoMessage& a = browser_.CurrentArticle;
+  TTemplateContext& c = templates_.Context;
+  c.MyID = SelectedHost()->UserID;
+  c.MyHandle = SelectedHost()->HandleName;
+  c.BoardLabel = TMessageStore::ValidBoard(a.BoardNo) ? model_.Store.BoardTable[static_cast<size_t>(a.BoardNo)].Name : "";
+  c.OrgNo = SafeIntToStr(a.MesNo);
+  c.BodyText = "\r\n";
+  DraftFlow(0, true, browser_.CurrentBoard, NewTitle(), NewRecipients());
+}
+
+void TMainForm::M_MailClick() {
+  if (SelectedHost() == nullptr) return;
+  TTemplateContext& c = templates_.Context;
+  c.MyID = SelectedHost()->UserID;
+  c.MyHandle = SelectedHost()->HandleName;
+  c.BoardLabel = "@MAIL";
+  c.OrgNo = "MAIL";
+  c.BodyText = "\r\n";
+  DraftFlow(0, false, 0, NewTitle(), NewRecipients());
+}
+
+void TMainForm::K5Click() {
+  M_Res->setEnabled(BrowserPage->ResButton->isEnabled());
+  M_New->setEnabled(BrowserPage->NewButton->isEnabled());
+  M_Mail->setEnabled(SelectedHost() != nullptr);
+}
+
+void TMainForm::UserListMailClick() {
+  if (SelectedHost() == nullptr) return;
+  auto id = ToSjisOrWarn(this, UserListPage->Edit3->text());
+  auto handle = ToSjisOrWarn(this, UserListPage->Edit4->text());
+  if (!id || !handle) return;
+  TTemplateContext& c = templates_.Context;
+  c.MyID = SelectedHost()->UserID;
+  c.YourID = *id;
+  c.MyHandle = SelectedHost()->HandleName;
+  c.YourHandle = *handle;
+  c.Subject = Sjis("新規メール");
+  c.BoardLabel = "@MAIL";
+  c.OrgNo = "MAIL";
+  c.BodyText = "\r\n";
+  DraftFlow(0, false, 0, NewTitle(), *id);
+}
+
+void TMainForm::UserListReserveClick() {
+  model_.Policy.Options.GetUserList = true;
+  OptionsPage->Refresh();
+  QMessageBox::information(this, QStringLiteral("ユーザーリスト"), QStringLiteral("予約しました"));
+}
+
+// ------------------------------------------------------------- settings
+
+void TMainForm::Q1Click() {
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, QStringLiteral("引用符の設定"),
+                                             QStringLiteral("引用符にする文字列を入力してください"), QLineEdit::Normal,
+                                             Q(settings_.QuoteString), &ok);
+  if (ok) {
+    if (auto s = ToSjisOrWarn(this, text)) settings_.QuoteString = *s;
+  }
+  WriteSettingsReporting();  // also after a cancel
+}
+
+void TMainForm::E1Click() {
+  const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("外部エディタの指定"),
+                                                    QString::fromStdString(settings_.Editor),
+                                                    QStringLiteral("実行ファイル (*)"));
+  if (file.isEmpty()) return;
+  settings_.Editor = file.toStdString();
   WriteSettingsReporting();
-  e->accept();
+}
+
+void TMainForm::Readme1Click() {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(programFolder_ + "readme.TXT")));
 }
 
 void TMainForm::WriteSettingsReporting() {
   try {
     settings_.Write(programFolder_);
   } catch (const EInOutError& err) {
-    // The window still closes: a settings file that cannot be written must
-    // not keep the user from quitting.
-    QMessageBox::critical(this, QStringLiteral("エラー"), SjisToQString(err.what()));
+    ReportError(err.what());
   }
 }
 
-void TMainForm::V1Click() { QMessageBox::information(this, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"), VersionText()); }
+// ------------------------------------------------------------ show, close
+
+void TMainForm::showEvent(QShowEvent* e) {
+  if (!shown_) {
+    shown_ = true;
+    RebuildHostSelector();
+  }
+  setWindowTitle(WindowTitleText());
+  QMainWindow::showEvent(e);
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+  // FormCloseQuery: every open editor is asked; one that stays keeps the window.
+  if (!CloseEditors()) {
+    e->ignore();
+    return;
+  }
+  // FormClose: a settings file that cannot be written is reported and the
+  // window still closes, so that the user can always quit.
+  WriteSettingsReporting();
+  e->accept();
+}
 
 }  // namespace brelo

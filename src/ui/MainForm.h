@@ -1,34 +1,73 @@
-// The main window: the top bar, the six pages, the status line and the main
-// menu. The window only builds controls and forwards to the plain classes
-// that hold the rules.
+// The main window: the top bar with the host selector and the session
+// buttons, the six pages, the status line and the main menu. It builds
+// controls, binds them to the plain classes that hold the rules, and shows
+// what they ask it to show.
 #pragma once
 
 #include <QMainWindow>
+#include <memory>
 #include <string>
 
 #include "app/Settings.h"
+#include "compose/Templates.h"
+#include "ui/ArticleBrowser.h"
+#include "ui/MainModel.h"
 
 class QAction;
+class QComboBox;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
-class QStatusBar;
 class QTabWidget;
+class QToolButton;
 
 namespace brelo {
 
+class TBrowserPage;
+class THostAddDeleteDialog;
+class THostPropertyDialog;
+class TMakeTextDialog;
+class TMessageEditor;
+class TModemSettingDailog;
+class TOptionsPage;
+class TReservationPage;
+class TTerminalPage;
+class TUserListPage;
+
 enum EMainPage { kPageBrowser = 0, kPageTerminal, kPageOptions, kPageBox, kPageNotepad, kPageUsers };
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public IMainView {
   Q_OBJECT
  public:
   TMainForm(std::string programFolder, TAppSettings settings, QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  QTabWidget* Pages() const { return pages_; }
-  QPlainTextEdit* Notepad() const { return notepad_; }
-  const TAppSettings& Settings() const { return settings_; }
   static QString WindowTitleText();
   static QString VersionText();
+
+  TMainModel& Model() { return model_; }
+  TArticleBrowser& Browser() { return browser_; }
+  TTemplateEngine& Templates() { return templates_; }
+  const TAppSettings& Settings() const { return settings_; }
+  QTabWidget* Pages() const { return pages_; }
+  QPlainTextEdit* Notepad() const { return notepad_; }
+
+  // Top bar.
+  QComboBox* HostComboBox = nullptr;
+  QToolButton* SpeedButton5 = nullptr;  // ﾌﾟﾛﾊﾟﾃｨ
+  QToolButton* SpeedButton6 = nullptr;  // 追加・削除
+  QToolButton* SpeedButton1 = nullptr;  // 接続/強制切断
+  QLabel* Label4 = nullptr;
+  // Pages and dialogs.
+  TBrowserPage* BrowserPage = nullptr;
+  TTerminalPage* TerminalPage = nullptr;
+  TOptionsPage* OptionsPage = nullptr;
+  TReservationPage* ReservationPage = nullptr;
+  TUserListPage* UserListPage = nullptr;
+  TModemSettingDailog* ModemSettingDailog = nullptr;
+  THostPropertyDialog* HostPropertyDialog = nullptr;
+  THostAddDeleteDialog* HostAddDeleteDialog = nullptr;
+  TMakeTextDialog* MakeTextDialog = nullptr;
 
   // Menu commands, named as their handlers know them.
   QAction* Exit1 = nullptr;
@@ -53,20 +92,55 @@ class TMainForm : public QMainWindow {
   QAction* V1 = nullptr;
   QMenu* ActionMenu = nullptr;
 
+  // The commands of the window.
+  void RebuildHostSelector();
+  void OpenEditor(int index);
+  void ResButtonClick();
+  void NewButtonClick();
+  void M_MailClick();
+  void K5Click();
+  void UserListMailClick();   // Button3 of the user list
+  void UserListReserveClick();  // Button4
+  void Q1Click();
+  void E1Click();
+  void Readme1Click();
+  // The open editor windows (for tests and shut-down).
+  std::vector<TMessageEditor*> Editors() const;
+
+  // IMainView
+  void SetStatus(const std::string& sjis) override;
+  void SetCounter(const std::string& text) override;
+  void SetControls(ESessionControls state) override;
+  void ShowTerminal(bool focusInput) override;
+  void OptionsChanged() override;
+  void ShowBoardList() override;
+  void ClearBrowser() override;
+  void SelectHost(int index) override;
+  bool CloseEditors() override;
+  void ReportError(const std::string& sjis) override;
+
  protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void BuildTopBar(QWidget* holder);
   void BuildMenu();
   void BuildPages();
-  void V1Click();
+  // The common flow of the drafting commands.
+  void DraftFlow(int kind, bool showDialog, int board, const std::string& title, const std::string& recipients);
+  const THostEntry* SelectedHost() const;
   void WriteSettingsReporting();
 
   std::string programFolder_;
   TAppSettings settings_;
+  TMainModel model_;
+  TArticleBrowser browser_;
+  TTemplateEngine templates_;
   QTabWidget* pages_ = nullptr;
   QPlainTextEdit* notepad_ = nullptr;
+  bool shown_ = false;
+  bool selectorUpdating_ = false;
 };
 
 }  // namespace brelo

@@ -288,6 +288,26 @@ TEST_F(DialogueTest, PromptFollowedByOutputIsNotReportedAndALaterOneIs) {
   EXPECT_EQ(prompts, 2);
 }
 
+TEST_F(DialogueTest, LinesThatCameDuringTheSleepAreReadBeforeANewPromptIsReported) {
+  src.terminateWhenDry = false;
+  src.terminateAtClock = 20000;
+  src.Partial("MAIN (A)>");
+  int prompts = 0;
+  ev.onPrompt = [&] {
+    if (++prompts == 1) {
+      // The host answers at once: the list and its next prompt arrive in
+      // one go, within the watcher's sleep.
+      src.Lines({"MAIN (A)>u", "USERID    H A N D L E", "A         a", ""});
+      src.Partial("MAIN (A)>");
+    } else {
+      EXPECT_EQ(ev.users, "A         a\r\n");  // read before the next prompt
+    }
+  };
+  while (!src.Terminated() && prompts < 2) D().WatcherTurn();
+  EXPECT_EQ(prompts, 2);
+  EXPECT_EQ(ev.users, "A         a\r\n");
+}
+
 // ---------------------------------------------------------------- writing
 
 TEST_F(DialogueTest, KtbbsResponsesUseTheErCommand) {

@@ -63,6 +63,25 @@ TEST(SessionEndToEnd, VeskoPassFetchesUnreadAndLogsOut) {
   EXPECT_EQ(c.Mode(), sm_idle);
 }
 
+TEST(SessionEndToEnd, UserListsAreCaptured) {
+  TDemoHost host;
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  Guest(c, host);
+  r.script = {[](TVeskoClient& s) { s.SendLine("u\r\n"); },
+              [](TVeskoClient& s) {
+                s.SendLine("W");
+              },
+              [](TVeskoClient& s) {
+                s.SendLine("Q");
+                s.SendLine("");
+              }};
+  c.Connect();
+  ASSERT_TRUE(r.WaitForEnd());
+  EXPECT_EQ(SjisToUtf8(r.users).substr(0, 59), "-------- --------------\r\nSYSOP     シスオペ        98/03/01");
+  EXPECT_EQ(r.loginUsers.substr(0, 9), "01 GUEST ");
+}
+
 TEST(SessionEndToEnd, KtbbsPassCapturesTheSameMessages) {
   TDemoHost host({"--ktbbs", "--chunks", "split", "--negotiate"});
   TVeskoClient c;

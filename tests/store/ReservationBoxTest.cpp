@@ -20,6 +20,7 @@ struct TEditor : IReservationEditor {
   void SetReservationIndex(int i) override { index = i; }
   void CloseDetached() override { closed = true; }
   void BringToFront() override {}
+  bool RequestClose() override { return true; }
 };
 
 class BoxTest : public ::testing::Test {

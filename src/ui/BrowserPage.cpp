@@ -1,0 +1,147 @@
+#include "ui/BrowserPage.h"
+
+#include <QButtonGroup>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "common/Sjis.h"
+#include "ui/Fonts.h"
+#include "ui/Text.h"
+
+namespace brelo {
+
+TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(parent), browser_(browser) {
+  Boards = new QListWidget;
+  Boards->setObjectName(QStringLiteral("Boards"));
+  ListBox1 = new QListWidget;
+  ListBox1->setObjectName(QStringLiteral("ListBox1"));
+  ListBox1->setFont(FixedGothicFont(12));  // the tree cells line up only in a fixed pitch
+  ListBox1->setUniformItemSizes(true);
+  TopSplitter = new QSplitter(Qt::Horizontal);
+  TopSplitter->addWidget(Boards);
+  TopSplitter->addWidget(ListBox1);
+  TopSplitter->setStretchFactor(1, 1);
+  TopSplitter->setSizes({192, 448});
+
+  UPButton = new QToolButton;
+  UPButton->setText(QStringLiteral("▲"));
+  DOWNButton = new QToolButton;
+  DOWNButton->setText(QStringLiteral("▼"));
+  NewButton = new QPushButton(QStringLiteral("新規"));
+  ResButton = new QPushButton(QStringLiteral("レス"));
+  Label1 = new QLabel;
+  Label1->setTextFormat(Qt::PlainText);
+  Label1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  NewMode = new QToolButton;
+  NewMode->setText(QStringLiteral("Ｎ"));
+  NewMode->setToolTip(QStringLiteral("新規アーティクルモード"));
+  NewMode->setCheckable(true);
+  NewMode->setChecked(true);
+  MidokuMode = new QToolButton;
+  MidokuMode->setText(QStringLiteral("未"));
+  MidokuMode->setToolTip(QStringLiteral("未読アーティクルモード"));
+  MidokuMode->setCheckable(true);
+  auto* modes = new QButtonGroup(this);
+  modes->setExclusive(true);
+  modes->addButton(NewMode);
+  modes->addButton(MidokuMode);
+  auto* bar = new QWidget;
+  auto* barLayout = new QHBoxLayout(bar);
+  barLayout->setContentsMargins(2, 2, 2, 2);
+  for (QWidget* w : std::initializer_list<QWidget*>{UPButton, DOWNButton, NewButton, ResButton, Label1, NewMode, MidokuMode}) {
+    barLayout->addWidget(w);
+  }
+  Memo1 = new QPlainTextEdit;
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setReadOnly(true);
+  Memo1->setFont(FixedGothicFont(12));
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  auto* bottom = new QWidget;
+  auto* bottomLayout = new QVBoxLayout(bottom);
+  bottomLayout->setContentsMargins(0, 0, 0, 0);
+  bottomLayout->setSpacing(0);
+  bottomLayout->addWidget(bar);
+  bottomLayout->addWidget(Memo1, 1);
+  auto* split = new QSplitter(Qt::Vertical);
+  split->addWidget(TopSplitter);
+  split->addWidget(bottom);
+  split->setSizes({170, 230});
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(split);
+
+  browser_.DateText = [](TDateTime d) {
+    const TCivilTime t = DecodeDateTime(d);
+    QString s = QLocale().toString(QDate(t.year, t.month, t.day), QLocale::ShortFormat);
+    if (t.hour || t.minute || t.second) s += QStringLiteral(" ") + QTime(t.hour, t.minute, t.second).toString(QStringLiteral("HH:mm:ss"));
+    return QStringToSjis(s).bytes;
+  };
+  browser_.OnBoardsChanged = [this] { FillBoards(); };
+  browser_.OnBoardSelected = [this] {
+    updating_ = true;
+    Boards->setCurrentRow(browser_.SelectedBoard);
+    updating_ = false;
+  };
+  browser_.OnRowsChanged = [this] { FillRows(); };
+  browser_.OnRowSelected = [this] {
+    updating_ = true;
+    ListBox1->setCurrentRow(browser_.SelectedRow);
+    updating_ = false;
+  };
+  browser_.OnArticleChanged = [this] { ShowArticle(); };
+  browser_.OnFocusText = [this] { Memo1->setFocus(); };
+  browser_.OnMessage = [this](const std::string& text, const std::string& caption) {
+    QMessageBox::information(this, Q(caption), Q(text));
+  };
+  browser_.OnError = [this](const std::string& e) { QMessageBox::critical(this, QStringLiteral("エラー"), Q(e)); };
+
+  connect(Boards, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (!updating_ && row >= 0) browser_.BoardsClick(row);
+  });
+  connect(ListBox1, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (!updating_ && row >= 0) browser_.OpenArticle(row);
+  });
+  connect(UPButton, &QToolButton::clicked, this, [this] { browser_.UPButtonClick(); });
+  connect(DOWNButton, &QToolButton::clicked, this, [this] { browser_.DOWNButtonClick(); });
+  connect(NewMode, &QToolButton::clicked, this, [this] { browser_.NewModeClick(true); });
+  connect(MidokuMode, &QToolButton::clicked, this, [this] { browser_.NewModeClick(false); });
+  ShowArticle();
+}
+
+void TBrowserPage::FillBoards() {
+  updating_ = true;
+  Boards->clear();
+  for (const std::string& l : browser_.BoardLines) Boards->addItem(Q(l));
+  Boards->setCurrentRow(browser_.SelectedBoard);
+  updating_ = false;
+}
+
+void TBrowserPage::FillRows() {
+  updating_ = true;
+  ListBox1->clear();
+  QStringList rows;
+  rows.reserve(static_cast<qsizetype>(browser_.Rows.size()));
+  for (const std::string& r : browser_.Rows) rows << Q(r);
+  ListBox1->addItems(rows);
+  ListBox1->setCurrentRow(browser_.SelectedRow);
+  updating_ = false;
+}
+
+void TBrowserPage::ShowArticle() {
+  Label1->setText(ForTextBox(browser_.Header));
+  Memo1->setPlainText(ForTextBox(browser_.Text));
+  NewButton->setEnabled(browser_.NewButtonEnabled);
+  ResButton->setEnabled(browser_.ResButtonEnabled);
+}
+
+}  // namespace brelo

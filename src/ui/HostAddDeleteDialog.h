@@ -1,0 +1,47 @@
+// "ホストの追加と削除": the host list, adding and deleting hosts, their
+// titles and data folders.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace brelo {
+
+class THostTable;
+class THostPropertyDialog;
+
+class THostAddDeleteDialog : public QDialog {
+  Q_OBJECT
+ public:
+  THostAddDeleteDialog(THostTable& hosts, std::string programFolder, THostPropertyDialog& properties,
+                       QWidget* parent = nullptr);
+
+  QListWidget* ListBox1 = nullptr;
+  QLineEdit* Title = nullptr;
+  QLineEdit* FilePath = nullptr;
+  QPushButton* Button1 = nullptr;  // 削除
+  QPushButton* Button2 = nullptr;  // 追加
+  QPushButton* Button3 = nullptr;  // ﾌﾟﾛﾊﾟﾃｨ
+  // Called after OK: the main window rebuilds its host selector.
+  std::function<void()> OnHostsSaved;
+
+  void Button2Click();
+  void Button1Click();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void Rebuild();
+  void ListBox1Click();
+  void Load();
+  THostTable& hosts_;
+  std::string programFolder_;
+  THostPropertyDialog& properties_;
+};
+
+}  // namespace brelo

@@ -1,0 +1,129 @@
+#include "ui/HostPropertyDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QToolTip>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "hosts/HostTable.h"
+#include "session/VeskoClient.h"
+#include "ui/Text.h"
+
+namespace brelo {
+namespace {
+// Each character of the password shows as "@".
+class TAtPasswordStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* ret) const override {
+    if (hint == SH_LineEdit_PasswordCharacter) return '@';
+    return QProxyStyle::styleHint(hint, option, widget, ret);
+  }
+};
+}  // namespace
+
+QString THostPropertyDialog::AddressHelp() {
+  const QStringList lines = {
+      QStringLiteral("===== 接続先は以下の形式で入力してください ====="),
+      QString(),
+      QStringLiteral("  http:// ＩＰアドレス拾得先 / 例)   http://www.example.jp/bbs/address.html"),
+      QStringLiteral("telnet:// ＩＰアドレス /       例) telnet://127.0.0.1/"),
+      QStringLiteral("telnet:// ホスト名 /           例) telnet://bbs.example.jp/"),
+      QStringLiteral("<<< ＩＰアドレス >>>           例) 127.0.0.1"),
+      QString(),
+      QStringLiteral("   tel:// 電話番号 /           例)    tel://0312345678/"),
+      QStringLiteral("<<< 電話番号 >>>               例) 0312345678"),
+  };
+  return lines.join(QStringLiteral("\r\n"));
+}
+
+THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programFolder, QWidget* parent)
+    : QDialog(parent), hosts_(hosts), programFolder_(std::move(programFolder)) {
+  setWindowTitle(QStringLiteral("ホストプロパティ"));
+  Address = new QLineEdit;
+  Address->setObjectName(QStringLiteral("Address"));
+  Address->setMinimumWidth(360);
+  UserID = new QLineEdit;
+  Password = new QLineEdit;
+  Password->setEchoMode(QLineEdit::Password);
+  auto* style = new TAtPasswordStyle;
+  style->setParent(Password);
+  Password->setStyle(style);
+  HandleName = new QLineEdit;
+  HostKind = new QComboBox;
+  HostKind->clear();  // the component's table of names, in THostKind order
+  for (int k = 0; k < kHostKindCount; ++k) HostKind->addItem(Q(HostKindName(k)));
+  HostKind->setCurrentIndex(0);
+  auto* form = new QFormLayout(this);
+  form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
+  form->addRow(QStringLiteral("ユーザーID :"), UserID);
+  form->addRow(QStringLiteral("パスワード :"), Password);
+  form->addRow(QStringLiteral("ハンドルネーム :"), HandleName);
+  form->addRow(QStringLiteral("ホスト種類 :"), HostKind);
+  auto* buttons = new QDialogButtonBox;
+  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &THostPropertyDialog::OKBtnClick);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  setToolTip(AddressHelp());
+  Address->setToolTip(AddressHelp());
+  installEventFilter(this);
+  Address->installEventFilter(this);
+}
+
+bool THostPropertyDialog::eventFilter(QObject* o, QEvent* e) {
+  // The long help stays 8000 ms while this dialog is shown.
+  if (e->type() == QEvent::ToolTip && (o == this || o == Address)) {
+    auto* h = static_cast<QHelpEvent*>(e);
+    QToolTip::showText(h->globalPos(), AddressHelp(), static_cast<QWidget*>(o), QRect(), 8000);
+    return true;
+  }
+  return QDialog::eventFilter(o, e);
+}
+
+void THostPropertyDialog::showEvent(QShowEvent* e) {
+  if (HostIndex >= 0 && HostIndex < hosts_.HostCount) {
+    const THostEntry& h = hosts_.HostTable[static_cast<size_t>(HostIndex)];
+    Address->setText(Q(h.Address));
+    UserID->setText(Q(h.UserID));
+    Password->setText(Q(h.Password));
+    HandleName->setText(Q(h.HandleName));
+    HostKind->setCurrentIndex(h.HostKind >= 0 && h.HostKind < kHostKindCount ? h.HostKind : -1);
+  }
+  QDialog::showEvent(e);
+}
+
+void THostPropertyDialog::OKBtnClick() {
+  if (HostIndex < 0 || HostIndex >= hosts_.HostCount) {
+    reject();
+    return;
+  }
+  auto address = ToSjisOrWarn(this, Address->text());
+  auto user = ToSjisOrWarn(this, UserID->text());
+  auto password = ToSjisOrWarn(this, Password->text());
+  auto handle = ToSjisOrWarn(this, HandleName->text());
+  if (!address || !user || !password || !handle) return;
+  THostEntry& h = hosts_.HostTable[static_cast<size_t>(HostIndex)];
+  h.Address = *address;
+  h.UserID = CutBytes(*user, 8);
+  h.Password = CutBytes(*password, 8);
+  h.HandleName = CutBytes(*handle, 14);
+  if (HostKind->currentIndex() >= 0) h.HostKind = HostKind->currentIndex();
+  try {
+    hosts_.SaveHostList(programFolder_);
+  } catch (const EInOutError& err) {
+    QMessageBox::critical(this, QStringLiteral("エラー"), Q(err.what()));
+    return;
+  }
+  accept();
+}
+
+}  // namespace brelo

@@ -1,0 +1,37 @@
+// "ホストプロパティ": address, credentials and family of one host entry.
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+
+namespace brelo {
+
+class THostTable;
+
+class THostPropertyDialog : public QDialog {
+  Q_OBJECT
+ public:
+  THostPropertyDialog(THostTable& hosts, std::string programFolder, QWidget* parent = nullptr);
+
+  int HostIndex = -1;  // set by the opener before showing
+  static QString AddressHelp();
+
+  QLineEdit* Address = nullptr;
+  QLineEdit* UserID = nullptr;
+  QLineEdit* Password = nullptr;
+  QLineEdit* HandleName = nullptr;
+  QComboBox* HostKind = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  bool eventFilter(QObject* o, QEvent* e) override;
+
+ private:
+  void OKBtnClick();
+  THostTable& hosts_;
+  std::string programFolder_;
+};
+
+}  // namespace brelo

@@ -1,0 +1,60 @@
+#include "ui/OptionsPage.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "ui/SessionPolicy.h"
+#include "ui/Text.h"
+
+namespace brelo {
+
+TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(parent), options_(options) {
+  auto* layout = new QGridLayout(this);
+  layout->setColumnMinimumWidth(0, 20);
+  int row = 0;
+  auto add = [&](QCheckBox*& box, const QString& caption, bool TSessionOptions::*field, bool indented) {
+    box = new QCheckBox(caption);
+    layout->addWidget(box, row++, indented ? 1 : 0, 1, indented ? 2 : 3);
+    connect(box, &QCheckBox::toggled, this, [this, field](bool on) { options_.*field = on; });
+  };
+  add(SealthLogin, QStringLiteral("ステルスモード(ログイン通知電報を出さない)でログイン [VESKO VER 1.34以降]"),
+      &TSessionOptions::SealthLogin, false);
+  add(ClearNews, QStringLiteral("新規アーティクルマークをクリアする"), &TSessionOptions::ClearNews, false);
+  add(CheckBox7, QStringLiteral("メール受信"), &TSessionOptions::CheckBox7, false);
+  add(GetUserList, QStringLiteral("ユーザーリスト拾得"), &TSessionOptions::GetUserList, false);
+  add(ExecuteWriteYoyaku, QStringLiteral("書き込み予約を実行する"), &TSessionOptions::ExecuteWriteYoyaku, false);
+  add(GetMidoku, QStringLiteral("未読拾得を行う :"), &TSessionOptions::GetMidoku, false);
+  SetMidokuDate = new QCheckBox(QStringLiteral("未読日時を指定 :"));
+  connect(SetMidokuDate, &QCheckBox::toggled, this, [this](bool on) { options_.SetMidokuDate = on; });
+  MidokuDate = new QLineEdit;
+  MidokuDate->setMaximumWidth(120);
+  connect(MidokuDate, &QLineEdit::textEdited, this, [this](const QString& t) {
+    // A date is plain ASCII; anything Shift-JIS cannot hold is pointed out.
+    if (auto s = ToSjisOrWarn(this, t)) options_.MidokuDate = *s;
+  });
+  layout->addWidget(SetMidokuDate, row, 1);
+  layout->addWidget(MidokuDate, row++, 2, Qt::AlignLeft);
+  add(GoodbyeWhenExecute, QStringLiteral("予約遂行後ログアウト"), &TSessionOptions::GoodbyeWhenExecute, false);
+  add(PassgoodbyeMessage, QStringLiteral("グッバイメッセージをパス"), &TSessionOptions::PassgoodbyeMessage, true);
+  layout->setRowStretch(row, 1);
+  layout->setColumnStretch(2, 1);
+  Refresh();
+}
+
+void TOptionsPage::Refresh() {
+  const TSessionOptions o = options_;  // setChecked writes back through the handlers
+  SealthLogin->setChecked(o.SealthLogin);
+  ClearNews->setChecked(o.ClearNews);
+  CheckBox7->setChecked(o.CheckBox7);
+  GetUserList->setChecked(o.GetUserList);
+  ExecuteWriteYoyaku->setChecked(o.ExecuteWriteYoyaku);
+  GetMidoku->setChecked(o.GetMidoku);
+  SetMidokuDate->setChecked(o.SetMidokuDate);
+  MidokuDate->setText(Q(o.MidokuDate));
+  GoodbyeWhenExecute->setChecked(o.GoodbyeWhenExecute);
+  PassgoodbyeMessage->setChecked(o.PassgoodbyeMessage);
+}
+
+}  // namespace brelo

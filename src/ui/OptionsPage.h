@@ -1,0 +1,36 @@
+// The page "ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ": the options that steer the automation, bound to
+// the policy's TSessionOptions.
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace brelo {
+
+struct TSessionOptions;
+
+class TOptionsPage : public QWidget {
+  Q_OBJECT
+ public:
+  TOptionsPage(TSessionOptions& options, QWidget* parent = nullptr);
+  // Shows the options as they are now (the policy changes some itself).
+  void Refresh();
+
+  QCheckBox* SealthLogin = nullptr;
+  QCheckBox* ClearNews = nullptr;
+  QCheckBox* CheckBox7 = nullptr;
+  QCheckBox* GetUserList = nullptr;
+  QCheckBox* ExecuteWriteYoyaku = nullptr;
+  QCheckBox* GetMidoku = nullptr;
+  QCheckBox* SetMidokuDate = nullptr;
+  QLineEdit* MidokuDate = nullptr;
+  QCheckBox* GoodbyeWhenExecute = nullptr;
+  QCheckBox* PassgoodbyeMessage = nullptr;
+
+ private:
+  TSessionOptions& options_;
+};
+
+}  // namespace brelo

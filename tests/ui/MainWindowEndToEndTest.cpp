@@ -1,0 +1,97 @@
+// The main window, offscreen, against the demo host: a whole pass from the
+// host selector to the logout, then what the pages and files hold.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QToolButton>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "hosts/HostTable.h"
+#include "support/DemoHost.h"
+#include "support/Screenshot.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+#include "ui/BrowserPage.h"
+#include "ui/MainForm.h"
+#include "ui/ReservationPage.h"
+#include "ui/TerminalPage.h"
+#include "ui/UserListPage.h"
+
+namespace brelo {
+namespace {
+
+using test::WaitUntil;
+
+void HostList(const std::string& home, const std::string& address) {
+  THostTable t;
+  t.HostCount = 1;
+  t.HostTable[0] = THostTable::SampleEntry();
+  t.HostTable[0].Address = address;
+  t.SaveHostList(home);
+}
+
+TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  TMainForm form(home.Path(), TAppSettings());
+  form.show();
+  ASSERT_EQ(form.HostComboBox->count(), 1);
+  EXPECT_EQ(form.HostComboBox->currentIndex(), -1);
+  EXPECT_FALSE(form.SpeedButton1->isEnabled());
+  form.HostComboBox->setCurrentIndex(0);
+  EXPECT_TRUE(form.SpeedButton1->isEnabled());
+  // A post waits in the box.
+  TReservationBox& box = form.Model().Box;
+  const std::string name = box.AddReservation(8, Sjis("窓から"), "");
+  test::WriteBytes(box.HostFolder + name, Sjis("ウィンドウから書き込み") + "\r\n");
+  form.Model().Policy.Options.PassgoodbyeMessage = true;
+  form.OptionsChanged();
+  form.Model().Policy.Options.GetUserList = true;
+  form.SpeedButton1->click();
+  EXPECT_EQ(form.Pages()->currentIndex(), kPageTerminal);
+  EXPECT_FALSE(form.HostComboBox->isEnabled());
+  ASSERT_TRUE(WaitUntil([&] { return !form.Model().VeskoClient1.SessionRunning(); }, 60000));
+  test::ProcessEventsFor(300);  // the last redraw of the terminal
+  test::Screenshot(&form, "terminal");
+  EXPECT_FALSE(form.SpeedButton1->isChecked());
+  EXPECT_TRUE(form.HostComboBox->isEnabled());
+  EXPECT_EQ(form.statusBar()->currentMessage(), QStringLiteral("ログアウトしました"));
+  // The write was confirmed and left the box.
+  EXPECT_EQ(box.ReservationCount, 0);
+  EXPECT_NE(host.DataFile("msg/08.txt").find(Sjis("ウィンドウから書き込み")), std::string::npos);
+  // The boards and the articles are there to read.
+  form.Pages()->setCurrentIndex(kPageBrowser);
+  TBrowserPage* page = form.BrowserPage;
+  ASSERT_GE(page->Boards->count(), 4);
+  EXPECT_EQ(page->Boards->item(1)->text(), QStringLiteral("01 GENERAL 雑談ボード"));
+  page->Boards->setCurrentRow(1);
+  ASSERT_EQ(page->ListBox1->count(), 7);
+  EXPECT_EQ(page->ListBox1->item(2)->text().left(8), QStringLiteral("N  ├0003"));
+  page->ListBox1->setCurrentRow(2);
+  EXPECT_TRUE(page->Memo1->toPlainText().contains(QStringLiteral("はなこです。ようこそ")));
+  EXPECT_TRUE(page->ResButton->isEnabled());
+  test::Screenshot(&form, "browser");
+  // The user list arrived first and was saved.
+  form.Pages()->setCurrentIndex(kPageUsers);
+  EXPECT_EQ(form.UserListPage->ListBox2->count(), 7);  // the ruler and six users, as the host printed them
+  EXPECT_TRUE(FileExists(form.Model().Store.HostFolder + "Users.TXT"));
+  form.UserListPage->ListBox2->setCurrentRow(2);
+  EXPECT_EQ(form.UserListPage->Edit3->text(), QStringLiteral("GUEST"));
+  EXPECT_EQ(form.UserListPage->Edit4->text(), QStringLiteral("ゲスト"));
+  test::Screenshot(&form, "userlist");
+  form.Pages()->setCurrentIndex(kPageOptions);
+  test::Screenshot(&form, "options");
+  form.close();
+}
+
+}  // namespace
+}  // namespace brelo
