@@ -1,5 +1,6 @@
 #include "app/ProgramFolder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,7 +23,11 @@ std::string DetermineProgramFolder(const std::string& homeOption, const std::str
     if (xdg != nullptr && *xdg != '\0') folder = JoinPath(xdg, "brelo");
     else folder = JoinPath(JoinPath(home != nullptr ? home : "/tmp", ".local/share"), "brelo");
   }
-  MakePath(folder);
+  if (!DirExists(folder)) {
+    // A folder made here holds the host list and its passwords: the owner's only.
+    MakePath(folder);
+    ::chmod(folder.c_str(), 0700);
+  }
   return WithSlash(folder);
 }
 

@@ -6,14 +6,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <cstdio>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/Pilot.h"
 #include "app/ProgramFolder.h"
+#include "app/Readme.h"
 #include "app/Settings.h"
+#include "common/ErrorDisplay.h"
 #include "common/FileUtil.h"
+#include "common/Sjis.h"
 #include "common/StringLock.h"
 #include "ui/MainForm.h"
 
@@ -57,6 +61,13 @@ int main(int argc, char** argv) {
   brelo::InstallMainThreadQueue();
   // Without a locale of its own the system reads dates the Japanese way.
   if (QLocale::system().language() == QLocale::C) QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+  brelo::EnsureReadme(folder);
+  brelo::SetErrorDisplay([](const std::string& sjis) {
+    // Errors of threads without a caller (the serial watch thread).
+    brelo::PostToMain([sjis] {
+      QMessageBox::critical(nullptr, QStringLiteral("エラー"), brelo::SjisToQString(sjis));
+    });
+  });
   brelo::TAppSettings settings;
   settings.Read(folder);
   brelo::TMainForm form(folder, settings);

@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/ProgramFolder.h"
 #include "common/Sjis.h"
@@ -53,6 +54,13 @@ TEST(ProgramFolderRule, HomeOptionThenEnvironmentThenExecutableFolder) {
   EXPECT_EQ(DetermineProgramFolder("", c.Path()), b.Path());
   ::unsetenv("BRELO_HOME");
   EXPECT_EQ(DetermineProgramFolder("", c.Path()), c.Path());
+  // A folder made here is the owner's only, whatever the umask.
+  const mode_t old = ::umask(0);
+  const std::string made = DetermineProgramFolder(a.Path() + "new/home", "");
+  ::umask(old);
+  struct stat st;
+  ASSERT_EQ(::stat(made.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace
