@@ -142,4 +142,9 @@ std::string JoinLinesCRLF(const std::vector<std::string>& lines) {
   return out;
 }
 
+std::string WithFinalLineBreak(std::string text) {
+  if (!text.empty() && (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0)) text += "\r\n";
+  return text;
+}
+
 }  // namespace brelo

@@ -47,5 +47,7 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned m
 // break adds no empty line).
 std::vector<std::string> SplitLines(std::string_view text);
 std::string JoinLinesCRLF(const std::vector<std::string>& lines);
+// Text whose last line ends in CR LF, as text files are kept (an empty text stays empty).
+std::string WithFinalLineBreak(std::string text);
 
 }  // namespace brelo

@@ -335,8 +335,7 @@ void TMainForm::DraftFlow(int kind, bool showDialog, int board, const std::strin
     ReportError(e.what());
     return;
   }
-  std::string text = *draft;
-  if (!text.empty() && text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+  const std::string text = WithFinalLineBreak(*draft);
   try {
     WriteFileAtomic(model_.Box.HostFolder + name, text);
   } catch (const EInOutError& e) {

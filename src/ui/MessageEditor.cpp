@@ -221,8 +221,7 @@ bool TMessageEditor::WriteBack() {
   r.Title = CutBytes(*title, 60);
   r.Status = static_cast<uint8_t>(std::max(0, Upload->currentIndex()));
   r.ToIDs = CutBytes(*to, 255);
-  std::string text = *body;
-  if (!text.empty() && text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+  const std::string text = WithFinalLineBreak(*body);
   try {
     WriteFileAtomic(box_.BodyFile(i), text);
     box_.EditorSlots[static_cast<size_t>(i)] = nullptr;

@@ -51,6 +51,7 @@ TReservationPage::TReservationPage(TReservationBox& box, TMessageStore& store, Q
   });
   connect(Button2, &QPushButton::clicked, this, &TReservationPage::Button2Click);
   connect(StringGrid1, &QTableWidget::itemSelectionChanged, this, &TReservationPage::StringGrid1Click);
+  connect(StringGrid1, &QTableWidget::cellClicked, this, &TReservationPage::StringGrid1Click);
   Refresh();
 }
 
