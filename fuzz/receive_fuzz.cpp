@@ -1,0 +1,37 @@
+// The receive path: telnet commands, TAB, BS, CR, the ring's back-pressure.
+// Fed whole and split at two places taken from the input, it must give the
+// same lines.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "session/LineRing.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::vector<std::string>& chunks) {
+  brelo::TLineRing ring;
+  std::vector<std::string> out;
+  for (const std::string& c : chunks) {
+    ring.Feed(c.data(), c.size());
+    for (int round = 0; round < 100000; ++round) {
+      while (ring.LineWaiting()) out.push_back(ring.Take());
+      if (!ring.Paused() || ring.FeedBacklog()) break;
+    }
+  }
+  while (ring.LineWaiting()) out.push_back(ring.Take());
+  out.push_back("partial:" + ring.Line(ring.LineIndex()));
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string in(reinterpret_cast<const char*>(data), size);
+  const size_t a = size > 0 ? data[0] % (size + 1) : 0;
+  const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
+  const auto whole = Lines({in});
+  const auto split = Lines({in.substr(0, a), in.substr(a, b - a), in.substr(b)});
+  if (whole != split) __builtin_trap();
+  return 0;
+}

@@ -1,0 +1,20 @@
+// The web page of an address look-up, line by line, and the telnet address
+// it yields.
+#include <atomic>
+
+#include "FuzzSupport.h"
+
+using namespace brelo;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  TSessionSettings settings;
+  settings.Address = "http://www.example.jp/bbs/index.html";
+  std::atomic<int> mode{sm_login};
+  std::atomic<int> channel{-1};
+  fuzz::TNoEvents events;
+  fuzz::TNoLine line;
+  fuzz::TFuzzSource src(data, size);
+  TDialogue d(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
+  d.RunConnection();
+  return 0;
+}
