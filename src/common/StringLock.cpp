@@ -7,30 +7,39 @@
 namespace brelo {
 
 bool TMutex::Enter() {
-  std::unique_lock<std::mutex> lk(m_);
   const std::thread::id me = std::this_thread::get_id();
-  if (depth_ > 0 && owner_ == me) {
+  // Only this thread ever stores its own id: seeing it means it holds the lock.
+  if (owner_.load(std::memory_order_relaxed) == me) {
     ++depth_;
     return true;
   }
-  if (!cv_.wait_for(lk, std::chrono::milliseconds(5000), [this] { return depth_ == 0; })) return false;
-  owner_ = me;
+  if (!m_.try_lock()) {
+    // Held by another thread: wait for it, at most 5000 ms.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(5000);
+    for (int spins = 0;; ++spins) {
+      if (m_.try_lock()) break;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      if (spins < 64) std::this_thread::yield();
+      else std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+  owner_.store(me, std::memory_order_relaxed);
   depth_ = 1;
   return true;
 }
 
 void TMutex::Leave() {
-  std::lock_guard<std::mutex> lk(m_);
   if (depth_ > 0 && --depth_ == 0) {
-    owner_ = std::thread::id();
-    cv_.notify_one();
+    owner_.store(std::thread::id(), std::memory_order_relaxed);
+    m_.unlock();
   }
 }
 
-TMutex& StringLock() {
-  static TMutex lock;
-  return lock;
-}
+namespace {
+TMutex g_stringLock;  // made before main, when the program starts
+}  // namespace
+
+TMutex& StringLock() { return g_stringLock; }
 
 std::string SafeCopy(std::string_view s, int from, int count) {
   TStringLockGuard g;

@@ -5,7 +5,7 @@
 // not stop a session).
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -24,9 +24,8 @@ class TMutex {
 
  private:
   std::mutex m_;
-  std::condition_variable cv_;
-  std::thread::id owner_;  // guarded by m_
-  int depth_ = 0;          // guarded by m_
+  std::atomic<std::thread::id> owner_{};  // set and cleared by the owner only
+  int depth_ = 0;                         // touched by the owner only
 };
 
 TMutex& StringLock();

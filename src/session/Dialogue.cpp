@@ -1,5 +1,7 @@
 #include "session/Dialogue.h"
 
+#include <string_view>
+
 #include "common/DateTime.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
@@ -31,20 +33,26 @@ const TTexts& T() {
   return t;
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.starts_with(prefix); }
 
-bool Contains(const std::string& s, const std::string& t) { return s.find(t) != std::string::npos; }
+bool Contains(std::string_view s, std::string_view t) { return s.find(t) != std::string_view::npos; }
 
 std::string TrimRightSpaces(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
 }
 
+// Bytes from..from+count-1 (1-based) of a line, shorter when the line is:
+// SafeCopy's cut as a view.
+std::string_view Bytes(std::string_view l, int from, int count) {
+  if (from < 1) from = 1;
+  if (count <= 0 || static_cast<size_t>(from) > l.size()) return std::string_view();
+  return l.substr(static_cast<size_t>(from - 1), static_cast<size_t>(count));
+}
+
 // The date of bytes 7-23 of a "Time:" line, or the fixed date of year 80.
 TDateTime LineDate(const std::string& line) {
-  if (auto d = ParseHostDate(SafeCopy(line, 7, 17))) return *d;
+  if (auto d = ParseHostDate(Bytes(line, 7, 17))) return *d;
   return EncodeDateTime({80, 1, 1, 0, 0, 0, 0});
 }
 
@@ -307,36 +315,47 @@ void TDialogue::CaptureMessage(std::string l) {
       src_.NextLine();
       return;
     }
-    m.MesNo = SafeStrToIntDef(SafeCopy(l, 11, 4), -1);
-    const std::string r = SafeCopy(l, 25, 23);
-    const int sp = SafePos(" ", r);
-    m.FromID = sp > 0 ? SafeCopy(r, 1, sp - 1) : std::string();
-    m.FromHandle = sp > 0 ? SafeCopy(r, sp + 1, 14) : std::string();
-    l = src_.NextLine();
+    {
+      // One hold of the lock for the whole header; never across a wait for a
+      // line. The cuts are made on views of the line: the same bytes as the
+      // helpers' substrings, without a string for each.
+      TStringLockGuard lock;
+      m.MesNo = SafeStrToIntDef(Bytes(l, 11, 4), -1);
+      const std::string_view r = Bytes(l, 25, 23);
+      const size_t sp = r.find(' ');
+      if (sp != std::string_view::npos) {
+        m.FromID = r.substr(0, sp);
+        m.FromHandle = r.substr(sp + 1, 14);
+      }
+    }
+    src_.NextLineInto(l);
     if (!Contains(l, "Time:")) return;
-    m.Date = LineDate(l);
-    const int sec = SafePos("Section", l);
-    const std::string s = SafeCopy(l, sec + 8, 80);
-    const int colon = SafePos(":", s);
-    const std::string number = colon > 0 ? SafeCopy(s, 1, colon - 1) : s;
-    const int board = SafeStrToIntDef(number, -999999);
-    if (board == -999999) return;  // not a number: the capture ends without an event
-    m.BoardNo = board;
-    m.BoardName = colon > 0 ? SafeCopy(s, colon + 1, 60) : std::string();
-    l = src_.NextLine();
+    {
+      TStringLockGuard lock;
+      m.Date = LineDate(l);
+      const int sec = SafePos("Section", l);
+      const std::string_view s = Bytes(l, sec + 8, 80);
+      const size_t colon = s.find(':');
+      const int board = SafeStrToIntDef(s.substr(0, colon), -999999);
+      if (board == -999999) return;  // not a number: the capture ends without an event
+      m.BoardNo = board;
+      if (colon != std::string_view::npos) m.BoardName = s.substr(colon + 1, 60);
+    }
+    src_.NextLineInto(l);
     if (!Contains(l, "Subj:")) return;
-    m.Title = SafeCopy(SafeCopy(l, 7, 80), 1, 60);
+    m.Title = Bytes(l, 7, 60);  // the first 60 of bytes 7-86
+    m.Text.reserve(1024);
     while (!Terminated()) {
       if (settings_.HostKind != HK_vesko) {
         // A KTBBS news listing goes straight on with the next board line.
         while (!src_.LineWaiting() && !Terminated()) src_.Idle(30);
         if (Terminated()) break;
-        if (IsBoardLine(src_.CurrentLine())) break;
+        if (src_.CurrentLineHas([](const std::string& next) { return IsBoardLine(next); })) break;
       }
-      l = src_.NextLine();
+      src_.NextLineInto(l);
       if (Terminated() && l.empty()) break;
       if (StartsWith(l, t.messageHead) || StartsWith(l, "*CH") || l == "//") break;
-      m.Text += l + "\r\n";
+      m.Text.append(l).append("\r\n");
     }
     m.CutShortStrings();
     events_.ReceiveMessage(m);
@@ -379,7 +398,7 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
       l = src_.NextLine();
       if (Terminated() && l.empty()) break;
       if (StartsWith(l, t.deletePrompt) || StartsWith(l, "*CH") || StartsWith(l, t.mailHead)) break;
-      m.Text += l + "\r\n";
+      m.Text.append(l).append("\r\n");
     }
     m.CutShortStrings();
     events_.ReceiveMail(m);

@@ -235,6 +235,15 @@ std::string TLineRing::Take() {
   return s;
 }
 
+void TLineRing::TakeInto(std::string& out) {
+  {
+    const TSlot& s = slots_[static_cast<size_t>(readPos_.load(std::memory_order_relaxed))];
+    std::lock_guard<std::mutex> lk(s.m);
+    out.assign(s.s);
+  }
+  Skip();
+}
+
 void TLineRing::Skip() {
   const int rp = readPos_.load(std::memory_order_relaxed);
   readPos_.store((rp + 1) % kSize, std::memory_order_release);

@@ -58,6 +58,8 @@ class TLineRing {
   bool LineHas(int slot, const std::function<bool(const std::string&)>& f) const;
   // Takes Lines[ReadPos] and advances ReadPos (reader only; a line must wait).
   std::string Take();
+  // Take into a string the caller keeps.
+  void TakeInto(std::string& out);
   // Advances ReadPos past the waiting line without copying it.
   void Skip();
   // Lines taken since the ring was made (reader's count, for diagnostics).

@@ -16,6 +16,8 @@ class ILineSource {
   // Waits for a complete line and consumes it (logged and reported). Returns
   // "" when the work thread has been asked to terminate meanwhile.
   virtual std::string NextLine() = 0;
+  // NextLine into a string the caller keeps (its capacity is reused).
+  virtual void NextLineInto(std::string& out) { out = NextLine(); }
   // Consumes the waiting line like NextLine, for a caller that has already
   // looked at it; the source may skip the copy when nobody needs the text.
   virtual void SkipLine() { NextLine(); }

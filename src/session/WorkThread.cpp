@@ -47,12 +47,26 @@ void TWorkThread::Execute() {
 // ------------------------------------------------------------- ILineSource
 
 std::string TWorkThread::NextLine() {
+  std::string line;
+  NextLineInto(line);
+  return line;
+}
+
+void TWorkThread::NextLineInto(std::string& line) {
   TLineRing& ring = owner_.ring_;
   while (!ring.LineWaiting()) {
-    if (Terminated()) return std::string();
+    if (Terminated()) {
+      line.clear();
+      return;
+    }
     ring.WaitForChange(50);
   }
-  std::string line = ring.Take();
+  ring.TakeInto(line);
+  Consumed(line);
+}
+
+void TWorkThread::Consumed(const std::string& line) {
+  TLineRing& ring = owner_.ring_;
   owner_.log_.WriteLine(line);
   if (owner_.OnReceiveLine) {
     // Reported only while the thread keeps up; far behind, lines are logged only.
@@ -61,7 +75,6 @@ std::string TWorkThread::NextLine() {
       Synchronize([&] { owner_.OnReceiveLine(&owner_, line); });
     }
   }
-  return line;
 }
 
 void TWorkThread::SkipLine() {

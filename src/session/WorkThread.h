@@ -26,6 +26,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   // ILineSource
   std::string NextLine() override;
   void SkipLine() override;
+  void NextLineInto(std::string& out) override;
   bool Terminated() const override { return terminated_.load(); }
   bool LineWaiting() override;
   int ReadPos() override;
@@ -70,6 +71,8 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   // Runs fn on the main thread and waits; gives up only while the owner is
   // being destroyed.
   void Synchronize(const std::function<void()>& fn);
+  // Logs and reports a consumed line.
+  void Consumed(const std::string& line);
 
   TVeskoClient& owner_;
   std::atomic<bool> terminated_{false};

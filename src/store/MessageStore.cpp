@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "common/FileUtil.h"
 #include "common/Records.h"
@@ -98,16 +101,28 @@ void EncodeIndexRecord(const TVeskoMessage& m, char* r) {
   PutUInt32(r + 108, m.Marks());
 }
 
-TVeskoMessage DecodeIndexRecord(const char* r) {
-  TVeskoMessage m;
-  m.FromID = GetShortString(r, 8);
-  m.FromHandle = GetShortString(r + 9, 14);
-  m.Title = GetShortString(r + 24, 60);
+void DecodeIndexRecordInto(const char* r, TVeskoMessage& m) {
+  // A length byte above the field's size is clamped: never read past it.
+  auto field = [r](std::string& out, size_t at, size_t max) {
+    const size_t n = std::min<size_t>(static_cast<unsigned char>(r[at]), max);
+    out.resize(n);
+    std::memcpy(out.data(), r + at + 1, n);
+  };
+  field(m.FromID, 0, 8);
+  field(m.FromHandle, 9, 14);
+  field(m.Title, 24, 60);
+  m.BoardName.clear();
+  m.Text.clear();
   m.Date = GetDouble(r + 88);
   m.TextPos = GetInt32(r + 96);
   m.TextLen = GetInt32(r + 100);
   m.MesNo = GetInt32(r + 104);
   m.SetMarks(GetUInt32(r + 108));
+}
+
+TVeskoMessage DecodeIndexRecord(const char* r) {
+  TVeskoMessage m;
+  DecodeIndexRecordInto(r, m);
   return m;
 }
 
@@ -215,12 +230,15 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
 }
 
 int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const {
-  entries.clear();
-  if (!ValidBoard(board) || count <= 0) return 0;
+  if (!ValidBoard(board) || count <= 0) {
+    entries.clear();
+    return 0;
+  }
   TStringLockGuard lock;
   const std::string path = IndexFile(board);
   TFile idx(path, O_RDONLY);
   if (!idx.ok()) {
+    entries.clear();
     if (errno == ENOENT) return 0;
     CannotRead(path);
   }
@@ -229,28 +247,28 @@ int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& e
   const int total = static_cast<int>(size / static_cast<off_t>(kIndexRecordSize));
   const int start = std::max(0, total - count);
   const int32_t firstNew = BoardTable[static_cast<size_t>(board)].FirstNew;
-  entries.reserve(static_cast<size_t>(total - start));
-  // In blocks of 50 records, from the block that holds `start`.
-  constexpr int kBlock = 50;
-  char buf[kBlock * kIndexRecordSize];
-  for (int blockStart = start / kBlock * kBlock; blockStart < total; blockStart += kBlock) {
-    const int n = std::min(kBlock, total - blockStart);
-    const ssize_t r = PReadAll(idx.fd(), buf, static_cast<size_t>(n) * kIndexRecordSize,
-                               static_cast<off_t>(blockStart) * static_cast<off_t>(kIndexRecordSize));
-    if (r < 0) CannotRead(path);
-    const int got = static_cast<int>(static_cast<size_t>(r) / kIndexRecordSize);
-    for (int i = 0; i < got; ++i) {
-      const int k = blockStart + i;
-      if (k < start) continue;
-      TVeskoMessage m = DecodeIndexRecord(buf + static_cast<size_t>(i) * kIndexRecordSize);
-      m.BoardNo = board;
-      m.IndexNo = k;
-      m.NewMark = (m.NewMark != 0 && k >= firstNew) ? 1 : 0;
-      entries.push_back(std::move(m));
-    }
-    if (got < n) break;
+  // The tail the caller asks for, read at once (a partial record at the end
+  // is not part of it).
+  const size_t want = static_cast<size_t>(total - start) * kIndexRecordSize;
+  thread_local std::unique_ptr<char[]> buf;  // kept between calls: no allocation, no zeroing
+  thread_local size_t capacity = 0;
+  if (capacity < want) {
+    buf.reset(new char[want]);
+    capacity = want;
   }
-  return static_cast<int>(entries.size());
+  const ssize_t r = PReadAll(idx.fd(), buf.get(), want, static_cast<off_t>(start) * static_cast<off_t>(kIndexRecordSize));
+  if (r < 0) CannotRead(path);
+  const int got = static_cast<int>(static_cast<size_t>(r) / kIndexRecordSize);
+  entries.resize(static_cast<size_t>(got));
+  for (int i = 0; i < got; ++i) {
+    TVeskoMessage& m = entries[static_cast<size_t>(i)];
+    DecodeIndexRecordInto(buf.get() + static_cast<size_t>(i) * kIndexRecordSize, m);
+    const int k = start + i;
+    m.BoardNo = board;
+    m.IndexNo = k;
+    m.NewMark = (m.NewMark != 0 && k >= firstNew) ? 1 : 0;
+  }
+  return got;
 }
 
 std::string TMessageStore::ReadText(int board, int32_t textPos, int32_t textLen) const {

@@ -36,6 +36,8 @@ TBoardEntry DecodeBoardEntry(const char* rec);
 // An index record; BoardNo and IndexNo are not stored.
 void EncodeIndexRecord(const TVeskoMessage& m, char* rec);
 TVeskoMessage DecodeIndexRecord(const char* rec);
+// The same into an existing record (its strings keep their capacity).
+void DecodeIndexRecordInto(const char* rec, TVeskoMessage& m);
 
 class TMessageStore {
  public:
@@ -60,7 +62,8 @@ class TMessageStore {
   // record count + 1 (written back into m). A board outside 0-99 raises
   // EInOutError and writes nothing.
   void AppendMessage(TVeskoMessage& m);
-  // The last `count` index records of a board, oldest first.
+  // The last `count` index records of a board, oldest first. The entries'
+  // storage is reused from call to call.
   int ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const;
   // The text of one block without its head ("#" and the number), so that it
   // begins with the CR LF after the head; cut at the first NUL. What a record

@@ -1,0 +1,65 @@
+// Host output held in memory as one block of bytes and split into lines by
+// the receive path itself (the line ring), as the dialogue reads them: for
+// benchmarks that must not measure a socket.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "session/LineRing.h"
+#include "session/LineSource.h"
+
+namespace brelo::bench {
+
+class TMemorySource : public ILineSource, public ILineSink {
+ public:
+  explicit TMemorySource(const std::string& block) : block_(block) {}
+  std::string NextLine() override {
+    std::string line;
+    NextLineInto(line);
+    return line;
+  }
+  void NextLineInto(std::string& line) override {
+    if (!Fill()) {
+      done_ = true;
+      line.clear();
+      return;
+    }
+    ring_.TakeInto(line);
+  }
+  bool Terminated() const override { return done_; }
+  bool LineWaiting() override { return Fill(); }
+  int ReadPos() override { return ring_.ReadPos(); }
+  int LineIndex() override { return ring_.LineIndex(); }
+  std::string LineAt(int slot) override { return ring_.Line(slot); }
+  bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) override {
+    return ring_.LineHas(ring_.ReadPos(), pred);
+  }
+  void Idle(int) override { done_ = true; }
+  long long TickCount() override { return 0; }
+  void SendLine(const std::string&) override {}
+  void SendText(const std::string&) override {}
+
+ private:
+  // Feeds the next chunk of bytes when no line waits; false at the end.
+  bool Fill() {
+    while (!ring_.LineWaiting()) {
+      if (ring_.Paused()) {
+        ring_.FeedBacklog();
+      } else if (pos_ < block_.size()) {
+        const size_t n = std::min<size_t>(16384, block_.size() - pos_);
+        ring_.Feed(block_.data() + pos_, n);
+        pos_ += n;
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+  const std::string& block_;
+  TLineRing ring_;
+  size_t pos_ = 0;
+  bool done_ = false;
+};
+
+}  // namespace brelo::bench

@@ -1,0 +1,102 @@
+// Capture throughput: 100,000 messages of ten lines each, dispatched and
+// captured into records, in messages per second, beside the same source
+// merely split into lines.
+#include <atomic>
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "BenchUtil.h"
+#include "MemorySource.h"
+#include "common/Sjis.h"
+#include "session/Dialogue.h"
+
+using namespace brelo;
+
+namespace {
+
+struct TCount : IDialogueEvents {
+  long messages = 0;
+  void PostStatus(const std::string&) override {}
+  void Login() override {}
+  void Logout() override {}
+  void GetMainPrompt() override {}
+  void GetMessageBoard(int, const std::string&, const std::string&) override {}
+  void ReceiveMessage(TVeskoMessage&) override { ++messages; }
+  void ReceiveMail(TVeskoMessage&) override {}
+  void ReceiveTelegram(const std::string&, const std::string&) override {}
+  void ReceiveLoginUsers(const std::string&) override {}
+  void ReceiveUsers(const std::string&) override {}
+  void ReceiveChatLine(int, const std::string&, const std::string&, bool) override {}
+  void ExecuteWriteMessage(int) override {}
+  bool HasExecuteWriteMessage() override { return false; }
+  bool HasReceiveMail() override { return false; }
+};
+
+struct TNoLine : ILineControl {
+  void SetTransport(int) override {}
+  void SetConnected(bool) override {}
+  void TcpSetHostPort(const std::string&, const std::string&) override {}
+  void TcpClose() override {}
+  void TcpConnect() override {}
+  bool TcpClosed() override { return true; }
+  bool ModemOpen(int, int, const std::string&) override { return true; }
+  void TerminateSelf() override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int messages = argc > 1 ? std::atoi(argv[1]) : 100000;
+  // The host's news listing, as bytes.
+  std::string lines;
+  lines.reserve(static_cast<size_t>(messages) * 560);
+  lines += Sjis("日付が 98/01/01 以降のものを読みます。") + "\r\n";
+  lines += "0001: GENERAL  " + Sjis("雑談ボード") + "\r\n";
+  const std::string from = Sjis("たろう"), section = Sjis("雑談ボード"), title = Sjis("題名");
+  const std::string body = Sjis("本文の行です。これは捕捉の速さを測るためのメッセージです。") + "\r\n";
+  for (int i = 0; i < messages; ++i) {
+    char head[64];
+    std::snprintf(head, sizeof head, "Message  #%04d is from: TARO ", i % 10000);
+    lines += head + from + "\r\n";
+    lines += "Time: 98/03/15 21:07:33  Section 1:" + section + "\r\n";
+    lines += "Subj: " + title + std::to_string(i) + "\r\n";
+    for (int b = 0; b < 7; ++b) lines += body;
+  }
+  // Best of three, interleaved: the same source taken line by line, and
+  // dispatched and captured.
+  double base = 0, rate = 0;
+  for (int round = 0; round < 3; ++round) {
+    {
+      bench::TMemorySource src(lines);
+      std::string line;
+      size_t bytes = 0;
+      const double t0 = bench::Seconds();
+      while (src.LineWaiting()) {
+        src.NextLineInto(line);
+        bytes += line.size();
+      }
+      base = std::max(base, messages / (bench::Seconds() - t0));
+      if (bytes == 0) return 1;
+    }
+    TSessionSettings settings;
+    std::atomic<int> mode{sm_online}, channel{-1};
+    TCount count;
+    TNoLine control;
+    bench::TMemorySource src(lines);
+    TDialogue d(src, src, count, control, settings, mode, channel, [] { return TPendingWrite(); });
+    std::string line;
+    const double t0 = bench::Seconds();
+    while (src.LineWaiting()) {
+      src.NextLineInto(line);
+      d.Dispatch(line);
+    }
+    rate = std::max(rate, messages / (bench::Seconds() - t0));
+    if (count.messages != messages) {
+      std::printf("FAIL: %ld of %d messages captured\n", count.messages, messages);
+      return 1;
+    }
+  }
+  bench::Report("capture, messages/s", rate, base, "msg/s", ">= 0.5");
+  return 0;
+}
