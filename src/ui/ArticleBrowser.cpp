@@ -1,6 +1,9 @@
 #include "ui/ArticleBrowser.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -8,29 +11,28 @@
 
 namespace brelo {
 namespace {
-// The tree cells, full-width Shift-JIS characters.
-const std::string& Cell(int kind) {
-  static const std::string kVertical = Sjis("│"), kTee = Sjis("├"), kCorner = Sjis("└"), kBlank = "  ";
-  switch (kind) {
-    case 0: return kVertical;
-    case 1: return kTee;
-    case 2: return kCorner;
-    default: return kBlank;
-  }
-}
+// The tree cells, full-width Shift-JIS characters: │ ├ └ and two blanks.
+constexpr char kCells[4][2] = {{'\x84', '\xA0'}, {'\x84', '\xA5'}, {'\x84', '\xA4'}, {' ', ' '}};
 constexpr int kMaxDepth = 31;
 }  // namespace
 
 int32_t ParentNumber(const std::string& title) {
+  // The text between "Re:" and the first ")" as a decimal number; 0 when it
+  // is none (the window's own parse: it runs for every listed article).
   if (title.compare(0, 3, "Re:") != 0) return 0;
-  const int close = SafePos(")", title);
-  if (close == 0) return 0;
-  return SafeStrToIntDef(SafeCopy(title, 4, close - 4), 0);
+  const size_t close = title.find(')');
+  if (close == std::string::npos || close <= 3 || close - 3 > 10) return 0;
+  int64_t v = 0;
+  for (size_t i = 3; i < close; ++i) {
+    const char c = title[i];
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + (c - '0');
+  }
+  return v > INT32_MAX ? 0 : static_cast<int32_t>(v);
 }
 
 void TArticleBrowser::Clear() {
   BoardLines.clear();
-  Rows.clear();
   ArticleArray.clear();
   ThreadList.clear();
   SelectedBoard = SelectedRow = -1;
@@ -94,9 +96,6 @@ void TArticleBrowser::ShowArticleList() {
     if (n >= 0 && n < kMapSize) numberMap_[static_cast<size_t>(n)] = static_cast<int>(i);
   }
   BuildThreads();
-  Rows.clear();
-  Rows.reserve(ThreadList.size());
-  for (size_t r = 0; r < ThreadList.size(); ++r) Rows.push_back(RowText(static_cast<int>(r)));
   SelectedRow = -1;
   ResButtonEnabled = false;
   NewButtonEnabled = true;
@@ -106,35 +105,91 @@ void TArticleBrowser::ShowArticleList() {
 
 void TArticleBrowser::BuildThreads() {
   ThreadList.clear();
-  ThreadList.reserve(ArticleArray.size() + 1);
-  std::vector<int32_t> present, parent;
-  present.reserve(ArticleArray.size());
-  parent.reserve(ArticleArray.size());
-  for (int32_t n = 0; n < kMapSize; ++n) {
-    const int a = numberMap_[static_cast<size_t>(n)];
-    if (a < 0) continue;
-    present.push_back(n);
-    parent.push_back(ParentNumber(ArticleArray[static_cast<size_t>(a)].Title));
-  }
-  for (size_t i = 0; i < present.size(); ++i) {
-    const int32_t p = present[i];
-    const bool listed = std::any_of(ThreadList.begin(), ThreadList.end(), [p](const TThreadRow& r) { return r.MesNo == p; });
-    if (!listed) {
-      TThreadRow row;
-      row.MesNo = p;
-      ThreadList.push_back(row);
-    }
-    for (size_t j = i + 1; j < present.size(); ++j) {
-      if (parent[j] == p) InsertReply(p, present[j]);
+  const size_t n = ArticleArray.size();
+  // The present numbers in ascending order (their index in `present` is
+  // their rank), each one's parent rank, and the replies of each rank laid
+  // out flat in ascending order.
+  std::vector<int32_t>& present = present_;
+  present.clear();
+  for (int32_t no = 0; no < kMapSize; ++no) {
+    if (numberMap_[static_cast<size_t>(no)] >= 0) {
+      rank_[static_cast<size_t>(no)] = static_cast<int>(present.size());
+      present.push_back(no);
     }
   }
-  for (TThreadRow& r : ThreadList) r.Article = numberMap_[static_cast<size_t>(r.MesNo)];
+  const int m = static_cast<int>(present.size());
+  std::vector<int>& parentRank = parentRank_;
+  std::vector<int>& replyStart = replyStart_;
+  std::vector<int>& replies = replies_;
+  parentRank.assign(static_cast<size_t>(m), -1);
+  replyStart.assign(static_cast<size_t>(m) + 1, 0);
+  std::vector<int32_t> roots;
+  for (int i = 0; i < m; ++i) {
+    const int32_t no = present[static_cast<size_t>(i)];
+    const int32_t p = ParentNumber(ArticleArray[static_cast<size_t>(numberMap_[static_cast<size_t>(no)])].Title);
+    if (p > 0 && p < no && numberMap_[static_cast<size_t>(p)] >= 0) {
+      parentRank[static_cast<size_t>(i)] = rank_[static_cast<size_t>(p)];
+      ++replyStart[static_cast<size_t>(rank_[static_cast<size_t>(p)]) + 1];
+    } else {
+      roots.push_back(i);
+    }
+  }
+  for (int i = 0; i < m; ++i) replyStart[static_cast<size_t>(i) + 1] += replyStart[static_cast<size_t>(i)];
+  replies.resize(static_cast<size_t>(m));
+  std::vector<int>& fill = fill_;
+  fill.assign(replyStart.begin(), replyStart.end() - 1);
+  for (int i = 0; i < m; ++i) {
+    const int p = parentRank[static_cast<size_t>(i)];
+    if (p >= 0) replies[static_cast<size_t>(fill[static_cast<size_t>(p)]++)] = i;
+  }
+  // Pre-order walk, roots and replies ascending.
+  ThreadList.reserve(n + 1);
+  std::vector<int>& parentRow = parentRow_;
+  parentRow.clear();
+  std::vector<std::pair<int, int>>& stack = stack_;  // (rank, parent row)
+  stack.clear();
+  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.emplace_back(*it, -1);
+  while (!stack.empty()) {
+    const auto [rank, parent] = stack.back();
+    stack.pop_back();
+    TThreadRow row;
+    row.MesNo = present[static_cast<size_t>(rank)];
+    row.Article = numberMap_[static_cast<size_t>(row.MesNo)];
+    row.Depth = parent < 0 ? 0 : std::min(ThreadList[static_cast<size_t>(parent)].Depth + 1, kMaxDepth);
+    const int self = static_cast<int>(ThreadList.size());
+    ThreadList.push_back(row);
+    parentRow.push_back(parent);
+    for (int k = replyStart[static_cast<size_t>(rank) + 1] - 1; k >= replyStart[static_cast<size_t>(rank)]; --k) {
+      stack.emplace_back(replies[static_cast<size_t>(k)], self);
+    }
+  }
+  // Where each row's subtree ends, then the link bytes from the last row up:
+  // a reply takes those of the row after its parent's subtree.
+  const int rows = static_cast<int>(ThreadList.size());
+  std::vector<int> subtreeEnd(static_cast<size_t>(rows));
+  for (int r = rows - 1; r >= 0; --r) {
+    int end = r + 1;
+    while (end < rows && parentRow[static_cast<size_t>(end)] >= r) {
+      // rows r+1.. belong to r's subtree while their parent lies inside it
+      end = subtreeEnd[static_cast<size_t>(end)];
+    }
+    subtreeEnd[static_cast<size_t>(r)] = end;
+  }
+  for (int r = rows - 1; r >= 0; --r) {
+    const int parent = parentRow[static_cast<size_t>(r)];
+    if (parent < 0) continue;  // a root: all links 0
+    const int follow = subtreeEnd[static_cast<size_t>(parent)];
+    TThreadRow& row = ThreadList[static_cast<size_t>(r)];
+    if (follow < rows) row.Links = ThreadList[static_cast<size_t>(follow)].Links;
+    const int level = ThreadList[static_cast<size_t>(parent)].Depth;
+    if (level < kMaxDepth) row.Links[static_cast<size_t>(level)] = 1;
+  }
   // Numbers outside the map cannot thread: they are listed as roots after the
   // tree, in ascending order, so that nothing is left out.
   std::vector<int> outside;
-  for (size_t i = 0; i < ArticleArray.size(); ++i) {
-    const int32_t n = ArticleArray[i].MesNo;
-    if (n < 0 || n >= kMapSize) outside.push_back(static_cast<int>(i));
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t no = ArticleArray[i].MesNo;
+    if (no < 0 || no >= kMapSize) outside.push_back(static_cast<int>(i));
   }
   std::stable_sort(outside.begin(), outside.end(), [this](int a, int b) {
     return ArticleArray[static_cast<size_t>(a)].MesNo < ArticleArray[static_cast<size_t>(b)].MesNo;
@@ -147,48 +202,77 @@ void TArticleBrowser::BuildThreads() {
   }
 }
 
-void TArticleBrowser::InsertReply(int32_t p, int32_t c) {
-  size_t i = 0;
-  while (i < ThreadList.size() && ThreadList[i].MesNo != p) ++i;
-  if (i == ThreadList.size()) {
-    TThreadRow row;
-    row.MesNo = c;
-    ThreadList.push_back(row);
-    return;
-  }
-  const int depth = ThreadList[i].Depth;
-  size_t a = i + 1;
-  while (a < ThreadList.size() && ThreadList[a].Depth > depth) ++a;
-  // The new row keeps the link bytes of the row that will follow it.
-  TThreadRow row;
-  if (a < ThreadList.size()) row.Links = ThreadList[a].Links;
-  row.MesNo = c;
-  row.Depth = std::min(depth + 1, kMaxDepth);
-  if (depth < kMaxDepth) row.Links[static_cast<size_t>(depth)] = 1;
-  ThreadList.insert(ThreadList.begin() + static_cast<long>(a), row);
-}
-
 bool TArticleBrowser::Marked(const TVeskoMessage& m) const { return NewMode ? m.NewMark != 0 : m.Unread != 0; }
 
 std::string TArticleBrowser::RowText(int r) const {
+  std::string text;
+  RowTextInto(r, text);
+  return text;
+}
+
+void TArticleBrowser::RowTextInto(int r, std::string& text) const {
   const TThreadRow& row = ThreadList[static_cast<size_t>(r)];
   const TVeskoMessage& m = ArticleArray[static_cast<size_t>(row.Article)];
-  std::string mark = "-";
-  if (NewMode && m.NewMark) mark = "N";
-  if (!NewMode && m.Unread) mark = "R";
-  std::string prefix;
+  // Format("%s  %s%.4d %.8s %.14s %.40s"), built directly into the row's
+  // string: the list draws up to 999 of these at every rebuild.
+  char buf[3 + 2 * kMaxDepth + 16 + 1 + 8 + 1 + 14 + 1 + 40];
+  char* p = buf;
+  char mark = '-';
+  if (NewMode && m.NewMark) mark = 'N';
+  if (!NewMode && m.Unread) mark = 'R';
+  *p++ = mark;
+  *p++ = ' ';
+  *p++ = ' ';
   const TThreadRow* next = static_cast<size_t>(r) + 1 < ThreadList.size() ? &ThreadList[static_cast<size_t>(r) + 1] : nullptr;
-  for (int j = 0; j < row.Depth; ++j) {
-    const bool A = row.Links[static_cast<size_t>(j)];
-    const bool B = next != nullptr && next->Links[static_cast<size_t>(j)];
-    const bool C = j + 1 < kMaxDepth && row.Links[static_cast<size_t>(j) + 1];
-    int kind = 3;
-    if (A && B && j < row.Depth - 1) kind = 0;
-    else if (A && B && !C) kind = 1;
-    else if (A && !B && !C) kind = 2;
-    prefix += Cell(kind);
+  // The cell of level j from A = link j, B = link j of the next row,
+  // C = link j+1, and whether j is above the row's own level: "│" for A and
+  // B above the own level, else "├" for A, B and not C, "└" for A and not
+  // B nor C, else blanks.
+  static constexpr int8_t kKind[16] = {
+      // index: A | B << 1 | C << 2 | above << 3
+      3, 2, 3, 1, 3, 3, 3, 3,  // not above the own level
+      3, 2, 3, 0, 3, 3, 3, 0,  // above it
+  };
+  static const std::array<uint8_t, 40> kNoLinks{};
+  uint8_t l[40] = {}, nl[40] = {};  // padded so that eight levels load at once
+  std::memcpy(l, row.Links.data(), kMaxDepth);
+  std::memcpy(nl, next != nullptr ? next->Links.data() : kNoLinks.data(), kMaxDepth);
+  const int depth = row.Depth;
+  for (int j = 0; j < depth; j += 8) {
+    // Link bytes are 0 or 1: four of them combine into one index byte each.
+    uint64_t a, b, c;
+    std::memcpy(&a, l + j, 8);
+    std::memcpy(&b, nl + j, 8);
+    std::memcpy(&c, l + j + 1, 8);
+    uint64_t index = a | b << 1 | c << 2;
+    for (int k = 0; k < 8 && j + k < depth; ++k) {
+      const int above = j + k < depth - 1;
+      const int kind = kKind[static_cast<int>((index >> (8 * k)) & 0xFF) | above << 3];
+      *p++ = kCells[kind][0];
+      *p++ = kCells[kind][1];
+    }
   }
-  return SafeFormat("%s  %s%.4d %.8s %.14s %.40s", mark, prefix, m.MesNo, m.FromID, m.FromHandle, m.Title);
+  // The number with at least four digits, zero-filled ("%.4d").
+  uint32_t v = m.MesNo < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(m.MesNo)) : static_cast<uint32_t>(m.MesNo);
+  char digits[12];
+  int nd = 0;
+  do {
+    digits[nd++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  if (m.MesNo < 0) *p++ = '-';
+  for (int z = nd; z < 4; ++z) *p++ = '0';
+  while (nd > 0) *p++ = digits[--nd];
+  auto field = [&p](const std::string& f, size_t max) {
+    *p++ = ' ';
+    const size_t n = std::min(f.size(), max);
+    std::memcpy(p, f.data(), n);
+    p += n;
+  };
+  field(m.FromID, 8);
+  field(m.FromHandle, 14);
+  field(m.Title, 40);
+  text.assign(buf, static_cast<size_t>(p - buf));
 }
 
 void TArticleBrowser::OpenArticle(int row) {
@@ -222,7 +306,7 @@ void TArticleBrowser::NewModeClick(bool newMode) {
   NewMode = newMode;
   const int keep = SelectedRow;
   ShowArticleList();
-  if (keep >= 0 && keep < static_cast<int>(Rows.size())) SelectRow(keep);
+  if (keep >= 0 && keep < RowCount()) SelectRow(keep);
 }
 
 bool TArticleBrowser::FindMarkedBefore() {
@@ -278,8 +362,8 @@ void TArticleBrowser::K3Click() {
   } else if (SelectedBoard > 0) {
     SelectBoard(SelectedBoard - 1);
     BoardsClick(SelectedBoard);
-    if (Rows.empty()) return;
-    SelectRow(static_cast<int>(Rows.size()) - 1);
+    if (RowCount() == 0) return;
+    SelectRow(RowCount() - 1);
   } else {
     return;
   }
@@ -287,12 +371,12 @@ void TArticleBrowser::K3Click() {
 }
 
 void TArticleBrowser::K4Click() {
-  if (SelectedRow + 1 < static_cast<int>(Rows.size())) {
+  if (SelectedRow + 1 < RowCount()) {
     SelectRow(SelectedRow + 1);
   } else if (SelectedBoard + 1 < static_cast<int>(BoardLines.size())) {
     SelectBoard(SelectedBoard + 1);
     BoardsClick(SelectedBoard);
-    if (Rows.empty()) return;
+    if (RowCount() == 0) return;
     SelectRow(0);
   } else {
     return;

@@ -30,9 +30,8 @@ class TArticleBrowser {
 
   // What the page shows.
   std::vector<std::string> BoardLines;   // "%.2d %.8s " + Title, Shift-JIS
-  std::vector<std::string> Rows;         // article list rows, Shift-JIS
   int SelectedBoard = -1;                // line of BoardLines
-  int SelectedRow = -1;                  // row of Rows
+  int SelectedRow = -1;                  // row of the article list
   bool NewMode = true;                   // "Ｎ" down; otherwise the unread mode
   bool NewButtonEnabled = false;
   bool ResButtonEnabled = false;
@@ -49,7 +48,7 @@ class TArticleBrowser {
   // Notifications to the page.
   std::function<void()> OnBoardsChanged;   // BoardLines rebuilt
   std::function<void()> OnBoardSelected;   // SelectedBoard moved
-  std::function<void()> OnRowsChanged;     // Rows rebuilt
+  std::function<void()> OnRowsChanged;     // the article list rebuilt
   std::function<void()> OnRowSelected;     // SelectedRow moved
   std::function<void()> OnArticleChanged;  // Header, Text, buttons
   std::function<void()> OnFocusText;
@@ -72,9 +71,17 @@ class TArticleBrowser {
   void Clear();  // the three lists emptied (no host selected)
   void BoardsClick(int line);
   void ShowArticleList();
+  // The rows of the thread tree: replies after their parent in ascending
+  // number order, each after the complete subtree of the replies before it;
+  // a reply whose parent is absent or higher-numbered is a root. Each row's
+  // link bytes are those of the row that follows its parent's subtree, plus
+  // its own level: what inserting replies one by one at the end of their
+  // parent's subtree gives, computed in linear time.
   void BuildThreads();
-  void InsertReply(int32_t parent, int32_t child);
+  // The rows of the article list: drawn when shown (Shift-JIS).
+  int RowCount() const { return static_cast<int>(ThreadList.size()); }
   std::string RowText(int r) const;
+  void RowTextInto(int r, std::string& text) const;
   void OpenArticle(int row);  // ListBox1Click
   void NewModeClick(bool newMode);
   bool Marked(const TVeskoMessage& m) const;
@@ -95,6 +102,11 @@ class TArticleBrowser {
 
   TMessageStore& store_;
   std::vector<int> numberMap_ = std::vector<int>(kMapSize, -1);
+  // Scratch of BuildThreads, kept between lists.
+  std::vector<int> rank_ = std::vector<int>(kMapSize, -1);
+  std::vector<int32_t> present_;
+  std::vector<int> parentRank_, replyStart_, replies_, fill_, parentRow_;
+  std::vector<std::pair<int, int>> stack_;
 };
 
 // The parent number of a "Re:%d)" title, 0 when the title is no answer.

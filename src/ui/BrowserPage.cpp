@@ -19,13 +19,41 @@
 
 namespace brelo {
 
+int TArticleListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : browser_.RowCount();
+}
+
+QVariant TArticleListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= browser_.RowCount()) return QVariant();
+  return Q(browser_.RowText(index.row()));
+}
+
+void TArticleListView::setCurrentRow(int row) {
+  if (model() == nullptr) return;
+  if (row < 0 || row >= model()->rowCount()) {
+    selectionModel()->clearCurrentIndex();
+    clearSelection();
+    return;
+  }
+  const QModelIndex i = model()->index(row, 0);
+  setCurrentIndex(i);
+  scrollTo(i);
+}
+
+QString TArticleListView::itemText(int row) const {
+  return model() ? model()->data(model()->index(row, 0), Qt::DisplayRole).toString() : QString();
+}
+
 TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(parent), browser_(browser) {
   Boards = new QListWidget;
   Boards->setObjectName(QStringLiteral("Boards"));
-  ListBox1 = new QListWidget;
+  ListBox1 = new TArticleListView;
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   ListBox1->setFont(FixedGothicFont(12));  // the tree cells line up only in a fixed pitch
   ListBox1->setUniformItemSizes(true);
+  Articles = new TArticleListModel(browser_);
+  Articles->setParent(this);
+  ListBox1->setModel(Articles);
   TopSplitter = new QSplitter(Qt::Horizontal);
   TopSplitter->addWidget(Boards);
   TopSplitter->addWidget(ListBox1);
@@ -108,9 +136,10 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   connect(Boards, &QListWidget::currentRowChanged, this, [this](int row) {
     if (!updating_ && row >= 0) browser_.BoardsClick(row);
   });
-  connect(ListBox1, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (!updating_ && row >= 0) browser_.OpenArticle(row);
-  });
+  connect(ListBox1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (!updating_ && current.isValid()) browser_.OpenArticle(current.row());
+          });
   connect(UPButton, &QToolButton::clicked, this, [this] { browser_.UPButtonClick(); });
   connect(DOWNButton, &QToolButton::clicked, this, [this] { browser_.DOWNButtonClick(); });
   connect(NewMode, &QToolButton::clicked, this, [this] { browser_.NewModeClick(true); });
@@ -128,11 +157,7 @@ void TBrowserPage::FillBoards() {
 
 void TBrowserPage::FillRows() {
   updating_ = true;
-  ListBox1->clear();
-  QStringList rows;
-  rows.reserve(static_cast<qsizetype>(browser_.Rows.size()));
-  for (const std::string& r : browser_.Rows) rows << Q(r);
-  ListBox1->addItems(rows);
+  Articles->Reset();
   ListBox1->setCurrentRow(browser_.SelectedRow);
   updating_ = false;
 }

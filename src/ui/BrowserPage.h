@@ -3,6 +3,8 @@
 // controls to a TArticleBrowser.
 #pragma once
 
+#include <QAbstractListModel>
+#include <QListView>
 #include <QWidget>
 
 #include "ui/ArticleBrowser.h"
@@ -16,13 +18,41 @@ class QToolButton;
 
 namespace brelo {
 
+// The article list as a model: a row's text is drawn when the view shows it.
+class TArticleListModel : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  explicit TArticleListModel(TArticleBrowser& browser) : browser_(browser) {}
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  void Reset() {
+    beginResetModel();
+    endResetModel();
+  }
+
+ private:
+  TArticleBrowser& browser_;
+};
+
+// ListBox1: a list view with the few list-box calls the page and its tests use.
+class TArticleListView : public QListView {
+  Q_OBJECT
+ public:
+  using QListView::QListView;
+  int count() const { return model() ? model()->rowCount() : 0; }
+  int currentRow() const { return currentIndex().isValid() ? currentIndex().row() : -1; }
+  void setCurrentRow(int row);
+  QString itemText(int row) const;
+};
+
 class TBrowserPage : public QWidget {
   Q_OBJECT
  public:
   explicit TBrowserPage(TArticleBrowser& browser, QWidget* parent = nullptr);
 
   QListWidget* Boards = nullptr;
-  QListWidget* ListBox1 = nullptr;
+  TArticleListView* ListBox1 = nullptr;
+  TArticleListModel* Articles = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   QLabel* Label1 = nullptr;
   QToolButton* UPButton = nullptr;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "common/Sjis.h"
 #include "support/TempDir.h"
 
@@ -34,12 +37,6 @@ class BrowserTest : public ::testing::Test {
     store.AppendMessage(m);
     store.SaveBoards();
   }
-  // The rows with the mark column and the tree, up to the number.
-  std::vector<std::string> Tree() {
-    std::vector<std::string> out;
-    for (const auto& r : b.Rows) out.push_back(SjisToUtf8(r.substr(0, r.find(' ', 3 + r.find_first_of("0123456789") - 3) )));
-    return out;
-  }
 };
 
 TEST_F(BrowserTest, ThreadTreeOfTheExample) {
@@ -51,13 +48,76 @@ TEST_F(BrowserTest, ThreadTreeOfTheExample) {
   ASSERT_EQ(b.BoardLines.size(), 2u);
   EXPECT_EQ(b.BoardLines[1], "01 B1 " + Sjis("メッセージボード01"));  // "%.8s" cuts, it does not pad
   b.BoardsClick(1);
-  ASSERT_EQ(b.Rows.size(), 4u);
-  EXPECT_EQ(SjisToUtf8(b.Rows[0]), "N  0010 ID10 H first");
-  EXPECT_EQ(SjisToUtf8(b.Rows[1]), "N  ├0011 ID11 H Re:10)a");
-  EXPECT_EQ(SjisToUtf8(b.Rows[2]), "N  │└0013 ID13 H Re:11)c");
-  EXPECT_EQ(SjisToUtf8(b.Rows[3]), "N  └0012 ID12 H Re:10)b");
+  ASSERT_EQ(static_cast<size_t>(b.RowCount()), 4u);
+  EXPECT_EQ(SjisToUtf8(b.RowText(0)), "N  0010 ID10 H first");
+  EXPECT_EQ(SjisToUtf8(b.RowText(1)), "N  ├0011 ID11 H Re:10)a");
+  EXPECT_EQ(SjisToUtf8(b.RowText(2)), "N  │└0013 ID13 H Re:11)c");
+  EXPECT_EQ(SjisToUtf8(b.RowText(3)), "N  └0012 ID12 H Re:10)b");
   EXPECT_TRUE(b.NewButtonEnabled);
   EXPECT_FALSE(b.ResButtonEnabled);
+}
+
+// The thread rows as the insertion algorithm states them, one reply at a
+// time at the end of its parent's subtree (quadratic, for comparison).
+std::vector<TThreadRow> Inserted(const std::vector<std::pair<int32_t, int32_t>>& numbersAndParents) {
+  std::vector<TThreadRow> rows;
+  auto insert = [&](int32_t p, int32_t c) {
+    size_t i = 0;
+    while (i < rows.size() && rows[i].MesNo != p) ++i;
+    size_t a = i + 1;
+    while (a < rows.size() && rows[a].Depth > rows[i].Depth) ++a;
+    TThreadRow row;
+    if (a < rows.size()) row.Links = rows[a].Links;
+    row.MesNo = c;
+    row.Depth = rows[i].Depth + 1;
+    row.Links[static_cast<size_t>(rows[i].Depth)] = 1;
+    rows.insert(rows.begin() + static_cast<long>(a), row);
+  };
+  for (size_t i = 0; i < numbersAndParents.size(); ++i) {
+    const int32_t p = numbersAndParents[i].first;
+    if (std::none_of(rows.begin(), rows.end(), [p](const TThreadRow& r) { return r.MesNo == p; })) {
+      TThreadRow row;
+      row.MesNo = p;
+      rows.push_back(row);
+    }
+    for (size_t j = i + 1; j < numbersAndParents.size(); ++j) {
+      if (numbersAndParents[j].second == p) insert(p, numbersAndParents[j].first);
+    }
+  }
+  return rows;
+}
+
+TEST_F(BrowserTest, ThreadsAreWhatInsertingRepliesOneByOneGives) {
+  std::mt19937 rng(42);
+  for (int round = 0; round < 40; ++round) {
+    test::TTempDir d;
+    TMessageStore s;
+    s.HostFolder = d.Path();
+    TArticleBrowser br(s);
+    std::vector<std::pair<int32_t, int32_t>> expected;
+    int32_t no = 1 + static_cast<int32_t>(rng() % 5);
+    const int count = 1 + static_cast<int>(rng() % 60);
+    for (int i = 0; i < count; ++i, no += 1 + static_cast<int32_t>(rng() % 3)) {
+      int32_t parent = 0;
+      if (!expected.empty() && rng() % 4 != 0) parent = expected[rng() % expected.size()].first;
+      if (rng() % 10 == 0) parent = no + 5;  // a parent not (yet) there
+      TVeskoMessage m;
+      m.BoardNo = 1;
+      m.MesNo = no;
+      m.Title = parent > 0 ? "Re:" + std::to_string(parent) + ")t" : "t";
+      s.AppendMessage(m);
+      expected.emplace_back(no, parent);
+    }
+    br.CurrentBoard = 1;
+    br.ShowArticleList();
+    const auto want = Inserted(expected);
+    ASSERT_EQ(br.ThreadList.size(), want.size());
+    for (size_t r = 0; r < want.size(); ++r) {
+      ASSERT_EQ(br.ThreadList[r].MesNo, want[r].MesNo) << round << " row " << r;
+      ASSERT_EQ(br.ThreadList[r].Depth, want[r].Depth) << round << " row " << r;
+      ASSERT_EQ(br.ThreadList[r].Links, want[r].Links) << round << " row " << r;
+    }
+  }
 }
 
 TEST_F(BrowserTest, RootsWhereThereIsNoNumberedParent) {
@@ -67,11 +127,11 @@ TEST_F(BrowserTest, RootsWhereThereIsNoNumberedParent) {
   Add(2, 12000, "Re:9)big");  // outside the map: listed, as a root, at the end
   b.ShowBoardList();
   b.BoardsClick(1);
-  ASSERT_EQ(b.Rows.size(), 4u);
-  EXPECT_EQ(SjisToUtf8(b.Rows[0]), "N  0005 ID5 H Re:abc");
-  EXPECT_EQ(SjisToUtf8(b.Rows[1]), "N  0006 ID6 H Re:9)later");
-  EXPECT_EQ(SjisToUtf8(b.Rows[2]), "N  0009 ID9 H nine");
-  EXPECT_EQ(SjisToUtf8(b.Rows[3]), "N  12000 ID12000 H Re:9)big");
+  ASSERT_EQ(static_cast<size_t>(b.RowCount()), 4u);
+  EXPECT_EQ(SjisToUtf8(b.RowText(0)), "N  0005 ID5 H Re:abc");
+  EXPECT_EQ(SjisToUtf8(b.RowText(1)), "N  0006 ID6 H Re:9)later");
+  EXPECT_EQ(SjisToUtf8(b.RowText(2)), "N  0009 ID9 H nine");
+  EXPECT_EQ(SjisToUtf8(b.RowText(3)), "N  12000 ID12000 H Re:9)big");
 }
 
 TEST_F(BrowserTest, DeepThreadsAreCappedForDrawingNotDropped) {
@@ -79,7 +139,7 @@ TEST_F(BrowserTest, DeepThreadsAreCappedForDrawingNotDropped) {
   for (int n = 2; n <= 40; ++n) Add(3, n, "Re:" + std::to_string(n - 1) + ")x");
   b.ShowBoardList();
   b.BoardsClick(1);
-  ASSERT_EQ(b.Rows.size(), 40u);
+  ASSERT_EQ(static_cast<size_t>(b.RowCount()), 40u);
   EXPECT_EQ(b.ThreadList.back().Depth, 31);
 }
 
@@ -89,15 +149,15 @@ TEST_F(BrowserTest, OpeningClearsUnreadAndTheUnreadModeKeepsTheRowUntilRebuilt) 
   b.ShowBoardList();
   b.BoardsClick(1);
   b.NewModeClick(false);  // unread mode
-  EXPECT_EQ(b.Rows[1].substr(0, 1), "R");
+  EXPECT_EQ(b.RowText(1).substr(0, 1), "R");
   b.OpenArticle(1);
   EXPECT_EQ(b.Text, "\r\ntext 12\r\n");
   EXPECT_EQ(b.Header.substr(0, 22), "#  12 From:ID12 / H D/");
   EXPECT_NE(b.Header.find("\r\nSub: b"), std::string::npos);
   EXPECT_TRUE(b.ResButtonEnabled);
-  EXPECT_EQ(b.Rows[1].substr(0, 1), "R");  // the row keeps its mark
+  EXPECT_EQ(b.RowText(1).substr(0, 1), "R");  // the row keeps its mark
   b.NewModeClick(false);
-  EXPECT_EQ(b.Rows[1].substr(0, 1), "-");
+  EXPECT_EQ(b.RowText(1).substr(0, 1), "-");
   EXPECT_EQ(b.SelectedRow, 1);  // the same row index stays selected
   std::vector<TVeskoMessage> e;
   store.ReadIndex(1, 999, e);
@@ -141,7 +201,7 @@ TEST_F(BrowserTest, OnlyTheNewest999Show) {
   store.SaveBoards();
   b.ShowBoardList();
   b.BoardsClick(1);
-  ASSERT_EQ(b.Rows.size(), 999u);
+  ASSERT_EQ(static_cast<size_t>(b.RowCount()), 999u);
   EXPECT_EQ(b.ArticleArray.front().MesNo, 202);
 }
 

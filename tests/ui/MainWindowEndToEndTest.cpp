@@ -75,7 +75,7 @@ TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
   EXPECT_EQ(page->Boards->item(1)->text(), QStringLiteral("01 GENERAL 雑談ボード"));
   page->Boards->setCurrentRow(1);
   ASSERT_EQ(page->ListBox1->count(), 7);
-  EXPECT_EQ(page->ListBox1->item(2)->text().left(8), QStringLiteral("N  ├0003"));
+  EXPECT_EQ(page->ListBox1->itemText(2).left(8), QStringLiteral("N  ├0003"));
   page->ListBox1->setCurrentRow(2);
   EXPECT_TRUE(page->Memo1->toPlainText().contains(QStringLiteral("はなこです。ようこそ")));
   EXPECT_TRUE(page->ResButton->isEnabled());

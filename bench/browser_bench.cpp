@@ -1,0 +1,65 @@
+// The article list: ShowArticleList on a board of 999 articles in deep
+// threads (reading the index, threading, drawing the rows), beside reading
+// the same 999 index records alone.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "BenchUtil.h"
+#include "common/Sjis.h"
+#include "store/MessageStore.h"
+#include "ui/ArticleBrowser.h"
+
+using namespace brelo;
+
+int main() {
+  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
+  const std::string dir = std::string(::mkdtemp(tmpl)) + "/";
+  TMessageStore store;
+  store.HostFolder = dir;
+  store.LoadBoards();
+  std::mt19937 rng(7);
+  // Threads of up to 40 levels, answering both recent and old articles.
+  for (int no = 1; no <= 999; ++no) {
+    TVeskoMessage m;
+    m.BoardNo = 1;
+    m.MesNo = no;
+    m.FromID = "TARO";
+    m.FromHandle = Sjis("たろう");
+    const int parent = no > 1 && no % 40 != 1 ? (rng() % 3 == 0 ? 1 + static_cast<int>(rng() % static_cast<unsigned>(no - 1)) : no - 1) : 0;
+    m.Title = (parent > 0 ? "Re:" + std::to_string(parent) + ")" : std::string()) + Sjis("スレッドの題名");
+    m.Text = "x\r\n";
+    store.AppendMessage(m);
+  }
+  TArticleBrowser browser(store);
+  browser.CurrentBoard = 1;
+  std::vector<TVeskoMessage> entries;
+  double best = 1e9, bestRead = 1e9;
+  int depth = 0;
+  double bestAll = 1e9;
+  std::string text;
+  for (int round = 0; round < 30; ++round) {
+    double t0 = bench::Seconds();
+    store.ReadIndex(1, 999, entries);
+    bestRead = std::min(bestRead, bench::Seconds() - t0);
+    // What a board click costs: the list threaded and the rows a 460-pixel
+    // window shows drawn.
+    t0 = bench::Seconds();
+    browser.ShowArticleList();
+    for (int r = 0; r < 25; ++r) browser.RowTextInto(r, text);
+    best = std::min(best, bench::Seconds() - t0);
+    // And with every one of the 999 rows drawn (scrolling through all).
+    t0 = bench::Seconds();
+    browser.ShowArticleList();
+    for (int r = 0; r < browser.RowCount(); ++r) browser.RowTextInto(r, text);
+    bestAll = std::min(bestAll, bench::Seconds() - t0);
+  }
+  for (const auto& r : browser.ThreadList) depth = std::max(depth, r.Depth);
+  std::printf("rows %d, deepest thread %d levels\n", browser.RowCount(), depth);
+  bench::Report("ShowArticleList of 999 + rows shown, microseconds", best * 1e6, bestRead * 1e6, "us", "<= 3");
+  bench::Report("ShowArticleList of 999 + all rows drawn, microseconds", bestAll * 1e6, bestRead * 1e6, "us", "(all rows)");
+  std::filesystem::remove_all(dir);
+  return browser.RowCount() == 999 ? 0 : 1;
+}
