@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <chrono>
 
 #include "session/VeskoClient.h"
 #include "ui/Fonts.h"
@@ -36,6 +37,7 @@ void TTerminalView::resizeEvent(QResizeEvent* e) {
 void TTerminalView::DrawView() {
   ++redraws_;
   if (canvas_.isNull()) return;
+  const auto start = std::chrono::steady_clock::now();
   const QFontMetrics fm(font());
   const int h = fm.height();
   const int cell = fm.horizontalAdvance(QLatin1Char('A'));
@@ -51,6 +53,7 @@ void TTerminalView::DrawView() {
   }
   p.end();
   update();
+  drawSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void TTerminalView::paintEvent(QPaintEvent*) {

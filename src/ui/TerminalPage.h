@@ -23,6 +23,7 @@ class TTerminalView : public QWidget {
   // Draws the rows that fit from the session's ring.
   void DrawView();
   int Redraws() const { return redraws_; }
+  double DrawSeconds() const { return drawSeconds_; }  // the main thread's time in DrawView
   int RowCount() const;
 
  protected:
@@ -33,6 +34,7 @@ class TTerminalView : public QWidget {
   TVeskoClient& client_;
   QImage canvas_;
   int redraws_ = 0;
+  double drawSeconds_ = 0;
 };
 
 class TTerminalPage : public QWidget {
