@@ -65,6 +65,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string HelpText() {
   return "Usage: brelo [--home DIR]\n"
          "       brelo --pilot HOST [--home DIR] [--timeout SECONDS]\n"
+         "       brelo --search HOST TEXT [--home DIR]\n"
+         "       brelo --recapture HOST LOGFILE [--home DIR]\n"
+         "       brelo --export HOST [--board N] [--format text|mbox] [--home DIR]\n"
          "       brelo --help | --version\n"
          "\n"
          "Brelo calls Japanese bulletin-board hosts of the Vesko and KTBBS families,\n"
@@ -86,6 +89,13 @@ std::string HelpText() {
          "                    2 for an unknown host; 3 after the time-out.\n"
          "  --timeout SECONDS give up a pilot pass after SECONDS: it disconnects\n"
          "                    first, and what was stored stays.\n"
+         "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"
+         "                    ID, handle or text contains TEXT, one line each.\n"
+         "  --recapture HOST LOGFILE  read a session log and store what it holds, as\n"
+         "                    a live pass would; articles already stored are skipped.\n"
+         "  --export HOST     write the stored articles of HOST in UTF-8 to standard\n"
+         "                    output; --board N for one board, --format mbox for\n"
+         "                    mail tools (default: text).\n"
          "  --version         print the version.\n";
 }
 

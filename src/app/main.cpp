@@ -12,6 +12,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Pilot.h"
+#include "app/Tools.h"
 #include "app/ProgramFolder.h"
 #include "app/Readme.h"
 #include "app/Settings.h"
@@ -51,10 +52,15 @@ int main(int argc, char** argv) {
   brelo::StringLock();
   const std::string folder = brelo::DetermineProgramFolder(cmd.home, ExecutableFolder(argv[0]));
 
-  if (cmd.action == brelo::TCommandLine::kPilot) {
+  if (cmd.action != brelo::TCommandLine::kWindow) {
     QCoreApplication app(argc, argv);
     brelo::InstallMainThreadQueue();
-    return brelo::RunPilot(cmd, folder);
+    switch (cmd.action) {
+      case brelo::TCommandLine::kPilot: return brelo::RunPilot(cmd, folder);
+      case brelo::TCommandLine::kSearch: return brelo::RunSearch(cmd, folder);
+      case brelo::TCommandLine::kRecapture: return brelo::RunRecapture(cmd, folder);
+      default: return brelo::RunExport(cmd, folder);
+    }
   }
 
   QApplication app(argc, argv);

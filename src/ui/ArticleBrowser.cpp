@@ -302,6 +302,42 @@ void TArticleBrowser::OpenArticle(int row) {
   Notify(OnFocusText);
 }
 
+void TArticleBrowser::OpenStored(int board, int indexNo) {
+  for (size_t line = 0; line < BoardLines.size(); ++line) {
+    if (BoardOfLine(BoardLines[line]) != board) continue;
+    SelectBoard(static_cast<int>(line));
+    BoardsClick(static_cast<int>(line));
+    for (int r = 0; r < RowCount(); ++r) {
+      if (ArticleArray[static_cast<size_t>(ThreadList[static_cast<size_t>(r)].Article)].IndexNo == indexNo) {
+        SelectRow(r);
+        OpenArticle(r);
+        return;
+      }
+    }
+    break;
+  }
+  // Not listed (an inactive board, or older than the newest 999): alone.
+  std::vector<TVeskoMessage> one;
+  try {
+    const int count = store_.RecordCount(board);
+    if (indexNo < 0 || indexNo >= count) return;
+    store_.ReadIndex(board, count - indexNo, one);
+  } catch (const EInOutError& e) {
+    if (OnError) OnError(e.what());
+    return;
+  }
+  if (one.empty()) return;
+  CurrentBoard = board;
+  ArticleArray.assign(1, one.front());
+  ThreadList.assign(1, TThreadRow{});
+  ThreadList[0].MesNo = one.front().MesNo;
+  ThreadList[0].Article = 0;
+  SelectedRow = -1;
+  Notify(OnRowsChanged);
+  SelectRow(0);
+  OpenArticle(0);
+}
+
 void TArticleBrowser::NewModeClick(bool newMode) {
   NewMode = newMode;
   const int keep = SelectedRow;

@@ -83,6 +83,10 @@ class TArticleBrowser {
   std::string RowText(int r) const;
   void RowTextInto(int r, std::string& text) const;
   void OpenArticle(int row);  // ListBox1Click
+  // Opens a stored article found elsewhere (a search): its board is shown and
+  // its row opened; an article older than the listed ones opens alone. The
+  // marks are written back as OpenArticle writes them.
+  void OpenStored(int board, int indexNo);
   void NewModeClick(bool newMode);
   bool Marked(const TVeskoMessage& m) const;
   // Navigation: ▲ ▼ and the jump menu.

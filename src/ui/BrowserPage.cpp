@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
@@ -54,8 +55,21 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   Articles = new TArticleListModel(browser_);
   Articles->setParent(this);
   ListBox1->setModel(Articles);
+  SearchText = new QLineEdit;
+  SearchText->setPlaceholderText(QStringLiteral("検索する文字列"));
+  SearchButton = new QToolButton;
+  SearchButton->setText(QStringLiteral("検索"));
+  auto* boardsPane = new QWidget;
+  auto* boardsLayout = new QVBoxLayout(boardsPane);
+  boardsLayout->setContentsMargins(0, 0, 0, 0);
+  boardsLayout->setSpacing(2);
+  boardsLayout->addWidget(Boards, 1);
+  auto* searchRow = new QHBoxLayout;
+  searchRow->addWidget(SearchText, 1);
+  searchRow->addWidget(SearchButton);
+  boardsLayout->addLayout(searchRow);
   TopSplitter = new QSplitter(Qt::Horizontal);
-  TopSplitter->addWidget(Boards);
+  TopSplitter->addWidget(boardsPane);
   TopSplitter->addWidget(ListBox1);
   TopSplitter->setStretchFactor(1, 1);
   TopSplitter->setSizes({192, 448});

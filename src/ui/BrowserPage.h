@@ -10,6 +10,7 @@
 #include "ui/ArticleBrowser.h"
 
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
@@ -62,6 +63,8 @@ class TBrowserPage : public QWidget {
   QToolButton* NewMode = nullptr;
   QToolButton* MidokuMode = nullptr;
   QSplitter* TopSplitter = nullptr;
+  QLineEdit* SearchText = nullptr;    // the search field under the boards
+  QToolButton* SearchButton = nullptr;
 
  private:
   void FillBoards();

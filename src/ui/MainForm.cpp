@@ -25,6 +25,7 @@
 #include "common/Sjis.h"
 #include "common/StringLock.h"
 #include "compose/Drafting.h"
+#include "store/ArticleSearch.h"
 #include "ui/BrowserPage.h"
 #include "ui/EditRouting.h"
 #include "ui/Fonts.h"
@@ -34,7 +35,9 @@
 #include "ui/MessageEditor.h"
 #include "ui/ModemSettingDailog.h"
 #include "ui/OptionsPage.h"
+#include "ui/Recapture.h"
 #include "ui/ReservationPage.h"
+#include "ui/SearchDialog.h"
 #include "ui/TerminalPage.h"
 #include "ui/Text.h"
 #include "ui/UserListPage.h"
@@ -144,6 +147,19 @@ void TMainForm::BuildMenu() {
     return a;
   };
   QMenu* file = mb->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
+  Recapture1 = add(file, QStringLiteral("セッションログから再取り込み(&R)..."));
+  connect(Recapture1, &QAction::triggered, this, [this] {
+    if (SelectedHost() == nullptr || model_.VeskoClient1.SessionRunning()) {
+      QMessageBox::information(this, QStringLiteral("再取り込み"),
+                               QStringLiteral("接続していないときに、ホストを選んでから行ってください。"));
+      return;
+    }
+    const QString log = QFileDialog::getOpenFileName(this, QStringLiteral("再取り込みするセッションログ"),
+                                                     QString::fromStdString(model_.Store.HostFolder),
+                                                     QStringLiteral("セッションログ (*.LOG *.log);;すべて (*)"));
+    if (!log.isEmpty()) RecaptureFile(log.toStdString());
+  });
+  file->addSeparator();
   Exit1 = add(file, QStringLiteral("終了(&X)"));
   connect(Exit1, &QAction::triggered, this, &QWidget::close);
 
@@ -216,6 +232,8 @@ void TMainForm::BuildPages() {
   BrowserPage = new TBrowserPage(browser_);
   connect(BrowserPage->NewButton, &QPushButton::clicked, this, &TMainForm::NewButtonClick);
   connect(BrowserPage->ResButton, &QPushButton::clicked, this, &TMainForm::ResButtonClick);
+  connect(BrowserPage->SearchButton, &QToolButton::clicked, this, &TMainForm::SearchClick);
+  connect(BrowserPage->SearchText, &QLineEdit::returnPressed, this, &TMainForm::SearchClick);
   TerminalPage = new TTerminalPage(model_.VeskoClient1);
   model_.VeskoClient1.OnReceive = [page = TerminalPage](TVeskoClient*, const std::string&) { page->MarkChanged(); };
   OptionsPage = new TOptionsPage(model_.Policy.Options);
@@ -435,6 +453,44 @@ void TMainForm::E1Click() {
 
 void TMainForm::Readme1Click() {
   QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(programFolder_ + "readme.TXT")));
+}
+
+void TMainForm::SearchClick() {
+  if (SelectedHost() == nullptr) return;
+  const QString text = BrowserPage->SearchText->text();
+  auto needle = ToSjisOrWarn(this, text);
+  if (!needle || needle->empty()) return;
+  std::vector<TSearchHit> hits;
+  try {
+    hits = SearchArticles(model_.Store, *needle);
+  } catch (const EInOutError& e) {
+    ReportError(e.what());
+    return;
+  }
+  if (SearchDialog == nullptr) {
+    SearchDialog = new TSearchDialog(this);
+    SearchDialog->OnOpen = [this](const TSearchHit& h) {
+      pages_->setCurrentIndex(kPageBrowser);
+      browser_.OpenStored(h.Board, h.Article.IndexNo);
+    };
+  }
+  SearchDialog->Show(model_.Store, hits, text);
+}
+
+void TMainForm::RecaptureFile(const std::string& logPath) {
+  try {
+    const std::optional<std::string> log = ReadWholeFile(logPath);
+    if (!log) return;
+    const TRecaptureResult r = Recapture(model_, *log);
+    ShowBoardList();
+    QMessageBox::information(this, QStringLiteral("再取り込み"),
+                             QStringLiteral("%1 件を取り込みました。\n既にあったもの %2 件、ログの終わりで切れていたもの %3 件は取り込んでいません。")
+                                 .arg(r.stored)
+                                 .arg(r.skipped)
+                                 .arg(r.cut));
+  } catch (const EInOutError& e) {
+    ReportError(e.what());
+  }
 }
 
 void TMainForm::WriteSettingsReporting() {

@@ -31,6 +31,7 @@ class TMessageEditor;
 class TModemSettingDailog;
 class TOptionsPage;
 class TReservationPage;
+class TSearchDialog;
 class TTerminalPage;
 class TUserListPage;
 
@@ -70,6 +71,7 @@ class TMainForm : public QMainWindow, public IMainView {
   TMakeTextDialog* MakeTextDialog = nullptr;
 
   // Menu commands, named as their handlers know them.
+  QAction* Recapture1 = nullptr;
   QAction* Exit1 = nullptr;
   QAction* Undo1 = nullptr;
   QAction* Cut1 = nullptr;
@@ -104,6 +106,10 @@ class TMainForm : public QMainWindow, public IMainView {
   void Q1Click();
   void E1Click();
   void Readme1Click();
+  // The browser's search, and re-capture from a session log (file menu).
+  void SearchClick();
+  void RecaptureFile(const std::string& logPath);
+  TSearchDialog* SearchDialog = nullptr;
   // The open editor windows (for tests and shut-down).
   std::vector<TMessageEditor*> Editors() const;
 

@@ -1,0 +1,50 @@
+// Search over 100,000 stored messages, beside reading the same text files raw.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "BenchUtil.h"
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "store/ArticleSearch.h"
+
+using namespace brelo;
+
+int main(int argc, char** argv) {
+  const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
+  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
+  const std::string dir = std::string(::mkdtemp(tmpl)) + "/";
+  TMessageStore store;
+  store.HostFolder = dir;
+  store.LoadBoards();
+  const std::string body = Sjis("本文の一行目です。検索の速さを測ります。\r\n二行目にはカタカナとかんじがあります。\r\n");
+  for (int i = 0; i < count; ++i) {
+    TVeskoMessage m;
+    m.BoardNo = 1 + i % 10;
+    m.MesNo = -1;
+    m.FromID = "USER" + std::to_string(i % 50);
+    m.FromHandle = Sjis("ハンドル");
+    m.Title = Sjis("題名") + std::to_string(i);
+    m.Text = body + (i % 1000 == 0 ? Sjis("めずらしい言葉") + "\r\n" : std::string());
+    store.AppendMessage(m);
+  }
+  const std::string needle = Sjis("めずらしい言葉");
+  double best = 1e9, bestRaw = 1e9;
+  size_t hits = 0, bytes = 0;
+  for (int round = 0; round < 5; ++round) {
+    double t0 = bench::Seconds();
+    bytes = 0;
+    for (int b = 0; b < kBoardCount; ++b) {
+      if (auto t = ReadWholeFile(store.TextFile(b))) bytes += t->size();
+      if (auto x = ReadWholeFile(store.IndexFile(b))) bytes += x->size();
+    }
+    bestRaw = std::min(bestRaw, bench::Seconds() - t0);
+    t0 = bench::Seconds();
+    hits = SearchArticles(store, needle).size();
+    best = std::min(best, bench::Seconds() - t0);
+  }
+  std::printf("%zu hits in %d messages (%.1f MB)\n", hits, count, static_cast<double>(bytes) / 1e6);
+  bench::Report("search of 100,000 messages, ms", best * 1e3, bestRaw * 1e3, "ms", "(raw read of the same files)");
+  std::filesystem::remove_all(dir);
+  return hits == static_cast<size_t>((count + 999) / 1000) ? 0 : 1;
+}

@@ -1,0 +1,128 @@
+#include "app/Tools.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/CommandLine.h"
+#include "app/Pilot.h"
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "store/ArticleSearch.h"
+#include "store/Export.h"
+#include "ui/MainModel.h"
+#include "ui/Recapture.h"
+
+namespace brelo {
+namespace {
+
+// A console for the policy: errors to standard error, nothing else shown.
+class TQuietView : public IMainView {
+ public:
+  TMessageStore* store = nullptr;
+  void SetStatus(const std::string&) override {}
+  void SetCounter(const std::string&) override {}
+  void SetControls(ESessionControls) override {}
+  void ShowTerminal(bool) override {}
+  void OptionsChanged() override {}
+  void ShowBoardList() override {
+    try {
+      store->LoadBoards();
+    } catch (const EInOutError& e) {
+      ReportError(e.what());
+    }
+  }
+  void ClearBrowser() override {}
+  void SelectHost(int) override {}
+  bool CloseEditors() override { return true; }
+  void ReportError(const std::string& sjis) override {
+    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(sjis).c_str());
+  }
+};
+
+// The model with the host of the command line selected; nullptr and a
+// message when there is no such host.
+struct TOpened {
+  TQuietView view;
+  std::unique_ptr<TMainModel> model;
+};
+
+bool Open(const TCommandLine& cmd, const std::string& folder, TOpened& o) {
+  o.model = std::make_unique<TMainModel>(folder, o.view);
+  o.view.store = &o.model->Store;
+  try {
+    o.model->Hosts.LoadHostList(folder);
+  } catch (const EInOutError& e) {
+    o.view.ReportError(e.what());
+    return false;
+  }
+  const int index = FindHost(o.model->Hosts, cmd.host);
+  if (index < 0) {
+    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());
+    return false;
+  }
+  o.model->Policy.HostComboBoxChange(index);
+  return true;
+}
+
+}  // namespace
+
+int RunSearch(const TCommandLine& cmd, const std::string& folder) {
+  TOpened o;
+  if (!Open(cmd, folder, o)) return 2;
+  const TSjisResult text = Utf8ToSjisChecked(cmd.text);
+  if (!text.ok()) {
+    std::fprintf(stderr, "brelo: Shift-JIS cannot hold %s\n", text.unmappable.toUtf8().constData());
+    return 1;
+  }
+  try {
+    for (const TSearchHit& h : SearchArticles(o.model->Store, text.bytes)) {
+      const TBoardEntry& b = o.model->Store.BoardTable[static_cast<size_t>(h.Board)];
+      std::printf("%02d %-8s #%04d %s %s  %s\n", h.Board, b.Name.c_str(), h.Article.MesNo,
+                  SjisToUtf8(h.Article.FromID).c_str(), SjisToUtf8(h.Article.FromHandle).c_str(),
+                  SjisToUtf8(h.Article.Title).c_str());
+    }
+  } catch (const EInOutError& e) {
+    o.view.ReportError(e.what());
+    return 1;
+  }
+  return 0;
+}
+
+int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
+  TOpened o;
+  if (!Open(cmd, folder, o)) return 2;
+  try {
+    const std::optional<std::string> log = ReadWholeFile(cmd.text);
+    if (!log) {
+      std::fprintf(stderr, "brelo: there is no session log %s\n", cmd.text.c_str());
+      return 1;
+    }
+    const TRecaptureResult r = Recapture(*o.model, *log);
+    std::printf("brelo: %d stored, %d already stored, %d cut off at the end of the log, %d board announcements\n",
+                r.stored, r.skipped, r.cut, r.boards);
+  } catch (const EInOutError& e) {
+    o.view.ReportError(e.what());
+    return 1;
+  }
+  return 0;
+}
+
+int RunExport(const TCommandLine& cmd, const std::string& folder) {
+  TOpened o;
+  if (!Open(cmd, folder, o)) return 2;
+  try {
+    const THostEntry& h = o.model->Hosts.HostTable[static_cast<size_t>(o.model->Policy.CurrentHost())];
+    std::string name;
+    for (char c : SjisToUtf8(h.FilePath)) {
+      name += (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ? c : '-';
+    }
+    ExportArticles(o.model->Store, cmd.board, cmd.format == "mbox", name.empty() ? "host" : name, std::cout);
+    std::cout.flush();
+  } catch (const EInOutError& e) {
+    o.view.ReportError(e.what());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace brelo

@@ -1,0 +1,114 @@
+// Re-capture from a session log, and opening a search hit in the browser.
+#include "ui/Recapture.h"
+
+#include <gtest/gtest.h>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "support/DemoHost.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+#include "ui/ArticleBrowser.h"
+
+namespace brelo {
+namespace {
+
+struct TView : IMainView {
+  TMessageStore* store = nullptr;
+  void SetStatus(const std::string&) override {}
+  void SetCounter(const std::string&) override {}
+  void SetControls(ESessionControls) override {}
+  void ShowTerminal(bool) override {}
+  void OptionsChanged() override {}
+  void ShowBoardList() override { store->LoadBoards(); }
+  void ClearBrowser() override {}
+  void SelectHost(int) override {}
+  bool CloseEditors() override { return true; }
+  void ReportError(const std::string&) override {}
+};
+
+class RecaptureTest : public ::testing::Test {
+ protected:
+  test::TTempDir dir;
+  TView view;
+  std::unique_ptr<TMainModel> model;
+  void SetUp() override {
+    model = std::make_unique<TMainModel>(dir.Path(), view);
+    view.store = &model->Store;
+    model->Hosts.LoadHostList(dir.Path());
+    model->Policy.HostComboBoxChange(0);
+  }
+};
+
+const std::string kNews = Sjis("日付が 98/01/01 以降のものを読みます。") + "\r\n" + "0001: GENERAL  " + Sjis("雑談") + "\r\n" +
+                          "Message  #0010 is from: TARO " + Sjis("たろう") + "\r\n" +
+                          "Time: 98/03/15 21:07:33  Section 1:" + Sjis("雑談") + "\r\n" + "Subj: first\r\n" +
+                          "line one\r\n" + "Message  #0011 is from: HANAKO " + Sjis("はなこ") + "\r\n" +
+                          "Time: 98/03/16 10:00:00  Section 1:" + Sjis("雑談") + "\r\n" + "Subj: Re:10)second\r\n" +
+                          "line two\r\n" + "//\r\n";
+
+TEST_F(RecaptureTest, StoresWhatTheLogHoldsOnceAndNotAHalfMessage) {
+  const std::string half = "Message  #0012 is from: KENJI k\r\nTime: 98/03/17 10:00:00  Section 1:x\r\nSubj: cut\r\nhalf a bo";
+  TRecaptureResult r = Recapture(*model, kNews + half);
+  EXPECT_EQ(r.stored, 2);
+  EXPECT_EQ(r.cut, 1);
+  EXPECT_EQ(r.boards, 1);
+  EXPECT_EQ(model->Store.RecordCount(1), 2);
+  EXPECT_EQ(model->Store.BoardTable[1].Name, "GENERAL");
+  // Again: nothing twice.
+  r = Recapture(*model, kNews);
+  EXPECT_EQ(r.stored, 0);
+  EXPECT_EQ(r.skipped, 2);
+  EXPECT_EQ(model->Store.RecordCount(1), 2);
+  std::vector<TVeskoMessage> e;
+  model->Store.ReadIndex(1, 999, e);
+  EXPECT_EQ(model->Store.ReadText(1, e[1].TextPos, e[1].TextLen), "\r\nline two\r\n");
+}
+
+TEST_F(RecaptureTest, ARealPassLogGivesWhatThePassStored) {
+  // A pass against the demo host, with its session log ...
+  test::TDemoHost host;
+  test::TTempDir other;
+  TView v2;
+  TMainModel live(other.Path(), v2);
+  v2.store = &live.Store;
+  live.Hosts.LoadHostList(other.Path());
+  live.Hosts.HostTable[0].Address = host.TelnetAddress();
+  live.Policy.Options.PassgoodbyeMessage = true;
+  live.Policy.HostComboBoxChange(0);
+  live.Policy.SpeedButton1Click(true);
+  ASSERT_TRUE(test::WaitUntil([&] { return !live.VeskoClient1.SessionRunning(); }, 60000));
+  // ... re-captured into an empty host folder gives the same messages.
+  const auto log = ReadWholeFile(live.Store.HostFolder + ExpandDateName("%y%M%D.LOG"));
+  ASSERT_TRUE(log);
+  const TRecaptureResult r = Recapture(*model, *log);
+  EXPECT_EQ(r.cut, 0);
+  for (int b = 0; b < kBoardCount; ++b) {
+    ASSERT_EQ(model->Store.RecordCount(b), live.Store.RecordCount(b)) << b;
+    std::vector<TVeskoMessage> mine, theirs;
+    model->Store.ReadIndex(b, 999, mine);
+    live.Store.ReadIndex(b, 999, theirs);
+    for (size_t i = 0; i < mine.size(); ++i) {
+      EXPECT_EQ(mine[i].Title, theirs[i].Title);
+      EXPECT_EQ(model->Store.ReadText(b, mine[i].TextPos, mine[i].TextLen),
+                live.Store.ReadText(b, theirs[i].TextPos, theirs[i].TextLen));
+    }
+  }
+  EXPECT_GT(r.stored, 5);
+}
+
+TEST_F(RecaptureTest, ASearchHitOpensInTheBrowserAndIsMarkedRead) {
+  Recapture(*model, kNews);
+  TArticleBrowser browser(model->Store);
+  browser.ShowBoardList();
+  browser.OpenStored(1, 1);
+  EXPECT_EQ(browser.CurrentBoard, 1);
+  EXPECT_EQ(browser.CurrentArticle.MesNo, 11);
+  EXPECT_EQ(browser.Text, "\r\nline two\r\n");
+  std::vector<TVeskoMessage> e;
+  model->Store.ReadIndex(1, 999, e);
+  EXPECT_EQ(e[1].Unread, 0);
+}
+
+}  // namespace
+}  // namespace brelo
