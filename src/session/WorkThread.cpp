@@ -65,8 +65,19 @@ void TWorkThread::NextLineInto(std::string& line) {
   Consumed(line);
 }
 
-void TWorkThread::Consumed(const std::string& line) {
+void TWorkThread::Consumed(const std::string& consumed) {
   TLineRing& ring = owner_.ring_;
+  // A host that echoes the password as typed must not put it into the log:
+  // while logging in, the password is masked in what is logged and reported.
+  std::string masked;
+  const std::string& password = owner_.session_.Password;
+  if (owner_.mode_ == sm_login && !password.empty() && consumed.find(password) != std::string::npos) {
+    masked = consumed;
+    for (size_t at = masked.find(password); at != std::string::npos; at = masked.find(password, at + password.size())) {
+      masked.replace(at, password.size(), std::string(password.size(), '*'));
+    }
+  }
+  const std::string& line = masked.empty() ? consumed : masked;
   owner_.log_.WriteLine(line);
   if (owner_.OnReceiveLine) {
     // Reported only while the thread keeps up; far behind, lines are logged only.

@@ -4,6 +4,7 @@
 
 #include "common/Sjis.h"
 #include "support/DemoHost.h"
+#include "support/TempDir.h"
 #include "support/SessionRecorder.h"
 #include "support/Wait.h"
 
@@ -80,6 +81,29 @@ TEST(SessionEndToEnd, UserListsAreCaptured) {
   ASSERT_TRUE(r.WaitForEnd());
   EXPECT_EQ(SjisToUtf8(r.users).rfind("-------- --------------\r\nSYSOP     シスオペ        98/03/01\r\n", 0), 0u);
   EXPECT_EQ(r.loginUsers.substr(0, 9), "01 GUEST ");
+}
+
+TEST(SessionEndToEnd, APasswordEchoedByTheHostStaysOutOfTheLogAndTheStatusLines) {
+  TDemoHost host({"--echo-password"});
+  test::TTempDir dir;
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  c.Address = host.TelnetAddress();
+  c.UserID = "TARO";
+  c.Password = "taro";
+  c.MakeLogFile = true;
+  c.LogFileName = dir.Path() + "session.log";
+  r.script = {[](TVeskoClient& s) {
+    s.SendLine("Q");
+    s.SendLine("");
+  }};
+  c.Connect();
+  ASSERT_TRUE(r.WaitForEnd());
+  EXPECT_EQ(r.logins, 1);
+  const std::string log = test::ReadBytes(dir.Path() + "session.log");
+  EXPECT_NE(log.find("Password: ****"), std::string::npos);
+  EXPECT_EQ(log.find("taro"), std::string::npos);
+  for (const auto& s : r.statuses) EXPECT_EQ(s.find("taro"), std::string::npos) << s;
 }
 
 TEST(SessionEndToEnd, KtbbsPassCapturesTheSameMessages) {

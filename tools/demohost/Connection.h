@@ -18,6 +18,7 @@ struct Faults {
   long dropAfter = -1;      // hangs up after this many bytes of a news listing
   bool failWrites = false;  // every post and mail fails
   long flood = 0;           // numbered lines sent before the banner
+  bool echoPassword = false; // the password is echoed as typed
 };
 
 // Everything received, escaped, one line per read, for the operator.

@@ -56,6 +56,7 @@ const char* kHelp =
     "  --drop-after N    hang up after N bytes of a news listing\n"
     "  --fail-writes     every post and mail fails\n"
     "  --flood N         send N numbered lines before the banner\n"
+    "  --echo-password   echo the password as it is typed\n"
     "  --no-address      the web page carries no telnet address\n"
     "  --help            this text\n";
 
@@ -190,6 +191,8 @@ int main(int argc, char** argv) {
       config.faults.failWrites = true;
     } else if (a == "--flood") {
       value(config.faults.flood);
+    } else if (a == "--echo-password") {
+      config.faults.echoPassword = true;
     } else if (a == "--no-address") {
       withAddress = false;
     } else {

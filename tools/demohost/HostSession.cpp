@@ -220,7 +220,7 @@ bool HostSession::Login() {
       handle_ = h->empty() ? user->handle : *h;
     } else {
       SayU("Password: ");
-      auto pw = ReadLine(false);
+      auto pw = ReadLine(config_.faults.echoPassword);
       if (!pw) return false;
       if (*pw != user->password) {
         SayU("パスワードが違います。\r\n");
