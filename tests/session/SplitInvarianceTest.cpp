@@ -27,7 +27,7 @@ std::vector<std::string> Lines(const std::string& a, const std::string& b) {
 
 TEST(SplitInvariance, EveryCorpusInputAtEveryOffset) {
   int inputs = 0;
-  for (const char* target : {"receive", "captures", "weblookup", "modem"}) {
+  for (const char* target : {"receive"}) {
     for (const auto& f : std::filesystem::directory_iterator(std::string(BRELO_FUZZ_CORPUS) + "/" + target)) {
       const std::string in = test::ReadBytes(f.path().string());
       if (in.size() > 4096) continue;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -16,11 +17,13 @@
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
 #include "support/DemoHost.h"
+#include "support/ModalAnswerer.h"
 #include "support/Screenshot.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 #include "ui/BrowserPage.h"
 #include "ui/MainForm.h"
+#include "ui/MessageEditor.h"
 #include "ui/ReservationPage.h"
 #include "ui/TerminalPage.h"
 #include "ui/UserListPage.h"
@@ -90,6 +93,24 @@ TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
   test::Screenshot(&form, "userlist");
   form.Pages()->setCurrentIndex(kPageOptions);
   test::Screenshot(&form, "options");
+  // Answer the open article: the template dialog comes and goes, the editor
+  // opens on the new reservation.
+  form.Pages()->setCurrentIndex(kPageBrowser);
+  page->ListBox1->setCurrentRow(2);
+  {
+    test::TModalAnswerer answer;
+    form.ResButtonClick();
+  }
+  ASSERT_EQ(box.ReservationCount, 1);
+  EXPECT_EQ(box.ReservationTable[0].Title, "Re:3)" + Sjis("はじめまして"));
+  ASSERT_EQ(form.Editors().size(), 1u);
+  test::ProcessEventsFor(100);
+  test::Screenshot(form.Editors()[0], "editor");
+  form.Pages()->setCurrentIndex(kPageBox);
+  form.ReservationPage->StringGrid1->selectRow(0);
+  Q_EMIT form.ReservationPage->StringGrid1->cellClicked(0, 0);
+  test::Screenshot(&form, "box");
+  form.Editors()[0]->AskReserve = [] { return static_cast<int>(QMessageBox::Yes); };
   form.close();
 }
 
