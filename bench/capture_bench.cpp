@@ -33,16 +33,6 @@ struct TCount : IDialogueEvents {
   bool HasReceiveMail() override { return false; }
 };
 
-struct TNoLine : ILineControl {
-  void SetTransport(int) override {}
-  void SetConnected(bool) override {}
-  void TcpSetHostPort(const std::string&, const std::string&) override {}
-  void TcpClose() override {}
-  void TcpConnect() override {}
-  bool TcpClosed() override { return true; }
-  bool ModemOpen(int, int, const std::string&) override { return true; }
-  void TerminateSelf() override {}
-};
 
 }  // namespace
 

@@ -89,16 +89,6 @@ struct TNoEvents : IDialogueEvents {
   }
 };
 
-struct TNoLine : ILineControl {
-  void SetTransport(int) override {}
-  void SetConnected(bool) override {}
-  void TcpSetHostPort(const std::string&, const std::string&) override {}
-  void TcpClose() override {}
-  void TcpConnect() override {}
-  bool TcpClosed() override { return true; }
-  bool ModemOpen(int, int, const std::string&) override { return true; }
-  void TerminateSelf() override {}
-};
 
 // A folder of this process for the file readers.
 inline const std::string& Scratch() {

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::atomic<int> mode{sm_online};
     std::atomic<int> channel{-1};
     fuzz::TNoEvents events;
-    fuzz::TNoLine line;
+    TNoLine line(true);
     TPendingWrite w{"5;7", "Re:12)x", "body", 0};
     {
       fuzz::TFuzzSource src(data, size);

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::atomic<int> mode{sm_login};
   std::atomic<int> channel{-1};
   fuzz::TNoEvents events;
-  fuzz::TNoLine line;
+  TNoLine line(true);
   fuzz::TFuzzSource src(data, size);
   TDialogue d(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
   d.RunConnection();

@@ -12,37 +12,24 @@
 #include "ui/MainModel.h"
 
 namespace brelo {
-namespace {
 
-// The pilot's "window": status lines to standard output, errors to standard
-// error; nothing to show or ask.
-class TConsoleView : public IMainView {
- public:
-  TMessageStore* store = nullptr;
-  void SetStatus(const std::string& sjis) override {
-    std::printf("%s\n", SjisToUtf8(sjis).c_str());
-    std::fflush(stdout);
-  }
-  void SetCounter(const std::string&) override {}
-  void SetControls(ESessionControls) override {}
-  void ShowTerminal(bool) override {}
-  void OptionsChanged() override {}
-  void ShowBoardList() override {
-    try {
-      store->LoadBoards();
-    } catch (const EInOutError& e) {
-      ReportError(e.what());
-    }
-  }
-  void ClearBrowser() override {}
-  void SelectHost(int) override {}
-  bool CloseEditors() override { return true; }
-  void ReportError(const std::string& sjis) override {
-    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(sjis).c_str());
-  }
-};
+void TConsoleView::SetStatus(const std::string& sjis) {
+  if (!printStatus_) return;
+  std::printf("%s\n", SjisToUtf8(sjis).c_str());
+  std::fflush(stdout);
+}
 
-}  // namespace
+void TConsoleView::ShowBoardList() {
+  try {
+    store->LoadBoards();
+  } catch (const EInOutError& e) {
+    ReportError(e.what());
+  }
+}
+
+void TConsoleView::ReportError(const std::string& sjis) {
+  std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(sjis).c_str());
+}
 
 int FindHost(const THostTable& hosts, const std::string& hostArg) {
   const std::string title = Utf8ToSjisChecked(hostArg).bytes;
@@ -58,13 +45,13 @@ int FindHost(const THostTable& hosts, const std::string& hostArg) {
 }
 
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
-  TConsoleView view;
+  TConsoleView view(true);
   TMainModel model(programFolder, view);
   view.store = &model.Store;
   try {
     model.Hosts.LoadHostList(programFolder);
   } catch (const EInOutError& e) {
-    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(e.what()).c_str());
+    view.ReportError(e.what());
     return 1;
   }
   const int index = FindHost(model.Hosts, cmd.host);

@@ -4,9 +4,33 @@
 
 #include <string>
 
+#include "ui/SessionPolicy.h"
+
 namespace brelo {
 
 struct TCommandLine;
+class TMessageStore;
+
+// The window of the command-line modes: status lines to standard output when
+// asked for, errors to standard error; nothing to show or ask.
+class TConsoleView : public IMainView {
+ public:
+  explicit TConsoleView(bool printStatus) : printStatus_(printStatus) {}
+  TMessageStore* store = nullptr;
+  void SetStatus(const std::string& sjis) override;
+  void SetCounter(const std::string&) override {}
+  void SetControls(ESessionControls) override {}
+  void ShowTerminal(bool) override {}
+  void OptionsChanged() override {}
+  void ShowBoardList() override;
+  void ClearBrowser() override {}
+  void SelectHost(int) override {}
+  bool CloseEditors() override { return true; }
+  void ReportError(const std::string& sjis) override;
+
+ private:
+  bool printStatus_;
+};
 
 // Runs the pass and returns the exit status: 0 after the host's logout;
 // 2 for an unknown host; 3 after the time-out; 1 when the connection or the

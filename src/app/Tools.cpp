@@ -15,34 +15,10 @@
 namespace brelo {
 namespace {
 
-// A console for the policy: errors to standard error, nothing else shown.
-class TQuietView : public IMainView {
- public:
-  TMessageStore* store = nullptr;
-  void SetStatus(const std::string&) override {}
-  void SetCounter(const std::string&) override {}
-  void SetControls(ESessionControls) override {}
-  void ShowTerminal(bool) override {}
-  void OptionsChanged() override {}
-  void ShowBoardList() override {
-    try {
-      store->LoadBoards();
-    } catch (const EInOutError& e) {
-      ReportError(e.what());
-    }
-  }
-  void ClearBrowser() override {}
-  void SelectHost(int) override {}
-  bool CloseEditors() override { return true; }
-  void ReportError(const std::string& sjis) override {
-    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(sjis).c_str());
-  }
-};
-
 // The model with the host of the command line selected; nullptr and a
 // message when there is no such host.
 struct TOpened {
-  TQuietView view;
+  TConsoleView view{false};
   std::unique_ptr<TMainModel> model;
 };
 

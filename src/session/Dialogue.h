@@ -54,6 +54,25 @@ class ILineControl {
   virtual void TerminateSelf() = 0;
 };
 
+// No line at all: a dialogue replayed from a session log or fed from memory.
+// Every command is a no-op; the modem "opens" only when asked to, so a modem
+// dialogue can still be driven from recorded answers.
+class TNoLine : public ILineControl {
+ public:
+  explicit TNoLine(bool modemOpens = false) : modemOpens_(modemOpens) {}
+  void SetTransport(int) override {}
+  void SetConnected(bool) override {}
+  void TcpSetHostPort(const std::string&, const std::string&) override {}
+  void TcpClose() override {}
+  void TcpConnect() override {}
+  bool TcpClosed() override { return true; }
+  bool ModemOpen(int, int, const std::string&) override { return modemOpens_; }
+  void TerminateSelf() override {}
+
+ private:
+  bool modemOpens_;
+};
+
 class TDialogue {
  public:
   TDialogue(ILineSource& src, ILineSink& sink, IDialogueEvents& events, ILineControl& control,

@@ -99,16 +99,6 @@ class TRecaptureEvents : public IDialogueEvents {
   std::set<TKey> known_;
 };
 
-struct TNoLine : ILineControl {
-  void SetTransport(int) override {}
-  void SetConnected(bool) override {}
-  void TcpSetHostPort(const std::string&, const std::string&) override {}
-  void TcpClose() override {}
-  void TcpConnect() override {}
-  bool TcpClosed() override { return true; }
-  bool ModemOpen(int, int, const std::string&) override { return false; }
-  void TerminateSelf() override {}
-};
 
 }  // namespace
 
