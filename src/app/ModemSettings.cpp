@@ -10,11 +10,7 @@ std::string TModemSettings::FileName(const std::string& programFolder) { return 
 
 void TModemSettings::Read(const std::string& programFolder) {
   TIniFile ini(FileName(programFolder));
-  try {
-    ini.Load();
-  } catch (const EInOutError&) {
-    // Unreadable reads like missing: the defaults apply.
-  }
+  ini.LoadOrEmpty();
   Port = ini.ReadInteger("MODEM", "PORT", 1);
   Rate = ini.ReadInteger("MODEM", "RATE", 19200);
   Init = ini.ReadString("MODEM", "INIT", "ATZ");
@@ -25,11 +21,7 @@ void TModemSettings::Read(const std::string& programFolder) {
 void TModemSettings::Write(const std::string& programFolder) const {
   const std::string path = FileName(programFolder);
   TIniFile ini(path);
-  try {
-    ini.Load();
-  } catch (const EInOutError&) {
-    throw EInOutError(CannotWriteText(path));
-  }
+  ini.LoadForUpdate();
   ini.WriteInteger("MODEM", "PORT", Port);
   ini.WriteInteger("MODEM", "RATE", Rate);
   ini.WriteString("MODEM", "INIT", Init);

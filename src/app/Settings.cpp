@@ -32,11 +32,7 @@ std::string QuoteToStored(const std::string& quote) {
 
 void TAppSettings::Read(const std::string& programFolder) {
   TIniFile ini(FileName(programFolder));
-  try {
-    ini.Load();
-  } catch (const EInOutError&) {
-    // An unreadable file reads like a missing one: the defaults apply.
-  }
+  ini.LoadOrEmpty();
   QuoteString = QuoteFromStored(ini.ReadString("Text", "QuoteString", ">_"));
   Editor = ini.ReadString("FileName", "Editor", "NotePad");
 }
@@ -44,11 +40,7 @@ void TAppSettings::Read(const std::string& programFolder) {
 void TAppSettings::Write(const std::string& programFolder) const {
   const std::string path = FileName(programFolder);
   TIniFile ini(path);
-  try {
-    ini.Load();
-  } catch (const EInOutError&) {
-    throw EInOutError(CannotWriteText(path));
-  }
+  ini.LoadForUpdate();
   ini.WriteString("Text", "QuoteString", QuoteToStored(QuoteString));
   ini.WriteString("FileName", "Editor", Editor);
   ini.Save();

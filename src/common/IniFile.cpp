@@ -88,6 +88,22 @@ void TIniFile::Load() {
   Parse(text ? *text : std::string());
 }
 
+void TIniFile::LoadOrEmpty() {
+  try {
+    Load();
+  } catch (const EInOutError&) {
+    lines_.clear();
+  }
+}
+
+void TIniFile::LoadForUpdate() {
+  try {
+    Load();
+  } catch (const EInOutError&) {
+    throw EInOutError(CannotWriteText(path_));
+  }
+}
+
 void TIniFile::Parse(std::string_view text) { lines_ = SplitLines(text); }
 
 std::string TIniFile::Text() const { return JoinLinesCRLF(lines_); }
@@ -178,11 +194,7 @@ int ReadProfileInteger(const std::string& path, std::string_view section, std::s
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
   TIniFile f(path);
-  try {
-    f.Load();
-  } catch (const EInOutError&) {
-    throw EInOutError(CannotWriteText(path));
-  }
+  f.LoadForUpdate();
   f.WriteString(section, key, value);
   f.Save();
 }

@@ -24,6 +24,13 @@ class TIniFile {
   // Reads the file; a missing file is an empty one. An unreadable file
   // raises EInOutError. Lines that are neither sections nor keys are kept.
   void Load();
+  // Load for a reader with defaults: an unreadable file reads like a missing
+  // one.
+  void LoadOrEmpty();
+  // Load before a rewrite: an unreadable file raises
+  // EInOutError("%s に書き込めません"), since writing it whole would lose
+  // every key it holds.
+  void LoadForUpdate();
   // Writes the file whole; raises EInOutError("%s に書き込めません").
   // New files get `mode` (the host list, which holds passwords, uses 0600).
   void Save(unsigned mode = 0644) const;

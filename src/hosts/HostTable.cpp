@@ -57,11 +57,7 @@ void THostTable::LoadHostList(const std::string& programFolder) {
 void THostTable::SaveHostList(const std::string& programFolder) const {
   const std::string path = FileName(programFolder);
   TIniFile ini(path);
-  try {
-    ini.Load();
-  } catch (const EInOutError&) {
-    throw EInOutError(CannotWriteText(path));
-  }
+  ini.LoadForUpdate();
   ini.WriteInteger("Hosts", "Count", HostCount);
   for (int i = 0; i < HostCount; ++i) {
     const std::string s = SectionName(i);
