@@ -1,8 +1,28 @@
 #include "BenchUtil.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace brelo::bench {
+
+int ConnectLoopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    std::fprintf(stderr, "bench: cannot connect to 127.0.0.1:%d\n", port);
+    std::exit(1);
+  }
+  return fd;
+}
 
 void Report(const std::string& name, double figure, double baseline, const std::string& unit,
             const std::string& goal) {

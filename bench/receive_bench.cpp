@@ -79,12 +79,7 @@ double Baseline(size_t lines) {
   int port;
   int lfd = Listen(port);
   std::thread peer = Peer(lfd, lines);
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  const int fd = bench::ConnectLoopback(port);
   const double t0 = bench::Seconds();
   size_t total = 0;
   const size_t want = lines * kLineBytes;

@@ -28,12 +28,7 @@ namespace {
 
 // Bytes until the ID prompt, read by a bare loop; MB/s.
 double Bare(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  const int fd = bench::ConnectLoopback(port);
   const double t0 = bench::Seconds();
   std::string tail;
   size_t total = 0;
