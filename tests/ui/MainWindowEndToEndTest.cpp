@@ -110,7 +110,37 @@ TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
   form.ReservationPage->StringGrid1->selectRow(0);
   Q_EMIT form.ReservationPage->StringGrid1->cellClicked(0, 0);
   test::Screenshot(&form, "box");
-  form.Editors()[0]->AskReserve = [] { return static_cast<int>(QMessageBox::Yes); };
+  // A mail to TARO drafted from the user list.
+  form.Pages()->setCurrentIndex(kPageUsers);
+  form.UserListPage->ListBox2->setCurrentRow(3);
+  ASSERT_EQ(form.UserListPage->Edit3->text(), QStringLiteral("TARO"));
+  {
+    test::TModalAnswerer answer;
+    form.UserListPage->Button3->click();
+  }
+  ASSERT_EQ(box.ReservationCount, 2);
+  ASSERT_EQ(form.Editors().size(), 2u);
+  // Both editors get a line and are closed with "Yes": kept in the box.
+  const QString lines[2] = {QStringLiteral("窓からのレスです。"), QStringLiteral("窓からのメールです。")};
+  for (int i = 0; i < 2; ++i) {
+    TMessageEditor* e = form.Editors()[static_cast<size_t>(i)];
+    e->Memo1->appendPlainText(lines[i]);
+    e->AskReserve = [] { return static_cast<int>(QMessageBox::Yes); };
+  }
+  for (TMessageEditor* e : form.Editors()) ASSERT_TRUE(e->close());
+  test::ProcessEventsFor(100);
+  EXPECT_TRUE(form.Editors().empty());
+  ASSERT_EQ(box.ReservationCount, 2);
+  // The next call posts the answer and sends the mail, and empties the box.
+  form.SpeedButton1->click();
+  ASSERT_TRUE(WaitUntil([&] { return !form.Model().VeskoClient1.SessionRunning(); }, 60000));
+  test::ProcessEventsFor(300);
+  EXPECT_EQ(form.statusBar()->currentMessage(), QStringLiteral("ログアウトしました"));
+  EXPECT_EQ(box.ReservationCount, 0);
+  const std::string posted = host.DataFile("msg/01.txt");
+  EXPECT_NE(posted.find("Re:3)" + Sjis("はじめまして")), std::string::npos);
+  EXPECT_NE(posted.find(Sjis("窓からのレスです。")), std::string::npos);
+  EXPECT_NE(host.DataFile("mail/TARO.txt").find(Sjis("窓からのメールです。")), std::string::npos);
   form.close();
 }
 
