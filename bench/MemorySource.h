@@ -19,13 +19,14 @@ class TMemorySource : public ILineSource, public ILineSink {
     NextLineInto(line);
     return line;
   }
-  void NextLineInto(std::string& line) override {
+  bool NextLineInto(std::string& line) override {
     if (!Fill()) {
       done_ = true;
       line.clear();
-      return;
+      return false;
     }
     ring_.TakeInto(line);
+    return true;
   }
   bool Terminated() const override { return done_; }
   bool LineWaiting() override { return Fill(); }

@@ -11,7 +11,7 @@ struct TCommandLine {
   std::string home;       // --home DIR
   std::string host;       // HOST of --pilot, --search, --recapture, --export
   std::string text;       // TEXT of --search, LOGFILE of --recapture
-  int timeoutSeconds = 0; // --timeout, 0 = none
+  int timeoutSeconds = 600; // --timeout: a silent host never holds a pilot forever
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   std::string error;      // why the command line was refused

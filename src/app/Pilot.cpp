@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 
 #include "app/CommandLine.h"
@@ -44,6 +45,15 @@ int FindHost(const THostTable& hosts, const std::string& hostArg) {
   return -1;
 }
 
+int PilotExitStatus(const TPassSummary& s, bool timedOut) {
+  if (s.storeFailed) return kPilotStore;
+  if (timedOut) return kPilotTimeout;
+  if (!s.loggedIn) return kPilotNoLogin;
+  if (!s.logoutSent || !s.loggedOut) return kPilotLineLost;
+  if (!s.WritesAllDone()) return kPilotWrites;
+  return kPilotOk;
+}
+
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   TConsoleView view(true);
   TMainModel model(programFolder, view);
@@ -52,15 +62,17 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     model.Hosts.LoadHostList(programFolder);
   } catch (const EInOutError& e) {
     view.ReportError(e.what());
-    return 1;
+    return kPilotNoLogin;
   }
+  if (!model.Hosts.LoadProblem.empty()) view.ReportError(model.Hosts.LoadProblem);
   const int index = FindHost(model.Hosts, cmd.host);
   if (index < 0) {
-    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list. The hosts are:\n", cmd.host.c_str());
+    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list %s. The hosts are:\n", cmd.host.c_str(),
+                 THostTable::FileName(programFolder).c_str());
     for (int i = 0; i < model.Hosts.HostCount; ++i) {
       std::fprintf(stderr, "  %d  %s\n", i, SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(i)].Title).c_str());
     }
-    return 2;
+    return kPilotUnknownHost;
   }
   TModemSettings modem;
   modem.Read(programFolder);
@@ -82,32 +94,64 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     if (!client.SessionRunning()) QCoreApplication::quit();
   });
   watch.start(100);
+  // The time-out never fires early: a timer may, so the clock decides.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(cmd.timeoutSeconds);
   QTimer limit;
   limit.setSingleShot(true);
+  limit.setTimerType(Qt::PreciseTimer);
   QObject::connect(&limit, &QTimer::timeout, [&] {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left > std::chrono::milliseconds(0)) {
+      limit.start(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
+      return;
+    }
     timedOut = true;
     std::fprintf(stderr, "brelo: no logout after %d seconds; disconnecting\n", cmd.timeoutSeconds);
     if (client.SessionRunning()) client.Disconnect();
   });
-  if (cmd.timeoutSeconds > 0) limit.start(cmd.timeoutSeconds * 1000);
   policy.SpeedButton1Click(true);
-  QCoreApplication::exec();
+  if (client.SessionRunning()) {
+    limit.start(cmd.timeoutSeconds * 1000);
+    QCoreApplication::exec();
+  }
 
-  // What the pass stored, board by board.
+  // What the pass stored is on the disk before it is reported.
+  try {
+    model.Store.Sync();
+  } catch (const EInOutError& e) {
+    view.ReportError(e.what());
+    return kPilotStore;
+  }
   for (int b = 0; b < kBoardCount; ++b) {
     const TBoardEntry& e = model.Store.BoardTable[static_cast<size_t>(b)];
     const int n = model.Store.RecordCount(b);
     if (!e.Active || n == 0) continue;
     std::printf("  %02d %-8s %s: %d\n", b, e.Name.c_str(), SjisToUtf8(e.Title).c_str(), n);
   }
-  std::printf("brelo: received %d, %d reservation(s) left in the box\n", policy.ReceivedCount(),
-              model.Box.ReservationCount);
-  if (timedOut) return 3;
-  if (!policy.LoggedOut() || !policy.LogoutSent()) {
-    std::fprintf(stderr, "brelo: the pass did not end with the host's logout\n");
-    return 1;
+  const TPassSummary& s = policy.Summary();
+  std::printf("brelo: received %d: %d stored, %d already stored, %d lost\n", policy.ReceivedCount(), s.stored,
+              s.duplicates, s.lost);
+  std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not recorded; "
+              "%d reservation(s) left in the box\n",
+              s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, model.Box.ReservationCount);
+  const int status = PilotExitStatus(s, timedOut);
+  switch (status) {
+    case kPilotStore:
+      std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(s.problem).c_str());
+      break;
+    case kPilotNoLogin:
+      std::fprintf(stderr, "brelo: the connection or the login did not succeed\n");
+      break;
+    case kPilotLineLost:
+      std::fprintf(stderr, "brelo: the line was lost before the logout; what arrived is stored\n");
+      break;
+    case kPilotWrites:
+      std::fprintf(stderr, "brelo: not every reservation was carried out (see the writes above)\n");
+      break;
+    default:
+      break;
   }
-  return 0;
+  return status;
 }
 
 }  // namespace brelo

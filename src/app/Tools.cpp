@@ -74,8 +74,10 @@ int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
       return 1;
     }
     const TRecaptureResult r = Recapture(*o.model, *log);
-    std::printf("brelo: %d stored, %d already stored, %d cut off at the end of the log, %d board announcements\n",
-                r.stored, r.skipped, r.cut, r.boards);
+    std::printf(
+        "brelo: %d stored, %d already stored, %d cut off at the end of the log (kept as far as it goes), %d board "
+        "announcements\n",
+        r.stored, r.skipped, r.cut, r.boards);
   } catch (const EInOutError& e) {
     o.view.ReportError(e.what());
     return 1;

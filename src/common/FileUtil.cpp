@@ -1,11 +1,16 @@
 #include "common/FileUtil.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <random>
 
 #include "common/Sjis.h"
@@ -18,6 +23,33 @@ std::string CannotWriteText(std::string_view path) {
   return PathText(path) + Sjis(" に書き込めません");
 }
 
+std::string CannotWriteText(std::string_view path, int err) {
+  return CannotWriteText(path) + " (" + ReasonText(err) + ")";
+}
+
+std::string CannotReadText(std::string_view path, int err) {
+  return PathText(path) + Sjis(" を読めません") + " (" + ReasonText(err) + ")";
+}
+
+std::string ReasonText(int err) {
+  switch (err) {
+    case ENOSPC: return Sjis("ディスクに空きがありません");
+    case EDQUOT: return Sjis("ディスクの割り当てを超えました");
+    case EROFS: return Sjis("読み取り専用のファイルシステムです");
+    case EACCES:
+    case EPERM: return Sjis("アクセスが許可されていません");
+    case ENOENT: return Sjis("ファイルまたはフォルダがありません");
+    case ENOTDIR: return Sjis("フォルダではありません");
+    case EISDIR: return Sjis("フォルダです");
+    case EIO: return Sjis("入出力エラー");
+    case EFBIG: return Sjis("ファイルが大きすぎます");
+    case EMFILE:
+    case ENFILE: return Sjis("開いているファイルが多すぎます");
+    default: break;
+  }
+  // Other reasons in the system's own words (ASCII).
+  return std::strerror(err);
+}
 namespace {
 // Unique within the folder: the process id and a random tag.
 std::string FormatTmpSuffix() {
@@ -73,7 +105,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    throw EInOutError(PathText(path) + Sjis(" を読めません"));
+    throw EInOutError(CannotReadText(path, errno));
   }
   std::string out;
   char buf[65536];
@@ -81,8 +113,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
+      const int err = errno;
       ::close(fd);
-      throw EInOutError(PathText(path) + Sjis(" を読めません"));
+      throw EInOutError(CannotReadText(path, err));
     }
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
@@ -96,26 +129,111 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned m
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
   std::string tmp = path + FormatTmpSuffix();
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) throw EInOutError(CannotWriteText(path));
+  if (fd < 0) throw EInOutError(CannotWriteText(path, errno));
   // The umask must not widen or narrow what the file is meant to be.
   ::fchmod(fd, mode);
   size_t done = 0;
-  bool ok = true;
+  int err = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ok = false;
+      err = errno;
       break;
     }
     done += static_cast<size_t>(n);
   }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
     ::unlink(tmp.c_str());
-    throw EInOutError(CannotWriteText(path));
+    throw EInOutError(CannotWriteText(path, err));
   }
+  // The rename itself reaches the disk with the folder.
+  const std::string dir = DirName(path);
+  const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+std::string CheckWritableFolder(const std::string& folder, unsigned long long minFreeBytes) {
+  const std::string shown = PathText(folder);
+  struct stat st;
+  if (::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    return shown + Sjis(" はフォルダではないため、受信したものを保存できません");
+  }
+  if (!MakePath(folder)) {
+    return shown + Sjis(" を作れません (") + ReasonText(errno) + ")";
+  }
+  // A file written, synced and removed: what every store write needs.
+  const std::string probe = JoinPath(folder, ".brelo-write-check" + FormatTmpSuffix());
+  int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return shown + Sjis(" に書き込めません (") + ReasonText(errno) + ")";
+  char block[4096];
+  std::memset(block, 'x', sizeof block);
+  int err = 0;
+  if (::write(fd, block, sizeof block) != static_cast<ssize_t>(sizeof block)) err = errno != 0 ? errno : ENOSPC;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  ::unlink(probe.c_str());
+  if (err != 0) return shown + Sjis(" に書き込めません (") + ReasonText(err) + ")";
+  struct statvfs vfs;
+  if (::statvfs(folder.c_str(), &vfs) == 0) {
+    const unsigned long long free = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
+    if (free < minFreeBytes) {
+      return shown + Sjis(" のディスクの空きが ") + std::to_string(free >> 20) + Sjis(" MB しかありません (") +
+             std::to_string(minFreeBytes >> 20) + Sjis(" MB 以上必要です)");
+    }
+  }
+  return std::string();
+}
+
+std::string KeepAside(const std::string& path) {
+  const std::optional<std::string> bytes = [&]() -> std::optional<std::string> {
+    try {
+      return ReadWholeFile(path);
+    } catch (const EInOutError&) {
+      return std::nullopt;
+    }
+  }();
+  if (!bytes) return std::string();
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  ::localtime_r(&now, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, ".broken-%Y%m%d-%H%M%S", &tm);
+  std::string aside = path + stamp;
+  for (int i = 2; FileExists(aside) && i < 100; ++i) aside = path + stamp + "-" + std::to_string(i);
+  try {
+    WriteFileAtomic(aside, *bytes, 0600);
+  } catch (const EInOutError&) {
+    return std::string();
+  }
+  return aside;
+}
+
+void RemoveStaleTemporaries(const std::string& folder) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return;
+  while (const dirent* e = ::readdir(d)) {
+    // NAME.tmp<pid>-<8 hex digits>, as WriteFileAtomic names them.
+    const std::string name = e->d_name;
+    const size_t at = name.rfind(".tmp");
+    if (at == std::string::npos || at == 0) continue;
+    int pid = 0;
+    unsigned tag = 0;
+    int used = 0;
+    if (std::sscanf(name.c_str() + at, ".tmp%d-%8x%n", &pid, &tag, &used) != 2 ||
+        static_cast<size_t>(used) != name.size() - at || pid <= 0) {
+      continue;
+    }
+    if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its writer may still run
+    ::unlink(JoinPath(folder, name).c_str());
+  }
+  ::closedir(d);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

@@ -21,8 +21,31 @@ class EInOutError : public std::runtime_error {
 
 // The path as it appears inside a Shift-JIS message.
 std::string PathText(std::string_view path);
-// "%s に書き込めません" with the path.
+// "%s に書き込めません" with the path; with an errno, the system's reason
+// follows in parentheses.
 std::string CannotWriteText(std::string_view path);
+std::string CannotWriteText(std::string_view path, int err);
+// "%s を読めません" with the path and the system's reason.
+std::string CannotReadText(std::string_view path, int err);
+// The system's reason for errno err, as a short Shift-JIS text.
+std::string ReasonText(int err);
+
+// Whether a host folder can take a pass: it is (or can be made) a folder,
+// a file can be created, written, synced and removed there, and at least
+// minFreeBytes are free on its file system. Empty when it can; otherwise
+// what is wrong, naming the folder, in Shift-JIS.
+std::string CheckWritableFolder(const std::string& folder, unsigned long long minFreeBytes);
+// The free space a pass needs in the host folder before it starts.
+constexpr unsigned long long kPassMinFreeBytes = 8ull << 20;
+
+// Keeps a damaged file aside as NAME.broken-yyyymmdd-hhmmss (a copy; the
+// file itself stays until something replaces it). Returns the copy's path,
+// or "" when no copy could be made.
+std::string KeepAside(const std::string& path);
+
+// Removes temporary files of whole-file replacements in folder that a
+// process which has ended left behind (a crash between write and rename).
+void RemoveStaleTemporaries(const std::string& folder);
 
 bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);

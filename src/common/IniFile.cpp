@@ -108,7 +108,13 @@ void TIniFile::Parse(std::string_view text) { lines_ = SplitLines(text); }
 
 std::string TIniFile::Text() const { return JoinLinesCRLF(lines_); }
 
-void TIniFile::Save(unsigned mode) const { WriteFileAtomic(path_, Text(), mode); }
+void TIniFile::Save(unsigned mode) const {
+  try {
+    WriteFileAtomic(path_, Text(), mode);
+  } catch (const EInOutError&) {
+    throw EInOutError(CannotWriteText(path_));  // the settings files' own message, as it stands
+  }
+}
 
 int TIniFile::FindSection(std::string_view section) const {
   for (size_t i = 0; i < lines_.size(); ++i) {

@@ -132,4 +132,76 @@ bool IsCharBoundary(std::string_view s, size_t pos) {
   return i == pos;
 }
 
+std::string CutChars(std::string_view s, size_t n) {
+  if (s.size() <= n) return std::string(s);
+  size_t i = 0;
+  while (i < n) {
+    const size_t len = IsDBCSLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    if (i + len > n) break;
+    i += len;
+  }
+  return std::string(s.substr(0, i));
+}
+
+std::string WholeChars(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    if (IsDBCSLeadByte(static_cast<unsigned char>(s[i]))) {
+      if (i + 1 >= s.size()) return std::string(s.substr(0, i));
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return std::string(s);
+}
+
+bool IsValidSjis(std::string_view s) {
+  const Converter& cv = FromSjis();
+  cv.reset();
+  char* in = const_cast<char*>(s.data());
+  size_t inLeft = s.size();
+  char buf[1024];
+  while (inLeft > 0) {
+    char* o = buf;
+    size_t oLeft = sizeof buf;
+    if (iconv(cv.get(), &in, &inLeft, &o, &oLeft) == static_cast<size_t>(-1) && errno != E2BIG) {
+      cv.reset();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    size_t len;
+    unsigned min;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      len = 2, min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3, min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + len > s.size()) return false;
+    unsigned cp = b & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+      const unsigned char c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
 }  // namespace brelo

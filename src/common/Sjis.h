@@ -46,4 +46,17 @@ inline std::string CutBytes(std::string_view s, size_t n) {
 // the second byte of a double-byte character.
 bool IsCharBoundary(std::string_view s, size_t pos);
 
+// At most n bytes of s, ending on a character boundary: the cut for new
+// text (titles, recipients, macro values), which must never end in half a
+// double-byte character. Stored records keep CutBytes.
+std::string CutChars(std::string_view s, size_t n);
+// s without a lead byte that lost its second half at the end (a field the
+// host cut inside a character).
+std::string WholeChars(std::string_view s);
+
+// Whether every byte of s belongs to a Shift-JIS (CP932) character.
+bool IsValidSjis(std::string_view s);
+// Whether s is well-formed UTF-8.
+bool IsValidUtf8(std::string_view s);
+
 }  // namespace brelo

@@ -1,6 +1,9 @@
 #include "hosts/HostTable.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
@@ -32,14 +35,39 @@ THostEntry THostTable::SampleEntry() {
 }
 
 void THostTable::LoadHostList(const std::string& programFolder) {
+  LoadProblem.clear();
+  damaged_ = false;
   const std::string path = FileName(programFolder);
   if (!FileExists(path)) {
     HostTable[0] = SampleEntry();
     HostCount = 1;
     return;
   }
+  // The file holds passwords: one that others can read is set back to the
+  // owner only, as ssh does with its keys, and the user is told once.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+    if (::chmod(path.c_str(), 0600) == 0) {
+      LoadProblem = PathText(path) + Sjis(" はほかのユーザーも読める状態でした (パスワードを含みます)。") +
+                    Sjis("所有者だけが読み書きできるように直しました");
+    } else {
+      LoadProblem = PathText(path) + Sjis(" はほかのユーザーも読める状態ですが、直せませんでした (") +
+                    ReasonText(errno) + ")";
+    }
+  }
   TIniFile ini(path);
   ini.Load();
+  // Not a host list at all (bytes of something else, or no "[Hosts]"
+  // "Count"): the file is kept aside and a save writes a fresh one.
+  const std::string text = ini.Text();
+  const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+  if (text.find('\0') != std::string::npos || (!blank && !ini.HasKey("Hosts", "Count"))) {
+    damaged_ = true;
+    const std::string aside = KeepAside(path);
+    if (!LoadProblem.empty()) LoadProblem += "\r\n";
+    LoadProblem += PathText(path) + Sjis(" はホスト一覧として読めません (壊れています)。");
+    LoadProblem += aside.empty() ? Sjis("控えを作れませんでした") : Sjis("元のファイルを ") + PathText(aside) + Sjis(" に残しました");
+  }
   HostCount = std::clamp(ini.ReadInteger("Hosts", "Count", 0), 0, kMaxHosts);
   for (int i = 0; i < HostCount; ++i) {
     const std::string s = SectionName(i);
@@ -54,10 +82,10 @@ void THostTable::LoadHostList(const std::string& programFolder) {
   }
 }
 
-void THostTable::SaveHostList(const std::string& programFolder) const {
+void THostTable::SaveHostList(const std::string& programFolder) {
   const std::string path = FileName(programFolder);
   TIniFile ini(path);
-  ini.LoadForUpdate();
+  if (!damaged_) ini.LoadForUpdate();
   ini.WriteInteger("Hosts", "Count", HostCount);
   for (int i = 0; i < HostCount; ++i) {
     const std::string s = SectionName(i);
@@ -71,6 +99,7 @@ void THostTable::SaveHostList(const std::string& programFolder) const {
     ini.WriteInteger(s, "HostKind", e.HostKind);
   }
   ini.Save(0600);
+  damaged_ = false;
 }
 
 bool THostTable::Add(int32_t tickCount) {

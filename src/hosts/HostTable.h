@@ -29,12 +29,19 @@ class THostTable {
   static std::string FileName(const std::string& programFolder);
   static std::string SectionName(int i);  // "HOST%2d": "HOST 0", ..., "HOST10"
 
+  // What the last load found wrong or mended, for the user (Shift-JIS, naming
+  // the file; empty when nothing): a damaged file (kept aside), or one that
+  // others could read (set back to 0600).
+  std::string LoadProblem;
+
   // Without the file: one sample entry, the demo host, and nothing written.
-  // A "Count" above 100 loads 100. Raises EInOutError for an unreadable file.
+  // A "Count" above 100 loads 100. Raises EInOutError, naming the file, for
+  // an unreadable file.
   void LoadHostList(const std::string& programFolder);
   // Writes Count and every entry's keys; sections of removed entries stay.
-  // The file is created with mode 0600. Raises EInOutError("%s に書き込めません").
-  void SaveHostList(const std::string& programFolder) const;
+  // A damaged file (kept aside at load) is replaced by a fresh one. The file
+  // is created with mode 0600. Raises EInOutError("%s に書き込めません").
+  void SaveHostList(const std::string& programFolder);
   // Appends a new entry named with the tick suffix; false when the table is full.
   bool Add(int32_t tickCount);
   void Delete(int index);
@@ -42,6 +49,9 @@ class THostTable {
   static THostEntry SampleEntry();
   // "%.4X" of tickCount mod 65535 (the tick count taken as signed 32 bits).
   static std::string TickSuffix(int32_t tickCount);
+
+ private:
+  bool damaged_ = false;  // the loaded file was not a host list
 };
 
 }  // namespace brelo

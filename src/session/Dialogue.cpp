@@ -1,5 +1,6 @@
 #include "session/Dialogue.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "common/DateTime.h"
@@ -77,8 +78,8 @@ void TDialogue::Execute() {
     switch (Mode()) {
       case sm_login:
         RunConnection();
-        if (!Terminated()) RunLogin();
-        if (Terminated()) {
+        if (!src_.Stopping()) RunLogin();
+        if (src_.Stopping()) {
           Status(Sjis("接続に失敗しました"));
           return;  // no OnLogout: the session never logged in
         }
@@ -209,7 +210,10 @@ void TDialogue::RunLogin() {
   sink_.SendLine(settings_.UserID);
   if (!Terminated()) {
     switch (WaitAny(src_, {"Pass", T().handlePrompt})) {
-      case 0: sink_.SendLine(settings_.Password); break;
+      case 0:
+        src_.MaskAnswer();
+        sink_.SendLine(settings_.Password);
+        break;
       case 1: sink_.SendLine(settings_.HandleName); break;
       default: break;
     }
@@ -320,8 +324,20 @@ void TDialogue::CaptureMessage(std::string l) {
       // line. The cuts are made on views of the line: the same bytes as the
       // helpers' substrings, without a string for each.
       TStringLockGuard lock;
-      m.MesNo = SafeStrToIntDef(Bytes(l, 11, 4), -1);
-      const std::string_view r = Bytes(l, 25, 23);
+      // Hosts print four digits, and the sender starts at byte 25. From
+      // #10000 on the number is longer and pushes the sender along: it is
+      // then read up to its blank, and the sender after "is from: ".
+      const std::string_view lv(l);
+      const size_t digits = std::min(lv.find_first_not_of("0123456789", 10), lv.size()) - 10;
+      std::string_view r;
+      if (digits < 5) {
+        m.MesNo = SafeStrToIntDef(Bytes(l, 11, 4), -1);
+        r = Bytes(l, 25, 23);
+      } else {
+        m.MesNo = digits <= 9 ? SafeStrToIntDef(lv.substr(10, digits), -1) : -1;
+        const size_t from = lv.find("is from: ", 10 + digits);
+        r = from == std::string_view::npos ? std::string_view() : lv.substr(from + 9, 23);
+      }
       const size_t sp = r.find(' ');
       if (sp != std::string_view::npos) {
         m.FromID = r.substr(0, sp);
@@ -352,10 +368,10 @@ void TDialogue::CaptureMessage(std::string l) {
         if (Terminated()) break;
         if (src_.CurrentLineHas([](const std::string& next) { return IsBoardLine(next); })) break;
       }
-      src_.NextLineInto(l);
-      if (Terminated() && l.empty()) break;
+      if (!src_.NextLineInto(l)) break;
       if (StartsWith(l, t.messageHead) || StartsWith(l, "*CH") || l == "//") break;
       m.Text.append(l).append("\r\n");
+      if (m.Text.size() >= kMaxCaptureBytes) break;  // a body without end cannot exhaust memory
     }
     m.CutShortStrings();
     events_.ReceiveMessage(m);
@@ -395,10 +411,10 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
           src_.Idle(50);
         }
       }
-      l = src_.NextLine();
-      if (Terminated() && l.empty()) break;
+      if (!src_.NextLineInto(l)) break;
       if (StartsWith(l, t.deletePrompt) || StartsWith(l, "*CH") || StartsWith(l, t.mailHead)) break;
       m.Text.append(l).append("\r\n");
+      if (m.Text.size() >= kMaxCaptureBytes) break;
     }
     m.CutShortStrings();
     events_.ReceiveMail(m);
@@ -423,7 +439,7 @@ void TDialogue::CaptureLoginUsers() {
   Status(Sjis("ログイン者一覧拾得中"));
   std::string l = src_.NextLine();
   std::string text;
-  while (!StartsWith(l, "-- ") && !Terminated()) {
+  while (!StartsWith(l, "-- ") && !Terminated() && text.size() < kMaxCaptureBytes) {
     text += l + "\r\n";
     l = src_.NextLine();
   }
@@ -434,7 +450,7 @@ void TDialogue::CaptureUsers() {
   Status(Sjis("ユーザーリスト拾得中"));
   std::string l = src_.NextLine();
   std::string text;
-  while (!l.empty() && !Terminated()) {
+  while (!l.empty() && !Terminated() && text.size() < kMaxCaptureBytes) {
     text += l + "\r\n";
     l = src_.NextLine();
   }
@@ -462,6 +478,7 @@ void TDialogue::WriteResult(int tag) {
     case 0:
     case 1:
       Status(Sjis("失敗しました"));
+      events_.WriteFailed(tag, false);
       break;
     case 2:
       if (events_.HasExecuteWriteMessage()) {
@@ -495,6 +512,7 @@ void TDialogue::PostMessageSequence() {
     case 2:
       sink_.SendLine("0");
       WaitText(src_, "*CH");
+      events_.WriteFailed(w.Tag, true);
       break;
     case 3:
       sink_.SendLine("Y");
@@ -532,6 +550,7 @@ void TDialogue::MailSequence() {
     case 0:
       sink_.SendLine("0");
       WaitText(src_, "*CH");
+      events_.WriteFailed(w.Tag, true);
       mode_ = sm_online;
       return;
     case 1:

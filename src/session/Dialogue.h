@@ -32,6 +32,9 @@ class IDialogueEvents {
   virtual void ReceiveUsers(const std::string& users) = 0;
   virtual void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) = 0;
   virtual void ExecuteWriteMessage(int tag) = 0;
+  // A write sequence ended without the host's "終了": refused (the board or
+  // the recipient was turned down: nothing was posted) or failed.
+  virtual void WriteFailed(int /*tag*/, bool /*refused*/) {}
   // Whether the two events are assigned: the status line of a confirmed write
   // and the record of a sent mail depend on it.
   virtual bool HasExecuteWriteMessage() = 0;
@@ -75,6 +78,10 @@ class TNoLine : public ILineControl {
 
 class TDialogue {
  public:
+  // The most one capture keeps of a body or a list: a host that never ends
+  // one cannot exhaust memory (the rest is read as ordinary lines).
+  static constexpr size_t kMaxCaptureBytes = 8u << 20;
+
   TDialogue(ILineSource& src, ILineSink& sink, IDialogueEvents& events, ILineControl& control,
             const TSessionSettings& settings, std::atomic<int>& mode, std::atomic<int>& channel,
             std::function<TPendingWrite()> pendingWrite);

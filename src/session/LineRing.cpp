@@ -193,6 +193,7 @@ bool TLineRing::Feed(const char* data, size_t len) {
     if (used < len) backlog_.assign(data + used, len - used);
   }
   PublishPartial();
+  backlogBytes_ = backlog_.size();
   if (!backlog_.empty() && !paused_.load()) {
     roomSignalled_ = false;
     paused_ = true;
@@ -207,6 +208,7 @@ bool TLineRing::FeedBacklog() {
   if (!backlog_.empty()) {
     size_t used = Process(backlog_.data(), backlog_.size());
     backlog_.erase(0, used);
+    backlogBytes_ = backlog_.size();
     PublishPartial();
     Signal();
   }
@@ -224,6 +226,7 @@ void TLineRing::ResetIndexes() {
   readPos_.store(0, std::memory_order_release);
   partial_.clear();
   backlog_.clear();
+  backlogBytes_ = 0;
   esc_ = kData;
   paused_ = false;
   PublishPartial();

@@ -39,6 +39,8 @@ class TLineRing {
   // Writer: runs the backlog as far as room allows; true when it is empty.
   bool FeedBacklog();
   bool Paused() const { return paused_.load(); }
+  // Bytes waiting in the backlog behind a full ring (any thread).
+  size_t BacklogBytes() const { return backlogBytes_.load(); }
   // Writer: chunks fed between BeginBatch and EndBatch wake the reader once,
   // at EndBatch (several chunks read in one notification).
   void BeginBatch();
@@ -94,6 +96,7 @@ class TLineRing {
   int esc_ = 0;  // telnet command state
   std::string backlog_;
   std::atomic<bool> paused_{false};
+  std::atomic<size_t> backlogBytes_{0};
   std::atomic<bool> roomSignalled_{false};
   int batch_ = 0;               // writer only
   bool batchSignal_ = false;    // writer only

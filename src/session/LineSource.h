@@ -17,11 +17,25 @@ class ILineSource {
   // "" when the work thread has been asked to terminate meanwhile.
   virtual std::string NextLine() = 0;
   // NextLine into a string the caller keeps (its capacity is reused).
-  virtual void NextLineInto(std::string& out) { out = NextLine(); }
+  // False when no line was taken (the session ended first): an empty line
+  // that was taken is a line like any other.
+  virtual bool NextLineInto(std::string& out) {
+    out = NextLine();
+    return !out.empty() || !Terminated();
+  }
   // Consumes the waiting line like NextLine, for a caller that has already
   // looked at it; the source may skip the copy when nobody needs the text.
   virtual void SkipLine() { NextLine(); }
+  // True once the dialogue must end: at once when the session is torn down,
+  // or, when the line is lost or the user ends the session, as soon as every
+  // complete line that arrived has been consumed.
   virtual bool Terminated() const = 0;
+  // The session is ending (Terminated, or about to be once the received
+  // lines are consumed): nothing new is started, a login is not reported.
+  virtual bool Stopping() const { return Terminated(); }
+  // The password was just sent in answer to the prompt at ReadPos: an echo
+  // of it on that line is not written to the log or reported.
+  virtual void MaskAnswer() {}
   // A complete line waits (ReadPos differs from LineIndex).
   virtual bool LineWaiting() = 0;
   virtual int ReadPos() = 0;

@@ -1,5 +1,9 @@
 #include "session/SessionLog.h"
 
+#include <cerrno>
+
+#include "common/Sjis.h"
+
 namespace brelo {
 
 TSessionLog::~TSessionLog() { Close(); }
@@ -8,19 +12,36 @@ bool TSessionLog::Open(const std::string& path) {
   std::lock_guard<std::mutex> lk(m_);
   if (f_ != nullptr) std::fclose(f_);
   f_ = std::fopen(path.c_str(), "ab");
+  path_ = path;
+  written_ = 0;
+  capped_ = false;
   open_ = f_ != nullptr;
   return f_ != nullptr;
 }
 
-void TSessionLog::WriteLine(const std::string& line) {
-  if (!open_.load()) return;
+int TSessionLog::WriteLine(const std::string& line) {
+  if (!open_.load()) return 0;
   std::lock_guard<std::mutex> lk(m_);
-  if (f_ == nullptr) return;
-  std::fwrite(line.data(), 1, line.size(), f_);
+  if (f_ == nullptr || capped_) return 0;
+  const long long size = static_cast<long long>(line.size()) + 2;
+  const bool last = written_ + size > limit_.load();
+  const std::string& text =
+      last ? Sjis("(このパスのログが上限に達したため、これ以降の受信は記録していません)") : line;
+  errno = 0;
+  std::fwrite(text.data(), 1, text.size(), f_);
   std::fwrite("\r\n", 1, 2, f_);
   // Each line reaches the file at once, so that a crash keeps the log up to
   // the last line the work thread consumed.
-  std::fflush(f_);
+  if (std::fflush(f_) != 0 || std::ferror(f_)) {
+    const int err = errno != 0 ? errno : EIO;
+    std::fclose(f_);
+    f_ = nullptr;
+    open_ = false;
+    return err;
+  }
+  written_ += size;
+  capped_ = last;
+  return 0;
 }
 
 void TSessionLog::Close() {
@@ -31,5 +52,10 @@ void TSessionLog::Close() {
 }
 
 bool TSessionLog::IsOpen() const { return open_.load(); }
+
+std::string TSessionLog::Path() const {
+  std::lock_guard<std::mutex> lk(m_);
+  return path_;
+}
 
 }  // namespace brelo

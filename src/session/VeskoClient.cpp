@@ -1,5 +1,6 @@
 #include "session/VeskoClient.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/FileUtil.h"
@@ -21,10 +22,8 @@ std::string HostKindName(int kind) {
 
 TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
   tcp_.OnData = [this](TTCPClient*, int) { TcpData(); };
-  tcp_.OnError = [this](TCustomWSocket*, int, const std::string&) {
-    LineLost("接続エラーが発生しました..");
-  };
-  tcp_.OnClose = [this](TTCPClient*, int) { LineLost("接続が切れました.."); };
+  tcp_.OnError = [this](TCustomWSocket*, int, const std::string&) { LineLost(Sjis("接続エラーが発生しました..")); };
+  tcp_.OnClose = [this](TTCPClient*, int) { LineLost(Sjis("接続が切れました..")); };
 
   // The modem port: wakes on carrier changes too; received bytes go into the
   // same receive path as TCP, on the watch thread.
@@ -37,11 +36,12 @@ TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
   };
   modem_.OnCommEvent = [this](TComm*, TCommEventMask events) {
     if ((events & Bit(evRlsd)) && !modem_.CarrierDetected() && connected_) {
+      TakeWhatThePortHolds();
       Status(Sjis("切断されました.."));
       Disconnect();
     }
   };
-  modem_.ReceivePaused = [this] { return ring_.Paused(); };
+  modem_.ReceivePaused = [this] { return ring_.Paused() && ring_.BacklogBytes() >= kSerialBacklogLimit; };
   modem_.OnResume = [this] { ring_.FeedBacklog(); };
   ring_.OnRoom = [this] { OnRingRoom(); };
 }
@@ -67,10 +67,43 @@ void TVeskoClient::Status(const std::string& s) {
   if (OnStatusOut) OnStatusOut(this, s);
 }
 
-void TVeskoClient::LineLost(const char* what) {
-  if (!connected_) return;
-  Status(Sjis(what) + tcp_.Host());
+void TVeskoClient::LineLost(const std::string& what) {
+  if (!IsMainThread()) {
+    // A send that failed on the send thread: the socket is read on the main
+    // thread only, so the loss is handled there, in order with the reads.
+    std::weak_ptr<char> alive = alive_;
+    PostToMain([this, alive, what] {
+      if (alive.lock()) LineLost(what);
+    });
+    return;
+  }
+  if (!connected_.exchange(false)) return;
+  Status(what + tcp_.Host());
+  // Whatever arrived before the loss is still to be read: into the ring with
+  // it, so that the work thread captures it before it ends.
+  char buf[1024];
+  ring_.BeginBatch();
+  for (int i = 0; i < 65536; ++i) {  // a socket holds at most its buffer
+    const int n = tcp_.Receive(buf, sizeof buf);
+    if (n <= 0) break;
+    ReceiveChunk(buf, static_cast<size_t>(n));
+  }
+  ring_.EndBatch();
   Disconnect();
+}
+
+void TVeskoClient::TakeWhatThePortHolds() {
+  char buf[4096];
+  for (int i = 0; i < 4096; ++i) {
+    const int n = std::min<int>(modem_.InQueueBytes(), sizeof buf);
+    if (n <= 0) break;
+    try {
+      modem_.Read(buf, n);
+    } catch (const std::exception&) {
+      break;
+    }
+    ReceiveChunk(buf, static_cast<size_t>(n));
+  }
 }
 
 void TVeskoClient::TcpData() {
@@ -175,7 +208,8 @@ void TVeskoClient::Disconnect() {
     running = workAlive_ || sendAlive_;
     if (running) {
       connected_ = false;  // the closes below are no loss of the line
-      if (work_) work_->Terminate();
+      // The work thread finishes what already arrived; nothing more is sent.
+      if (work_) work_->Finish();
       if (send_) send_->Terminate();
     }
   }
@@ -186,7 +220,9 @@ void TVeskoClient::Disconnect() {
   tcp_.Close();
   modem_.Close();
   if (OnDisConnect) OnDisConnect(this);
-  log_.Close();
+  // A work thread still consuming what arrived logs it too, and closes the
+  // log when it ends.
+  if (!workAlive_) log_.Close();
 }
 
 void TVeskoClient::Enqueue(const std::string& bytes) {

@@ -73,6 +73,7 @@ class TVeskoClient : private ISendTarget {
   using TChatLineEvent = std::function<void(TVeskoClient* sender, int ch, const std::string& handleName,
                                             const std::string& mes, bool isNextChatLine)>;
   using TTagEvent = std::function<void(TVeskoClient* sender, int tag)>;
+  using TWriteFailedEvent = std::function<void(TVeskoClient* sender, int tag, bool refused)>;
 
   TVeskoClient();
   ~TVeskoClient() override;
@@ -110,8 +111,14 @@ class TVeskoClient : private ISendTarget {
   TStringEvent OnStatusOut;
   TTagEvent OnExecuteWriteMessage;
   TStringEvent OnReceiveUsers;
+  // Our addition: a write that ended without the host's confirmation,
+  // refused by the host (nothing posted) or failed (main thread, synchronised).
+  TWriteFailedEvent OnWriteFailed;
 
   void Connect();
+  // Ends the session. The lines already received are still consumed and
+  // captured by the work thread before it ends (the host counts them as
+  // read); OnDisConnect fires at once.
   void Disconnect();
   // Queue s + CR LF (SendText: s alone) when a session's send thread exists.
   void SendLine(const std::string& s);
@@ -156,7 +163,11 @@ class TVeskoClient : private ISendTarget {
   void Status(const std::string& s);  // OnStatusOut on the calling thread
   void OpenLog();
   void TcpData();
-  void LineLost(const char* what);     // the loss handlers' common body
+  // The TCP loss handlers' common body: on the main thread, what the socket
+  // still holds goes into the ring first.
+  void LineLost(const std::string& what);
+  // Serial watch thread: the bytes the port still holds go into the ring.
+  void TakeWhatThePortHolds();
   void ReapThreads();
   void Enqueue(const std::string& bytes);
   void OnRingRoom();
@@ -181,6 +192,10 @@ class TVeskoClient : private ISendTarget {
   std::atomic<bool> sendAlive_{false};  // the send-thread reference
   std::atomic<bool> destroying_{false};
   TSessionSettings session_;            // written by Connect before the threads start
+  // What the serial watch thread reads ahead of a full ring (into its
+  // backlog) before it stops reading: a hang-up flushes whatever the port
+  // still holds, so the bytes are better taken early.
+  static constexpr size_t kSerialBacklogLimit = 1u << 20;
   std::shared_ptr<char> alive_;
 };
 

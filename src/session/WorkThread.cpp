@@ -1,8 +1,11 @@
 #include "session/WorkThread.h"
 
+#include <algorithm>
 #include <chrono>
 
+#include "common/FileUtil.h"
 #include "common/MainThread.h"
+#include "common/Sjis.h"
 #include "session/VeskoClient.h"
 
 namespace brelo {
@@ -27,6 +30,25 @@ void TWorkThread::Terminate() {
   owner_.ring_.Wake();
 }
 
+void TWorkThread::Finish() {
+  finishing_ = true;
+  owner_.ring_.Wake();
+}
+
+bool TWorkThread::Drained() const {
+  TLineRing& ring = owner_.ring_;
+  if (ring.LineWaiting()) return false;
+  // The transports are closed by now; what waited behind a full ring is
+  // part of what arrived, and this thread runs it in.
+  if (ring.Paused()) {
+    ring.FeedBacklog();
+    return !ring.LineWaiting();
+  }
+  return true;
+}
+
+bool TWorkThread::Terminated() const { return terminated_.load() || (finishing_.load() && Drained()); }
+
 void TWorkThread::Synchronize(const std::function<void()>& fn) { RunOnMainAndWait(fn, &owner_.destroying_); }
 
 void TWorkThread::Execute() {
@@ -38,6 +60,7 @@ void TWorkThread::Execute() {
     return owner_.pendingWrite_;
   });
   dialogue.Execute();
+  owner_.log_.Close();  // Disconnect leaves it to this thread, which logs to the last line
   // Ending clears the owner's reference and puts the session back to idle.
   owner_.mode_ = sm_idle;
   finished_ = true;
@@ -52,33 +75,59 @@ std::string TWorkThread::NextLine() {
   return line;
 }
 
-void TWorkThread::NextLineInto(std::string& line) {
+bool TWorkThread::NextLineInto(std::string& line) {
   TLineRing& ring = owner_.ring_;
   while (!ring.LineWaiting()) {
     if (Terminated()) {
       line.clear();
-      return;
+      return false;
     }
     ring.WaitForChange(50);
   }
+  const int slot = ring.ReadPos();
   ring.TakeInto(line);
-  Consumed(line);
+  Consumed(line, slot);
+  return true;
 }
 
-void TWorkThread::Consumed(const std::string& consumed) {
+void TWorkThread::MaskAnswer() {
   TLineRing& ring = owner_.ring_;
-  // A host that echoes the password as typed must not put it into the log:
-  // while logging in, the password is masked in what is logged and reported.
+  const int slot = ring.ReadPos();
+  if (slot == ring.LineIndex()) {
+    // The usual prompt: "Password: " waits unterminated, and the host echoes
+    // the answer after it on the same line.
+    maskSlot_ = slot;
+    maskFrom_ = ring.Line(slot).size();
+    maskWholeLine_ = false;
+  } else {
+    // The prompt ended its line: an echo comes on a line of its own.
+    maskSlot_ = (slot + 1) % TLineRing::kSize;
+    maskFrom_ = 0;
+    maskWholeLine_ = true;
+  }
+}
+
+void TWorkThread::Consumed(const std::string& consumed, int slot) {
+  TLineRing& ring = owner_.ring_;
+  // A host that echoes the password as typed must not put it into the log.
+  // Only the answer to the password prompt is masked: everything else the
+  // host sent is logged as it came, so that re-capturing the log stores what
+  // the pass stored.
   std::string masked;
-  const std::string& password = owner_.session_.Password;
-  if (owner_.mode_ == sm_login && !password.empty() && consumed.find(password) != std::string::npos) {
-    masked = consumed;
-    for (size_t at = masked.find(password); at != std::string::npos; at = masked.find(password, at + password.size())) {
-      masked.replace(at, password.size(), std::string(password.size(), '*'));
+  if (slot == maskSlot_) {
+    const std::string& password = owner_.session_.Password;
+    const bool mask = maskWholeLine_ ? (!password.empty() && consumed == password) : consumed.size() > maskFrom_;
+    if (mask) {
+      masked = consumed;
+      std::fill(masked.begin() + static_cast<std::ptrdiff_t>(maskFrom_), masked.end(), '*');
     }
+    maskSlot_ = -1;
   }
   const std::string& line = masked.empty() ? consumed : masked;
-  owner_.log_.WriteLine(line);
+  if (const int err = owner_.log_.WriteLine(line); err != 0 && !logFailed_) {
+    logFailed_ = true;
+    PostStatus(CannotWriteText(owner_.log_.Path(), err));
+  }
   if (owner_.OnReceiveLine) {
     // Reported only while the thread keeps up; far behind, lines are logged only.
     const int li = ring.LineIndex(), rp = ring.ReadPos();
@@ -150,6 +199,9 @@ void TWorkThread::ReceiveChatLine(int ch, const std::string& handle, const std::
 }
 void TWorkThread::ExecuteWriteMessage(int tag) {
   if (owner_.OnExecuteWriteMessage) Synchronize([&] { owner_.OnExecuteWriteMessage(&owner_, tag); });
+}
+void TWorkThread::WriteFailed(int tag, bool refused) {
+  if (owner_.OnWriteFailed) Synchronize([&] { owner_.OnWriteFailed(&owner_, tag, refused); });
 }
 bool TWorkThread::HasExecuteWriteMessage() { return static_cast<bool>(owner_.OnExecuteWriteMessage); }
 bool TWorkThread::HasReceiveMail() { return static_cast<bool>(owner_.OnReceiveMail); }

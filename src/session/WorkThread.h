@@ -19,15 +19,22 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   ~TWorkThread() override;  // asks to terminate and waits
 
   void Start();
+  // Every wait ends now (the component is going away).
   void Terminate();
+  // The line is gone or the user ended the session: the lines that already
+  // arrived are still consumed, dispatched and captured (the host counts
+  // them as read), then the thread ends.
+  void Finish();
   void Join();
   bool Finished() const { return finished_.load(); }
 
   // ILineSource
   std::string NextLine() override;
   void SkipLine() override;
-  void NextLineInto(std::string& out) override;
-  bool Terminated() const override { return terminated_.load(); }
+  bool NextLineInto(std::string& out) override;
+  bool Terminated() const override;
+  bool Stopping() const override { return terminated_.load() || finishing_.load(); }
+  void MaskAnswer() override;
   bool LineWaiting() override;
   int ReadPos() override;
   int LineIndex() override;
@@ -53,6 +60,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void ReceiveUsers(const std::string& users) override;
   void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) override;
   void ExecuteWriteMessage(int tag) override;
+  void WriteFailed(int tag, bool refused) override;
   bool HasExecuteWriteMessage() override;
   bool HasReceiveMail() override;
 
@@ -71,11 +79,20 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   // Runs fn on the main thread and waits; gives up only while the owner is
   // being destroyed.
   void Synchronize(const std::function<void()>& fn);
-  // Logs and reports a consumed line.
-  void Consumed(const std::string& line);
+  // Logs and reports the line consumed from ring slot `slot`.
+  void Consumed(const std::string& line, int slot);
+  // Finishing, and nothing received is left to consume.
+  bool Drained() const;
 
   TVeskoClient& owner_;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> finishing_{false};
+  // The password prompt's slot and where the echo of the answer starts
+  // (work thread only); -1: nothing to mask.
+  int maskSlot_ = -1;
+  size_t maskFrom_ = 0;
+  bool maskWholeLine_ = false;
+  bool logFailed_ = false;  // work thread only: the log's failure was reported
   std::atomic<bool> finished_{false};
   std::thread thread_;
 };

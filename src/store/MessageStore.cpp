@@ -68,7 +68,19 @@ ssize_t PReadAll(int fd, char* p, size_t n, off_t at) {
   return static_cast<ssize_t>(done);
 }
 
-[[noreturn]] void CannotRead(const std::string& path) { throw EInOutError(PathText(path) + Sjis(" を読めません")); }
+[[noreturn]] void CannotRead(const std::string& path) { throw EInOutError(CannotReadText(path, errno)); }
+[[noreturn]] void CannotWrite(const std::string& path) { throw EInOutError(CannotWriteText(path, errno)); }
+
+// Flushes a file's data to the disk; false with errno on failure.
+bool SyncFile(const std::string& path, bool folder) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return errno == ENOENT;
+  const bool ok = (folder ? ::fsync(fd) : ::fdatasync(fd)) == 0;
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return ok;
+}
 
 }  // namespace
 
@@ -187,6 +199,23 @@ int TMessageStore::RecordCount(int board) const {
   return static_cast<int>(st.st_size / static_cast<off_t>(kIndexRecordSize));
 }
 
+size_t TMessageStore::HeadLength(int32_t mesNo) { return SafeFormat("#%.6d\r\n", mesNo).size(); }
+
+void TMessageStore::Sync() {
+  TStringLockGuard lock;
+  for (int b = 0; b < kBoardCount; ++b) {
+    if (!unsynced_[static_cast<size_t>(b)]) continue;
+    for (const std::string& path : {TextFile(b), IndexFile(b)}) {
+      if (!SyncFile(path, false)) CannotWrite(path);
+    }
+    unsynced_[static_cast<size_t>(b)] = false;
+  }
+  if (newFile_) {
+    if (!SyncFile(HostFolder.empty() ? "." : HostFolder, true)) CannotWrite(HostFolder);
+    newFile_ = false;
+  }
+}
+
 void TMessageStore::AppendMessage(TVeskoMessage& m) {
   if (!ValidBoard(m.BoardNo)) {
     throw EInOutError(Sjis("ボード番号 ") + SafeIntToStr(m.BoardNo) + Sjis(" は 0～99 の範囲にありません"));
@@ -194,17 +223,23 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   TStringLockGuard lock;
   const std::string idxPath = IndexFile(m.BoardNo);
   const std::string txtPath = TextFile(m.BoardNo);
+  if (!FileExists(idxPath) || !FileExists(txtPath)) newFile_ = true;
   TFile idx(idxPath, O_RDWR | O_CREAT);
-  if (!idx.ok()) throw EInOutError(CannotWriteText(idxPath));
+  if (!idx.ok()) CannotWrite(idxPath);
   TFile txt(txtPath, O_RDWR | O_CREAT);
-  if (!txt.ok()) throw EInOutError(CannotWriteText(txtPath));
+  if (!txt.ok()) CannotWrite(txtPath);
+  unsynced_[static_cast<size_t>(m.BoardNo)] = true;
   const off_t pos = txt.Size();
   const off_t idxSize = idx.Size();
   if (pos < 0 || idxSize < 0) CannotRead(idxPath);
   const int32_t k = static_cast<int32_t>(idxSize / static_cast<off_t>(kIndexRecordSize));
   if (m.MesNo < 0) m.MesNo = k + 1;
   const std::string block = SafeFormat("#%.6d\r\n", m.MesNo) + m.Text;
-  if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) throw EInOutError(CannotWriteText(txtPath));
+  if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) {
+    const int err = errno;
+    (void)::ftruncate(txt.fd(), pos);  // no half block stays behind a record that never came
+    throw EInOutError(CannotWriteText(txtPath, err));
+  }
   TVeskoMessage rec = m;
   rec.CutShortStrings();
   rec.TextPos = static_cast<int32_t>(pos);
@@ -219,7 +254,9 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   // At the end of the whole records: a partial record an interrupted append
   // left behind is overwritten.
   if (!PWriteAll(idx.fd(), r, sizeof r, static_cast<off_t>(k) * static_cast<off_t>(kIndexRecordSize))) {
-    throw EInOutError(CannotWriteText(idxPath));
+    const int err = errno;
+    (void)::ftruncate(txt.fd(), pos);
+    throw EInOutError(CannotWriteText(idxPath, err));
   }
   if (idxSize % static_cast<off_t>(kIndexRecordSize) != 0) {
     (void)::ftruncate(idx.fd(), static_cast<off_t>(k + 1) * static_cast<off_t>(kIndexRecordSize));
@@ -308,14 +345,14 @@ void TMessageStore::SetMarks(int board, int indexNo, uint32_t marks) const {
   TFile idx(path, O_RDWR);
   if (!idx.ok()) {
     if (errno == ENOENT) return;
-    throw EInOutError(CannotWriteText(path));
+    CannotWrite(path);
   }
   const off_t count = idx.Size() / static_cast<off_t>(kIndexRecordSize);
   if (indexNo >= count) return;
   char b[4];
   PutUInt32(b, marks);
   if (!PWriteAll(idx.fd(), b, 4, static_cast<off_t>(indexNo) * static_cast<off_t>(kIndexRecordSize) + 108)) {
-    throw EInOutError(CannotWriteText(path));
+    CannotWrite(path);
   }
 }
 

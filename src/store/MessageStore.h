@@ -29,7 +29,10 @@ struct TBoardEntry {
 constexpr size_t kBoardRecordSize = 48;
 constexpr size_t kIndexRecordSize = 112;
 constexpr int kBoardCount = 100;
-constexpr int32_t kNoNewMark = 9999;
+// FirstNew when no record is new. Files written by older versions hold
+// 9999, which still reads as it always did; 9999 is also a real record
+// number on a big board, so clearing writes a value no record can reach.
+constexpr int32_t kNoNewMark = 0x7FFFFFFF;
 
 void EncodeBoardEntry(const TBoardEntry& e, char* rec);
 TBoardEntry DecodeBoardEntry(const char* rec);
@@ -60,8 +63,13 @@ class TMessageStore {
   void ClearNewMarks();
   // Stores a message on the board of its BoardNo; a MesNo below 0 becomes the
   // record count + 1 (written back into m). A board outside 0-99 raises
-  // EInOutError and writes nothing.
+  // EInOutError and writes nothing; so does a failed write, naming the file
+  // and the system's reason.
   void AppendMessage(TVeskoMessage& m);
+  // Makes every append since the last Sync durable: the message files it
+  // touched are flushed to the disk (and the folder, when a file was new).
+  // Called once per board's capture, not per message. Raises EInOutError.
+  void Sync();
   // The last `count` index records of a board, oldest first. The entries'
   // storage is reused from call to call.
   int ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const;
@@ -77,6 +85,12 @@ class TMessageStore {
 
   // The default entry of a board.
   static TBoardEntry DefaultEntry(int board);
+  // The length of a block's head ("#" and the number, CR LF).
+  static size_t HeadLength(int32_t mesNo);
+
+ private:
+  std::array<bool, kBoardCount> unsynced_{};  // boards appended to since the last Sync
+  bool newFile_ = false;                      // a message file was created since the last Sync
 };
 
 }  // namespace brelo

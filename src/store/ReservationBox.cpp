@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/FileUtil.h"
@@ -10,8 +11,14 @@
 #include "common/StringLock.h"
 
 namespace brelo {
+namespace {
 
 static_assert(kReservationRecordSize == 4 + 61 + 256 + 128 + 13 + 1 + 1);
+
+// The note in the reserved bytes of an entry whose sending began.
+constexpr char kSendingNote[] = "Brelo: sending";
+
+}  // namespace
 
 void EncodeReservation(const TWriteReservation& r, char* rec) {
   PutInt32(rec, r.BoardNo);
@@ -35,28 +42,78 @@ TWriteReservation DecodeReservation(const char* rec) {
   return r;
 }
 
+bool TReservationBox::SafeFileName(const std::string& name) {
+  return !name.empty() && name.find('/') == std::string::npos && name.find('\\') == std::string::npos &&
+         name.find("..") == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+bool TReservationBox::Interrupted(const TWriteReservation& r) {
+  return std::memcmp(r.Reserved.data(), kSendingNote, sizeof kSendingNote) == 0;
+}
+
+void TReservationBox::ClearMark(TWriteReservation& r) {
+  if (Interrupted(r)) std::memset(r.Reserved.data(), 0, sizeof kSendingNote);
+}
+
 void TReservationBox::LoadReservations() {
   EditorSlots.fill(nullptr);
   ReservationCount = 0;
+  tail_.clear();
+  unreadable_ = false;
+  LoadProblem.clear();
+  SendingName.clear();
+  DeleteWhenSent = false;
+  if (HostFolder.empty()) return;
+  RemoveStaleTemporaries(HostFolder);
+  const std::string path = WriteFile();
   std::optional<std::string> data;
-  {
+  try {
     TStringLockGuard lock;
-    data = ReadWholeFile(WriteFile());
+    data = ReadWholeFile(path);
+  } catch (const EInOutError& e) {
+    unreadable_ = true;
+    LoadProblem = e.what() + Sjis("。書き込み予約箱は空として表示し、このファイルには書き込みません");
+    throw EInOutError(LoadProblem);
   }
   if (!data) return;
-  // A trailing partial record is ignored; at most 199 records are read.
-  const size_t records = std::min<size_t>(data->size() / kReservationRecordSize, kReservationSlots - 1);
+  const size_t whole = data->size() / kReservationRecordSize;
+  const size_t stray = data->size() % kReservationRecordSize;
+  const size_t records = std::min<size_t>(whole, kReservationsLoaded);
   for (size_t i = 0; i < records; ++i) {
     ReservationTable[i] = DecodeReservation(data->data() + i * kReservationRecordSize);
   }
   ReservationCount = static_cast<int>(records);
+  // Records beyond what loads are written back as they are.
+  tail_.assign(*data, records * kReservationRecordSize, (whole - records) * kReservationRecordSize);
+  if (stray != 0) {
+    // A cut record: the whole ones are kept, the damaged file goes aside
+    // before anything is written over it.
+    const std::string aside = KeepAside(path);
+    LoadProblem = PathText(path) + Sjis(" が壊れています (") + std::to_string(whole) + Sjis(" 件と半端な ") +
+                  std::to_string(stray) + Sjis(" バイト)。");
+    if (aside.empty()) {
+      unreadable_ = true;
+      LoadProblem += Sjis("控えを作れないため、このファイルには書き込みません");
+    } else {
+      LoadProblem += Sjis("元のファイルを ") + PathText(aside) + Sjis(" に残しました");
+    }
+  }
+  if (whole > records) {
+    if (!LoadProblem.empty()) LoadProblem += "\r\n";
+    LoadProblem += PathText(path) + Sjis(" には ") + std::to_string(whole) + Sjis(" 件あります。表示できるのは ") +
+                   std::to_string(kReservationsLoaded) + Sjis(" 件までで、残りはそのまま残しています");
+  }
 }
 
 void TReservationBox::SaveReservations() const {
+  if (unreadable_) {
+    throw EInOutError(PathText(WriteFile()) + Sjis(" を読めなかったため、上書きしません"));
+  }
   std::string data(static_cast<size_t>(ReservationCount) * kReservationRecordSize, '\0');
   for (int i = 0; i < ReservationCount; ++i) {
     EncodeReservation(ReservationTable[static_cast<size_t>(i)], data.data() + static_cast<size_t>(i) * kReservationRecordSize);
   }
+  data += tail_;
   TStringLockGuard lock;
   WriteFileAtomic(WriteFile(), data);
 }
@@ -73,17 +130,17 @@ std::string TReservationBox::NewBodyFileName(const TCivilTime& today) {
 }
 
 std::string TReservationBox::AddReservation(int board, const std::string& title, const std::string& recipients) {
-  if (ReservationCount >= kReservationSlots) {
-    throw EInOutError(Sjis("書き込み予約箱がいっぱいです (") + SafeIntToStr(kReservationSlots) +
+  if (ReservationCount >= kReservationsLoaded) {
+    throw EInOutError(Sjis("書き込み予約箱がいっぱいです (") + SafeIntToStr(kReservationsLoaded) +
                       Sjis(" 件まで)。送るか削除してから予約してください"));
   }
   const std::string name = NewBodyFileName(NowCivil());
   TWriteReservation r;
   r.BoardNo = board;
   r.FileName = name;
-  r.Title = CutBytes(title, 60);
+  r.Title = CutChars(title, 60);
   r.Status = 0;
-  r.ToIDs = CutBytes(recipients, 255);
+  r.ToIDs = CutChars(recipients, 255);
   const int index = ReservationCount;
   ReservationTable[static_cast<size_t>(index)] = r;
   EditorSlots[static_cast<size_t>(index)] = nullptr;
@@ -105,23 +162,70 @@ void TReservationBox::DeleteReservation(int index) {
     e->SetReservationIndex(-1);
     e->CloseDetached();
   }
-  const std::string body = BodyFile(index);
-  if (FileExists(body)) ::unlink(body.c_str());
+  const TWriteReservation removed = ReservationTable[static_cast<size_t>(index)];
   for (int i = index; i + 1 < ReservationCount; ++i) {
     ReservationTable[static_cast<size_t>(i)] = ReservationTable[static_cast<size_t>(i + 1)];
     EditorSlots[static_cast<size_t>(i)] = EditorSlots[static_cast<size_t>(i + 1)];
-    if (EditorSlots[static_cast<size_t>(i)]) EditorSlots[static_cast<size_t>(i)]->SetReservationIndex(i);
   }
   --ReservationCount;
   EditorSlots[static_cast<size_t>(ReservationCount)] = nullptr;
-  SaveReservations();
+  try {
+    SaveReservations();
+  } catch (...) {
+    // The box on disk still holds the entry: so does memory.
+    for (int i = ReservationCount; i > index; --i) {
+      ReservationTable[static_cast<size_t>(i)] = ReservationTable[static_cast<size_t>(i - 1)];
+      EditorSlots[static_cast<size_t>(i)] = EditorSlots[static_cast<size_t>(i - 1)];
+    }
+    ReservationTable[static_cast<size_t>(index)] = removed;
+    EditorSlots[static_cast<size_t>(index)] = nullptr;
+    ++ReservationCount;
+    throw;
+  }
+  for (int i = index; i < ReservationCount; ++i) {
+    if (EditorSlots[static_cast<size_t>(i)]) EditorSlots[static_cast<size_t>(i)]->SetReservationIndex(i);
+  }
+  // The body goes last: a crash before this leaves a stray file, never an
+  // entry without its text.
+  if (SafeFileName(removed.FileName)) ::unlink((HostFolder + removed.FileName).c_str());
   if (OnChanged) OnChanged();
 }
 
 std::optional<std::string> TReservationBox::ReadBody(int index) const {
   if (index < 0 || index >= ReservationCount) return std::nullopt;
+  const std::string& name = ReservationTable[static_cast<size_t>(index)].FileName;
+  if (!SafeFileName(name)) {
+    throw EInOutError(Sjis("本文ファイルの名前 ") + PathText(name) + Sjis(" は予約箱のフォルダの外を指しています"));
+  }
   TStringLockGuard lock;
   return ReadWholeFile(BodyFile(index));
+}
+
+int TReservationBox::Find(const std::string& fileName) const {
+  for (int i = 0; i < ReservationCount; ++i) {
+    if (ReservationTable[static_cast<size_t>(i)].FileName == fileName) return i;
+  }
+  return -1;
+}
+
+void TReservationBox::MarkSending(int index) {
+  TWriteReservation& r = ReservationTable[static_cast<size_t>(index)];
+  const TWriteReservation before = r;
+  r.Status = 1;
+  std::memcpy(r.Reserved.data(), kSendingNote, sizeof kSendingNote);
+  try {
+    SaveReservations();
+  } catch (...) {
+    r = before;
+    throw;
+  }
+}
+
+void TReservationBox::ClearSending(int index) {
+  TWriteReservation& r = ReservationTable[static_cast<size_t>(index)];
+  r.Status = 0;
+  ClearMark(r);
+  SaveReservations();
 }
 
 }  // namespace brelo

@@ -1,6 +1,10 @@
 // The write-reservation box of one host: the posts and mails prepared offline
 // for the next pass, kept in Write.Dat with a body file each in HostFolder.
 // The box and each change to it are written through at once.
+//
+// Nothing the user wrote is dropped by a save: records beyond what loads are
+// written back unchanged, a damaged file is kept aside before anything new
+// is written, and a file that could not be read is never written over.
 #pragma once
 
 #include <array>
@@ -18,7 +22,7 @@ struct TWriteReservation {
   int32_t BoardNo = 0;         // 0 = mail
   std::string Title;           // at most 60 bytes
   std::string ToIDs;           // at most 255 bytes
-  std::array<char, 128> Reserved{};  // never interpreted, carried unchanged
+  std::array<char, 128> Reserved{};  // carried unchanged, except the note below
   std::string FileName;        // at most 12 bytes: the body file in HostFolder
   uint8_t Status = 0;          // 0 = write at the next access, 1 = hold
   uint8_t Reserved2 = 0;
@@ -26,6 +30,8 @@ struct TWriteReservation {
 
 constexpr size_t kReservationRecordSize = 464;
 constexpr int kReservationSlots = 200;
+// What a load reads, and so what the box may hold.
+constexpr int kReservationsLoaded = kReservationSlots - 1;
 
 void EncodeReservation(const TWriteReservation& r, char* rec);
 TWriteReservation DecodeReservation(const char* rec);
@@ -53,28 +59,64 @@ class TReservationBox {
   // RefreshReservationGrid: redraw whatever shows the box.
   std::function<void()> OnChanged;
 
+  // The body file name of the entry being sent right now ("" when none);
+  // set by the session policy. That entry is neither edited nor deleted
+  // until its result is in.
+  std::string SendingName;
+  // The user asked to delete the entry being sent: done once its result is in.
+  bool DeleteWhenSent = false;
+  // What the last load found wrong with Write.Dat, for the user (Shift-JIS;
+  // empty when nothing).
+  std::string LoadProblem;
+
   std::string WriteFile() const { return HostFolder + "Write.Dat"; }
   std::string BodyFile(int index) const { return HostFolder + ReservationTable[static_cast<size_t>(index)].FileName; }
 
-  // Empties the editor slots and reads at most 199 records. Raises
-  // EInOutError for an unreadable file (the box is then empty).
+  // Empties the editor slots and reads at most 199 records; removes what
+  // crashed writers left behind. Raises EInOutError for an unreadable file
+  // (the box is then empty, and saving it is refused). A damaged file loads
+  // its whole records, is kept aside, and says so in LoadProblem.
   void LoadReservations();
-  // Writes ReservationCount records (whole-file replacement).
+  // Writes the entries, then the records beyond what loaded (whole-file
+  // replacement). Raises EInOutError.
   void SaveReservations() const;
   // Fills the next slot and returns the new body file's name; the caller
   // writes the body. A full box raises EInOutError and changes nothing.
   std::string AddReservation(int board, const std::string& title, const std::string& recipients);
-  // Detaches and closes the entry's editor, deletes its body file, moves the
-  // later entries up (telling their editors), saves.
+  // Detaches and closes the entry's editor, moves the later entries up
+  // (telling their editors), saves, and only then deletes the body file. On
+  // a failed save nothing changes but the closed editor.
   void DeleteReservation(int index);
-  // The body file's content, or nothing when it does not exist.
+  // The body file's content, or nothing when it does not exist. Raises
+  // EInOutError with the system's reason when it exists and cannot be read,
+  // and for a name that points outside the host folder.
   std::optional<std::string> ReadBody(int index) const;
+  // The index of the entry with this body file, or -1.
+  int Find(const std::string& fileName) const;
+
+  // A body file name that stays inside the host folder: no path separator,
+  // no "..", not empty.
+  static bool SafeFileName(const std::string& name);
+  // Marked as being sent: a pass began to send it and never learned the
+  // result. Such an entry is held and never sent again by itself.
+  static bool Interrupted(const TWriteReservation& r);
+  // Marks entry i as being sent (held, with a note in the reserved bytes,
+  // which older versions ignore) and saves: done before a write begins, so
+  // that no crash can post it twice. Raises EInOutError; memory is then as
+  // before.
+  void MarkSending(int index);
+  // Entry i back to "write at the next access" without the note, saved.
+  void ClearSending(int index);
+  // The note alone taken away (the user decided to send it again).
+  static void ClearMark(TWriteReservation& r);
 
   // A name "yyMMdd" + two letters a-y + ".TXT" that no file in the folder has.
   std::string NewBodyFileName(const TCivilTime& today);
 
  private:
   std::mt19937 rng_{std::random_device{}()};
+  std::string tail_;         // whole records beyond what loads, kept as read
+  bool unreadable_ = false;  // the file could not be read: never written over
 };
 
 }  // namespace brelo

@@ -232,6 +232,13 @@ int TComm::OutQueueBytes() {
   return n;
 }
 
+int TComm::InQueueBytes() {
+  std::lock_guard<std::recursive_mutex> lk(mutex_);
+  int n = 0;
+  if (fd_ < 0 || closing_ || ::ioctl(fd_, FIONREAD, &n) != 0) return 0;
+  return n;
+}
+
 int TComm::Write(const char* buf, int count) {
   std::lock_guard<std::recursive_mutex> lk(mutex_);
   if (fd_ < 0) {
@@ -325,7 +332,10 @@ void TComm::WatchLoop(bool haveLines, int lastBits) {
         if (changed & TIOCM_DSR) events |= EV_DSR;
         if (changed & TIOCM_CD) events |= EV_RLSD;
         if ((changed & TIOCM_RI) && !(bits & TIOCM_RI)) events |= EV_RING;
-        lastBits = bits;
+        // Received characters take precedence over the lines' changes in one
+        // wake-up; the changes stay pending for the next one, so that a
+        // carrier lost while data arrives is still seen.
+        if (!(events & EV_RXCHAR)) lastBits = bits;
       }
       if (mask & EV_TXEMPTY) {
         int q = OutQueueBytes();

@@ -110,6 +110,8 @@ class TComm {
   // non-blocking write (bytes written, or -1 with errno).
   int OutQueueBytes();
   int Write(const char* buf, int count);
+  // Bytes received and not yet read (0 when closed or unknown).
+  int InQueueBytes();
 
   // Wakes the watch thread so that it calls OnResume (on the watch thread).
   void Wake();

@@ -484,7 +484,7 @@ void TMainForm::RecaptureFile(const std::string& logPath) {
     const TRecaptureResult r = Recapture(model_, *log);
     ShowBoardList();
     QMessageBox::information(this, QStringLiteral("再取り込み"),
-                             QStringLiteral("%1 件を取り込みました。\n既にあったもの %2 件、ログの終わりで切れていたもの %3 件は取り込んでいません。")
+                             QStringLiteral("%1 件を取り込みました。既にあったもの %2 件は取り込んでいません。\nログの終わりで切れていたもの %3 件は、ログにあるところまで取り込みました。")
                                  .arg(r.stored)
                                  .arg(r.skipped)
                                  .arg(r.cut));

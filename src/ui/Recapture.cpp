@@ -1,9 +1,5 @@
 #include "ui/Recapture.h"
 
-#include <limits>
-#include <set>
-#include <tuple>
-
 #include "common/FileUtil.h"
 #include "session/Dialogue.h"
 
@@ -45,13 +41,7 @@ class TLogSource : public ILineSource, public ILineSink {
 class TRecaptureEvents : public IDialogueEvents {
  public:
   TRecaptureEvents(TMainModel& model, TLogSource& src, TRecaptureResult& result)
-      : model_(model), src_(src), result_(result) {
-    std::vector<TVeskoMessage> entries;
-    for (int b = 0; b < kBoardCount; ++b) {
-      model_.Store.ReadIndex(b, std::numeric_limits<int>::max(), entries);
-      for (const TVeskoMessage& m : entries) known_.insert(Key(b, m));
-    }
-  }
+      : model_(model), src_(src), result_(result) {}
   void PostStatus(const std::string&) override {}
   void Login() override {}
   void Logout() override {}
@@ -60,11 +50,16 @@ class TRecaptureEvents : public IDialogueEvents {
     ++result_.boards;
     model_.Policy.VeskoClient1GetMessageBoard(no, name, title);
   }
+  // The policy stores as a live pass does, skipping what is already stored
+  // whole; a message the log cuts off keeps what the log holds, as the live
+  // pass kept it (a whole copy seen later is still stored).
   void ReceiveMessage(TVeskoMessage& m) override {
-    if (Take(m.BoardNo, m)) model_.Policy.VeskoClient1ReceiveMessage(m);
+    CountCut();
+    model_.Policy.VeskoClient1ReceiveMessage(m);
   }
   void ReceiveMail(TVeskoMessage& m) override {
-    if (Take(0, m)) model_.Policy.VeskoClient1ReceiveMail(m);
+    CountCut();
+    model_.Policy.VeskoClient1ReceiveMail(m);
   }
   void ReceiveTelegram(const std::string&, const std::string&) override {}
   void ReceiveLoginUsers(const std::string&) override {}
@@ -75,30 +70,22 @@ class TRecaptureEvents : public IDialogueEvents {
   bool HasReceiveMail() override { return false; }
 
  private:
-  using TKey = std::tuple<int, int32_t, double, std::string, std::string>;
-  // Board, number and date; mail, numbered by the store, by date, sender and title.
-  static TKey Key(int board, const TVeskoMessage& m) {
-    if (board == 0) return {0, 0, m.Date, m.FromID, m.Title};
-    return {board, m.MesNo, m.Date, std::string(), std::string()};
-  }
-  bool Take(int board, const TVeskoMessage& m) {
-    if (src_.RanDry()) {
-      ++result_.cut;
-      return false;
-    }
-    if (!known_.insert(Key(board, m)).second) {
-      ++result_.skipped;
-      return false;
-    }
-    ++result_.stored;
-    return true;
+  void CountCut() {
+    if (src_.RanDry()) ++result_.cut;
   }
   TMainModel& model_;
   TLogSource& src_;
   TRecaptureResult& result_;
-  std::set<TKey> known_;
 };
 
+// Nobody is on the line: a store failure has nothing to stop.
+struct TNoCommands : ISessionCommands {
+  void SendLine(const std::string&) override {}
+  void SendText(const std::string&) override {}
+  void WriteMessage(const std::string&, const std::string&, const std::string&, int) override {}
+  void WriteMail(const std::string&, const std::string&, const std::string&, int) override {}
+  void Disconnect() override {}
+};
 
 }  // namespace
 
@@ -106,6 +93,9 @@ TRecaptureResult Recapture(TMainModel& model, const std::string& logBytes) {
   TRecaptureResult result;
   TLogSource src(logBytes);
   TRecaptureEvents events(model, src, result);
+  TNoCommands nobody;
+  model.Policy.SetCommands(&nobody);
+  model.Policy.BeginCount();
   TNoLine line;
   TSessionSettings settings;
   const int host = model.Policy.CurrentHost();
@@ -115,7 +105,13 @@ TRecaptureResult Recapture(TMainModel& model, const std::string& logBytes) {
   std::atomic<int> mode{sm_online}, channel{-1};
   TDialogue dialogue(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
   while (src.LineWaiting()) dialogue.Dispatch(src.NextLine());
+  model.Policy.SetCommands(nullptr);
+  const TPassSummary& done = model.Policy.Summary();
+  result.stored = done.stored;
+  result.skipped = done.duplicates;
+  if (done.storeFailed) throw EInOutError(done.problem);
   model.Store.SaveBoards();
+  model.Store.Sync();
   return result;
 }
 

@@ -1,9 +1,8 @@
 // Re-capture: a session log (the lines a pass's work thread consumed) run
-// through the same dispatch and captures as a live pass, storing what it
-// finds as the pass would have. Messages already stored (same board, number
-// and date; for mail the same date, sender and title) are not stored twice,
-// and a message cut off by the end of the log is not stored at all (a later
-// pass would otherwise never replace its half text).
+// through the same dispatch, captures and policy as a live pass, storing
+// what it finds as the pass stored it. Articles already stored whole are not
+// stored twice; a message cut off by the end of the log keeps the lines the
+// log holds, as the live pass kept them.
 #pragma once
 
 #include <string>
@@ -15,7 +14,7 @@ namespace brelo {
 struct TRecaptureResult {
   int stored = 0;    // messages and mail appended
   int skipped = 0;   // already in the store
-  int cut = 0;       // cut off by the end of the log
+  int cut = 0;       // cut off by the end of the log (stored as far as it goes)
   int boards = 0;    // board announcements
 };
 

@@ -1,6 +1,8 @@
 #include "ui/SessionPolicy.h"
 
+#include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "common/DateTime.h"
 #include "common/FileUtil.h"
@@ -45,7 +47,8 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   client_.OnReceiveMail = [this](TVeskoClient*, TVeskoMessage& m) { VeskoClient1ReceiveMail(m); };
   client_.OnGetMainPrompt = [this](TVeskoClient*) { VeskoClient1GetMainPrompt(); };
   client_.OnExecuteWriteMessage = [this](TVeskoClient*, int tag) { VeskoClient1ExecuteWriteMessage(tag); };
-  client_.OnLogin = [](TVeskoClient*) {};
+  client_.OnWriteFailed = [this](TVeskoClient*, int tag, bool refused) { VeskoClient1WriteFailed(tag, refused); };
+  client_.OnLogin = [this](TVeskoClient*) { VeskoClient1Login(); };
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
   client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
 }
@@ -57,8 +60,23 @@ std::string TSessionPolicy::FolderOf(int index) const {
 
 void TSessionPolicy::Counter() { view_.SetCounter(std::to_string(received_) + " "); }
 
+void TSessionPolicy::BeginCount() {
+  summary_ = TPassSummary();
+  duplicates_.reset();
+  tried_.clear();
+  inFlight_.reset();
+  writesStopped_ = false;
+}
+
+// ------------------------------------------------------------ host selection
+
 void TSessionPolicy::HostComboBoxChange(int index) {
   if (index == currentHost_) return;
+  if (client_.SessionRunning()) {
+    // The session still files what it receives under the selected host.
+    view_.SelectHost(currentHost_);
+    return;
+  }
   if (!view_.CloseEditors()) {
     view_.SelectHost(currentHost_);  // an editor refused to close: the old host stays
     return;
@@ -77,9 +95,10 @@ void TSessionPolicy::HostComboBoxChange(int index) {
     view_.ClearBrowser();
     box_.ReservationCount = 0;
     box_.EditorSlots.fill(nullptr);
+    box_.HostFolder.clear();
+    box_.LoadReservations();  // nothing to read: the box forgets the old host's state
     if (box_.OnChanged) box_.OnChanged();
     store_.HostFolder.clear();
-    box_.HostFolder.clear();
     view_.SetControls(ESessionControls::kNoHost);
     return;
   }
@@ -88,6 +107,7 @@ void TSessionPolicy::HostComboBoxChange(int index) {
   view_.ShowBoardList();
   try {
     box_.LoadReservations();
+    if (!box_.LoadProblem.empty()) view_.ReportError(box_.LoadProblem);
   } catch (const EInOutError& e) {
     view_.ReportError(e.what());
   }
@@ -100,12 +120,44 @@ void TSessionPolicy::HostComboBoxChange(int index) {
   }
 }
 
+int TSessionPolicy::HostTableChanged() {
+  if (currentHost_ < 0) return -1;
+  for (int i = 0; i < hosts_.HostCount; ++i) {
+    if (FolderOf(i) == store_.HostFolder) {
+      currentHost_ = i;
+      return i;
+    }
+  }
+  // The selected host left the table: nothing is selected any more. An
+  // editor that stays open keeps its box and folder until it closes.
+  HostComboBoxChange(-1);
+  if (currentHost_ >= 0) {
+    currentHost_ = -1;
+    view_.SetControls(ESessionControls::kNoHost);
+  }
+  return -1;
+}
+
+// ----------------------------------------------------------------- sessions
+
 void TSessionPolicy::SpeedButton1Click(bool down) {
   if (!down) {
     client_.Disconnect();
     return;
   }
   if (currentHost_ < 0) return;
+  BeginCount();
+  // A pass that could not keep what it receives does not start: the host
+  // marks as read whatever it sends.
+  const std::string problem = CheckWritableFolder(store_.HostFolder, kPassMinFreeBytes);
+  if (!problem.empty()) {
+    summary_.problem = problem;
+    summary_.storeFailed = true;
+    view_.SetControls(ESessionControls::kHostSelected);
+    view_.SetStatus(problem);
+    view_.ReportError(problem + Sjis("\r\n受信したものを保存できないため、接続しません。"));
+    return;
+  }
   const THostEntry& e = hosts_.HostTable[static_cast<size_t>(currentHost_)];
   client_.Address = e.Address;
   client_.UserID = e.UserID;
@@ -116,15 +168,17 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.
   client_.LogFileName = store_.HostFolder + ExpandDateName("%y%M%D.LOG");
-  logoutSent_ = false;
-  loggedOut_ = false;
+  summary_.started = true;
   client_.Connect();
 }
 
 void TSessionPolicy::VeskoClient1Connect() {
   captured_ = false;
   view_.ShowTerminal(false);
-  writeCursor_ = 0;
+  tried_.clear();
+  inFlight_.reset();
+  writesStopped_ = false;
+  duplicates_.reset();
   view_.SetControls(ESessionControls::kSession);
   if (Options.ClearNews) store_.ClearNewMarks();
   received_ = 0;
@@ -143,8 +197,40 @@ void TSessionPolicy::VeskoClient1DisConnect() {
 
 void TSessionPolicy::VeskoClient1StatusOut(const std::string& status) { view_.SetStatus(status); }
 
+void TSessionPolicy::VeskoClient1Login() { summary_.loggedIn = true; }
+
+// ---------------------------------------------------------------- capturing
+
+void TSessionPolicy::StoreFailed(const std::string& sjis, EWhere where) {
+  if (summary_.storeFailed) return;  // the first failure is told; the rest only counted
+  summary_.storeFailed = true;
+  summary_.problem = sjis;
+  // Whatever the host sends now is marked read there and lost here: no more
+  // of it. At the main prompt the pass logs out; elsewhere it hangs up.
+  if (where == EWhere::kAtPrompt) {
+    commands_->SendLine("Q");
+    commands_->SendLine("");  // nobody may be there to answer the goodbye
+    summary_.logoutSent = true;
+  } else if (where == EWhere::kCapturing) {
+    commands_->Disconnect();
+  }
+  view_.SetStatus(sjis);
+  view_.ReportError(sjis + Sjis("\r\n保存できないため、受信を止めました。"));
+}
+
+bool TSessionPolicy::SyncStore(EWhere where) {
+  try {
+    store_.Sync();
+    return true;
+  } catch (const EInOutError& e) {
+    StoreFailed(e.what(), where);
+    return false;
+  }
+}
+
 void TSessionPolicy::VeskoClient1GetMessageBoard(int boardNo, const std::string& name, const std::string& title) {
   captured_ = true;
+  SyncStore(EWhere::kCapturing);  // the previous board's capture is complete
   if (!TMessageStore::ValidBoard(boardNo)) {
     view_.SetStatus(Sjis("ボード番号 ") + SafeIntToStr(boardNo) + Sjis(" は範囲外のため記録しません"));
     return;
@@ -156,17 +242,26 @@ void TSessionPolicy::VeskoClient1GetMessageBoard(int boardNo, const std::string&
   try {
     store_.SaveBoards();
   } catch (const EInOutError& e) {
-    view_.ReportError(e.what());
+    StoreFailed(e.what(), EWhere::kCapturing);
   }
   view_.SetStatus(Sjis("未読拾得中....") + name);
   Counter();
 }
 
 void TSessionPolicy::Store(TVeskoMessage& mes) {
+  const int board = mes.BoardNo;
   try {
+    if (!duplicates_) duplicates_ = std::make_unique<TDuplicateIndex>(store_);
+    if (duplicates_->Stored(board, mes)) {
+      ++summary_.duplicates;
+      return;
+    }
     store_.AppendMessage(mes);
+    duplicates_->Add(board, mes);
+    ++summary_.stored;
   } catch (const EInOutError& e) {
-    view_.ReportError(e.what());
+    ++summary_.lost;
+    StoreFailed(e.what(), EWhere::kCapturing);
   }
 }
 
@@ -192,16 +287,43 @@ void TSessionPolicy::VeskoClient1ReceiveMail(TVeskoMessage& mes) {
   Counter();
 }
 
+void TSessionPolicy::VeskoClient1ReceiveUsers(const std::string& users) {
+  try {
+    users_.Receive(users, store_.HostFolder);
+  } catch (const EInOutError& e) {
+    StoreFailed(e.what(), EWhere::kCapturing);
+  }
+}
+
+// -------------------------------------------------------------- the prompt
+
 void TSessionPolicy::VeskoClient1GetMainPrompt() {
   view_.SetStatus(Sjis("メインメニューを検出しました"));
   Counter();
+  if (inFlight_) {
+    // A write sequence ended without any result: the entry stays held as
+    // interrupted, for the user to decide.
+    ++summary_.interrupted;
+    inFlight_.reset();
+    box_.SendingName.clear();
+    if (box_.OnChanged) box_.OnChanged();
+  }
   if (captured_) {
     try {
       store_.SaveBoards();
     } catch (const EInOutError& e) {
-      view_.ReportError(e.what());
+      StoreFailed(e.what(), EWhere::kAtPrompt);
     }
+    SyncStore(EWhere::kAtPrompt);
     view_.ShowBoardList();
+  }
+  if (summary_.storeFailed) {
+    if (!summary_.logoutSent) {
+      commands_->SendLine("Q");
+      commands_->SendLine("");
+      summary_.logoutSent = true;
+    }
+    return;
   }
   if (Options.GetUserList) {
     Options.GetUserList = false;
@@ -210,33 +332,8 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
     return;
   }
   if (Options.ExecuteWriteYoyaku) {
-    while (writeCursor_ < box_.ReservationCount) {
-      const TWriteReservation& r = box_.ReservationTable[static_cast<size_t>(writeCursor_)];
-      if (r.Status != 0) {
-        ++writeCursor_;
-        continue;
-      }
-      std::optional<std::string> body;
-      try {
-        body = box_.ReadBody(writeCursor_);
-      } catch (const EInOutError&) {
-        body.reset();
-      }
-      if (!body) {
-        // Passed over and left in the box: nothing is sent with a lost text.
-        view_.SetStatus(Sjis("本文ファイル ") + r.FileName + Sjis(" がないため送りません"));
-        ++writeCursor_;
-        continue;
-      }
-      const size_t nul = body->find('\0');
-      if (nul != std::string::npos) body->resize(nul);
-      if (r.BoardNo != 0) commands_->WriteMessage(SafeIntToStr(r.BoardNo), r.Title, *body, writeCursor_);
-      else commands_->WriteMail(r.ToIDs, r.Title, *body, writeCursor_);
-      ++writeCursor_;
-      return;
-    }
+    if (!writesStopped_ && SendNextReservation()) return;
     Options.ExecuteWriteYoyaku = false;
-    writeCursor_ = 0;
     view_.OptionsChanged();
   }
   if (Options.GetMidoku) {
@@ -248,38 +345,167 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
   }
   if (Options.GoodbyeWhenExecute) {
     commands_->SendLine("Q");
-    logoutSent_ = true;
+    summary_.logoutSent = true;
     if (Options.PassgoodbyeMessage) commands_->SendLine("");
     else view_.ShowTerminal(true);
   }
 }
 
-void TSessionPolicy::VeskoClient1ExecuteWriteMessage(int tag) {
-  if (tag < 0 || tag >= box_.ReservationCount) return;
-  view_.SetStatus(CutBytes(Sjis("書き込みました....") + box_.ReservationTable[static_cast<size_t>(tag)].Title, 78));
-  try {
-    box_.DeleteReservation(tag);
-  } catch (const EInOutError& e) {
-    view_.ReportError(e.what());
+// ------------------------------------------------------------------ writes
+
+std::string TSessionPolicy::Unsendable(int i, std::string& body) {
+  const TWriteReservation& r = box_.ReservationTable[static_cast<size_t>(i)];
+  if (box_.EditorSlots[static_cast<size_t>(i)] != nullptr) {
+    return Sjis("編集中のため送りません....") + r.Title;
   }
-  --writeCursor_;  // the entries behind tag moved one place forward
+  std::optional<std::string> text;
+  try {
+    text = box_.ReadBody(i);
+  } catch (const EInOutError& e) {
+    return e.what() + Sjis("。この予約は送りません");
+  }
+  if (!text) return Sjis("本文ファイル ") + r.FileName + Sjis(" がないため送りません");
+  body = std::move(*text);
+  const size_t nul = body.find('\0');
+  if (nul != std::string::npos) body.resize(nul);
+  // An outside editor may have saved the body in UTF-8: it goes out in
+  // Shift-JIS, or not at all.
+  bool ascii = true;
+  for (unsigned char c : body) ascii = ascii && c < 0x80;
+  if (!ascii && IsValidUtf8(body)) {
+    TSjisResult sjis = Utf8ToSjisChecked(body);
+    if (!sjis.ok()) {
+      std::string codes;
+      for (const QChar c : sjis.unmappable) {
+        if (c.isLowSurrogate()) continue;
+        char buf[16];
+        std::snprintf(buf, sizeof buf, " U+%04X", static_cast<unsigned>(c.unicode()));
+        codes += buf;
+      }
+      return Sjis("本文にシフトJISで表せない文字 (") + codes.substr(1) + Sjis(") があるため送りません....") + r.Title;
+    }
+    body = std::move(sjis.bytes);
+  } else if (!IsValidSjis(body)) {
+    return Sjis("本文ファイル ") + r.FileName + Sjis(" がシフトJISの文章ではないため送りません");
+  }
+  return std::string();
+}
+
+bool TSessionPolicy::SendNextReservation() {
+  for (;;) {
+    // The first entry due in box order that this pass has not offered yet.
+    int i = -1;
+    for (int k = 0; k < box_.ReservationCount; ++k) {
+      const TWriteReservation& r = box_.ReservationTable[static_cast<size_t>(k)];
+      if (r.Status == 0 && tried_.count(r.FileName) == 0) {
+        i = k;
+        break;
+      }
+    }
+    if (i < 0) return false;
+    const TWriteReservation r = box_.ReservationTable[static_cast<size_t>(i)];
+    tried_.insert(r.FileName);
+    std::string body;
+    const std::string why = Unsendable(i, body);
+    if (!why.empty()) {
+      // Left in the box as it is: nothing goes out unfinished or mangled.
+      view_.SetStatus(why);
+      ++summary_.skipped;
+      continue;
+    }
+    try {
+      box_.MarkSending(i);
+    } catch (const EInOutError& e) {
+      // Unrecorded, a post could go out twice: no writes in this pass.
+      ++summary_.skipped;
+      writesStopped_ = true;
+      const std::string text = e.what() + Sjis("。書き込み予約箱を保存できないため、このパスでは書き込みを行いません");
+      view_.SetStatus(text);
+      view_.ReportError(text);
+      return false;
+    }
+    box_.SendingName = r.FileName;
+    box_.DeleteWhenSent = false;
+    if (box_.OnChanged) box_.OnChanged();
+    inFlight_ = TInFlight{i, r.FileName, r.Title};
+    if (r.BoardNo != 0) commands_->WriteMessage(SafeIntToStr(r.BoardNo), r.Title, body, i);
+    else commands_->WriteMail(r.ToIDs, r.Title, body, i);
+    return true;
+  }
+}
+
+void TSessionPolicy::WriteSettled(bool sent, bool refused) {
+  const TInFlight w = *inFlight_;
+  inFlight_.reset();
+  box_.SendingName.clear();
+  const bool deleteAsked = std::exchange(box_.DeleteWhenSent, false);
+  if (sent) ++summary_.sent;
+  else if (refused) ++summary_.refused;
+  else ++summary_.failed;
+  const int i = box_.Find(w.fileName);
+  if (i >= 0) {
+    try {
+      // Write.Dat is replaced before the body file goes.
+      if (sent || deleteAsked) box_.DeleteReservation(i);
+      else box_.ClearSending(i);  // not posted: due again at the next pass
+    } catch (const EInOutError& e) {
+      if (sent) {
+        // Posted, but the box still holds it, marked as being sent: the next
+        // load shows it as interrupted instead of posting it again.
+        ++summary_.unrecorded;
+        writesStopped_ = true;
+        const std::string text = e.what() + Sjis("。書き込みましたが予約箱を保存できないため、このパスの書き込みはここまでにします");
+        view_.SetStatus(text);
+        view_.ReportError(text);
+      } else {
+        view_.ReportError(e.what());
+      }
+    }
+  }
+  if (box_.OnChanged) box_.OnChanged();
+}
+
+void TSessionPolicy::VeskoClient1ExecuteWriteMessage(int /*tag*/) {
+  // The write in flight is the one confirmed, whatever position it has now.
+  if (!inFlight_) return;
+  view_.SetStatus(CutBytes(Sjis("書き込みました....") + inFlight_->title, 78));
+  WriteSettled(true, false);
+}
+
+void TSessionPolicy::VeskoClient1WriteFailed(int /*tag*/, bool refused) {
+  if (inFlight_) WriteSettled(false, refused);
+}
+
+void TSessionPolicy::EndOfPass() {
+  if (inFlight_) {
+    // The line went before the result came: posted or not, nobody knows. The
+    // entry stays held as interrupted; one the user asked to delete goes.
+    ++summary_.interrupted;
+    const int i = box_.Find(inFlight_->fileName);
+    inFlight_.reset();
+    box_.SendingName.clear();
+    if (std::exchange(box_.DeleteWhenSent, false) && i >= 0) {
+      try {
+        box_.DeleteReservation(i);
+      } catch (const EInOutError& e) {
+        view_.ReportError(e.what());
+      }
+    }
+    if (box_.OnChanged) box_.OnChanged();
+  }
 }
 
 void TSessionPolicy::VeskoClient1Logout() {
-  loggedOut_ = true;
+  summary_.loggedOut = true;
+  EndOfPass();
   try {
     store_.SaveBoards();
   } catch (const EInOutError& e) {
-    view_.ReportError(e.what());
+    StoreFailed(e.what(), EWhere::kPassOver);
   }
-}
-
-void TSessionPolicy::VeskoClient1ReceiveUsers(const std::string& users) {
-  try {
-    users_.Receive(users, store_.HostFolder);
-  } catch (const EInOutError& e) {
-    view_.ReportError(e.what());
-  }
+  SyncStore(EWhere::kPassOver);
+  // The end of the pass must not hide why it stopped.
+  if (summary_.storeFailed) view_.SetStatus(summary_.problem);
 }
 
 }  // namespace brelo

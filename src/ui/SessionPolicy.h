@@ -3,13 +3,23 @@
 // component's events, the options of the terminal-options page, and the
 // automation policy that decides what to do at each main prompt. The main
 // window and the pilot mode both drive it; the window only binds controls.
+//
+// What the host sent and what the user wrote is never lost to it: a pass
+// does not start where its store cannot be written; the first failed store
+// write stops fetching; an article the store already holds is not stored
+// twice; an entry is marked in the box as being sent before its write
+// begins, so that no crash posts it twice; and an entry is only sent when it
+// is whole (not open in an editor, its body there and readable, Shift-JIS).
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "hosts/HostTable.h"
 #include "session/VeskoClient.h"
+#include "store/DuplicateIndex.h"
 #include "store/MessageStore.h"
 #include "store/ReservationBox.h"
 #include "ui/UserList.h"
@@ -31,6 +41,28 @@ struct TSessionOptions {
   bool PassgoodbyeMessage = false;
 };
 
+// What one pass did, for its summary and the pilot's exit status.
+struct TPassSummary {
+  int stored = 0;       // messages and mail appended to the store
+  int duplicates = 0;   // shown again by the host, already stored whole
+  int lost = 0;         // captured, but a store write failed
+  // The reservations due in this pass (held ones are not due).
+  int sent = 0;         // confirmed by the host and taken out of the box
+  int refused = 0;      // turned down by the host: nothing was posted
+  int failed = 0;       // the host reported a failure
+  int skipped = 0;      // not sent: open in an editor, body missing or not whole, box not savable
+  int interrupted = 0;  // the pass ended before the result came: held as "送信中に中断"
+  int unrecorded = 0;   // posted, but the box could not be saved afterwards
+  bool started = false;     // the pass passed its checks and called
+  bool loggedIn = false;
+  bool logoutSent = false;
+  bool loggedOut = false;   // the work thread ended after a login
+  std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
+  bool storeFailed = false;
+
+  bool WritesAllDone() const { return failed == 0 && skipped == 0 && interrupted == 0 && unrecorded == 0; }
+};
+
 // What the policy sends at a main prompt. The session component does it; a
 // test records it.
 class ISessionCommands {
@@ -40,6 +72,8 @@ class ISessionCommands {
   virtual void SendText(const std::string& s) = 0;
   virtual void WriteMessage(const std::string& board, const std::string& title, const std::string& body, int tag) = 0;
   virtual void WriteMail(const std::string& to, const std::string& title, const std::string& body, int tag) = 0;
+  // Ends the session at once (what arrived is still captured).
+  virtual void Disconnect() = 0;
 };
 
 enum class ESessionControls { kNoHost, kHostSelected, kSession };
@@ -71,15 +105,23 @@ class TSessionPolicy {
   int CurrentHost() const { return currentHost_; }
   const std::string& HostFolder() const { return store_.HostFolder; }
   int ReceivedCount() const { return received_; }
-  int WriteCursor() const { return writeCursor_; }
-  bool LogoutSent() const { return logoutSent_; }
-  bool LoggedOut() const { return loggedOut_; }
+  bool LogoutSent() const { return summary_.logoutSent; }
+  bool LoggedOut() const { return summary_.loggedOut; }
+  const TPassSummary& Summary() const { return summary_; }
 
-  // HostComboBoxChange with the selector's index (-1: none).
+  // HostComboBoxChange with the selector's index (-1: none). Refused while a
+  // session runs: what it still captures belongs to the selected host.
   void HostComboBoxChange(int index);
   // Rebuilds nothing itself: the window refills the selector, then calls this.
   void HostSelectorRebuilt() { HostComboBoxChange(-1); }
-  // SpeedButton1Click: down = connect, up = force disconnect.
+  // The host table was reloaded or edited without a rebuild of the selector
+  // (a cancelled add/delete dialog after a saved property): the selected
+  // host is found again by its data folder, so that the selector, the entry
+  // and the folder keep describing the same host. Returns the index now
+  // selected (-1 when the host is gone).
+  int HostTableChanged();
+  // SpeedButton1Click: down = connect, up = force disconnect. A host folder
+  // that cannot take the pass refuses the connection and says why.
   void SpeedButton1Click(bool down);
 
   // The handlers of VeskoClient1's events (assigned by the constructor).
@@ -91,8 +133,13 @@ class TSessionPolicy {
   void VeskoClient1ReceiveMail(TVeskoMessage& mes);
   void VeskoClient1GetMainPrompt();
   void VeskoClient1ExecuteWriteMessage(int tag);
+  void VeskoClient1WriteFailed(int tag, bool refused);
+  void VeskoClient1Login();
   void VeskoClient1Logout();
   void VeskoClient1ReceiveUsers(const std::string& users);
+
+  // Counting starts afresh (a pass, or a re-capture of a session log).
+  void BeginCount();
 
   // Where the prompt's commands go (the session component unless replaced).
   void SetCommands(ISessionCommands* commands) { commands_ = commands ? commands : &clientCommands_; }
@@ -103,6 +150,20 @@ class TSessionPolicy {
  private:
   void Counter();
   void Store(TVeskoMessage& mes);
+  // Where a store write failed, which decides how fetching stops.
+  enum class EWhere { kCapturing, kAtPrompt, kPassOver };
+  // A store write failed: fetching stops (the host marks as read what it
+  // sends), the status line names the file and the reason.
+  void StoreFailed(const std::string& sjis, EWhere where);
+  // Makes the captured messages durable; false after a failure.
+  bool SyncStore(EWhere where);
+  // Hands the next due entry to the session; false when none is left.
+  bool SendNextReservation();
+  // Why entry i cannot go out now ("" when it can); fills body.
+  std::string Unsendable(int i, std::string& body);
+  // The entry in flight has its result: the box follows.
+  void WriteSettled(bool sent, bool refused);
+  void EndOfPass();
 
   struct TClientCommands : ISessionCommands {
     TVeskoClient& c;
@@ -115,6 +176,15 @@ class TSessionPolicy {
     void WriteMail(const std::string& to, const std::string& t, const std::string& body, int tag) override {
       c.WriteMail(to, t, body, tag);
     }
+    void Disconnect() override { c.Disconnect(); }
+  };
+
+  // The write the session is carrying out: its entry is known by its body
+  // file, whatever happens to the box's order meanwhile.
+  struct TInFlight {
+    int tag = 0;
+    std::string fileName;
+    std::string title;
   };
 
   TVeskoClient& client_;
@@ -129,9 +199,12 @@ class TSessionPolicy {
   int currentHost_ = -1;
   int received_ = 0;
   bool captured_ = false;
-  int writeCursor_ = 0;
-  bool logoutSent_ = false;
-  bool loggedOut_ = false;
+  TPassSummary summary_;
+  std::unique_ptr<TDuplicateIndex> duplicates_;
+  std::set<std::string> tried_;          // body files offered in this pass
+  std::optional<TInFlight> inFlight_;
+  int writeTag_ = 0;
+  bool writesStopped_ = false;           // the box cannot be saved: no more writes this pass
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);  // posted handlers check it
 };
 

@@ -112,7 +112,7 @@ TEST_F(StoreTest, NewMarksCountOnlyFromFirstNew) {
     store.AppendMessage(m);
   }
   store.ClearNewMarks();
-  EXPECT_EQ(store.BoardTable[4].FirstNew, 9999);
+  EXPECT_EQ(store.BoardTable[4].FirstNew, kNoNewMark);
   TVeskoMessage m = Msg(4, 11);
   store.AppendMessage(m);
   EXPECT_EQ(store.BoardTable[4].FirstNew, 10);

@@ -91,7 +91,7 @@ TEST_F(BoxTest, DeletingMovesEntriesAndTheirEditors) {
   EXPECT_EQ(box.ReservationTable[0].Title, "t2");
 }
 
-TEST_F(BoxTest, LoadReadsAtMost199AndAFullBoxRefusesMore) {
+TEST_F(BoxTest, ABoxHoldsWhatLoadsAndASaveKeepsEveryRecordOfALongerFile) {
   std::string data;
   for (int i = 0; i < 250; ++i) {
     TWriteReservation r;
@@ -104,10 +104,25 @@ TEST_F(BoxTest, LoadReadsAtMost199AndAFullBoxRefusesMore) {
   WriteBytes(box.WriteFile(), data + "partial");
   box.LoadReservations();
   EXPECT_EQ(box.ReservationCount, 199);
-  box.AddReservation(1, "200th", "");
-  EXPECT_EQ(box.ReservationCount, 200);
-  EXPECT_THROW(box.AddReservation(1, "201st", ""), EInOutError);
-  EXPECT_EQ(box.ReservationCount, 200);
+  EXPECT_NE(SjisToUtf8(box.LoadProblem).find("250"), std::string::npos);
+  // The add that would not load again is refused; nothing changes.
+  EXPECT_THROW(box.AddReservation(1, "200th", ""), EInOutError);
+  EXPECT_EQ(box.ReservationCount, 199);
+  // A save writes back every whole record, and the damaged file was kept aside.
+  box.DeleteReservation(0);
+  const std::string saved = test::ReadBytes(box.WriteFile());
+  ASSERT_EQ(saved.size(), 249 * kReservationRecordSize);
+  EXPECT_EQ(DecodeReservation(saved.data()).Title, "1");
+  EXPECT_EQ(DecodeReservation(saved.data() + 248 * kReservationRecordSize).Title, "249");
+  bool aside = false;
+  for (const std::string& f : test::ListFolder(dir.Path())) {
+    if (f.rfind("Write.Dat.broken-", 0) == 0) aside = test::ReadBytes(dir.File(f)) == data + "partial";
+  }
+  EXPECT_TRUE(aside);
+  // The entries beyond the first 199 come into view as others leave.
+  box.LoadReservations();
+  EXPECT_EQ(box.ReservationCount, 199);
+  EXPECT_EQ(box.ReservationTable[198].Title, "199");
 }
 
 TEST_F(BoxTest, NoFileMeansAnEmptyBox) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace brelo::test {
 
@@ -22,5 +23,7 @@ class TTempDir {
 // Writes bytes to a file (test set-up; failures abort the test).
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
+// The names of the files in a folder, sorted.
+std::vector<std::string> ListFolder(const std::string& folder);
 
 }  // namespace brelo::test

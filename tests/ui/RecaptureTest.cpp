@@ -47,22 +47,28 @@ const std::string kNews = Sjis("日付が 98/01/01 以降のものを読みま�
                           "Time: 98/03/16 10:00:00  Section 1:" + Sjis("雑談") + "\r\n" + "Subj: Re:10)second\r\n" +
                           "line two\r\n" + "//\r\n";
 
-TEST_F(RecaptureTest, StoresWhatTheLogHoldsOnceAndNotAHalfMessage) {
-  const std::string half = "Message  #0012 is from: KENJI k\r\nTime: 98/03/17 10:00:00  Section 1:x\r\nSubj: cut\r\nhalf a bo";
-  TRecaptureResult r = Recapture(*model, kNews + half);
-  EXPECT_EQ(r.stored, 2);
+TEST_F(RecaptureTest, StoresWhatTheLogHoldsOnceAndACutMessageAsFarAsItGoes) {
+  const std::string third = "Message  #0012 is from: KENJI k\r\nTime: 98/03/17 10:00:00  Section 1:x\r\nSubj: cut\r\n";
+  TRecaptureResult r = Recapture(*model, kNews + third + "first half\r\n");
+  EXPECT_EQ(r.stored, 3);
   EXPECT_EQ(r.cut, 1);
   EXPECT_EQ(r.boards, 1);
-  EXPECT_EQ(model->Store.RecordCount(1), 2);
+  EXPECT_EQ(model->Store.RecordCount(1), 3);
   EXPECT_EQ(model->Store.BoardTable[1].Name, "GENERAL");
-  // Again: nothing twice.
-  r = Recapture(*model, kNews);
-  EXPECT_EQ(r.stored, 0);
+  // Again, with the cut message whole: only the longer copy is new.
+  r = Recapture(*model, kNews + third + "first half\r\nsecond half\r\n//\r\n");
+  EXPECT_EQ(r.stored, 1);
   EXPECT_EQ(r.skipped, 2);
-  EXPECT_EQ(model->Store.RecordCount(1), 2);
+  EXPECT_EQ(r.cut, 0);
+  ASSERT_EQ(model->Store.RecordCount(1), 4);
   std::vector<TVeskoMessage> e;
   model->Store.ReadIndex(1, 999, e);
   EXPECT_EQ(model->Store.ReadText(1, e[1].TextPos, e[1].TextLen), "\r\nline two\r\n");
+  EXPECT_EQ(model->Store.ReadText(1, e[3].TextPos, e[3].TextLen), "\r\nfirst half\r\nsecond half\r\n");
+  // And once more: nothing is stored twice.
+  r = Recapture(*model, kNews + third + "first half\r\nsecond half\r\n//\r\n");
+  EXPECT_EQ(r.stored, 0);
+  EXPECT_EQ(r.skipped, 3);
 }
 
 TEST_F(RecaptureTest, ARealPassLogGivesWhatThePassStored) {
