@@ -161,8 +161,10 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned m
 
 std::string CheckWritableFolder(const std::string& folder, unsigned long long minFreeBytes) {
   const std::string shown = PathText(folder);
+  std::string bare = folder;
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
   struct stat st;
-  if (::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+  if (::stat(bare.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
     return shown + Sjis(" はフォルダではないため、受信したものを保存できません");
   }
   if (!MakePath(folder)) {

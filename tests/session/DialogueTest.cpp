@@ -40,6 +40,9 @@ struct TEvents : IDialogueEvents {
     chats.emplace_back(ch, h, m, next);
   }
   void ExecuteWriteMessage(int tag) override { log.push_back("written:" + std::to_string(tag)); }
+  void WriteFailed(int tag, bool refused) override {
+    log.push_back((refused ? "refused:" : "failed:") + std::to_string(tag));
+  }
   bool HasExecuteWriteMessage() override { return hasExecute; }
   bool HasReceiveMail() override { return hasMail; }
   bool Has(const std::string& e) const { return std::find(log.begin(), log.end(), e) != log.end(); }
@@ -102,6 +105,26 @@ TEST_F(DialogueTest, MessageHeaderCutsAndTwoMessagesInARow) {
   EXPECT_EQ(b.FromHandle, Sjis("とても長いハン"));  // 14 bytes
   EXPECT_EQ(b.Text, "b2\r\n");
   EXPECT_EQ(src.CurrentLine(), "next");  // "//" consumed, the next line not
+}
+
+TEST_F(DialogueTest, NumbersOfFiveDigitsAndMoreKeepTheirSender) {
+  // Four digits are cut where they always were; longer numbers push the
+  // sender along and are read to their blank.
+  for (const auto& [header, number] : std::vector<std::pair<std::string, int>>{
+           {"Message  #9999 is from: TARO ", 9999},
+           {"Message  #10000 is from: TARO ", 10000},
+           {"Message  #123456 is from: TARO ", 123456},
+           {"Message  #2147483647 is from: TARO ", -1}}) {
+    test::TScriptedSource s;
+    TEvents e;
+    s.Lines({"Time: 98/03/15 21:07:33  Section 7:x", "Subj: t", "body", "//"});
+    TDialogue dl(s, s, e, control, settings, mode, channel, [] { return TPendingWrite(); });
+    dl.CaptureMessage(header + Sjis("とても長いハンドルネーム"));
+    ASSERT_EQ(e.messages.size(), 1u) << header;
+    EXPECT_EQ(e.messages[0].MesNo, number) << header;
+    EXPECT_EQ(e.messages[0].FromID, "TARO") << header;
+    EXPECT_EQ(e.messages[0].FromHandle, Sjis("とても長いハン")) << header;
+  }
 }
 
 TEST_F(DialogueTest, MessageCaptureEndsOnMissingMarkersAndBadSections) {
@@ -340,6 +363,7 @@ TEST_F(DialogueTest, RefusedPostStaysPending) {
   D().PostMessageSequence();
   EXPECT_EQ(src.sent, "ew99;t\r\n0\r\n");
   EXPECT_FALSE(ev.Has("written:3"));
+  EXPECT_TRUE(ev.Has("refused:3"));
   EXPECT_EQ(mode.load(), sm_online);
 }
 
@@ -357,6 +381,7 @@ TEST_F(DialogueTest, SuccessfulPostAndFailedOne) {
     dl.PostMessageSequence();
     EXPECT_EQ(s.sent, "ew8;t\r\nY\r\nl1\r\nl2\r\n//\r\nS\r\n");
     EXPECT_EQ(e.Has("written:4"), ok);
+    EXPECT_EQ(e.Has("failed:4"), !ok);
     EXPECT_EQ(e.Has("status:失敗しました"), !ok);
   }
 }

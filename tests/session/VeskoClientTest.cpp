@@ -2,10 +2,12 @@
 // lost while connected.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "session/SessionLog.h"
 #include "session/VeskoClient.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
@@ -152,6 +154,28 @@ TEST(VeskoClientTest, UnwritableLogIsReportedAndTheSessionGoesOn) {
   ASSERT_TRUE(peer.Accept());
   ASSERT_TRUE(WaitUntil([&] { return c.Connected(); }));
   c.Disconnect();
+}
+
+TEST(SessionLogTest, AHostThatNeverStopsCannotFillTheDiskAndAFullDiskIsToldOnce) {
+  test::TTempDir dir;
+  TSessionLog log;
+  log.SetLimit(100);
+  ASSERT_TRUE(log.Open(dir.File("a.log")));
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(log.WriteLine("MAIN (A,C,E,N,Q,T,U,W,?)>"), 0);
+  log.Close();
+  const std::vector<std::string> lines = SplitLines(test::ReadBytes(dir.File("a.log")));
+  ASSERT_EQ(lines.size(), 4u);  // three lines of 27 bytes, then the note
+  EXPECT_NE(SjisToUtf8(lines.back()).find("記録していません"), std::string::npos);
+  // The next pass starts its own count.
+  ASSERT_TRUE(log.Open(dir.File("a.log")));
+  EXPECT_EQ(log.WriteLine("next pass"), 0);
+  log.Close();
+  EXPECT_EQ(SplitLines(test::ReadBytes(dir.File("a.log"))).size(), 5u);
+  // A log on a full disk: the failure comes back once, with its reason.
+  ASSERT_TRUE(log.Open("/dev/full"));
+  EXPECT_EQ(log.WriteLine("x"), ENOSPC);
+  EXPECT_EQ(log.WriteLine("y"), 0);
+  EXPECT_FALSE(log.IsOpen());
 }
 
 TEST(VeskoClientTest, DestroyingDuringASessionEndsItSafely) {

@@ -128,6 +128,60 @@ TEST_F(StoreTest, NewMarksCountOnlyFromFirstNew) {
   EXPECT_EQ(again.BoardTable[4].FirstNew, 10);
 }
 
+TEST_F(StoreTest, NewMarksOnABoardOfTwentyThousandRecords) {
+  // Records written straight to the index, as a long-lived board holds them.
+  std::string idx;
+  for (int k = 0; k < 20000; ++k) {
+    TVeskoMessage m = Msg(5, k + 1);
+    m.NewMark = m.Unread = 1;
+    char r[kIndexRecordSize];
+    EncodeIndexRecord(m, r);
+    idx.append(r, sizeof r);
+  }
+  test::WriteBytes(store.IndexFile(5), idx);
+  test::WriteBytes(store.TextFile(5), "");
+  // A Boards.Dat of the old kind, with 9999 on that board, reads as it did.
+  store.BoardTable[5].FirstNew = 9999;
+  store.SaveBoards();
+  store.LoadBoards();
+  EXPECT_EQ(store.BoardTable[5].FirstNew, 9999);
+  std::vector<TVeskoMessage> e;
+  store.ReadIndex(5, 999, e);
+  EXPECT_EQ(e.front().NewMark, 1);  // record 19,001: at or after 9999, as before
+  // Clearing the marks hides every old one; the next message alone is new.
+  store.ClearNewMarks();
+  TVeskoMessage m = Msg(5, 20001);
+  store.AppendMessage(m);
+  EXPECT_EQ(store.BoardTable[5].FirstNew, 20000);
+  store.ReadIndex(5, 999, e);
+  for (const auto& x : e) EXPECT_EQ(x.NewMark, x.IndexNo == 20000 ? 1 : 0) << x.IndexNo;
+  // What reaches the disk reads back the same.
+  store.SaveBoards();
+  TMessageStore again;
+  again.HostFolder = store.HostFolder;
+  again.LoadBoards();
+  EXPECT_EQ(again.BoardTable[5].FirstNew, 20000);
+  EXPECT_EQ(again.BoardTable[6].FirstNew, kNoNewMark);
+}
+
+TEST_F(StoreTest, AFailedAppendLeavesNoHalfBlockAndSyncMakesAppendsDurable) {
+  TVeskoMessage first = Msg(2, 1);
+  store.AppendMessage(first);
+  store.Sync();
+  // The disk is full for the text file: an error naming it and its reason,
+  // and the index still holds only whole records.
+  ::unlink(store.TextFile(2).c_str());
+  ASSERT_EQ(::symlink("/dev/full", store.TextFile(2).c_str()), 0);
+  TVeskoMessage second = Msg(2, 2);
+  try {
+    store.AppendMessage(second);
+    FAIL() << "a write to a full disk succeeded";
+  } catch (const EInOutError& e) {
+    EXPECT_NE(SjisToUtf8(e.what()).find("MES02.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos);
+  }
+  EXPECT_EQ(store.RecordCount(2), 1);
+}
+
 TEST_F(StoreTest, ReadIndexGivesTheLastRecordsOnly) {
   std::string idx;
   for (int k = 0; k < 1500; ++k) {

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <chrono>
 #include <stdexcept>
 
@@ -24,7 +25,14 @@ void TPty::CloseMaster() {
   master_ = -1;
 }
 
-void TPty::Write(const std::string& bytes) { (void)::write(master_, bytes.data(), bytes.size()); }
+void TPty::Write(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
 
 std::string TPty::Read(size_t n, int limitMs) {
   std::string out;
@@ -36,6 +44,17 @@ std::string TPty::Read(size_t n, int limitMs) {
     ssize_t r = ::read(master_, buf, sizeof buf);
     if (r <= 0) break;
     out.append(buf, static_cast<size_t>(r));
+  }
+  return out;
+}
+
+std::string TPty::ReadUntil(const std::string& text, int limitMs) {
+  std::string out;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (out.find(text) == std::string::npos && std::chrono::steady_clock::now() < end) {
+    out += Read(1, 5);
+    // The caller's work thread may be waiting for the main thread.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
   return out;
 }

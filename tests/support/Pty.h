@@ -14,6 +14,9 @@ class TPty {
   void Write(const std::string& bytes);
   // Reads what the port wrote, until n bytes or limitMs.
   std::string Read(size_t n, int limitMs = 5000);
+  // Reads until text has arrived (bounded), running the main thread's
+  // events meanwhile; everything read.
+  std::string ReadUntil(const std::string& text, int limitMs = 10000);
   void CloseMaster();
 
  private:

@@ -1,7 +1,10 @@
 // The pilot mode as cron runs it: the real program, the demo host.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
@@ -76,6 +79,85 @@ TEST(PilotMode, APassWritesFetchesStoresAndLogsOut) {
   EXPECT_FALSE(ReadWholeFile(box.HostFolder + ExpandDateName("%y%M%D.LOG"))->empty());
 }
 
+// What a pass stored, as the summary line says it.
+std::string StoredLine(const TRun& r) {
+  const size_t at = r.out.find("brelo: received");
+  return at == std::string::npos ? std::string() : r.out.substr(at, r.out.find('\n', at) - at);
+}
+
+TEST(PilotMode, AHostThatHangsUpRightAfterItsMessagesLosesNoneOfThem) {
+  for (const char* how : {"close", "reset"}) {
+    test::TDemoHost host({"--drop-after-messages", "3", "--drop-by", how});
+    test::TTempDir home;
+    HostList(home.Path(), host.TelnetAddress());
+    TRun r = Pilot(home.Path(), {"--pilot", "0"});
+    EXPECT_EQ(r.exit, 4) << how << r.out << r.err;  // the line was lost before the logout
+    // TARO's two mails, read during the login, and the three messages.
+    EXPECT_EQ(StoredLine(r), "brelo: received 5: 5 stored, 0 already stored, 0 lost") << how;
+    TMessageStore store;
+    store.HostFolder = home.Path() + "DEMO/";
+    store.LoadBoards();
+    ASSERT_EQ(store.RecordCount(1), 3) << how;
+    std::vector<TVeskoMessage> e;
+    store.ReadIndex(1, 999, e);
+    EXPECT_EQ(SjisToUtf8(store.ReadText(1, e[1].TextPos, e[1].TextLen)),
+              "\r\nはじめまして、たろうです。\r\n先週モデムを買って、やっとつながりました。\r\nよろしくお願いします。\r\n") << how;
+    EXPECT_EQ(store.BoardTable[1].Name, "GENERAL");
+    // The host shows the board again: nothing is stored twice.
+    r = Pilot(home.Path(), {"--pilot", "0"});
+    EXPECT_EQ(StoredLine(r), "brelo: received 3: 0 stored, 3 already stored, 0 lost") << how << r.out;
+    EXPECT_EQ(store.RecordCount(1), 3);
+  }
+}
+
+TEST(PilotMode, AFullDiskStopsThePassAtTheFirstFailedWrite) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  MakePath(home.Path() + "DEMO");
+  ASSERT_EQ(::symlink("/dev/full", (home.Path() + "DEMO/MES01.TXT").c_str()), 0);
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 6) << r.out << r.err;
+  EXPECT_NE(r.err.find("MES01.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos) << r.err;
+  // The mail read at the login was stored before, and stays whole.
+  TMessageStore store;
+  store.HostFolder = home.Path() + "DEMO/";
+  EXPECT_EQ(store.RecordCount(0), 2);
+  EXPECT_EQ(store.RecordCount(1), 0);
+  // The pass stopped asking: boards after the first were never listed.
+  EXPECT_EQ(store.RecordCount(3), 0);
+}
+
+TEST(PilotMode, APassDoesNotStartWhereItCannotWrite) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  test::WriteBytes(home.Path() + "DEMO", "a file where the host folder should be");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 6);
+  EXPECT_NE(r.err.find("フォルダではない"), std::string::npos) << r.err;
+  EXPECT_EQ(host.Received(), "");  // the host was never called
+
+  // A folder that cannot be written: permissions bind only a user without
+  // privileges, so as root the pass runs as nobody.
+  ::unlink((home.Path() + "DEMO").c_str());
+  MakePath(home.Path() + "DEMO");
+  ::chmod((home.Path() + "DEMO").c_str(), 0555);
+  QStringList prefix;
+  if (::geteuid() == 0) {
+    if (!FileExists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv: cannot drop privileges";
+    ::chmod(home.Path().c_str(), 0755);
+    ::chmod(THostTable::FileName(home.Path()).c_str(), 0644);
+    prefix = {"--reuid=65534", "--regid=65534", "--clear-groups", BRELO_PROGRAM};
+  }
+  QProcess p;
+  const QStringList args = QStringList{"--home", QString::fromStdString(home.Path()), "--pilot", "0"};
+  p.start(prefix.isEmpty() ? QString(BRELO_PROGRAM) : QString("/usr/bin/setpriv"), prefix + args);
+  ASSERT_TRUE(p.waitForFinished(60000));
+  EXPECT_EQ(p.exitCode(), 6);
+  EXPECT_NE(p.readAllStandardError().toStdString().find("に書き込めません"), std::string::npos);
+}
+
 TEST(PilotMode, FailureExits) {
   test::TTempDir home;
   HostList(home.Path(), "telnet://127.0.0.1:1/");
@@ -88,7 +170,10 @@ TEST(PilotMode, FailureExits) {
   EXPECT_NE(refused.out.find("接続エラーが発生しました"), std::string::npos);
   test::TDemoHost silent({"--silent"});
   HostList(home.Path(), silent.TelnetAddress());
+  QElapsedTimer clock;
+  clock.start();
   TRun late = Pilot(home.Path(), {"--pilot", "0", "--timeout", "2"});
+  EXPECT_GE(clock.elapsed(), 2000);  // never early
   EXPECT_EQ(late.exit, 3);
   EXPECT_NE(late.err.find("disconnecting"), std::string::npos);
   TRun bad = Pilot(home.Path(), {"--pilot"});

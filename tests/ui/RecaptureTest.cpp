@@ -103,6 +103,63 @@ TEST_F(RecaptureTest, ARealPassLogGivesWhatThePassStored) {
   EXPECT_GT(r.stored, 5);
 }
 
+// A host whose numbers have passed 10,000 and a user with a one-letter
+// password that the host echoes: the pass's log, captured again into an empty
+// folder, gives the same files byte for byte.
+TEST_F(RecaptureTest, BigNumbersAndAShortPasswordCaptureAgainToTheSameBytes) {
+  test::TTempDir seed;
+  const auto line = [](const std::string& utf8) { return Sjis(utf8) + "\r\n"; };
+  MakePath(seed.Path() + "msg");
+  MakePath(seed.Path() + "mail");
+  test::WriteBytes(seed.File("users.txt"), "A\ta\t" + line("えー") + "TARO\ttaro\t" + line("たろう"));
+  test::WriteBytes(seed.File("boards.txt"), "1\tGENERAL\t" + line("雑談ボード"));
+  std::string msgs;
+  for (int no : {9999, 10000, 10001, 99999, 123456}) {
+    msgs += "#" + std::to_string(no) + "\tTARO\t" + Sjis("たろう") + "\t98/03/15 21:07:33\t" + line("番号 " + std::to_string(no)) +
+            "a cat and a hat\r\n" + line("本文です") + ".\r\n";
+  }
+  test::WriteBytes(seed.File("msg/01.txt"), msgs);
+  test::WriteBytes(seed.File("mail/A.txt"), "#1\tTARO\t" + Sjis("たろう") + "\t98/03/16 10:00:00\tPrivate matters\r\n" +
+                                                 "a letter a day\r\n.\r\n");
+  test::TDemoHost host({"--data", seed.Path(), "--echo-password"});
+  test::TTempDir other;
+  TView v2;
+  TMainModel live(other.Path(), v2);
+  v2.store = &live.Store;
+  live.Hosts.LoadHostList(other.Path());
+  live.Hosts.HostTable[0].Address = host.TelnetAddress();
+  live.Hosts.HostTable[0].UserID = "A";
+  live.Hosts.HostTable[0].Password = "a";
+  live.Policy.Options.PassgoodbyeMessage = true;
+  live.Policy.HostComboBoxChange(0);
+  live.Policy.SpeedButton1Click(true);
+  ASSERT_TRUE(test::WaitUntil([&] { return !live.VeskoClient1.SessionRunning(); }, 60000));
+  ASSERT_TRUE(live.Policy.Summary().loggedOut);
+  std::vector<TVeskoMessage> e;
+  live.Store.ReadIndex(1, 999, e);
+  ASSERT_EQ(e.size(), 5u);
+  const int32_t numbers[] = {9999, 10000, 10001, 99999, 123456};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(e[i].MesNo, numbers[i]);
+    EXPECT_EQ(e[i].FromID, "TARO");
+    EXPECT_EQ(SjisToUtf8(e[i].FromHandle), "たろう");
+    EXPECT_EQ(SjisToUtf8(live.Store.ReadText(1, e[i].TextPos, e[i].TextLen)), "\r\na cat and a hat\r\n本文です\r\n");
+  }
+  ASSERT_EQ(live.Store.RecordCount(0), 1);  // the mail read during the login
+  const std::string logPath = live.Store.HostFolder + ExpandDateName("%y%M%D.LOG");
+  const std::string log = *ReadWholeFile(logPath);
+  EXPECT_NE(log.find("Private Message is from: TARO"), std::string::npos);
+  EXPECT_EQ(log.find("Password: a"), std::string::npos);  // the echoed answer is masked
+  EXPECT_NE(log.find("Password: *"), std::string::npos);
+  const TRecaptureResult r = Recapture(*model, log);
+  EXPECT_EQ(r.stored, 6);
+  for (const char* f : {"MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT"}) {
+    EXPECT_TRUE(test::ReadBytes(model->Store.HostFolder + f) == test::ReadBytes(live.Store.HostFolder + f)) << f;
+  }
+  EXPECT_EQ(model->Store.BoardTable[1].Name, live.Store.BoardTable[1].Name);
+  EXPECT_EQ(model->Store.BoardTable[1].Title, live.Store.BoardTable[1].Title);
+}
+
 TEST_F(RecaptureTest, ASearchHitOpensInTheBrowserAndIsMarkedRead) {
   Recapture(*model, kNews);
   TArticleBrowser browser(model->Store);

@@ -237,6 +237,80 @@ TEST_F(PolicyTest, BoardAnnouncementsMessagesAndMail) {
   EXPECT_EQ(view.boardLists, lists + 1);
 }
 
+TEST_F(PolicyTest, ArticlesShownAgainAreNotStoredTwiceButACutCopyIsReplaced) {
+  TVeskoMessage m;
+  m.BoardNo = 3;
+  m.MesNo = 7;
+  m.Date = 36000.5;
+  m.Text = "whole\r\nbody\r\n";
+  TVeskoMessage cut = m;
+  cut.Text = "whole\r\n";  // what a lost line left of it
+  policy->VeskoClient1Connect();
+  policy->VeskoClient1ReceiveMessage(cut);
+  policy->VeskoClient1ReceiveMessage(m);    // longer: stored
+  policy->VeskoClient1ReceiveMessage(m);    // the same again: not
+  TVeskoMessage other = m;
+  other.Date += 1;                          // another article with that number
+  policy->VeskoClient1ReceiveMessage(other);
+  EXPECT_EQ(model->Store.RecordCount(3), 3);
+  EXPECT_EQ(policy->Summary().stored, 3);
+  EXPECT_EQ(policy->Summary().duplicates, 1);
+  EXPECT_EQ(policy->ReceivedCount(), 4);
+  // A new pass knows what the last one stored; mail by date, sender and title.
+  TVeskoMessage mail;
+  mail.FromID = "TARO";
+  mail.Title = "hi";
+  mail.Date = 36001;
+  policy->VeskoClient1ReceiveMail(mail);
+  policy->BeginCount();
+  policy->VeskoClient1Connect();
+  policy->VeskoClient1ReceiveMessage(m);
+  mail.MesNo = -1;
+  policy->VeskoClient1ReceiveMail(mail);
+  EXPECT_EQ(policy->Summary().duplicates, 2);
+  EXPECT_EQ(model->Store.RecordCount(0), 1);
+}
+
+TEST_F(PolicyTest, TheFirstFailedStoreWriteStopsFetching) {
+  policy->VeskoClient1Connect();
+  // The text file of board 1 sits on a full disk.
+  MakePath(model->Store.HostFolder);
+  ASSERT_EQ(::symlink("/dev/full", model->Store.TextFile(1).c_str()), 0);
+  TVeskoMessage m;
+  m.BoardNo = 1;
+  m.MesNo = 1;
+  m.Text = "x\r\n";
+  policy->VeskoClient1ReceiveMessage(m);
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"disconnect"}));  // no more of the listing
+  ASSERT_EQ(view.errors.size(), 1u);
+  EXPECT_NE(view.errors[0].find("MES01.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos);
+  m.MesNo = 2;
+  policy->VeskoClient1ReceiveMessage(m);  // what still arrives is counted, told once
+  EXPECT_EQ(view.errors.size(), 1u);
+  EXPECT_TRUE(commands.Take().empty());
+  EXPECT_EQ(policy->Summary().lost, 2);
+  EXPECT_TRUE(policy->Summary().storeFailed);
+  // Had the host reached its prompt, the pass would log out and nothing else.
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:Q", "line:"}));
+  policy->VeskoClient1Logout();
+  EXPECT_NE(view.statuses.back().find("MES01.TXT"), std::string::npos);  // the pass's last word
+}
+
+TEST_F(PolicyTest, APassDoesNotStartWhereItCannotStore) {
+  // The host folder is a file.
+  WriteBytes(dir.Path() + "HOST0010", "x");
+  policy->HostComboBoxChange(1);
+  policy->SpeedButton1Click(true);
+  EXPECT_FALSE(model->VeskoClient1.SessionRunning());
+  EXPECT_EQ(view.controls, ESessionControls::kHostSelected);
+  EXPECT_FALSE(policy->Summary().started);
+  EXPECT_TRUE(policy->Summary().storeFailed);
+  ASSERT_FALSE(view.errors.empty());
+  EXPECT_NE(view.errors.back().find("HOST0010"), std::string::npos);
+  EXPECT_NE(view.errors.back().find("フォルダではない"), std::string::npos);
+}
+
 TEST_F(PolicyTest, ConnectButtonCopiesTheHostAndNamesTheDailyLog) {
   THostEntry& e = model->Hosts.HostTable[0];
   e.Address = "telnet://127.0.0.1:1/";

@@ -47,6 +47,26 @@ void Connection::Close() {
   gone_ = true;
 }
 
+void Connection::HangUp() {
+  std::lock_guard<std::mutex> lk(writeMutex_);
+  if (fd_ >= 0 && isSocket_) {
+    if (faults_.dropBy == Faults::kReset) {
+      linger l{1, 0};  // closing with a zero linger sends a reset
+      ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    } else {
+      // What the caller sent and nobody read would turn the close into a
+      // reset: read it away first.
+      char buf[4096];
+      while (::recv(fd_, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+      }
+      ::shutdown(fd_, SHUT_WR);
+    }
+  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  gone_ = true;
+}
+
 bool Connection::RawWrite(const char* p, size_t n) {
   while (n > 0) {
     if (fd_ < 0) return false;

@@ -16,6 +16,8 @@ struct Faults {
   bool garbage = false;     // garbage bytes in the banner
   bool silent = false;      // never says anything
   long dropAfter = -1;      // hangs up after this many bytes of a news listing
+  long dropAfterMessages = -1;  // hangs up right after this many whole messages of a news listing
+  enum DropBy { kClose, kReset } dropBy = kClose;  // how a telnet line is dropped
   bool failWrites = false;  // every post and mail fails
   long flood = 0;           // numbered lines sent before the banner
   bool echoPassword = false; // the password is echoed as typed
@@ -42,6 +44,9 @@ class Connection {
   // The next byte; -1 when nothing came within timeoutMs, -2 when the line is gone.
   int ReadByte(int timeoutMs);
   void Close();
+  // Drops the line at once, as the faults say: a plain close or a reset on a
+  // socket; on the modem line the session ends and the modem hangs up.
+  void HangUp();
   bool Gone() const { return gone_.load(); }
   int Caller() const { return caller_; }
   // Counts bytes written while counting is on (for dropAfter).

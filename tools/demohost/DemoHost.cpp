@@ -54,6 +54,10 @@ const char* kHelp =
     "  --garbage         garbage bytes in the banner\n"
     "  --silent          accept callers and never say anything\n"
     "  --drop-after N    hang up after N bytes of a news listing\n"
+    "  --drop-after-messages N  hang up right after the N-th whole message of a\n"
+    "                    news listing, without a pause\n"
+    "  --drop-by HOW     how a telnet line is dropped: close (default) or reset;\n"
+    "                    the modem line always hangs up\n"
     "  --fail-writes     every post and mail fails\n"
     "  --flood N         send N numbered lines before the banner\n"
     "  --echo-password   echo the password as it is typed\n"
@@ -187,6 +191,17 @@ int main(int argc, char** argv) {
       config.faults.silent = true;
     } else if (a == "--drop-after") {
       value(config.faults.dropAfter);
+    } else if (a == "--drop-after-messages") {
+      value(config.faults.dropAfterMessages);
+    } else if (a == "--drop-by") {
+      std::string how;
+      text(how);
+      if (how == "close") config.faults.dropBy = Faults::kClose;
+      else if (how == "reset") config.faults.dropBy = Faults::kReset;
+      else {
+        std::fprintf(stderr, "brelo-demohost: --drop-by is close or reset\n");
+        return 2;
+      }
     } else if (a == "--fail-writes") {
       config.faults.failWrites = true;
     } else if (a == "--flood") {

@@ -332,6 +332,7 @@ void HostSession::News(const std::string& date) {
   Say(Sjis("日付が ") + shown + Sjis(" 以降のものを読みます。") + "\r\n");
   conn_.CountFrom();
   bool any = false;
+  long sentMessages = 0;
   std::vector<Board> boards;
   {
     std::lock_guard<std::mutex> lk(data_.Lock());
@@ -361,6 +362,10 @@ void HostSession::News(const std::string& date) {
       for (const std::string& l : m.body) block += l + "\r\n";
       if (!Say(block)) return;
       last = std::max(last, m.no);
+      if (++sentMessages == config_.faults.dropAfterMessages) {
+        conn_.HangUp();  // right after a whole message, without a pause
+        return;
+      }
     }
     // Vesko closes each board's listing; KTBBS goes straight on.
     if (!config_.ktbbs && !Say("//\r\n")) return;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +12,30 @@
 #include <thread>
 
 namespace demohost {
+
+namespace {
+
+// A modem hangs up after what it had for the caller has gone down the line.
+// A pseudo-terminal throws away what the caller has not read when its master
+// closes, so the hang-up waits (bounded) until the caller has taken it. That
+// needs a look at the caller's side, which a caller's exclusive open leaves
+// to root; elsewhere a short wait stands in for it.
+void WaitUntilTaken(const std::string& slave) {
+  const int fd = ::open(slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return;
+  }
+  // The kernel hands bytes on in steps: nothing unread for a while.
+  for (int i = 0, quiet = 0; i < 500 && quiet < 20; ++i) {
+    int n = 0;
+    quiet = ::ioctl(fd, FIONREAD, &n) == 0 && n == 0 ? quiet + 1 : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::close(fd);
+}
+
+}  // namespace
 
 ModemLine::ModemLine(std::string link, int busy, HostData& data, Registry& registry, const HostConfig& config,
                      ReceiveLog* log)
@@ -41,6 +66,7 @@ bool ModemLine::Start() { return OpenPty(); }
 void ModemLine::Run(const std::atomic<bool>& stop) {
   while (!stop) {
     Serve(stop);
+    WaitUntilTaken(slave_);
     ::close(master_);  // the hang-up: the caller's carrier drops
     master_ = -1;
     if (stop) break;

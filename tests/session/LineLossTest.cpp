@@ -1,0 +1,137 @@
+// A line that is cut keeps what already arrived: every whole message the host
+// sent before it closed (by a plain close, a reset or a modem hang-up, with
+// no pause) is captured with all of its complete lines, although the work
+// thread had not read them yet when the line went.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "common/Sjis.h"
+#include "support/Loopback.h"
+#include "support/Pty.h"
+#include "support/SessionRecorder.h"
+#include "support/Wait.h"
+
+namespace brelo {
+namespace {
+
+const std::string kPrompt = "MAIN (A,C,E,N,Q,T,U,W,?)>";
+
+std::string Body(int n) {
+  return "first line of " + std::to_string(n) + "\r\n" + Sjis("二行目です") + "\r\n\r\nlast line\r\n";
+}
+
+// The host's news listing: one board, n whole messages, and nothing after the
+// last one (not even its "//").
+std::string Listing(int n) {
+  std::string s = "\r\n" + Sjis("日付が 98/01/01 以降のものを読みます。") + "\r\n0001: GENERAL  " + Sjis("雑談") + "\r\n";
+  for (int i = 1; i <= n; ++i) {
+    char head[64];
+    std::snprintf(head, sizeof head, "Message  #%04d is from: TARO ", i);
+    s += head + Sjis("たろう") + "\r\nTime: 98/03/15 21:07:33  Section 1:" + Sjis("雑談") + "\r\nSubj: title " +
+         std::to_string(i) + "\r\n" + Body(i);
+  }
+  return s;
+}
+
+// The login as the host leads it, then the first main prompt.
+template <class TLine>
+void HostLogin(TLine& line) {
+  line.Write("ID: ");
+  ASSERT_NE(line.ReadUntil("TARO\r\n").find("TARO"), std::string::npos);
+  line.Write("\r\nPassword: ");
+  ASSERT_NE(line.ReadUntil("p\r\n").find("p\r\n"), std::string::npos);
+  line.Write("\r\n*CH01 TARO\r\n" + kPrompt);
+  ASSERT_NE(line.ReadUntil("% +M\r\n").find("% +M"), std::string::npos);
+}
+
+void Taro(TVeskoClient& c) {
+  c.UserID = "TARO";
+  c.Password = "p";
+}
+
+void ExpectAllMessages(const test::TSessionRecorder& r, int n) {
+  ASSERT_EQ(static_cast<int>(r.messages.size()), n);
+  for (int i = 0; i < n; ++i) {
+    const TVeskoMessage& m = r.messages[static_cast<size_t>(i)];
+    EXPECT_EQ(m.MesNo, i + 1);
+    EXPECT_EQ(m.FromID, "TARO");
+    EXPECT_EQ(m.Title, "title " + std::to_string(i + 1));
+    EXPECT_EQ(m.Text, Body(i + 1)) << i + 1;
+  }
+  EXPECT_EQ(r.EventIndex("board:1") >= 0, true);
+}
+
+class LineLossTest : public ::testing::TestWithParam<bool> {};
+
+// 300 messages are 2,100 lines: more than the ring holds, so part of them
+// still waits in the socket when the host has already gone.
+TEST_P(LineLossTest, EveryWholeMessageSentBeforeTheCutIsCaptured) {
+  const bool reset = GetParam();
+  test::TLoopbackPeer peer;
+  TVeskoClient c;
+  test::TSessionRecorder r(c);
+  Taro(c);
+  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
+  r.script = {[](TVeskoClient& s) {
+    s.SendText("N@ ");
+    s.SendLine("");
+  }};
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  HostLogin(peer);
+  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
+  ASSERT_NE(peer.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+  // All at once and gone: the client's main thread has read none of it yet.
+  peer.Write(Listing(300));
+  if (reset) peer.Reset();
+  else peer.HangUp();
+  ASSERT_TRUE(r.WaitForEnd(60000));
+  ExpectAllMessages(r, 300);
+  EXPECT_TRUE(r.HasStatus("接続が切れました..127.0.0.1"));  // a reset ends the line like a hang-up
+  EXPECT_EQ(r.logouts, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(CloseAndReset, LineLossTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Reset" : "Close"; });
+
+TEST(LineLoss, AModemHangUpKeepsWhatThePortReceived) {
+  test::TPty pty;
+  // A look at the caller's side of the line: what it has not read yet.
+  const int look = ::open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(look, 0);
+  TVeskoClient c;
+  test::TSessionRecorder r(c);
+  Taro(c);
+  c.Address = "tel://0312345678/";
+  c.ModemDevice = pty.SlavePath();
+  r.script = {[](TVeskoClient& s) {
+    s.SendText("N@ ");
+    s.SendLine("");
+  }};
+  c.Connect();
+  ASSERT_NE(pty.ReadUntil("ATD0312345678\r\n").find("ATD"), std::string::npos) << ::testing::PrintToString(r.statuses);
+  pty.Write("\r\nCONNECT 9600\r\n");
+  HostLogin(pty);
+  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
+  ASSERT_NE(pty.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+  pty.Write(Listing(100));
+  // The modem hangs up once its bytes have reached the computer; the work
+  // thread, waiting for this thread, has consumed none of them yet.
+  // (The kernel hands bytes on in steps: nothing unread for a while.)
+  for (int i = 0, quiet = 0; i < 1000 && quiet < 20; ++i) {
+    int n = 0;
+    quiet = ::ioctl(look, FIONREAD, &n) == 0 && n == 0 ? quiet + 1 : 0;
+    ::usleep(10000);
+  }
+  pty.CloseMaster();
+  ::close(look);
+  ASSERT_TRUE(r.WaitForEnd(60000));
+  ExpectAllMessages(r, 100);
+  EXPECT_TRUE(r.HasStatus("切断されました.."));
+}
+
+}  // namespace
+}  // namespace brelo
