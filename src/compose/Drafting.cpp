@@ -12,7 +12,8 @@ std::string ResponseTitle(const TVeskoMessage& article) {
     if (close > 0) t = SafeCopy(t, close + 1, 80);
   }
   const std::string title = article.BoardNo >= 1 ? SafeFormat("Re:%d)", article.MesNo) + t : "Re:" + t;
-  return CutBytes(title, 60);
+  // New text: never half a character at the end (the stored title may have one).
+  return CutChars(WholeChars(title), 60);
 }
 
 std::string QuoteLines(const std::vector<std::string>& lines, const std::string& prefix) {

@@ -11,7 +11,7 @@
 namespace brelo {
 
 // "Re:%d)" + the title without a previous prefix of that form, for a board
-// article; "Re:" + it for mail. At most 60 bytes.
+// article; "Re:" + it for mail. At most 60 bytes, ending on a whole character.
 std::string ResponseTitle(const TVeskoMessage& article);
 
 // The quote of an article text as the text box shows it (lines after the

@@ -82,17 +82,19 @@ std::string TTemplateEngine::ExpandMacros(const std::string& t) const {
       out += c;
       continue;
     }
+    // Values come from fields the host cut at a byte limit: half a character
+    // at their end would make the draft unsavable, so it is left out.
     switch (t[++i]) {
-      case 'H': out += Context.MyHandle; break;
-      case 'I': out += Context.MyID; break;
-      case 'h': out += Context.YourHandle; break;
-      case 'i': out += Context.YourID; break;
+      case 'H': out += WholeChars(Context.MyHandle); break;
+      case 'I': out += WholeChars(Context.MyID); break;
+      case 'h': out += WholeChars(Context.YourHandle); break;
+      case 'i': out += WholeChars(Context.YourID); break;
       case 'D': out += DateText ? DateText(now) : FormatC("%04d/%02d/%02d", now.year, now.month, now.day); break;
       case 'T': out += TimeText ? TimeText(now) : FormatC("%d:%02d:%02d", now.hour, now.minute, now.second); break;
       case 'W': out += Sjis(kWeekdays[DayOfWeek(EncodeDateTime(now))]); break;
-      case 'X': out += Context.OrgNo; break;
-      case 'S': out += Context.Subject; break;
-      case 'B': out += Context.BoardLabel; break;
+      case 'X': out += WholeChars(Context.OrgNo); break;
+      case 'S': out += WholeChars(Context.Subject); break;
+      case 'B': out += WholeChars(Context.BoardLabel); break;
       default:  // "%" and any other character: one "%"; a double-byte character goes whole
         out += '%';
         if (IsDBCSLeadByte(static_cast<unsigned char>(t[i])) && i + 1 < t.size()) ++i;

@@ -168,8 +168,11 @@ void TMessageStore::LoadBoards() {
     const size_t records = data->size() / kBoardRecordSize;
     if (records < 99) {
       BoardTable[0] = DefaultEntry(0);
+      // The next save replaces it: the damaged one is kept aside first.
+      const std::string aside = KeepAside(path);
       throw EInOutError(PathText(path) + Sjis(" が壊れています (ボードが ") + SafeIntToStr(static_cast<long long>(records)) +
-                        Sjis(" 件しかありません)"));
+                        Sjis(" 件しかありません)") +
+                        (aside.empty() ? std::string() : Sjis("。元のファイルを ") + PathText(aside) + Sjis(" に残しました")));
     }
     const size_t first = records == 99 ? 1 : 0;  // a file written without the mailbox entry
     for (size_t i = 0; i + first < kBoardCount && i < records; ++i) {

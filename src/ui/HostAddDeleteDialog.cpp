@@ -74,16 +74,19 @@ THostAddDeleteDialog::THostAddDeleteDialog(THostTable& hosts, std::string progra
     if (OnHostsSaved) OnHostsSaved();
     accept();
   });
-  connect(buttons, &QDialogButtonBox::rejected, this, [this] {
-    Load();  // unsaved changes are discarded
-    reject();
-  });
+  connect(buttons, &QDialogButtonBox::rejected, this, &THostAddDeleteDialog::reject);
   Load();
+}
+
+void THostAddDeleteDialog::reject() {
+  Load();  // unsaved changes are discarded
+  QDialog::reject();
 }
 
 void THostAddDeleteDialog::Load() {
   try {
     hosts_.LoadHostList(programFolder_);
+    if (!hosts_.LoadProblem.empty()) QMessageBox::warning(this, QStringLiteral("ホスト一覧"), Q(hosts_.LoadProblem));
   } catch (const EInOutError& e) {
     QMessageBox::critical(this, QStringLiteral("エラー"), Q(e.what()));
   }

@@ -31,6 +31,9 @@ class THostAddDeleteDialog : public QDialog {
 
   void Button2Click();
   void Button1Click();
+  // ｷｬﾝｾﾙ, Escape and the window's close button alike: the saved list is
+  // loaded again, so that nothing unsaved stays in the table.
+  void reject() override;
 
  protected:
   void showEvent(QShowEvent* e) override;

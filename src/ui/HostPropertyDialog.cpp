@@ -113,9 +113,11 @@ void THostPropertyDialog::OKBtnClick() {
   if (!address || !user || !password || !handle) return;
   THostEntry& h = hosts_.HostTable[static_cast<size_t>(HostIndex)];
   h.Address = *address;
-  h.UserID = CutBytes(*user, 8);
-  h.Password = CutBytes(*password, 8);
-  h.HandleName = CutBytes(*handle, 14);
+  // Cut where the fields end, but never inside a character: the handle
+  // becomes the drafts' "%H".
+  h.UserID = CutChars(*user, 8);
+  h.Password = CutChars(*password, 8);
+  h.HandleName = CutChars(*handle, 14);
   if (HostKind->currentIndex() >= 0) h.HostKind = HostKind->currentIndex();
   try {
     hosts_.SaveHostList(programFolder_);

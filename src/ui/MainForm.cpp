@@ -54,6 +54,9 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   setFont(UiFont());
   try {
     model_.Hosts.LoadHostList(programFolder_);
+    if (!model_.Hosts.LoadProblem.empty()) {
+      QMessageBox::warning(nullptr, QStringLiteral("ホスト一覧"), Q(model_.Hosts.LoadProblem));
+    }
   } catch (const EInOutError& e) {
     QMessageBox::critical(nullptr, QStringLiteral("エラー"), Q(e.what()));
   }
@@ -135,7 +138,11 @@ void TMainForm::BuildTopBar(QWidget* holder) {
     HostPropertyDialog->HostIndex = HostComboBox->currentIndex();
     HostPropertyDialog->exec();
   });
-  connect(SpeedButton6, &QToolButton::clicked, this, [this] { HostAddDeleteDialog->exec(); });
+  connect(SpeedButton6, &QToolButton::clicked, this, [this] {
+    // OK rebuilds the selector itself; any other way out may still have
+    // changed the table (a saved property, the reload of a cancel).
+    if (HostAddDeleteDialog->exec() != QDialog::Accepted) HostTableReloaded();
+  });
 }
 
 void TMainForm::BuildMenu() {
@@ -269,6 +276,15 @@ void TMainForm::RebuildHostSelector() {
   model_.Policy.HostSelectorRebuilt();
 }
 
+void TMainForm::HostTableReloaded() {
+  const int current = model_.Policy.HostTableChanged();
+  selectorUpdating_ = true;
+  HostComboBox->clear();
+  for (int i = 0; i < model_.Hosts.HostCount; ++i) HostComboBox->addItem(Q(model_.Hosts.HostTable[static_cast<size_t>(i)].Title));
+  HostComboBox->setCurrentIndex(current);
+  selectorUpdating_ = false;
+}
+
 const THostEntry* TMainForm::SelectedHost() const {
   const int i = model_.Policy.CurrentHost();
   return i >= 0 ? &model_.Hosts.HostTable[static_cast<size_t>(i)] : nullptr;
@@ -328,6 +344,14 @@ void TMainForm::OpenEditor(int index) {
   if (index < 0 || index >= model_.Box.ReservationCount) return;
   if (IReservationEditor* e = model_.Box.EditorSlots[static_cast<size_t>(index)]) {
     e->BringToFront();
+    return;
+  }
+  if (!model_.Box.SendingName.empty() &&
+      model_.Box.ReservationTable[static_cast<size_t>(index)].FileName == model_.Box.SendingName) {
+    // What would be typed now could not reach the host, and the entry goes
+    // once the host confirms it.
+    QMessageBox::information(this, QStringLiteral("編集"),
+                             QStringLiteral("この予約は送信中のため編集できません。送信の結果が出るまでお待ちください。"));
     return;
   }
   auto* editor = new TMessageEditor(model_.Box, model_.Store, settings_.Editor);

@@ -96,6 +96,10 @@ class TMainForm : public QMainWindow, public IMainView {
 
   // The commands of the window.
   void RebuildHostSelector();
+  // The host table changed under the selector (the add/delete dialog left
+  // without OK): the selector shows the table, with the same host selected
+  // when it is still there.
+  void HostTableReloaded();
   void OpenEditor(int index);
   void ResButtonClick();
   void NewButtonClick();

@@ -216,11 +216,20 @@ bool TMessageEditor::WriteBack() {
   if (!title || !to || !body) return false;  // nothing is silently changed
   const int i = reservationIndex_;
   TWriteReservation& r = box_.ReservationTable[static_cast<size_t>(i)];
+  if (!TReservationBox::SafeFileName(r.FileName)) {
+    QMessageBox::critical(this, QStringLiteral("エラー"),
+                          QStringLiteral("本文ファイルの名前 %1 は予約箱のフォルダの外を指しているため、保存できません。")
+                              .arg(Q(r.FileName)));
+    return false;
+  }
   const TWriteReservation before = r;
   r.BoardNo = SelectedBoardNo();
-  r.Title = CutBytes(*title, 60);
+  r.Title = CutChars(*title, 60);
   r.Status = static_cast<uint8_t>(std::max(0, Upload->currentIndex()));
-  r.ToIDs = CutBytes(*to, 255);
+  r.ToIDs = CutChars(*to, 255);
+  // "次のアクセス" chosen for an entry whose sending was interrupted: the user
+  // has decided to send it again.
+  if (r.Status == 0) TReservationBox::ClearMark(r);
   const std::string text = WithFinalLineBreak(*body);
   try {
     WriteFileAtomic(box_.BodyFile(i), text);

@@ -8,6 +8,8 @@ namespace brelo {
 std::array<std::string, 3> ReservationRow(const TReservationBox& box, const TMessageStore& store, int i) {
   const TWriteReservation& r = box.ReservationTable[static_cast<size_t>(i)];
   std::string state = r.Status == 0 ? Sjis("書込　") : Sjis("保留　");
+  if (!box.SendingName.empty() && r.FileName == box.SendingName) state = Sjis("送信中");
+  else if (TReservationBox::Interrupted(r)) state = Sjis("送信中に中断");
   if (box.EditorSlots[static_cast<size_t>(i)] != nullptr) state = Sjis("編集中");
   std::string name, title;
   if (TMessageStore::ValidBoard(r.BoardNo)) {

@@ -72,20 +72,23 @@ void TReservationPage::Refresh() {
   StringGrid1->setEnabled(any);
   Button1->setEnabled(any);
   Button2->setEnabled(any);
-  if (any) StringGrid1->selectRow(std::clamp(keep, 0, box_.ReservationCount - 1));
   YoyakuFileName->clear();
+  Memo3->clear();  // never the text of an entry that is gone, or of another host
+  if (any) {
+    StringGrid1->selectRow(std::clamp(keep, 0, box_.ReservationCount - 1));
+    StringGrid1Click();
+  }
 }
 
 void TReservationPage::StringGrid1Click() {
   const int i = SelectedEntry();
   if (i < 0) return;
-  const std::string path = box_.BodyFile(i);
-  YoyakuFileName->setText(QString::fromStdString(path));
+  YoyakuFileName->setText(QString::fromStdString(box_.BodyFile(i)));
   try {
-    if (auto text = ReadWholeFile(path)) Memo3->setPlainText(ForTextBox(*text));
-    else Memo3->clear();
-  } catch (const EInOutError&) {
-    Memo3->clear();  // the preview skips what it cannot read
+    if (auto text = box_.ReadBody(i)) Memo3->setPlainText(ForTextBox(*text));
+    else Memo3->clear();  // a missing file shows nothing
+  } catch (const EInOutError& e) {
+    Memo3->setPlainText(Q(e.what()));  // unreadable, or a name outside the folder: why
   }
 }
 
@@ -99,6 +102,13 @@ void TReservationPage::Button2Click() {
   }
   if (QMessageBox::warning(this, QStringLiteral("確認"), QStringLiteral("削除してよろしいですか?"),
                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    return;
+  }
+  if (!box_.SendingName.empty() && box_.ReservationTable[static_cast<size_t>(i)].FileName == box_.SendingName) {
+    // Its result decides nothing now: it goes as soon as the result is in.
+    box_.DeleteWhenSent = true;
+    QMessageBox::information(this, QStringLiteral("削除"),
+                             QStringLiteral("この予約は送信中です。送信の結果が出たところで削除します。"));
     return;
   }
   try {

@@ -279,7 +279,7 @@ void TSessionPolicy::VeskoClient1ReceiveMessage(TVeskoMessage& mes) {
 
 void TSessionPolicy::VeskoClient1ReceiveMail(TVeskoMessage& mes) {
   store_.BoardTable[0].Title = Sjis("メールボックス");
-  view_.SetStatus(CutBytes("Writing..." + mes.Title, 70));
+  view_.SetStatus(CutChars("Writing..." + mes.Title, 70));
   mes.BoardNo = 0;
   Store(mes);
   captured_ = true;
@@ -468,7 +468,7 @@ void TSessionPolicy::WriteSettled(bool sent, bool refused) {
 void TSessionPolicy::VeskoClient1ExecuteWriteMessage(int /*tag*/) {
   // The write in flight is the one confirmed, whatever position it has now.
   if (!inFlight_) return;
-  view_.SetStatus(CutBytes(Sjis("書き込みました....") + inFlight_->title, 78));
+  view_.SetStatus(CutChars(Sjis("書き込みました....") + inFlight_->title, 78));
   WriteSettled(true, false);
 }
 

@@ -66,6 +66,28 @@ TEST(ResponseTitles, BoardsReplaceThePrefixAndMailAddsRe) {
   EXPECT_EQ(title(0, -1, "Hi"), "Re:Hi");
   EXPECT_EQ(title(0, -1, "Re:Hi"), "Re:Re:Hi");
   EXPECT_EQ(title(5, 1, std::string(70, 'x')).size(), 60u);
+  // New titles never end in half a character: neither where the 60 bytes
+  // end, nor where the host cut the stored title.
+  const std::string kanji = Sjis("漢字");  // two double-byte characters
+  std::string t = "Re:12)";
+  while (t.size() < 59) t += "x";
+  EXPECT_EQ(title(5, 12, t.substr(6) + kanji), t + "");  // 59 bytes: the character would not fit
+  EXPECT_EQ(title(5, 1, Sjis("題") + kanji.substr(0, 1)), "Re:1)" + Sjis("題"));
+  for (const std::string& x : {title(5, 12, t.substr(6) + kanji), title(5, 1, Sjis("題") + kanji.substr(0, 1))}) {
+    EXPECT_TRUE(IsValidSjis(x)) << x;
+  }
+}
+
+TEST(Macros, ValuesTheHostCutInsideACharacterLoseTheHalf) {
+  test::TTempDir dir;
+  TTemplateEngine t(dir.Path());
+  const std::string handle = Sjis("とても長いハン") ;       // 14 bytes, whole
+  const std::string cut = Sjis("ながいハンドルネ").substr(0, 15);  // the capture's 14 + a lead byte
+  t.Context.YourHandle = cut;
+  t.Context.MyHandle = handle;
+  t.Context.Subject = Sjis("題名") + "\x83";
+  EXPECT_EQ(t.ExpandMacros("%h/%H/%S"), Sjis("ながいハンドル") + "/" + handle + "/" + Sjis("題名"));
+  EXPECT_TRUE(IsValidSjis(t.ExpandMacros("%h %S")));
 }
 
 TEST(Quotes, LeadingAndTrailingEmptyLinesAreDropped) {

@@ -98,5 +98,48 @@ TEST(HostList, SavedReadableByTheOwnerOnlyAndUnwritableReported) {
   }
 }
 
+TEST(HostList, AListOthersCanReadIsMadePrivateAndTheUserToldOnce) {
+  TTempDir dir;
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  t.SaveHostList(dir.Path());
+  const std::string path = THostTable::FileName(dir.Path());
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  t.LoadHostList(dir.Path());
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(SjisToUtf8(t.LoadProblem).find("veskohosts.dat はほかのユーザーも読める状態でした"), std::string::npos);
+  t.LoadHostList(dir.Path());
+  EXPECT_EQ(t.LoadProblem, "");
+}
+
+TEST(HostList, AGarbageListIsKeptAsideNamedAndReplacedByAFreshOne) {
+  TTempDir dir;
+  const std::string path = THostTable::FileName(dir.Path());
+  std::string garbage;
+  for (int i = 0; i < 300; ++i) garbage += static_cast<char>((i * 37) % 256);
+  WriteBytes(path, garbage);
+  ::chmod(path.c_str(), 0600);
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  EXPECT_EQ(t.HostCount, 0);
+  EXPECT_NE(SjisToUtf8(t.LoadProblem).find("veskohosts.dat はホスト一覧として読めません"), std::string::npos);
+  EXPECT_EQ(ReadBytes(path), garbage);  // loading changes nothing
+  bool aside = false;
+  for (const std::string& f : test::ListFolder(dir.Path())) {
+    aside |= f.rfind("veskohosts.dat.broken-", 0) == 0 && ReadBytes(dir.File(f)) == garbage;
+  }
+  EXPECT_TRUE(aside);
+  // The first save writes a host list, not the garbage with sections after it.
+  t.Add(1);
+  t.SaveHostList(dir.Path());
+  EXPECT_EQ(ReadBytes(path).find(garbage.substr(1, 20)), std::string::npos);
+  THostTable again;
+  again.LoadHostList(dir.Path());
+  EXPECT_EQ(again.HostCount, 1);
+  EXPECT_EQ(again.LoadProblem, "");
+}
+
 }  // namespace
 }  // namespace brelo

@@ -1,0 +1,378 @@
+// What the user wrote is never lost, posted twice, posted unfinished or sent
+// to the wrong place: the policy's writes against a box that changes under
+// them, kills around a confirmed write, damaged boxes and bodies.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "support/TempDir.h"
+#include "ui/MainModel.h"
+
+namespace brelo {
+namespace {
+
+using test::ReadBytes;
+using test::TTempDir;
+using test::WriteBytes;
+
+struct TView : IMainView {
+  std::vector<std::string> statuses, errors;  // UTF-8
+  TMessageStore* store = nullptr;
+  void SetStatus(const std::string& s) override { statuses.push_back(SjisToUtf8(s)); }
+  void SetCounter(const std::string&) override {}
+  void SetControls(ESessionControls) override {}
+  void ShowTerminal(bool) override {}
+  void OptionsChanged() override {}
+  void ShowBoardList() override { store->LoadBoards(); }
+  void ClearBrowser() override {}
+  void SelectHost(int) override {}
+  bool CloseEditors() override { return true; }
+  void ReportError(const std::string& s) override { errors.push_back(SjisToUtf8(s)); }
+  bool Said(const std::string& part) const {
+    for (const auto& s : statuses)
+      if (s.find(part) != std::string::npos) return true;
+    return false;
+  }
+};
+
+// What the host gets: the titles of the writes handed to the session.
+struct THost : ISessionCommands {
+  std::vector<std::string> posts;
+  std::string lastBody;
+  std::function<void(const std::string&)> onPost;
+  void SendLine(const std::string&) override {}
+  void SendText(const std::string&) override {}
+  void WriteMessage(const std::string&, const std::string& t, const std::string& body, int) override {
+    Post(t, body);
+  }
+  void WriteMail(const std::string&, const std::string& t, const std::string& body, int) override { Post(t, body); }
+  void Disconnect() override {}
+  void Post(const std::string& t, const std::string& body) {
+    if (onPost) onPost(t);
+    posts.push_back(t);
+    lastBody = body;
+  }
+};
+
+struct TEditor : IReservationEditor {
+  void SetReservationIndex(int) override {}
+  void CloseDetached() override {}
+  void BringToFront() override {}
+  bool RequestClose() override { return false; }
+};
+
+class WriteSafety : public ::testing::Test {
+ protected:
+  TTempDir dir;
+  TView view;
+  THost host;
+  std::unique_ptr<TMainModel> model;
+  TSessionPolicy* policy = nullptr;
+  TReservationBox* box = nullptr;
+  void SetUp() override { Open(); }
+  void Open() {
+    model = std::make_unique<TMainModel>(dir.Path(), view);
+    view.store = &model->Store;
+    model->Hosts.LoadHostList(dir.Path());
+    policy = &model->Policy;
+    box = &model->Box;
+    policy->SetCommands(&host);
+    policy->HostComboBoxChange(0);
+  }
+  std::string Reserve(int board, const std::string& title, const std::string& body = "text\r\n") {
+    const std::string name = box->AddReservation(board, title, board == 0 ? "TARO" : "");
+    WriteBytes(box->HostFolder + name, body);
+    return name;
+  }
+  // A pass from its start (the options as a session's end leaves them):
+  // each main prompt takes one write.
+  void Pass() {
+    policy->VeskoClient1DisConnect();
+    policy->BeginCount();
+    policy->VeskoClient1Connect();
+  }
+  void Prompt() { policy->VeskoClient1GetMainPrompt(); }
+  void Confirm() { policy->VeskoClient1ExecuteWriteMessage(0); }
+  TReservationBox Disk() {
+    TReservationBox b;
+    b.HostFolder = box->HostFolder;
+    b.LoadReservations();
+    return b;
+  }
+};
+
+TEST_F(WriteSafety, ADraftOpenInAnEditorIsNotSentAndStays) {
+  Reserve(3, Sjis("[新規発言]タイトルを入れて下さい"));
+  Reserve(3, "finished");
+  TEditor editor;
+  box->EditorSlots[0] = &editor;
+  Pass();
+  Prompt();
+  EXPECT_EQ(host.posts, std::vector<std::string>{"finished"});
+  EXPECT_TRUE(view.Said("編集中のため送りません"));
+  Confirm();
+  Prompt();  // nothing else: the open draft waits for the next pass
+  EXPECT_EQ(host.posts.size(), 1u);
+  EXPECT_EQ(box->ReservationCount, 1);
+  EXPECT_EQ(policy->Summary().skipped, 1);
+  EXPECT_EQ(policy->Summary().sent, 1);
+  box->EditorSlots[0] = nullptr;
+}
+
+TEST_F(WriteSafety, TheConfirmationRemovesTheEntryThatWasSentWhateverHappenedMeanwhile) {
+  const std::string first = Reserve(3, "first");
+  Reserve(3, "second");
+  const std::string third = Reserve(3, "third");
+  box->ReservationTable[0].Status = 1;  // held
+  box->SaveReservations();
+  Pass();
+  Prompt();
+  ASSERT_EQ(host.posts, std::vector<std::string>{"second"});
+  // Meanwhile the user deletes the held entry before it.
+  box->DeleteReservation(0);
+  Confirm();
+  ASSERT_EQ(box->ReservationCount, 1);
+  EXPECT_EQ(box->ReservationTable[0].Title, "third");
+  EXPECT_TRUE(FileExists(box->HostFolder + third));
+  EXPECT_FALSE(FileExists(box->HostFolder + first));
+  // Deleting the entry being sent waits for its result.
+  Prompt();
+  ASSERT_EQ(host.posts.back(), "third");
+  EXPECT_EQ(box->SendingName, third);
+  box->DeleteWhenSent = true;  // what the grid's delete does for it
+  policy->VeskoClient1WriteFailed(0, true);  // refused: it goes now, as asked
+  EXPECT_EQ(box->ReservationCount, 0);
+  EXPECT_EQ(Disk().ReservationCount, 0);
+}
+
+TEST_F(WriteSafety, AnEntryIsMarkedAsBeingSentBeforeItGoesAndHeldWhenThePassEndsWithoutAResult) {
+  const std::string name = Reserve(5, "post");
+  Pass();
+  Prompt();
+  ASSERT_EQ(host.posts.size(), 1u);
+  {
+    // On the disk, before any result: held, with the note.
+    TReservationBox disk = Disk();
+    ASSERT_EQ(disk.ReservationCount, 1);
+    EXPECT_EQ(disk.ReservationTable[0].Status, 1);
+    EXPECT_TRUE(TReservationBox::Interrupted(disk.ReservationTable[0]));
+  }
+  policy->VeskoClient1Logout();  // the line went before the result came
+  EXPECT_EQ(policy->Summary().interrupted, 1);
+  // The next pass does not send it again by itself.
+  Open();
+  Pass();
+  Prompt();
+  EXPECT_EQ(host.posts.size(), 1u);
+  EXPECT_TRUE(TReservationBox::Interrupted(box->ReservationTable[0]));
+  EXPECT_TRUE(FileExists(box->HostFolder + name));
+  // A refused or failed write is known not to be posted: due again.
+  Reserve(5, "refused");
+  Pass();
+  Prompt();
+  ASSERT_EQ(host.posts.back(), "refused");
+  policy->VeskoClient1WriteFailed(0, true);
+  EXPECT_EQ(Disk().ReservationTable[1].Status, 0);
+  EXPECT_FALSE(TReservationBox::Interrupted(Disk().ReservationTable[1]));
+  EXPECT_EQ(policy->Summary().refused, 1);
+}
+
+TEST_F(WriteSafety, ABoxThatCannotBeSavedStopsTheWrites) {
+  Reserve(3, "a");
+  Reserve(3, "b");
+  Pass();
+  Prompt();
+  ASSERT_EQ(host.posts.size(), 1u);
+  // Write.Dat cannot be replaced any more.
+  ::unlink(box->WriteFile().c_str());
+  ASSERT_EQ(::mkdir(box->WriteFile().c_str(), 0755), 0);
+  Confirm();
+  EXPECT_EQ(policy->Summary().sent, 1);
+  EXPECT_EQ(policy->Summary().unrecorded, 1);
+  ASSERT_FALSE(view.errors.empty());
+  EXPECT_NE(view.errors.back().find("このパスの書き込みはここまで"), std::string::npos);
+  // The confirmed entry stays held in memory; no further write in this pass.
+  EXPECT_TRUE(TReservationBox::Interrupted(box->ReservationTable[0]));
+  Prompt();
+  EXPECT_EQ(host.posts.size(), 1u);
+  EXPECT_FALSE(policy->Options.ExecuteWriteYoyaku);
+}
+
+TEST_F(WriteSafety, BodiesThatAreNotWholeAreNeverSent) {
+  Reserve(3, "utf8", "\xE3\x81\x82\xE3\x81\x84\r\n");  // "あい" saved by an editor in UTF-8
+  Reserve(3, "emoji", "\xF0\x9F\x98\x80\r\n");          // UTF-8 that Shift-JIS cannot hold
+  Reserve(3, "garbage", std::string("\x82\xA0\xFF\xFF\x81", 5));
+  Reserve(3, "sjis", Sjis("あい") + "\r\n");
+  const std::string outside = Reserve(3, "outside");
+  box->ReservationTable[4].FileName = "../x.TXT";
+  WriteBytes(dir.Path() + "x.TXT", "keep me");
+  const std::string unreadable = Reserve(3, "unreadable");
+  ::unlink((box->HostFolder + unreadable).c_str());
+  ASSERT_EQ(::mkdir((box->HostFolder + unreadable).c_str(), 0755), 0);
+  box->SaveReservations();
+  Pass();
+  std::vector<std::string> bodies;
+  for (int i = 0; i < 8; ++i) {
+    const size_t before = host.posts.size();
+    Prompt();
+    if (host.posts.size() > before) {
+      bodies.push_back(host.lastBody);
+      policy->VeskoClient1WriteFailed(0, false);
+    }
+  }
+  EXPECT_EQ(host.posts, (std::vector<std::string>{"utf8", "sjis"}));
+  EXPECT_EQ(bodies, (std::vector<std::string>{Sjis("あい") + "\r\n", Sjis("あい") + "\r\n"}));
+  EXPECT_TRUE(view.Said("シフトJISで表せない文字 (U+D83D"));
+  EXPECT_TRUE(view.Said("シフトJISの文章ではないため送りません"));
+  EXPECT_TRUE(view.Said("フォルダの外を指しています"));
+  EXPECT_TRUE(view.Said("を読めません"));
+  EXPECT_EQ(policy->Summary().skipped, 4);
+  // Deleting the entry with the outside name touches nothing outside.
+  box->DeleteReservation(4);
+  EXPECT_EQ(ReadBytes(dir.Path() + "x.TXT"), "keep me");
+}
+
+TEST_F(WriteSafety, DamagedBoxesAreKeptAsideAndNeverWrittenOver) {
+  Reserve(3, "one");
+  Reserve(3, "two");
+  const std::string whole = ReadBytes(box->WriteFile());
+  // Padded: the stray bytes go, both whole records stay, the original is kept.
+  WriteBytes(box->WriteFile(), whole + "pad");
+  Open();
+  EXPECT_EQ(box->ReservationCount, 2);
+  ASSERT_FALSE(view.errors.empty());
+  EXPECT_NE(view.errors.back().find("Write.Dat が壊れています"), std::string::npos);
+  Reserve(3, "three");
+  EXPECT_EQ(ReadBytes(box->WriteFile()).size(), 3 * kReservationRecordSize);
+  bool aside = false;
+  for (const std::string& f : test::ListFolder(box->HostFolder)) {
+    aside |= f.rfind("Write.Dat.broken-", 0) == 0 && ReadBytes(box->HostFolder + f) == whole + "pad";
+  }
+  EXPECT_TRUE(aside);
+  // A box that cannot be read is never saved over.
+  ::unlink(box->WriteFile().c_str());
+  ASSERT_EQ(::mkdir(box->WriteFile().c_str(), 0755), 0);
+  Open();
+  EXPECT_EQ(box->ReservationCount, 0);
+  EXPECT_THROW(box->AddReservation(3, "four", ""), EInOutError);
+  EXPECT_TRUE(DirExists(box->WriteFile()));
+}
+
+// A writer killed at any moment around a confirmed write: the next pass
+// never posts an entry again that the host may have accepted, and every
+// entry the host never got is still in the box with its text.
+TEST(WriteCrashSafety, KillsAroundConfirmedWritesNeverPostTwiceNorLoseAnEntry) {
+  const char* env = std::getenv("BRELO_CRASH_ITERATIONS");
+  const int iterations = env != nullptr ? std::atoi(env) : 20;
+  std::mt19937 rng(std::random_device{}());
+  int kills = 0, maxPosts = 0, held = 0, resent = 0;
+  int handedOverAt[5] = {};  // kills by how many writes had been handed over
+  for (int it = 0; it < iterations; ++it) {
+    TTempDir dir;
+    {
+      TView v;
+      TMainModel m(dir.Path(), v);
+      v.store = &m.Store;
+      m.Hosts.LoadHostList(dir.Path());
+      m.Policy.HostComboBoxChange(0);
+      for (int e = 0; e < 4; ++e) {
+        const std::string name = m.Box.AddReservation(3, "e" + std::to_string(e), "");
+        WriteBytes(m.Box.HostFolder + name, "body " + std::to_string(e) + "\r\n");
+      }
+    }
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(p[0]);
+      TView v;
+      TMainModel m(dir.Path(), v);
+      v.store = &m.Store;
+      m.Hosts.LoadHostList(dir.Path());
+      m.Policy.HostComboBoxChange(0);
+      THost h;
+      // The host may accept a write from the moment it is handed over.
+      h.onPost = [&](const std::string& t) {
+        if (::write(p[1], t.c_str(), 2) != 2) ::_exit(1);
+      };
+      m.Policy.SetCommands(&h);
+      m.Policy.BeginCount();
+      m.Policy.VeskoClient1Connect();
+      for (int i = 0; i < 4; ++i) {
+        m.Policy.VeskoClient1GetMainPrompt();
+        m.Policy.VeskoClient1ExecuteWriteMessage(0);
+      }
+      ::_exit(0);
+    }
+    ::close(p[1]);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 8000));
+    if (::kill(child, SIGKILL) == 0) ++kills;
+    ::waitpid(child, nullptr, 0);
+    std::set<std::string> handedOver;
+    char t[2];
+    while (::read(p[0], t, 2) == 2) handedOver.insert(std::string(t, 2));
+    ::close(p[0]);
+    ++handedOverAt[std::min<size_t>(handedOver.size(), 4)];
+
+    // The next pass, in this process.
+    TView v;
+    TMainModel m(dir.Path(), v);
+    v.store = &m.Store;
+    m.Hosts.LoadHostList(dir.Path());
+    m.Policy.HostComboBoxChange(0);
+    for (const std::string& f : test::ListFolder(m.Box.HostFolder)) {
+      ASSERT_EQ(f.find("Write.Dat.tmp"), std::string::npos) << "left behind: " << f;
+    }
+    std::map<std::string, int> posts;
+    for (const std::string& e : handedOver) ++posts[e];
+    for (int i = 0; i < m.Box.ReservationCount; ++i) {
+      const TWriteReservation& r = m.Box.ReservationTable[static_cast<size_t>(i)];
+      ASSERT_TRUE(FileExists(m.Box.BodyFile(i))) << r.Title << ": an entry without its text";
+      if (handedOver.count(r.Title) != 0) {
+        ASSERT_TRUE(TReservationBox::Interrupted(r)) << r.Title << " may be posted, yet is due again";
+      }
+      if (TReservationBox::Interrupted(r)) ++held;
+    }
+    THost next;
+    m.Policy.SetCommands(&next);
+    m.Policy.BeginCount();
+    m.Policy.VeskoClient1Connect();
+    for (int i = 0; i < 6; ++i) {
+      m.Policy.VeskoClient1GetMainPrompt();
+      m.Policy.VeskoClient1ExecuteWriteMessage(0);
+    }
+    for (const std::string& e : next.posts) {
+      ASSERT_EQ(handedOver.count(e), 0u) << e << " posted a second time";
+      ++posts[e];
+      ++resent;
+    }
+    for (int e = 0; e < 4; ++e) {
+      const std::string title = "e" + std::to_string(e);
+      bool inBox = false;
+      for (int i = 0; i < m.Box.ReservationCount; ++i) inBox |= m.Box.ReservationTable[static_cast<size_t>(i)].Title == title;
+      // Posted once, or still in the box for the user: never lost.
+      ASSERT_TRUE(posts[title] == 1 || inBox) << title << " was lost";
+      ASSERT_LE(posts[title], 1) << title;
+      maxPosts = std::max(maxPosts, posts[title]);
+    }
+  }
+  std::printf("write crash loop: %d iterations, %d kills (after 0/1/2/3/4 writes handed over: %d/%d/%d/%d/%d); "
+              "posts seen by the host per entry at most %d; %d entries held as interrupted for the user; %d sent by "
+              "the next pass\n",
+              iterations, kills, handedOverAt[0], handedOverAt[1], handedOverAt[2], handedOverAt[3], handedOverAt[4],
+              maxPosts, held, resent);
+}
+
+}  // namespace
+}  // namespace brelo
