@@ -2,9 +2,11 @@
 // line control that connects nothing, and a scratch folder.
 #pragma once
 
+#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -99,7 +101,15 @@ inline const std::string& Scratch() {
   return dir;
 }
 
+// Writes an input where a loader finds it, after removing what the last
+// input left in the scratch folder (copies of damaged files kept aside).
 inline void Write(const std::string& path, const uint8_t* data, size_t size) {
+  if (DIR* d = ::opendir(Scratch().c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      if (std::strstr(e->d_name, ".broken-") != nullptr) ::unlink((Scratch() + e->d_name).c_str());
+    }
+    ::closedir(d);
+  }
   WriteFileAtomic(path, std::string_view(reinterpret_cast<const char*>(data), size));
 }
 

@@ -79,8 +79,10 @@ void TVeskoClient::LineLost(const std::string& what) {
   }
   if (!connected_.exchange(false)) return;
   Status(what + tcp_.Host());
-  // Whatever arrived before the loss is still to be read: into the ring with
-  // it, so that the work thread captures it before it ends.
+  Disconnect();
+}
+
+void TVeskoClient::TakeWhatTheSocketHolds() {
   char buf[1024];
   ring_.BeginBatch();
   for (int i = 0; i < 65536; ++i) {  // a socket holds at most its buffer
@@ -89,7 +91,6 @@ void TVeskoClient::LineLost(const std::string& what) {
     ReceiveChunk(buf, static_cast<size_t>(n));
   }
   ring_.EndBatch();
-  Disconnect();
 }
 
 void TVeskoClient::TakeWhatThePortHolds() {
@@ -208,8 +209,6 @@ void TVeskoClient::Disconnect() {
     running = workAlive_ || sendAlive_;
     if (running) {
       connected_ = false;  // the closes below are no loss of the line
-      // The work thread finishes what already arrived; nothing more is sent.
-      if (work_) work_->Finish();
       if (send_) send_->Terminate();
     }
   }
@@ -217,8 +216,17 @@ void TVeskoClient::Disconnect() {
     Status(Sjis("接続されていません"));
     return;
   }
+  // What the socket already holds has arrived: it goes into the ring (the
+  // socket is read on the main thread only) before the close drops it.
+  if (transport_ == 1 && IsMainThread()) TakeWhatTheSocketHolds();
   tcp_.Close();
   modem_.Close();
+  {
+    // Nothing arrives any more: the work thread consumes and captures what
+    // did, then ends.
+    std::lock_guard<std::mutex> lk(threadsMutex_);
+    if (work_) work_->Finish();
+  }
   if (OnDisConnect) OnDisConnect(this);
   // A work thread still consuming what arrived logs it too, and closes the
   // log when it ends.

@@ -163,9 +163,10 @@ class TVeskoClient : private ISendTarget {
   void Status(const std::string& s);  // OnStatusOut on the calling thread
   void OpenLog();
   void TcpData();
-  // The TCP loss handlers' common body: on the main thread, what the socket
-  // still holds goes into the ring first.
+  // The TCP loss handlers' common body, on the main thread.
   void LineLost(const std::string& what);
+  // Main thread: the bytes the socket still holds go into the ring.
+  void TakeWhatTheSocketHolds();
   // Serial watch thread: the bytes the port still holds go into the ring.
   void TakeWhatThePortHolds();
   void ReapThreads();

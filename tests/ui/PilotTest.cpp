@@ -158,6 +158,26 @@ TEST(PilotMode, APassDoesNotStartWhereItCannotWrite) {
   EXPECT_NE(p.readAllStandardError().toStdString().find("に書き込めません"), std::string::npos);
 }
 
+TEST(PilotMode, WritesThatFailAreAnExitStatusOfTheirOwn) {
+  test::TDemoHost host({"--fail-writes"});
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  TReservationBox box;
+  box.HostFolder = home.Path() + "DEMO/";
+  MakePath(box.HostFolder);
+  const std::string name = box.AddReservation(8, "fails", "");
+  test::WriteBytes(box.HostFolder + name, "text\r\n");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 5) << r.out << r.err;
+  EXPECT_NE(r.out.find("writes: 0 sent, 0 refused by the host, 1 failed, 0 skipped, 0 interrupted, 0 not recorded; "
+                       "1 reservation(s) left in the box"),
+            std::string::npos)
+      << r.out;
+  box.LoadReservations();
+  ASSERT_EQ(box.ReservationCount, 1);
+  EXPECT_EQ(box.ReservationTable[0].Status, 0);  // due again at the next pass
+}
+
 TEST(PilotMode, FailureExits) {
   test::TTempDir home;
   HostList(home.Path(), "telnet://127.0.0.1:1/");
