@@ -10,7 +10,7 @@
 #include "BenchUtil.h"
 #include "common/Sjis.h"
 #include "store/MessageStore.h"
-#include "ui/ArticleBrowser.h"
+#include "reader/ArticleBrowser.h"
 
 using namespace brelo;
 

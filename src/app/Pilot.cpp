@@ -6,11 +6,11 @@
 #include <cstdio>
 
 #include "app/CommandLine.h"
-#include "app/ModemSettings.h"
+#include "reader/ModemSettings.h"
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
-#include "ui/MainModel.h"
+#include "reader/MainModel.h"
 
 namespace brelo {
 

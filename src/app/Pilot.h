@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ui/SessionPolicy.h"
+#include "reader/SessionPolicy.h"
 
 namespace brelo {
 

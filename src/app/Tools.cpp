@@ -9,8 +9,8 @@
 #include "common/Sjis.h"
 #include "store/ArticleSearch.h"
 #include "store/Export.h"
-#include "ui/MainModel.h"
-#include "ui/Recapture.h"
+#include "reader/MainModel.h"
+#include "reader/Recapture.h"
 
 namespace brelo {
 namespace {

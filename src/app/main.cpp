@@ -15,7 +15,7 @@
 #include "app/Tools.h"
 #include "app/ProgramFolder.h"
 #include "app/Readme.h"
-#include "app/Settings.h"
+#include "reader/Settings.h"
 #include "common/ErrorDisplay.h"
 #include "common/FileUtil.h"
 #include "common/Sjis.h"

@@ -1,4 +1,4 @@
-#include "ui/ArticleBrowser.h"
+#include "reader/ArticleBrowser.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "app/ModemSettings.h"
+#include "reader/ModemSettings.h"
 #include "hosts/HostTable.h"
 #include "session/VeskoClient.h"
 #include "store/MessageStore.h"
 #include "store/ReservationBox.h"
-#include "ui/SessionPolicy.h"
-#include "ui/UserList.h"
+#include "reader/SessionPolicy.h"
+#include "reader/UserList.h"
 
 namespace brelo {
 

@@ -1,4 +1,4 @@
-#include "app/ModemSettings.h"
+#include "reader/ModemSettings.h"
 
 #include "common/FileUtil.h"
 #include "common/IniFile.h"

@@ -1,4 +1,4 @@
-#include "ui/Recapture.h"
+#include "reader/Recapture.h"
 
 #include "common/FileUtil.h"
 #include "session/Dialogue.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "ui/MainModel.h"
+#include "reader/MainModel.h"
 
 namespace brelo {
 

@@ -1,4 +1,4 @@
-#include "ui/ReservationGrid.h"
+#include "reader/ReservationGrid.h"
 
 #include "common/Sjis.h"
 #include "common/StringLock.h"

@@ -1,4 +1,4 @@
-#include "ui/SessionPolicy.h"
+#include "reader/SessionPolicy.h"
 
 #include <cstdio>
 #include <memory>

@@ -22,7 +22,7 @@
 #include "store/DuplicateIndex.h"
 #include "store/MessageStore.h"
 #include "store/ReservationBox.h"
-#include "ui/UserList.h"
+#include "reader/UserList.h"
 
 namespace brelo {
 

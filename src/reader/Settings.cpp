@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "reader/Settings.h"
 
 #include "common/FileUtil.h"
 #include "common/IniFile.h"

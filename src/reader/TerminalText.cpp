@@ -1,4 +1,4 @@
-#include "ui/TerminalText.h"
+#include "reader/TerminalText.h"
 
 #include "common/Sjis.h"
 

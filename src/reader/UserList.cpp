@@ -1,4 +1,4 @@
-#include "ui/UserList.h"
+#include "reader/UserList.h"
 
 #include "common/FileUtil.h"
 #include "common/StringLock.h"

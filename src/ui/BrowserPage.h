@@ -7,7 +7,7 @@
 #include <QListView>
 #include <QWidget>
 
-#include "ui/ArticleBrowser.h"
+#include "reader/ArticleBrowser.h"
 
 class QLabel;
 class QLineEdit;

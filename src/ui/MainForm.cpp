@@ -35,7 +35,7 @@
 #include "ui/MessageEditor.h"
 #include "ui/ModemSettingDailog.h"
 #include "ui/OptionsPage.h"
-#include "ui/Recapture.h"
+#include "reader/Recapture.h"
 #include "ui/ReservationPage.h"
 #include "ui/SearchDialog.h"
 #include "ui/TerminalPage.h"

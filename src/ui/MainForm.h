@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "app/Settings.h"
+#include "reader/Settings.h"
 #include "compose/Templates.h"
-#include "ui/ArticleBrowser.h"
-#include "ui/MainModel.h"
+#include "reader/ArticleBrowser.h"
+#include "reader/MainModel.h"
 
 class QAction;
 class QComboBox;

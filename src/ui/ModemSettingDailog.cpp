@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/ModemSettings.h"
+#include "reader/ModemSettings.h"
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "session/VeskoClient.h"

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "ui/SessionPolicy.h"
+#include "reader/SessionPolicy.h"
 #include "ui/Text.h"
 
 namespace brelo {

@@ -12,7 +12,7 @@
 #include "common/FileUtil.h"
 #include "store/ReservationBox.h"
 #include "ui/Fonts.h"
-#include "ui/ReservationGrid.h"
+#include "reader/ReservationGrid.h"
 #include "ui/Text.h"
 
 namespace brelo {

@@ -10,7 +10,7 @@
 
 #include "session/VeskoClient.h"
 #include "ui/Fonts.h"
-#include "ui/TerminalText.h"
+#include "reader/TerminalText.h"
 #include "ui/Text.h"
 
 namespace brelo {

@@ -10,7 +10,7 @@
 
 #include "ui/Fonts.h"
 #include "ui/Text.h"
-#include "ui/UserList.h"
+#include "reader/UserList.h"
 
 namespace brelo {
 

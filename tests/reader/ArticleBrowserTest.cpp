@@ -1,5 +1,5 @@
 // The browser's rules: thread tree, marks, opening, navigation.
-#include "ui/ArticleBrowser.h"
+#include "reader/ArticleBrowser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Re-capture from a session log, and opening a search hit in the browser.
-#include "ui/Recapture.h"
+#include "reader/Recapture.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "support/DemoHost.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
-#include "ui/ArticleBrowser.h"
+#include "reader/ArticleBrowser.h"
 
 namespace brelo {
 namespace {

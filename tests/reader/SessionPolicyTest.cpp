@@ -1,13 +1,13 @@
 // The automation policy at the main prompt and the session-control handlers,
 // driven without a display.
-#include "ui/SessionPolicy.h"
+#include "reader/SessionPolicy.h"
 
 #include <gtest/gtest.h>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "support/TempDir.h"
-#include "ui/MainModel.h"
+#include "reader/MainModel.h"
 
 namespace brelo {
 namespace {

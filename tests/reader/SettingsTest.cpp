@@ -1,9 +1,7 @@
-#include "app/Settings.h"
+#include "reader/Settings.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include "app/ProgramFolder.h"
 #include "common/Sjis.h"
 #include "support/TempDir.h"
 
@@ -45,22 +43,6 @@ TEST(AppSettings, UnderscoreAsTrailByteIsNotASpace) {
   const std::string da = Sjis("ダ>");
   EXPECT_EQ(QuoteFromStored(da + "_"), da + " ");
   EXPECT_EQ(QuoteToStored(da + " "), da + "_");
-}
-
-TEST(ProgramFolderRule, HomeOptionThenEnvironmentThenExecutableFolder) {
-  TTempDir a, b, c;
-  ::setenv("BRELO_HOME", b.Path().c_str(), 1);
-  EXPECT_EQ(DetermineProgramFolder(a.Path() + "home", c.Path()), a.Path() + "home/");
-  EXPECT_EQ(DetermineProgramFolder("", c.Path()), b.Path());
-  ::unsetenv("BRELO_HOME");
-  EXPECT_EQ(DetermineProgramFolder("", c.Path()), c.Path());
-  // A folder made here is the owner's only, whatever the umask.
-  const mode_t old = ::umask(0);
-  const std::string made = DetermineProgramFolder(a.Path() + "new/home", "");
-  ::umask(old);
-  struct stat st;
-  ASSERT_EQ(::stat(made.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace

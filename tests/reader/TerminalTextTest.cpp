@@ -1,5 +1,5 @@
 // The terminal view's rows.
-#include "ui/TerminalText.h"
+#include "reader/TerminalText.h"
 
 #include <gtest/gtest.h>
 

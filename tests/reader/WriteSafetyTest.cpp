@@ -17,7 +17,7 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "support/TempDir.h"
-#include "ui/MainModel.h"
+#include "reader/MainModel.h"
 
 namespace brelo {
 namespace {

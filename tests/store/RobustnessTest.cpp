@@ -10,8 +10,8 @@
 #include <random>
 #include <thread>
 
-#include "app/ModemSettings.h"
-#include "app/Settings.h"
+#include "reader/ModemSettings.h"
+#include "reader/Settings.h"
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "common/Sjis.h"

@@ -7,7 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "app/ModemSettings.h"
+#include "reader/ModemSettings.h"
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "common/Sjis.h"
