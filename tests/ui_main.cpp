@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "common/MainThread.h"
+#include "ui/Translations.h"
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   brelo::InstallMainThreadQueue();
+  brelo::InstallJapaneseTranslations(app);
   return RUN_ALL_TESTS();
 }

@@ -1,64 +1,105 @@
 #include "app/CommandLine.h"
 
-#include <cstdlib>
+#include <QCommandLineParser>
+#include <QStringList>
 
 namespace brelo {
 namespace {
-bool ParseInt(const std::string& s, int& out) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (*end != '\0' || v < 0 || v > 1000000) return false;
+
+bool ParseInt(const QString& s, int& out, int max) {
+  bool ok = false;
+  const long v = s.toLong(&ok);
+  if (!ok || v < 0 || v > max) return false;
   out = static_cast<int>(v);
   return true;
 }
+
+QCommandLineOption Hidden(const QString& name, bool takesValue) {
+  QCommandLineOption o(name);
+  if (takesValue) o.setValueName(QStringLiteral("value"));
+  o.setFlags(QCommandLineOption::HiddenFromHelp);
+  return o;
+}
+
 }  // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   TCommandLine c;
-  auto need = [&](size_t& i, const std::string& opt, std::string& out) {
-    if (i + 1 >= args.size()) {
-      c.error = opt + " needs a value";
-      return false;
-    }
-    out = args[++i];
-    return true;
-  };
-  for (size_t i = 0; i < args.size() && c.error.empty(); ++i) {
-    const std::string& a = args[i];
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      c.action = TCommandLine::kHelp;
-    } else if (a == "--version") {
-      c.action = TCommandLine::kVersion;
-    } else if (a == "--home") {
-      need(i, a, c.home);
-    } else if (a == "--pilot") {
-      if (need(i, a, c.host)) c.action = TCommandLine::kPilot;
-    } else if (a == "--timeout") {
-      if (need(i, a, v) && (!ParseInt(v, c.timeoutSeconds) || c.timeoutSeconds == 0)) {
-        c.error = "--timeout needs a number of seconds above 0";
-      }
-    } else if (a == "--search") {
-      if (need(i, a, c.host) && need(i, a, c.text)) c.action = TCommandLine::kSearch;
-    } else if (a == "--recapture") {
-      if (need(i, a, c.host) && need(i, a, c.text)) c.action = TCommandLine::kRecapture;
-    } else if (a == "--export") {
-      if (need(i, a, c.host)) c.action = TCommandLine::kExport;
-    } else if (a == "--board") {
-      if (need(i, a, v) && (!ParseInt(v, c.board) || c.board > 99)) c.error = "--board needs a number 0-99";
-    } else if (a == "--format") {
-      if (need(i, a, c.format) && c.format != "text" && c.format != "mbox") {
-        c.error = "--format is text or mbox";
-      }
-    } else if (a == "-platform" || a == "-style" || a == "-geometry" || a == "-qwindowgeometry") {
-      ++i;  // Qt's own option and its value
-    } else if (!a.empty() && a[0] == '-') {
-      c.error = "unknown option " + a;
-    } else {
-      c.error = "unexpected argument " + a;
-    }
+  QCommandLineParser p;
+  // "-platform offscreen" is Qt's; "--home" and "-h" are ours.
+  p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version(QStringLiteral("version"));
+  const QCommandLineOption home(QStringLiteral("home"), QString(), QStringLiteral("DIR"));
+  const QCommandLineOption pilot(QStringLiteral("pilot"), QString(), QStringLiteral("HOST"));
+  const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS"));
+  const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("HOST"));
+  const QCommandLineOption recapture(QStringLiteral("recapture"), QString(), QStringLiteral("HOST"));
+  const QCommandLineOption exportOption(QStringLiteral("export"), QString(), QStringLiteral("HOST"));
+  const QCommandLineOption board(QStringLiteral("board"), QString(), QStringLiteral("N"));
+  const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("FORMAT"));
+  p.addOptions({help, version, home, pilot, timeout, search, recapture, exportOption, board, format});
+  // Qt's own options, for QApplication to take.
+  const QStringList qtWithValue = {"platform", "display", "session", "style", "stylesheet", "geometry",
+                                   "qwindowgeometry", "qwindowtitle", "qwindowicon", "platformpluginpath",
+                                   "platformtheme", "plugin", "name", "title"};
+  const QStringList qtFlags = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+  for (const QString& o : qtWithValue) p.addOption(Hidden(o, true));
+  for (const QString& o : qtFlags) p.addOption(Hidden(o, false));
+
+  QStringList list{QStringLiteral("brelo")};
+  for (const std::string& a : args) list << QString::fromStdString(a);
+  if (!p.parse(list)) {
+    c.error = p.errorText().toStdString();
+    return c;
   }
+  c.qtPlatformGiven = p.isSet(QStringLiteral("platform"));
+  if (p.isSet(home)) c.home = p.value(home).toStdString();
+  const QStringList positional = p.positionalArguments();
+  int actions = 0;
+  size_t wantPositional = 0;
+  if (p.isSet(pilot)) {
+    c.action = TCommandLine::kPilot;
+    c.host = p.value(pilot).toStdString();
+    ++actions;
+  }
+  if (p.isSet(search)) {
+    c.action = TCommandLine::kSearch;
+    c.host = p.value(search).toStdString();
+    wantPositional = 1;
+    ++actions;
+  }
+  if (p.isSet(recapture)) {
+    c.action = TCommandLine::kRecapture;
+    c.host = p.value(recapture).toStdString();
+    wantPositional = 1;
+    ++actions;
+  }
+  if (p.isSet(exportOption)) {
+    c.action = TCommandLine::kExport;
+    c.host = p.value(exportOption).toStdString();
+    ++actions;
+  }
+  if (p.isSet(timeout) && (!ParseInt(p.value(timeout), c.timeoutSeconds, 1000000) || c.timeoutSeconds == 0)) {
+    c.error = "--timeout needs a number of seconds from 1 to 1000000";
+  } else if (p.isSet(board) && !ParseInt(p.value(board), c.board, 99)) {
+    c.error = "--board needs a number from 0 to 99";
+  } else if (p.isSet(format) && (c.format = p.value(format).toStdString()) != "text" && c.format != "mbox") {
+    c.error = "--format is text or mbox";
+  } else if (actions > 1) {
+    c.error = "--pilot, --search, --recapture and --export go one at a time";
+  } else if (static_cast<size_t>(positional.size()) != wantPositional) {
+    if (positional.size() > static_cast<qsizetype>(wantPositional)) {
+      c.error = "unexpected argument " + positional.at(static_cast<qsizetype>(wantPositional)).toStdString();
+    } else {
+      c.error = c.action == TCommandLine::kSearch ? "--search needs HOST and TEXT" : "--recapture needs HOST and LOGFILE";
+    }
+  } else if (wantPositional == 1) {
+    c.text = positional.front().toStdString();
+  }
+  if (!c.error.empty()) return c;
+  if (p.isSet(help)) c.action = TCommandLine::kHelp;
+  else if (p.isSet(version)) c.action = TCommandLine::kVersion;
   return c;
 }
 
@@ -74,34 +115,46 @@ std::string HelpText() {
          "fetches unread messages and mail, carries out the posts and mail queued\n"
          "offline, and logs out; offline it lets you read, answer and draft.\n"
          "\n"
-         "Without options the main window opens.\n"
+         "Without options the main window opens. An option's value may follow it\n"
+         "(--home DIR) or an equals sign (--home=DIR); \"--\" ends the options.\n"
          "\n"
-         "  --home DIR        use DIR as the program folder (settings, host list and\n"
-         "                    every host's data). Default: $BRELO_HOME, else the\n"
-         "                    program's own folder when writable, else\n"
-         "                    ~/.local/share/brelo.\n"
+         "  --home DIR        use DIR as the program folder.\n"
          "  --pilot HOST      run one unattended pass for HOST (a title or the list\n"
          "                    index of the host list) without a window, with the\n"
          "                    default options: reserved writes, unread fetch, logout\n"
          "                    skipping the goodbye. Status lines go to standard\n"
-         "                    output, then a summary of what was stored and written.\n"
-         "                    Exit status: 0 logged out, every due reservation sent\n"
-         "                    or refused by the host; 1 the connection or the login\n"
-         "                    failed; 2 unknown host; 3 time-out; 4 the line was\n"
-         "                    lost before the logout (what arrived is stored);\n"
-         "                    5 logged out, but writes failed, were skipped or were\n"
-         "                    interrupted; 6 the host folder cannot be written (the\n"
-         "                    pass does not start, or stops at the first failure).\n"
+         "                    output, then a summary of what was stored and written;\n"
+         "                    why a pass failed goes to standard error.\n"
          "  --timeout SECONDS give up a pilot pass after SECONDS (default 600): it\n"
          "                    disconnects first, and what was stored stays.\n"
          "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"
          "                    ID, handle or text contains TEXT, one line each.\n"
          "  --recapture HOST LOGFILE  read a session log and store what it holds, as\n"
-         "                    a live pass would; articles already stored are skipped.\n"
+         "                    the pass stored it; articles already stored are skipped.\n"
          "  --export HOST     write the stored articles of HOST in UTF-8 to standard\n"
          "                    output; --board N for one board, --format mbox for\n"
          "                    mail tools (default: text).\n"
-         "  --version         print the version.\n";
+         "  --version         print the version.\n"
+         "\n"
+         "The program folder holds the settings, the host list (with passwords) and\n"
+         "every host's messages, mail, reservations and session logs. It is, in this\n"
+         "order: --home DIR; $BRELO_HOME; the program's own folder when a file\n"
+         "\"brelo.portable\" stands beside it; else $XDG_DATA_HOME/brelo, by default\n"
+         "~/.local/share/brelo (created readable by you only).\n"
+         "\n"
+         "Exit status:\n"
+         "  0  done; a pilot pass logged out and every due reservation was sent or\n"
+         "     refused by the host\n"
+         "  1  the connection or the login did not succeed\n"
+         "  2  the command line was refused\n"
+         "  3  no logout within the time-out; disconnected\n"
+         "  4  the line was lost after the login, before the logout (what arrived\n"
+         "     is stored)\n"
+         "  5  logged out, but writes failed, were skipped or were interrupted\n"
+         "  6  the host folder cannot be written: the pass did not start, or stopped\n"
+         "     at the first failed write\n"
+         "  7  there is no such host in the host list\n"
+         "  8  the window was asked for, but there is no display\n";
 }
 
 }  // namespace brelo

@@ -46,12 +46,12 @@ int FindHost(const THostTable& hosts, const std::string& hostArg) {
 }
 
 int PilotExitStatus(const TPassSummary& s, bool timedOut) {
-  if (s.storeFailed) return kPilotStore;
-  if (timedOut) return kPilotTimeout;
-  if (!s.loggedIn) return kPilotNoLogin;
-  if (!s.logoutSent || !s.loggedOut) return kPilotLineLost;
-  if (!s.WritesAllDone()) return kPilotWrites;
-  return kPilotOk;
+  if (s.storeFailed) return kExitStore;
+  if (timedOut) return kExitTimeout;
+  if (!s.loggedIn) return kExitNoLogin;
+  if (!s.logoutSent || !s.loggedOut) return kExitLineLost;
+  if (!s.WritesAllDone()) return kExitWrites;
+  return kExitOk;
 }
 
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
@@ -62,7 +62,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     model.Hosts.LoadHostList(programFolder);
   } catch (const EInOutError& e) {
     view.ReportError(e.what());
-    return kPilotNoLogin;
+    return kExitNoLogin;
   }
   if (!model.Hosts.LoadProblem.empty()) view.ReportError(model.Hosts.LoadProblem);
   const int index = FindHost(model.Hosts, cmd.host);
@@ -72,7 +72,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     for (int i = 0; i < model.Hosts.HostCount; ++i) {
       std::fprintf(stderr, "  %d  %s\n", i, SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(i)].Title).c_str());
     }
-    return kPilotUnknownHost;
+    return kExitUnknownHost;
   }
   TModemSettings modem;
   modem.Read(programFolder);
@@ -120,7 +120,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     model.Store.Sync();
   } catch (const EInOutError& e) {
     view.ReportError(e.what());
-    return kPilotStore;
+    return kExitStore;
   }
   for (int b = 0; b < kBoardCount; ++b) {
     const TBoardEntry& e = model.Store.BoardTable[static_cast<size_t>(b)];
@@ -135,17 +135,31 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
               "%d reservation(s) left in the box\n",
               s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, model.Box.ReservationCount);
   const int status = PilotExitStatus(s, timedOut);
+  // Why, in words, for the one who reads the cron mail.
+  const TVeskoClient::TLineError err = client.LastLineError();
+  const std::string address = model.Hosts.HostTable[static_cast<size_t>(index)].Address;
   switch (status) {
-    case kPilotStore:
+    case kExitStore:
       std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(s.problem).c_str());
       break;
-    case kPilotNoLogin:
-      std::fprintf(stderr, "brelo: the connection or the login did not succeed\n");
+    case kExitTimeout:
+      if (!s.loggedIn) {
+        std::fprintf(stderr, "brelo: %s did not answer the login within %d seconds\n", address.c_str(),
+                     cmd.timeoutSeconds);
+      }
       break;
-    case kPilotLineLost:
-      std::fprintf(stderr, "brelo: the line was lost before the logout; what arrived is stored\n");
+    case kExitNoLogin:
+      if (err.code != 0) {
+        std::fprintf(stderr, "brelo: cannot reach %s: %s (error %d)\n", address.c_str(), err.text.c_str(), err.code);
+      } else {
+        std::fprintf(stderr, "brelo: %s ended the line before the login was done\n", address.c_str());
+      }
       break;
-    case kPilotWrites:
+    case kExitLineLost:
+      std::fprintf(stderr, "brelo: the line was lost before the logout%s; what arrived is stored\n",
+                   err.code != 0 ? (": " + err.text).c_str() : "");
+      break;
+    case kExitWrites:
       std::fprintf(stderr, "brelo: not every reservation was carried out (see the writes above)\n");
       break;
     default:

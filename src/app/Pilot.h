@@ -32,23 +32,12 @@ class TConsoleView : public IMainView {
   bool printStatus_;
 };
 
-// The pilot's exit statuses.
-enum EPilotExit : int {
-  kPilotOk = 0,          // logged out; every due reservation sent or refused by the host
-  kPilotNoLogin = 1,     // the connection or the login failed
-  kPilotUnknownHost = 2, // no such host in the host list
-  kPilotTimeout = 3,     // no logout within the time-out; disconnected
-  kPilotLineLost = 4,    // the line was lost after the login, before the logout
-  kPilotWrites = 5,      // logged out, but writes failed, were skipped, interrupted or not recorded
-  kPilotStore = 6,       // the host folder could not be written: the pass did not start, or stopped
-};
-
 // Runs the pass and returns its exit status (above). What arrived before a
 // lost line is stored; the summary counts what was stored, what was already
 // stored, and the results of the writes. Needs a QCoreApplication.
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder);
 
-// The exit status a pass's summary calls for.
+// The exit status a pass's summary calls for (EExit).
 int PilotExitStatus(const TPassSummary& s, bool timedOut);
 
 // The index of HOST in the host list: a title, or a list index; -1 if none.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/FileUtil.h"
+#include "hosts/HostTable.h"
 
 namespace brelo {
 
@@ -15,13 +16,13 @@ std::string DetermineProgramFolder(const std::string& homeOption, const std::str
     folder = homeOption;
   } else if (const char* env = std::getenv("BRELO_HOME"); env != nullptr && *env != '\0') {
     folder = env;
-  } else if (!executableFolder.empty() && ::access(executableFolder.c_str(), W_OK) == 0) {
+  } else if (!executableFolder.empty() && FileExists(JoinPath(executableFolder, kPortableMarker))) {
     folder = executableFolder;
   } else {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    if (xdg != nullptr && *xdg != '\0') folder = JoinPath(xdg, "brelo");
-    else folder = JoinPath(JoinPath(home != nullptr ? home : "/tmp", ".local/share"), "brelo");
+    if (xdg != nullptr && *xdg == '/') folder = JoinPath(xdg, "brelo");
+    else folder = JoinPath(JoinPath(home != nullptr && *home != '\0' ? home : "/tmp", ".local/share"), "brelo");
   }
   if (!DirExists(folder)) {
     // A folder made here holds the host list and its passwords: the owner's only.
@@ -29,6 +30,17 @@ std::string DetermineProgramFolder(const std::string& homeOption, const std::str
     ::chmod(folder.c_str(), 0700);
   }
   return WithSlash(folder);
+}
+
+void EnsureHostList(const std::string& programFolder) {
+  if (FileExists(THostTable::FileName(programFolder))) return;
+  THostTable hosts;
+  hosts.LoadHostList(programFolder);
+  try {
+    hosts.SaveHostList(programFolder);
+  } catch (const EInOutError&) {
+    // An unwritable folder shows at the first write the user makes.
+  }
 }
 
 }  // namespace brelo

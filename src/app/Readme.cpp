@@ -1,11 +1,12 @@
 #include "app/Readme.h"
 
 #include "common/FileUtil.h"
+#include "common/Sjis.h"
 
 namespace brelo {
 namespace {
-// In UTF-8: the desktop's viewer opens it.
-const char kReadme[] = R"(Brelo — Vesko・KTBBS 系 BBS の自動巡回・オフラインリーダー
+// Written in Shift-JIS with CR LF, like every other file of the program.
+const char kReadme[] = R"(Brelo ― Vesko・KTBBS 系 BBS の自動巡回・オフラインリーダー
 ======================================================================
 
 ■ できること
@@ -41,14 +42,29 @@ const char kReadme[] = R"(Brelo — Vesko・KTBBS 系 BBS の自動巡回・オ�
 
 このフォルダに、設定 (Brelo_V3.ini)、ホスト一覧 (veskohosts.dat)、
 モデム設定 (Modem.Ini)、雛形 (H0/F0/H1/F1.TXT) と、ホストごとのデータが置かれます。
+このフォルダは --home で指定したフォルダ、環境変数 BRELO_HOME、プログラムの横に
+brelo.portable というファイルがあればプログラムのフォルダ、どれでもなければ
+~/.local/share/brelo ($XDG_DATA_HOME/brelo) です。
 )";
 }  // namespace
 
+std::string ReadmeText() { return JoinLinesCRLF(SplitLines(Sjis(kReadme))); }
+
 void EnsureReadme(const std::string& programFolder) {
   const std::string path = JoinPath(programFolder, "readme.TXT");
-  if (FileExists(path)) return;
+  if (FileExists(path)) {
+    // One written in UTF-8 by an earlier version is written again.
+    try {
+      const std::optional<std::string> old = ReadWholeFile(path);
+      bool ascii = true;
+      if (old) for (unsigned char c : *old) ascii = ascii && c < 0x80;
+      if (!old || ascii || !IsValidUtf8(*old)) return;
+    } catch (const EInOutError&) {
+      return;
+    }
+  }
   try {
-    WriteFileAtomic(path, kReadme);
+    WriteFileAtomic(path, ReadmeText());
   } catch (const EInOutError&) {
     // Without a readme the program works all the same.
   }

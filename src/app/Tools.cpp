@@ -44,7 +44,7 @@ bool Open(const TCommandLine& cmd, const std::string& folder, TOpened& o) {
 
 int RunSearch(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
-  if (!Open(cmd, folder, o)) return 2;
+  if (!Open(cmd, folder, o)) return kExitUnknownHost;
   const TSjisResult text = Utf8ToSjisChecked(cmd.text);
   if (!text.ok()) {
     std::fprintf(stderr, "brelo: Shift-JIS cannot hold %s\n", text.unmappable.toUtf8().constData());
@@ -66,7 +66,7 @@ int RunSearch(const TCommandLine& cmd, const std::string& folder) {
 
 int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
-  if (!Open(cmd, folder, o)) return 2;
+  if (!Open(cmd, folder, o)) return kExitUnknownHost;
   try {
     const std::optional<std::string> log = ReadWholeFile(cmd.text);
     if (!log) {
@@ -87,7 +87,7 @@ int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
 
 int RunExport(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
-  if (!Open(cmd, folder, o)) return 2;
+  if (!Open(cmd, folder, o)) return kExitUnknownHost;
   try {
     const THostEntry& h = o.model->Hosts.HostTable[static_cast<size_t>(o.model->Policy.CurrentHost())];
     std::string name;

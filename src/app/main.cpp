@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -21,6 +22,7 @@
 #include "common/Sjis.h"
 #include "common/StringLock.h"
 #include "ui/MainForm.h"
+#include "ui/Translations.h"
 
 namespace {
 
@@ -36,23 +38,32 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   brelo::TCommandLine cmd = brelo::ParseCommandLine(args);
   if (!cmd.error.empty()) {
-    std::fprintf(stderr, "brelo: %s\n\n%s", cmd.error.c_str(), brelo::HelpText().c_str());
-    return 2;
+    std::fprintf(stderr, "brelo: %s (brelo --help lists the options)\n", cmd.error.c_str());
+    return brelo::kExitUsage;
   }
   if (cmd.action == brelo::TCommandLine::kHelp) {
     std::fputs(brelo::HelpText().c_str(), stdout);
-    return 0;
+    return brelo::kExitOk;
   }
   if (cmd.action == brelo::TCommandLine::kVersion) {
     std::printf("brelo %s\n", BRELO_VERSION);
-    return 0;
+    return brelo::kExitOk;
+  }
+  const bool window = cmd.action == brelo::TCommandLine::kWindow;
+  if (window && !cmd.qtPlatformGiven && std::getenv("QT_QPA_PLATFORM") == nullptr &&
+      std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+    std::fprintf(stderr,
+                 "brelo: there is no display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window "
+                 "cannot open; a pass runs without one: brelo --pilot HOST\n");
+    return brelo::kExitNoDisplay;
   }
 
   // Before anything else runs: the string lock, then the program folder.
   brelo::StringLock();
   const std::string folder = brelo::DetermineProgramFolder(cmd.home, ExecutableFolder(argv[0]));
+  brelo::EnsureHostList(folder);
 
-  if (cmd.action != brelo::TCommandLine::kWindow) {
+  if (!window) {
     QCoreApplication app(argc, argv);
     brelo::InstallMainThreadQueue();
     switch (cmd.action) {
@@ -65,6 +76,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   brelo::InstallMainThreadQueue();
+  brelo::InstallJapaneseTranslations(app);
   // Without a locale of its own the system reads dates the Japanese way.
   if (QLocale::system().language() == QLocale::C) QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   brelo::EnsureReadme(folder);

@@ -73,7 +73,12 @@ std::string SjisToUtf8(std::string_view sjis) {
     if (r == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
       // EILSEQ or a truncated character at the end: mark one byte and go on.
-      out.append("\xEF\xBF\xBD");
+      // Half a character (a lead byte whose second byte a cut took away)
+      // shows as a blank: fields cut at a byte limit end that way.
+      const unsigned char b = static_cast<unsigned char>(*in);
+      const unsigned char next = inLeft > 1 ? static_cast<unsigned char>(in[1]) : 0;
+      const bool trail = (next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFC);
+      out.append(IsDBCSLeadByte(b) && !trail ? " " : "\xEF\xBF\xBD");
       ++in;
       --inLeft;
       cv.reset();

@@ -17,7 +17,9 @@ constexpr bool IsDBCSLeadByte(unsigned char b) {
 }
 
 // Shift-JIS bytes to text for display. Bytes that are not Shift-JIS become
-// U+FFFD, one per bad byte, so nothing shifts and nothing is hidden.
+// U+FFFD, one per bad byte, so nothing shifts and nothing is hidden; half a
+// double-byte character (a lead byte without its second byte, where a field
+// was cut) becomes a blank.
 QString SjisToQString(std::string_view sjis);
 std::string SjisToUtf8(std::string_view sjis);
 

@@ -35,6 +35,12 @@ void TAppSettings::Read(const std::string& programFolder) {
   ini.LoadOrEmpty();
   QuoteString = QuoteFromStored(ini.ReadString("Text", "QuoteString", ">_"));
   Editor = ini.ReadString("FileName", "Editor", "NotePad");
+  Window.Geometry = ini.ReadString("Window", "Geometry", "");
+  Window.Maximized = ini.ReadInteger("Window", "Maximized", 0) != 0;
+  Window.BrowserSplit = ini.ReadString("Window", "BrowserSplit", "");
+  Window.BoardSplit = ini.ReadString("Window", "BoardSplit", "");
+  Window.HostKnown = ini.HasKey("Window", "Host");
+  Window.Host = ini.ReadString("Window", "Host", "");
 }
 
 void TAppSettings::Write(const std::string& programFolder) const {
@@ -43,6 +49,13 @@ void TAppSettings::Write(const std::string& programFolder) const {
   ini.LoadForUpdate();
   ini.WriteString("Text", "QuoteString", QuoteToStored(QuoteString));
   ini.WriteString("FileName", "Editor", Editor);
+  if (!Window.Geometry.empty()) {
+    ini.WriteString("Window", "Geometry", Window.Geometry);
+    ini.WriteInteger("Window", "Maximized", Window.Maximized ? 1 : 0);
+    ini.WriteString("Window", "BrowserSplit", Window.BrowserSplit);
+    ini.WriteString("Window", "BoardSplit", Window.BoardSplit);
+    ini.WriteString("Window", "Host", Window.Host);
+  }
   ini.Save();
 }
 

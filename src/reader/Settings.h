@@ -6,13 +6,25 @@
 
 namespace brelo {
 
+// Where the window was, in a section of its own ("Window"), which older
+// versions ignore. Empty values: not remembered yet.
+struct TWindowPlace {
+  std::string Geometry;       // "x,y,width,height"
+  bool Maximized = false;
+  std::string BrowserSplit;   // the browser's two splitters, "a,b" each
+  std::string BoardSplit;
+  std::string Host;           // the title of the host last selected (Shift-JIS)
+  bool HostKnown = false;     // a host was remembered (even none: an empty title)
+};
+
 struct TAppSettings {
   std::string QuoteString = "> ";   // Shift-JIS
   std::string Editor = "NotePad";   // a program name or a full path
+  TWindowPlace Window;
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);
-  // Writes both keys, creating the file and its sections when missing.
+  // Writes every key, creating the file and its sections when missing.
   // Raises EInOutError("%s に書き込めません").
   void Write(const std::string& programFolder) const;
 

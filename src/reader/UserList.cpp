@@ -35,4 +35,16 @@ void TUserList::Pick(const std::string& item, std::string& id, std::string& hand
   handle = TrimControlsRight(SafeCopy(item, 11, 14));
 }
 
+bool TUserList::IsRuler(const std::string& item) {
+  return item.find('-') != std::string::npos && item.find_first_not_of("- ") == std::string::npos;
+}
+
+std::vector<int> TUserList::ShownItems() const {
+  std::vector<int> shown;
+  for (size_t i = 0; i < Items.size(); ++i) {
+    if (!IsRuler(Items[i])) shown.push_back(static_cast<int>(i));
+  }
+  return shown;
+}
+
 }  // namespace brelo

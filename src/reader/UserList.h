@@ -22,6 +22,11 @@ class TUserList {
   void Receive(const std::string& users, const std::string& hostFolder);
   // ListBox2Click: bytes 1-8 and 11-24 of an item, trailing bytes below 33 removed.
   static void Pick(const std::string& item, std::string& id, std::string& handle);
+  // The ruler the host prints under its header ("-------- ----"): shown to
+  // nobody as a user, kept in Users.TXT as the host sent it.
+  static bool IsRuler(const std::string& item);
+  // The indexes of Items the page lists (every item but the rulers).
+  std::vector<int> ShownItems() const;
   static std::string FileName(const std::string& hostFolder) { return hostFolder + "Users.TXT"; }
 };
 

@@ -22,7 +22,13 @@ std::string HostKindName(int kind) {
 
 TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
   tcp_.OnData = [this](TTCPClient*, int) { TcpData(); };
-  tcp_.OnError = [this](TCustomWSocket*, int, const std::string&) { LineLost(Sjis("接続エラーが発生しました..")); };
+  tcp_.OnError = [this](TCustomWSocket*, int code, const std::string& text) {
+    {
+      std::lock_guard<std::mutex> lk(errorMutex_);
+      lastError_ = {code, text};
+    }
+    LineLost(Sjis("接続エラーが発生しました.."));
+  };
   tcp_.OnClose = [this](TTCPClient*, int) { LineLost(Sjis("接続が切れました..")); };
 
   // The modem port: wakes on carrier changes too; received bytes go into the
@@ -80,6 +86,11 @@ void TVeskoClient::LineLost(const std::string& what) {
   if (!connected_.exchange(false)) return;
   Status(what + tcp_.Host());
   Disconnect();
+}
+
+TVeskoClient::TLineError TVeskoClient::LastLineError() const {
+  std::lock_guard<std::mutex> lk(errorMutex_);
+  return lastError_;
 }
 
 void TVeskoClient::TakeWhatTheSocketHolds() {
@@ -189,6 +200,10 @@ void TVeskoClient::Connect() {
   session_.StealthLogin = StealthLogin;
   session_.AutoReceiveMail = AutoReceiveMail;
   ring_.ResetIndexes();
+  {
+    std::lock_guard<std::mutex> lk(errorMutex_);
+    lastError_ = TLineError();
+  }
   tcp_.SetReceivePaused(false);
   transport_ = 0;
   channel_ = -1;

@@ -142,6 +142,14 @@ class TVeskoClient : private ISendTarget {
   bool WorkThreadRunning() const { return workAlive_.load(); }
   bool LogOpen() const { return log_.IsOpen(); }
 
+  // The last error the TCP client reported in this session (code 0: none),
+  // with the Winsock text: why a connection failed, for the user.
+  struct TLineError {
+    int code = 0;
+    std::string text;
+  };
+  TLineError LastLineError() const;
+
   TTCPClient& TCPClient() { return tcp_; }
   TZENUCOMM& ModemPort() { return modem_; }
 
@@ -182,6 +190,9 @@ class TVeskoClient : private ISendTarget {
   std::atomic<bool> connected_{false};
   std::atomic<int> channel_{-1};
   std::atomic<int> transport_{0};
+
+  mutable std::mutex errorMutex_;
+  TLineError lastError_;                // guarded by errorMutex_
 
   std::mutex writeMutex_;
   TPendingWrite pendingWrite_;          // guarded by writeMutex_

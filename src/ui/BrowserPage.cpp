@@ -16,6 +16,7 @@
 
 #include "common/Sjis.h"
 #include "ui/Fonts.h"
+#include "ui/PickOpener.h"
 #include "ui/Text.h"
 
 namespace brelo {
@@ -76,8 +77,12 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
 
   UPButton = new QToolButton;
   UPButton->setText(QStringLiteral("▲"));
+  UPButton->setAccessibleName(QStringLiteral("前のアーティクル"));
+  UPButton->setToolTip(QStringLiteral("前の印の付いたアーティクル (Ctrl+↑)"));
   DOWNButton = new QToolButton;
   DOWNButton->setText(QStringLiteral("▼"));
+  DOWNButton->setAccessibleName(QStringLiteral("次のアーティクル"));
+  DOWNButton->setToolTip(QStringLiteral("次の印の付いたアーティクル (Ctrl+↓)"));
   NewButton = new QPushButton(QStringLiteral("新規"));
   ResButton = new QPushButton(QStringLiteral("レス"));
   Label1 = new QLabel;
@@ -102,8 +107,16 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   for (QWidget* w : std::initializer_list<QWidget*>{UPButton, DOWNButton, NewButton, ResButton, Label1, NewMode, MidokuMode}) {
     barLayout->addWidget(w);
   }
+  Boards->setAccessibleName(QStringLiteral("ボード一覧"));
+  ListBox1->setAccessibleName(QStringLiteral("アーティクル一覧"));
+  SearchText->setAccessibleName(QStringLiteral("検索する文字列"));
+  SearchButton->setAccessibleName(QStringLiteral("検索"));
+  Label1->setAccessibleName(QStringLiteral("アーティクルの見出し"));
+  NewMode->setAccessibleName(QStringLiteral("新規アーティクルモード"));
+  MidokuMode->setAccessibleName(QStringLiteral("未読アーティクルモード"));
   Memo1 = new QPlainTextEdit;
   Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setAccessibleName(QStringLiteral("アーティクルの本文"));
   Memo1->setReadOnly(true);
   Memo1->setFont(FixedGothicFont(12));
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -114,13 +127,13 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   bottomLayout->setSpacing(0);
   bottomLayout->addWidget(bar);
   bottomLayout->addWidget(Memo1, 1);
-  auto* split = new QSplitter(Qt::Vertical);
-  split->addWidget(TopSplitter);
-  split->addWidget(bottom);
-  split->setSizes({170, 230});
+  MainSplitter = new QSplitter(Qt::Vertical);
+  MainSplitter->addWidget(TopSplitter);
+  MainSplitter->addWidget(bottom);
+  MainSplitter->setSizes({170, 230});
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(split);
+  layout->addWidget(MainSplitter);
 
   browser_.DateText = [](TDateTime d) {
     const TCivilTime t = DecodeDateTime(d);
@@ -147,13 +160,8 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   };
   browser_.OnError = [this](const std::string& e) { QMessageBox::critical(this, QStringLiteral("エラー"), Q(e)); };
 
-  connect(Boards, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (!updating_ && row >= 0) browser_.BoardsClick(row);
-  });
-  connect(ListBox1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) {
-            if (!updating_ && current.isValid()) browser_.OpenArticle(current.row());
-          });
+  new TPickOpener(Boards, [this](int row) { browser_.BoardsClick(row); }, &updating_);
+  new TPickOpener(ListBox1, [this](int row) { browser_.OpenArticle(row); }, &updating_);
   connect(UPButton, &QToolButton::clicked, this, [this] { browser_.UPButtonClick(); });
   connect(DOWNButton, &QToolButton::clicked, this, [this] { browser_.DOWNButtonClick(); });
   connect(NewMode, &QToolButton::clicked, this, [this] { browser_.NewModeClick(true); });

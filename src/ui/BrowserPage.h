@@ -62,7 +62,8 @@ class TBrowserPage : public QWidget {
   QPushButton* ResButton = nullptr;
   QToolButton* NewMode = nullptr;
   QToolButton* MidokuMode = nullptr;
-  QSplitter* TopSplitter = nullptr;
+  QSplitter* TopSplitter = nullptr;   // boards | articles
+  QSplitter* MainSplitter = nullptr;  // lists above, the article below
   QLineEdit* SearchText = nullptr;    // the search field under the boards
   QToolButton* SearchButton = nullptr;
 

@@ -45,7 +45,11 @@ THostAddDeleteDialog::THostAddDeleteDialog(THostTable& hosts, std::string progra
   layout->addLayout(top);
   layout->addLayout(form);
   layout->addWidget(buttons);
-  connect(ListBox1, &QListWidget::itemClicked, this, &THostAddDeleteDialog::ListBox1Click);
+  // The arrow keys select as a click does.
+  connect(ListBox1, &QListWidget::currentRowChanged, this, &THostAddDeleteDialog::ListBox1Click);
+  ListBox1->setAccessibleName(QStringLiteral("ホスト一覧"));
+  Title->setAccessibleName(QStringLiteral("タイトル"));
+  FilePath->setAccessibleName(QStringLiteral("データ保存パス名"));
   connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] {
     if (ListBox1->currentRow() >= 0) Button3->click();
   });

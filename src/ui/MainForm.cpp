@@ -1,9 +1,12 @@
 #include "ui/MainForm.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -15,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
@@ -26,8 +30,10 @@
 #include "common/StringLock.h"
 #include "compose/Drafting.h"
 #include "store/ArticleSearch.h"
+#include "reader/DemoHostStarter.h"
 #include "ui/BrowserPage.h"
 #include "ui/EditRouting.h"
+#include "ui/ExternalEdits.h"
 #include "ui/Fonts.h"
 #include "ui/HostAddDeleteDialog.h"
 #include "ui/HostPropertyDialog.h"
@@ -75,6 +81,12 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   auto* bar = new QStatusBar(this);
   bar->setFont(ProportionalMinchoFont(12));
   bar->setSizeGripEnabled(false);
+  // A permanent field: the tips of menus and buttons, which the bar shows as
+  // passing messages, never wipe the pass's progress.
+  StatusText = new QLabel;
+  StatusText->setTextFormat(Qt::PlainText);
+  StatusText->setAccessibleName(QStringLiteral("ステータス"));
+  bar->addPermanentWidget(StatusText, 1);
   setStatusBar(bar);
   if (QScreen* s = QGuiApplication::primaryScreen()) {
     const QRect r = s->availableGeometry();
@@ -87,10 +99,13 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   HostAddDeleteDialog = new THostAddDeleteDialog(model_.Hosts, programFolder_, *HostPropertyDialog, this);
   HostAddDeleteDialog->OnHostsSaved = [this] { RebuildHostSelector(); };
   MakeTextDialog = new TMakeTextDialog(templates_, this);
+  demoHost_ = std::make_unique<TDemoHostStarter>(programFolder_, QCoreApplication::applicationDirPath().toStdString());
   SetControls(ESessionControls::kNoHost);
+  RestorePlace();
 }
 
 TMainForm::~TMainForm() {
+  TExternalEdits::Instance().OnBodyChanged = nullptr;
   // The editors belong to the box they edit: they go first.
   for (TMessageEditor* e : Editors()) {
     e->SetReservationIndex(-1);
@@ -111,10 +126,13 @@ QString TMainForm::VersionText() {
 void TMainForm::BuildTopBar(QWidget* holder) {
   auto* bar = new QHBoxLayout(holder);
   bar->setContentsMargins(0, 0, 0, 0);
-  bar->addWidget(new QLabel(QStringLiteral("ホスト :")));
+  auto* hostLabel = new QLabel(QStringLiteral("ホスト :"));
+  bar->addWidget(hostLabel);
   HostComboBox = new QComboBox;
   HostComboBox->setObjectName(QStringLiteral("HostComboBox"));
   HostComboBox->setMinimumWidth(200);
+  HostComboBox->setAccessibleName(QStringLiteral("ホスト"));
+  hostLabel->setBuddy(HostComboBox);
   SpeedButton5 = new QToolButton;
   SpeedButton5->setText(QStringLiteral("ﾌﾟﾛﾊﾟﾃｨ"));
   SpeedButton6 = new QToolButton;
@@ -122,7 +140,15 @@ void TMainForm::BuildTopBar(QWidget* holder) {
   SpeedButton1 = new QToolButton;
   SpeedButton1->setText(QStringLiteral("接続/強制切断"));
   SpeedButton1->setCheckable(true);
+  SpeedButton1->setToolTip(QStringLiteral("接続 / 強制切断 (Ctrl+K)"));
+  // Down while a session runs, and plain to see.
+  SpeedButton1->setStyleSheet(
+      QStringLiteral("QToolButton:checked { background-color: #2d5f9a; color: white; font-weight: bold;"
+                     " border: 2px inset #1d3f6a; padding: 2px 6px; }"));
+  SpeedButton5->setToolTip(QStringLiteral("選んだホストの接続先とログイン"));
+  SpeedButton6->setToolTip(QStringLiteral("ホストの追加と削除"));
   Label4 = new QLabel(QStringLiteral("0 "));
+  Label4->setAccessibleName(QStringLiteral("受信数"));
   QFont big = Label4->font();
   big.setPixelSize(20);
   big.setBold(true);
@@ -133,7 +159,15 @@ void TMainForm::BuildTopBar(QWidget* holder) {
   connect(HostComboBox, &QComboBox::currentIndexChanged, this, [this](int i) {
     if (!selectorUpdating_) model_.Policy.HostComboBoxChange(i);
   });
-  connect(SpeedButton1, &QToolButton::clicked, this, [this](bool down) { model_.Policy.SpeedButton1Click(down); });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this](bool down) {
+    if (down && SelectedHost() != nullptr) {
+      // The sample demo host, installed beside the program, is started when
+      // nothing answers there.
+      const std::string said = demoHost_->Before(SelectedHost()->Address);
+      if (!said.empty()) SetStatus(said);
+    }
+    model_.Policy.SpeedButton1Click(down);
+  });
   connect(SpeedButton5, &QToolButton::clicked, this, [this] {
     HostPropertyDialog->HostIndex = HostComboBox->currentIndex();
     HostPropertyDialog->exec();
@@ -167,7 +201,7 @@ void TMainForm::BuildMenu() {
     if (!log.isEmpty()) RecaptureFile(log.toStdString());
   });
   file->addSeparator();
-  Exit1 = add(file, QStringLiteral("終了(&X)"));
+  Exit1 = add(file, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(Exit1, &QAction::triggered, this, &QWidget::close);
 
   QMenu* edit = mb->addMenu(QStringLiteral("編集(&E)"));
@@ -216,6 +250,11 @@ void TMainForm::BuildMenu() {
   M_Res = add(ActionMenu, QStringLiteral("レス(&R)"), QKeySequence(Qt::ALT | Qt::Key_R));
   M_New = add(ActionMenu, QStringLiteral("新規書き込み(&W)"), QKeySequence(Qt::ALT | Qt::Key_N));
   M_Mail = add(ActionMenu, QStringLiteral("新規メール(&N)"));
+  ActionMenu->addSeparator();
+  Connect1 = add(ActionMenu, QStringLiteral("接続/強制切断(&C)"), QKeySequence(Qt::CTRL | Qt::Key_K));
+  connect(Connect1, &QAction::triggered, this, [this] {
+    if (SpeedButton1->isEnabled()) SpeedButton1->click();
+  });
   connect(ActionMenu, &QMenu::aboutToShow, this, &TMainForm::K5Click);
   connect(ActionMenu, &QMenu::aboutToHide, this, [this] {
     // The shortcuts stay usable; the handlers check the buttons themselves.
@@ -236,6 +275,7 @@ void TMainForm::BuildMenu() {
 
 void TMainForm::BuildPages() {
   pages_ = new QTabWidget;
+  pages_->setAccessibleName(QStringLiteral("ページ"));
   BrowserPage = new TBrowserPage(browser_);
   connect(BrowserPage->NewButton, &QPushButton::clicked, this, &TMainForm::NewButtonClick);
   connect(BrowserPage->ResButton, &QPushButton::clicked, this, &TMainForm::ResButtonClick);
@@ -247,7 +287,10 @@ void TMainForm::BuildPages() {
   ReservationPage = new TReservationPage(model_.Box, model_.Store);
   ReservationPage->OpenEditor = [this](int i) { OpenEditor(i); };
   model_.Box.OnChanged = [this] { ReservationPage->Refresh(); };
+  // What an outside editor saved shows in the box's preview.
+  TExternalEdits::Instance().OnBodyChanged = [this](const std::string&) { ReservationPage->Refresh(); };
   notepad_ = new QPlainTextEdit;
+  notepad_->setAccessibleName(QStringLiteral("メモ帳"));
   notepad_->setFont(FixedGothicFont(19));
   notepad_->setPlainText(QStringLiteral("メモ帳(^^;"));
   UserListPage = new TUserListPage(model_.Users);
@@ -292,7 +335,7 @@ const THostEntry* TMainForm::SelectedHost() const {
 
 // ---------------------------------------------------------------- IMainView
 
-void TMainForm::SetStatus(const std::string& sjis) { statusBar()->showMessage(Q(sjis)); }
+void TMainForm::SetStatus(const std::string& sjis) { StatusText->setText(Q(sjis)); }
 void TMainForm::SetCounter(const std::string& text) { Label4->setText(Q(text)); }
 
 void TMainForm::SetControls(ESessionControls state) {
@@ -476,7 +519,33 @@ void TMainForm::E1Click() {
 }
 
 void TMainForm::Readme1Click() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(programFolder_ + "readme.TXT")));
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(programFolder_ + "readme.TXT")))) {
+    ShowReadmeWindow();
+  }
+}
+
+void TMainForm::ShowReadmeWindow() {
+  std::string text;
+  try {
+    text = ReadWholeFile(programFolder_ + "readme.TXT").value_or(std::string());
+  } catch (const EInOutError& e) {
+    ReportError(e.what());
+    return;
+  }
+  auto* box = new QDialog(this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowTitle(QStringLiteral("Readme"));
+  auto* view = new QPlainTextEdit(ForTextBox(text));
+  view->setReadOnly(true);
+  view->setFont(FixedGothicFont(14));
+  view->setAccessibleName(QStringLiteral("Readme"));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+  connect(buttons, &QDialogButtonBox::rejected, box, &QDialog::close);
+  auto* layout = new QVBoxLayout(box);
+  layout->addWidget(view);
+  layout->addWidget(buttons);
+  box->resize(680, 520);
+  box->show();
 }
 
 void TMainForm::SearchClick() {
@@ -525,12 +594,75 @@ void TMainForm::WriteSettingsReporting() {
   }
 }
 
+// ------------------------------------------------------------ the window's place
+
+namespace {
+QList<int> Ints(const std::string& text) {
+  QList<int> out;
+  for (const QString& part : QString::fromStdString(text).split(QLatin1Char(','))) {
+    bool ok = false;
+    const int v = part.trimmed().toInt(&ok);
+    if (!ok) return {};
+    out << v;
+  }
+  return out;
+}
+std::string Text(const QList<int>& values) {
+  QStringList parts;
+  for (int v : values) parts << QString::number(v);
+  return parts.join(QLatin1Char(',')).toStdString();
+}
+}  // namespace
+
+void TMainForm::RestorePlace() {
+  const TWindowPlace& w = settings_.Window;
+  const QList<int> g = Ints(w.Geometry);
+  if (g.size() == 4 && g[2] >= 320 && g[3] >= 240) {
+    QRect r(g[0], g[1], g[2], g[3]);
+    // Kept whole on a screen that is there now.
+    QScreen* s = QGuiApplication::screenAt(r.center());
+    if (s == nullptr) s = QGuiApplication::primaryScreen();
+    if (s != nullptr) {
+      const QRect a = s->availableGeometry();
+      r.setSize(r.size().boundedTo(a.size()));
+      r.moveLeft(std::clamp(r.left(), a.left(), a.right() - r.width() + 1));
+      r.moveTop(std::clamp(r.top(), a.top(), a.bottom() - r.height() + 1));
+    }
+    setGeometry(r);
+  }
+  if (w.Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+  const QList<int> split = Ints(w.BrowserSplit), board = Ints(w.BoardSplit);
+  if (split.size() == 2) BrowserPage->MainSplitter->setSizes(split);
+  if (board.size() == 2) BrowserPage->TopSplitter->setSizes(board);
+}
+
+void TMainForm::RememberPlace() {
+  TWindowPlace& w = settings_.Window;
+  const QRect r = normalGeometry();
+  w.Geometry = Text({r.x(), r.y(), r.width(), r.height()});
+  w.Maximized = isMaximized();
+  w.BrowserSplit = Text(BrowserPage->MainSplitter->sizes());
+  w.BoardSplit = Text(BrowserPage->TopSplitter->sizes());
+  const THostEntry* h = SelectedHost();
+  w.Host = h != nullptr ? h->Title : std::string();
+  w.HostKnown = true;
+}
+
 // ------------------------------------------------------------ show, close
 
 void TMainForm::showEvent(QShowEvent* e) {
   if (!shown_) {
     shown_ = true;
     RebuildHostSelector();
+    // The host last selected, or the first one: 接続 works at once.
+    int select = model_.Hosts.HostCount > 0 ? 0 : -1;
+    for (int i = 0; i < model_.Hosts.HostCount; ++i) {
+      if (settings_.Window.HostKnown && model_.Hosts.HostTable[static_cast<size_t>(i)].Title == settings_.Window.Host) {
+        select = i;
+        break;
+      }
+    }
+    HostComboBox->setCurrentIndex(select);
   }
   setWindowTitle(WindowTitleText());
   QMainWindow::showEvent(e);
@@ -544,6 +676,7 @@ void TMainForm::closeEvent(QCloseEvent* e) {
   }
   // FormClose: a settings file that cannot be written is reported and the
   // window still closes, so that the user can always quit.
+  RememberPlace();
   WriteSettingsReporting();
   e->accept();
 }

@@ -24,6 +24,7 @@ class QToolButton;
 namespace brelo {
 
 class TBrowserPage;
+class TDemoHostStarter;
 class THostAddDeleteDialog;
 class THostPropertyDialog;
 class TMakeTextDialog;
@@ -59,6 +60,7 @@ class TMainForm : public QMainWindow, public IMainView {
   QToolButton* SpeedButton6 = nullptr;  // 追加・削除
   QToolButton* SpeedButton1 = nullptr;  // 接続/強制切断
   QLabel* Label4 = nullptr;
+  QLabel* StatusText = nullptr;         // StatusBar1's one field, never wiped by a menu's tip
   // Pages and dialogs.
   TBrowserPage* BrowserPage = nullptr;
   TTerminalPage* TerminalPage = nullptr;
@@ -90,6 +92,7 @@ class TMainForm : public QMainWindow, public IMainView {
   QAction* M_Res = nullptr;
   QAction* M_New = nullptr;
   QAction* M_Mail = nullptr;
+  QAction* Connect1 = nullptr;          // 接続/強制切断 from the keyboard
   QAction* Readme1 = nullptr;
   QAction* V1 = nullptr;
   QMenu* ActionMenu = nullptr;
@@ -110,6 +113,13 @@ class TMainForm : public QMainWindow, public IMainView {
   void Q1Click();
   void E1Click();
   void Readme1Click();
+  // The readme in a read-only window of the program (when the desktop has
+  // no viewer for it).
+  void ShowReadmeWindow();
+  // The window's place, the splitters and the selected host, to and from the
+  // settings.
+  void RestorePlace();
+  void RememberPlace();
   // The browser's search, and re-capture from a session log (file menu).
   void SearchClick();
   void RecaptureFile(const std::string& logPath);
@@ -151,6 +161,7 @@ class TMainForm : public QMainWindow, public IMainView {
   QPlainTextEdit* notepad_ = nullptr;
   bool shown_ = false;
   bool selectorUpdating_ = false;
+  std::unique_ptr<TDemoHostStarter> demoHost_;
 };
 
 }  // namespace brelo

@@ -22,6 +22,7 @@
 #include "common/StringLock.h"
 #include "store/MessageStore.h"
 #include "ui/EditRouting.h"
+#include "ui/ExternalEdits.h"
 #include "ui/Fonts.h"
 #include "ui/Text.h"
 
@@ -298,9 +299,7 @@ void TMessageEditor::SpeedButton3Click() {
   const QString path = QString::fromStdString(box_.BodyFile(i));
   askOnClose_ = false;
   if (!close()) return;  // not saved: the external editor would see the old text
-  // The program does not wait for the editor.
-  if (editorProgram_ == "NotePad") QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-  else QProcess::startDetached(QString::fromStdString(editorProgram_), {path});
+  TExternalEdits::Instance().Open(editorProgram_, path.toStdString());
 }
 
 }  // namespace brelo

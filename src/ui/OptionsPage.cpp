@@ -30,6 +30,7 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
   connect(SetMidokuDate, &QCheckBox::toggled, this, [this](bool on) { options_.SetMidokuDate = on; });
   MidokuDate = new QLineEdit;
   MidokuDate->setMaximumWidth(120);
+  MidokuDate->setAccessibleName(QStringLiteral("未読日時"));
   connect(MidokuDate, &QLineEdit::textEdited, this, [this](const QString& t) {
     // A date is plain ASCII; anything Shift-JIS cannot hold is pointed out.
     if (auto s = ToSjisOrWarn(this, t)) options_.MidokuDate = *s;

@@ -29,11 +29,13 @@ TReservationPage::TReservationPage(TReservationBox& box, TMessageStore& store, Q
   StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
   StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
   StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  StringGrid1->setAccessibleName(QStringLiteral("書き込み予約の一覧"));
   Button1 = new QPushButton(QStringLiteral("編集(&E)"));
   Button2 = new QPushButton(QStringLiteral("削除(&D)"));
   YoyakuFileName = new QLabel;
   Memo3 = new QPlainTextEdit;
   Memo3->setReadOnly(true);
+  Memo3->setAccessibleName(QStringLiteral("予約の本文"));
   Memo3->setFont(FixedGothicFont(12));
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(Button1);

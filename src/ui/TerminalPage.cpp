@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 
 #include "session/VeskoClient.h"
@@ -16,22 +17,41 @@
 namespace brelo {
 
 TTerminalView::TTerminalView(TVeskoClient& client, QWidget* parent) : QWidget(parent), client_(client) {
-  setFont(FixedFont(12));
+  setFont(FixedFont(kMinPixelSize));
   setAttribute(Qt::WA_OpaquePaintEvent);
-  setFixedWidth(480);
+  setMinimumWidth(480);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  setAccessibleName(QStringLiteral("ターミナル画面"));
 }
 
 int TTerminalView::RowCount() const { return TerminalRows(height(), fontMetrics().height()); }
 
-void TTerminalView::resizeEvent(QResizeEvent* e) {
-  QImage next(size(), QImage::Format_RGB32);
-  next.fill(Qt::black);
-  if (!canvas_.isNull()) {
-    QPainter p(&next);
-    p.drawImage(0, 0, canvas_);
+void TTerminalView::Layout() {
+  // The largest font whose 80 columns fit the width.
+  QFont f = FixedFont(kMinPixelSize);
+  for (int px = kMaxPixelSize; px > kMinPixelSize; --px) {
+    f.setPixelSize(px);
+    if (QFontMetrics(f).horizontalAdvance(QLatin1Char('A')) * 80 <= width()) break;
   }
-  canvas_ = next;
+  setFont(f);
+  cell_ = QFontMetrics(f).horizontalAdvance(QLatin1Char('A'));
+  left_ = std::max(0, (width() - 80 * cell_) / 2);
+  const qreal dpr = devicePixelRatioF();
+  canvas_ = QImage(size() * dpr, QImage::Format_RGB32);
+  canvas_.setDevicePixelRatio(dpr);
+  canvas_.fill(Qt::black);
+}
+
+void TTerminalView::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
+  Layout();
+  DrawView();  // from the ring, not a black area until new data comes
+}
+
+void TTerminalView::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  if (canvas_.isNull() || !qFuzzyCompare(canvas_.devicePixelRatio(), devicePixelRatioF())) Layout();
+  DrawView();
 }
 
 void TTerminalView::DrawView() {
@@ -40,13 +60,12 @@ void TTerminalView::DrawView() {
   const auto start = std::chrono::steady_clock::now();
   const QFontMetrics fm(font());
   const int h = fm.height();
-  const int cell = fm.horizontalAdvance(QLatin1Char('A'));
   const std::vector<std::string> rows =
       TerminalRowsText([this](int i) { return client_.Lines(i); }, client_.LineIndex(), RowCount());
   QPainter p(&canvas_);
   p.setFont(font());
   for (size_t r = 0; r < rows.size(); ++r) {
-    const QRect rect(0, static_cast<int>(r) * h, 80 * cell, h);
+    const QRect rect(left_, static_cast<int>(r) * h, 80 * cell_, h);
     p.fillRect(rect, Qt::black);
     p.setPen(Qt::white);
     p.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, Q(rows[r]));
@@ -70,10 +89,11 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   Edit1->installEventFilter(this);
   SpeedButton2 = new QToolButton;
   SpeedButton2->setText(QStringLiteral("送信"));
+  Edit1->setAccessibleName(QStringLiteral("ホストに送る行"));
+  SpeedButton2->setAccessibleName(QStringLiteral("送信"));
   auto* view = new QHBoxLayout;
-  view->setContentsMargins(8, 0, 0, 0);
-  view->addWidget(PaintBox1);
-  view->addStretch(1);
+  view->setContentsMargins(0, 0, 0, 0);
+  view->addWidget(PaintBox1, 1);
   auto* bar = new QHBoxLayout;
   bar->setContentsMargins(0, 2, 0, 2);
   bar->addWidget(Edit1);

@@ -15,24 +15,40 @@ namespace brelo {
 class TVeskoClient;
 
 // The drawing area: rows are drawn onto a kept image, so that rows a draw
-// does not reach keep what they showed, as a screen does.
+// does not reach keep what they showed, as a screen does. It takes the
+// page's width: the 80-byte rows stay 80 columns, centred, in a font that
+// grows with the width (within limits); the image is drawn at the screen's
+// device pixel ratio, and drawn again from the ring whenever the view is
+// shown or resized.
 class TTerminalView : public QWidget {
   Q_OBJECT
  public:
+  static constexpr int kMinPixelSize = 12;
+  static constexpr int kMaxPixelSize = 28;
+
   explicit TTerminalView(TVeskoClient& client, QWidget* parent = nullptr);
   // Draws the rows that fit from the session's ring.
   void DrawView();
   int Redraws() const { return redraws_; }
   double DrawSeconds() const { return drawSeconds_; }  // the main thread's time in DrawView
   int RowCount() const;
+  // Where the 80 columns start, and how wide a column is (logical pixels).
+  int TextLeft() const { return left_; }
+  int CellWidth() const { return cell_; }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
+  // The canvas and the font for the view's size and pixel ratio.
+  void Layout();
+
   TVeskoClient& client_;
   QImage canvas_;
+  int left_ = 0;
+  int cell_ = 0;
   int redraws_ = 0;
   double drawSeconds_ = 0;
 };

@@ -35,11 +35,14 @@ TUserListPage::TUserListPage(TUserList& users, QWidget* parent) : QWidget(parent
   auto* layout = new QHBoxLayout(this);
   layout->addWidget(ListBox2, 1);
   layout->addWidget(panel);
+  ListBox2->setAccessibleName(QStringLiteral("ユーザーリスト"));
+  Edit3->setAccessibleName(QStringLiteral("ID"));
+  Edit4->setAccessibleName(QStringLiteral("ハンドル"));
   connect(ListBox2, &QListWidget::currentRowChanged, this, [this](int row) {
     // A click that selects nothing leaves the fields as they are.
-    if (row < 0 || row >= static_cast<int>(users_.Items.size())) return;
+    if (row < 0 || row >= static_cast<int>(shown_.size())) return;
     std::string id, handle;
-    TUserList::Pick(users_.Items[static_cast<size_t>(row)], id, handle);
+    TUserList::Pick(users_.Items[static_cast<size_t>(shown_[static_cast<size_t>(row)])], id, handle);
     Edit3->setText(Q(id));
     Edit4->setText(Q(handle));
   });
@@ -47,7 +50,8 @@ TUserListPage::TUserListPage(TUserList& users, QWidget* parent) : QWidget(parent
 
 void TUserListPage::Refresh() {
   ListBox2->clear();
-  for (const std::string& l : users_.Items) ListBox2->addItem(Q(l));
+  shown_ = users_.ShownItems();
+  for (int i : shown_) ListBox2->addItem(Q(users_.Items[static_cast<size_t>(i)]));
 }
 
 }  // namespace brelo

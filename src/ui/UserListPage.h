@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <vector>
 #include <functional>
 
 class QLineEdit;
@@ -27,6 +28,7 @@ class TUserListPage : public QWidget {
 
  private:
   TUserList& users_;
+  std::vector<int> shown_;  // the item of each list row
 };
 
 }  // namespace brelo

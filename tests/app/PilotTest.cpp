@@ -182,12 +182,14 @@ TEST(PilotMode, FailureExits) {
   test::TTempDir home;
   HostList(home.Path(), "telnet://127.0.0.1:1/");
   TRun unknown = Pilot(home.Path(), {"--pilot", "nowhere"});
-  EXPECT_EQ(unknown.exit, 2);
+  EXPECT_EQ(unknown.exit, 7);
   EXPECT_NE(unknown.err.find("nowhere"), std::string::npos);
   EXPECT_NE(unknown.err.find("テスト局"), std::string::npos);
   TRun refused = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(refused.exit, 1);
   EXPECT_NE(refused.out.find("接続エラーが発生しました"), std::string::npos);
+  EXPECT_NE(refused.err.find("cannot reach telnet://127.0.0.1:1/: Connection refused (error 10061)"), std::string::npos)
+      << refused.err;
   test::TDemoHost silent({"--silent"});
   HostList(home.Path(), silent.TelnetAddress());
   QElapsedTimer clock;
@@ -196,6 +198,7 @@ TEST(PilotMode, FailureExits) {
   EXPECT_GE(clock.elapsed(), 2000);  // never early
   EXPECT_EQ(late.exit, 3);
   EXPECT_NE(late.err.find("disconnecting"), std::string::npos);
+  EXPECT_NE(late.err.find("did not answer the login within 2 seconds"), std::string::npos) << late.err;
   TRun bad = Pilot(home.Path(), {"--pilot"});
   EXPECT_EQ(bad.exit, 2);
 }

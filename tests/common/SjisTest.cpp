@@ -22,10 +22,15 @@ TEST(SjisCodec, ReportsCharactersShiftJisCannotHold) {
   EXPECT_EQ(r.bytes, "abc");
 }
 
-TEST(SjisCodec, InvalidBytesShowAsReplacementWithoutShifting) {
-  // A lone lead byte at the end, and 0xA0 which CP932 does not define.
-  QString s = SjisToQString(std::string("A\xA0" "B\x82", 4));
-  EXPECT_EQ(s, QStringLiteral("A\uFFFDB\uFFFD"));
+TEST(SjisCodec, InvalidBytesShowAsReplacementAndHalfCharactersAsBlanks) {
+  // 0xA0, which CP932 does not define, is marked; a lead byte without its
+  // second byte (a field the host cut) shows as a blank cell, at the end or
+  // in a row of fields.
+  EXPECT_EQ(SjisToQString(std::string("A\xA0" "B\x82", 4)), QStringLiteral("A\uFFFDB "));
+  const std::string handle = Sjis("とても長いハンド").substr(0, 15);  // 14 bytes + a lead byte
+  EXPECT_EQ(SjisToQString(handle + " | next"), QStringLiteral("とても長いハンド | next").replace(QStringLiteral("ド"), QStringLiteral(" ")));
+  // The bytes themselves are not changed: only how they are shown.
+  EXPECT_EQ(handle.size(), 15u);
 }
 
 TEST(SjisCodec, LeadByteRanges) {

@@ -69,10 +69,11 @@ class HostSelectionWindow : public ::testing::Test {
     QApplication::setActiveWindow(form.get());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
-  // Picks a host in the selector with the keyboard, from no selection.
+  // Picks a host in the selector with the keyboard.
   void PickWithKeys(int index) {
     form->HostComboBox->setFocus();
-    for (int i = 0; i <= index; ++i) QTest::keyClick(form->HostComboBox, Qt::Key_Down);
+    while (form->HostComboBox->currentIndex() < index) QTest::keyClick(form->HostComboBox, Qt::Key_Down);
+    while (form->HostComboBox->currentIndex() > index) QTest::keyClick(form->HostComboBox, Qt::Key_Up);
     ASSERT_EQ(form->HostComboBox->currentIndex(), index);
   }
 };

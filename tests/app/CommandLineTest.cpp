@@ -1,0 +1,67 @@
+// The command line as a Linux user types it.
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace brelo {
+namespace {
+
+TCommandLine Parse(const std::vector<std::string>& args) { return ParseCommandLine(args); }
+
+TEST(CommandLine, ValuesAfterASpaceOrAnEqualsSignAndQtsOwnOptions) {
+  TCommandLine c = Parse({"--home=/x/y", "--pilot", "デモ", "--timeout=30"});
+  EXPECT_EQ(c.error, "");
+  EXPECT_EQ(c.action, TCommandLine::kPilot);
+  EXPECT_EQ(c.home, "/x/y");
+  EXPECT_EQ(c.host, "デモ");
+  EXPECT_EQ(c.timeoutSeconds, 30);
+  EXPECT_EQ(Parse({"--pilot", "0"}).timeoutSeconds, 600);  // never unbounded
+  // Qt's options pass; the window is still what is asked for.
+  c = Parse({"-platform", "offscreen", "-session", "abc", "-display", ":1", "--home", "/h"});
+  EXPECT_EQ(c.error, "");
+  EXPECT_EQ(c.action, TCommandLine::kWindow);
+  EXPECT_TRUE(c.qtPlatformGiven);
+  EXPECT_EQ(c.home, "/h");
+  // "--" lets a text start with "-".
+  c = Parse({"--search", "0", "--", "-minus-"});
+  EXPECT_EQ(c.error, "");
+  EXPECT_EQ(c.action, TCommandLine::kSearch);
+  EXPECT_EQ(c.text, "-minus-");
+  c = Parse({"--recapture", "0", "/tmp/a.LOG"});
+  EXPECT_EQ(c.action, TCommandLine::kRecapture);
+  EXPECT_EQ(c.text, "/tmp/a.LOG");
+  c = Parse({"--export", "0", "--board", "3", "--format", "mbox"});
+  EXPECT_EQ(c.board, 3);
+  EXPECT_EQ(c.format, "mbox");
+  EXPECT_EQ(Parse({"-h"}).action, TCommandLine::kHelp);
+  EXPECT_EQ(Parse({"--version"}).action, TCommandLine::kVersion);
+}
+
+TEST(CommandLine, WhatIsRefusedSaysWhy) {
+  for (const auto& [args, part] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--pilot"}, "--pilot"},
+           {{"--bogus"}, "bogus"},
+           {{"--timeout", "0", "--pilot", "0"}, "--timeout"},
+           {{"--timeout", "x"}, "--timeout"},
+           {{"--board", "100", "--export", "0"}, "--board"},
+           {{"--format", "pdf", "--export", "0"}, "--format"},
+           {{"--search", "0"}, "TEXT"},
+           {{"--pilot", "0", "extra"}, "extra"},
+           {{"--pilot", "0", "--export", "1"}, "one at a time"}}) {
+    const TCommandLine c = Parse(args);
+    EXPECT_NE(c.error.find(part), std::string::npos) << args.front() << ": " << c.error;
+  }
+}
+
+TEST(CommandLine, HelpNamesTheFolderRuleAndEveryExitStatus) {
+  const std::string h = HelpText();
+  for (const char* part : {"--home DIR", "$BRELO_HOME", "brelo.portable", "$XDG_DATA_HOME/brelo", "~/.local/share/brelo"}) {
+    EXPECT_NE(h.find(part), std::string::npos) << part;
+  }
+  for (int status = 0; status <= 8; ++status) {
+    EXPECT_NE(h.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;
+  }
+}
+
+}  // namespace
+}  // namespace brelo
