@@ -27,7 +27,7 @@ class TDemoHostProcess {
       std::vector<char*> argv;
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      ::freopen("/dev/null", "w", stdout);
+      if (::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(127);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }

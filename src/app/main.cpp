@@ -5,6 +5,7 @@
 #include "common/MainThread.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 #include <cstdio>
@@ -75,6 +76,11 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // The desktop matches the window to io.github.brelo.Brelo.desktop.
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.brelo.Brelo"));
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
+  QApplication::setWindowIcon(icon);
   brelo::InstallMainThreadQueue();
   brelo::InstallJapaneseTranslations(app);
   // Without a locale of its own the system reads dates the Japanese way.

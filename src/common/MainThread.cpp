@@ -28,13 +28,16 @@ class TMainQueue {
       queue_.push_back(std::move(fn));
     }
     const uint64_t one = 1;
-    (void)::write(fd_, &one, sizeof one);
+    // A full counter already wakes the main thread.
+    const ssize_t r = ::write(fd_, &one, sizeof one);
+    (void)r;
   }
 
  private:
   void Run() {
     uint64_t n;
-    (void)::read(fd_, &n, sizeof n);
+    const ssize_t r = ::read(fd_, &n, sizeof n);  // the count itself does not matter
+    (void)r;
     std::deque<std::function<void()>> work;
     {
       std::lock_guard<std::mutex> lk(m_);

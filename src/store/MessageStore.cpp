@@ -241,7 +241,10 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   const std::string block = SafeFormat("#%.6d\r\n", m.MesNo) + m.Text;
   if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) {
     const int err = errno;
-    (void)::ftruncate(txt.fd(), pos);  // no half block stays behind a record that never came
+    // No half block stays behind a record that never came (best effort: a
+    // later append starts at the record's own position either way).
+    const int cut = ::ftruncate(txt.fd(), pos);
+    (void)cut;
     throw EInOutError(CannotWriteText(txtPath, err));
   }
   TVeskoMessage rec = m;
@@ -259,11 +262,14 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   // left behind is overwritten.
   if (!PWriteAll(idx.fd(), r, sizeof r, static_cast<off_t>(k) * static_cast<off_t>(kIndexRecordSize))) {
     const int err = errno;
-    (void)::ftruncate(txt.fd(), pos);
+    const int cut = ::ftruncate(txt.fd(), pos);
+    (void)cut;
     throw EInOutError(CannotWriteText(idxPath, err));
   }
   if (idxSize % static_cast<off_t>(kIndexRecordSize) != 0) {
-    (void)::ftruncate(idx.fd(), static_cast<off_t>(k + 1) * static_cast<off_t>(kIndexRecordSize));
+    // The partial record's tail, if any, goes; readers ignore it anyway.
+    const int cut = ::ftruncate(idx.fd(), static_cast<off_t>(k + 1) * static_cast<off_t>(kIndexRecordSize));
+    (void)cut;
   }
   m.IndexNo = k;
   m.TextPos = rec.TextPos;

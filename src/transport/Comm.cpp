@@ -172,7 +172,8 @@ void TComm::Close() {
     stop_ = true;
     if (wake_[1] >= 0) {
       char c = 'x';
-      (void)::write(wake_[1], &c, 1);
+      const ssize_t r = ::write(wake_[1], &c, 1);  // a full pipe wakes the thread already
+      (void)r;
     }
     if (watch_.joinable() && watch_.get_id() != std::this_thread::get_id()) toJoin = std::move(watch_);
   }
@@ -253,7 +254,8 @@ void TComm::Wake() {
   std::lock_guard<std::recursive_mutex> lk(mutex_);
   if (wake_[1] >= 0) {
     char c = 'r';
-    (void)::write(wake_[1], &c, 1);
+    const ssize_t r = ::write(wake_[1], &c, 1);  // a full pipe wakes the thread already
+    (void)r;
   }
 }
 

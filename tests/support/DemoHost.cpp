@@ -35,8 +35,10 @@ TDemoHost::TDemoHost(const std::vector<std::string>& options, bool http) {
     // The host goes with the test, however the test ends, and keeps none of
     // its output streams open.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    ::freopen("/dev/null", "w", stdout);
-    ::freopen((dir_.Path() + "host.err").c_str(), "w", stderr);
+    if (::freopen("/dev/null", "w", stdout) == nullptr ||
+        ::freopen((dir_.Path() + "host.err").c_str(), "w", stderr) == nullptr) {
+      ::_exit(127);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

@@ -15,6 +15,16 @@ namespace demohost {
 
 namespace {
 
+// What the modem says to the caller; a caller that has gone hears nothing.
+void Send(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
 // A modem hangs up after what it had for the caller has gone down the line.
 // A pseudo-terminal throws away what the caller has not read when its master
 // closes, so the hang-up waits (bounded) until the caller has taken it. That
@@ -101,7 +111,7 @@ void ModemLine::Serve(const std::atomic<bool>& stop) {
     }
     hadCaller = true;
     if (log_) log_->Add(caller_, buf, static_cast<size_t>(n));
-    (void)::write(master_, buf, static_cast<size_t>(n));  // the modem echoes commands
+    Send(master_, std::string(buf, static_cast<size_t>(n)));  // the modem echoes commands
     for (ssize_t i = 0; i < n; ++i) {
       const char c = buf[i];
       if (c == '\n') continue;
@@ -118,31 +128,31 @@ void ModemLine::Serve(const std::atomic<bool>& stop) {
           answer = "\r\nBUSY\r\n";
         } else {
           const std::string connect = "\r\nCONNECT 9600\r\n";
-          (void)::write(master_, connect.data(), connect.size());
+          Send(master_, connect);
           Connection conn(::dup(master_), caller_++, config_.faults, log_, false);
           HostSession session(conn, data_, registry_, config_);
           session.Run();
           if (conn.escaped) {
             // "+++": back to commands; the caller hangs up with ATH.
             const std::string ok = "\r\nOK\r\n";
-            (void)::write(master_, ok.data(), ok.size());
+            Send(master_, ok);
             dials = 0;
             continue;
           }
           const std::string nc = "\r\nNO CARRIER\r\n";
-          (void)::write(master_, nc.data(), nc.size());
+          Send(master_, nc);
           return;
         }
       } else if (cmd.rfind("ATH", 0) == 0) {
         answer = "\r\nOK\r\n\r\nNO CARRIER\r\n";
-        (void)::write(master_, answer.data(), answer.size());
+        Send(master_, answer);
         return;
       } else if (cmd.rfind("AT", 0) == 0) {
         answer = "\r\nOK\r\n";
       } else if (!cmd.empty()) {
         answer = "\r\nERROR\r\n";
       }
-      if (!answer.empty()) (void)::write(master_, answer.data(), answer.size());
+      if (!answer.empty()) Send(master_, answer);
     }
   }
 }
