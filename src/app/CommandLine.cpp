@@ -33,12 +33,14 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const QCommandLineOption home(QStringLiteral("home"), QString(), QStringLiteral("DIR"));
   const QCommandLineOption pilot(QStringLiteral("pilot"), QString(), QStringLiteral("HOST"));
   const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS"));
+  const QCommandLineOption lockWait(QStringLiteral("lock-wait"), QString(), QStringLiteral("SECONDS"));
+  const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
   const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("HOST"));
   const QCommandLineOption recapture(QStringLiteral("recapture"), QString(), QStringLiteral("HOST"));
   const QCommandLineOption exportOption(QStringLiteral("export"), QString(), QStringLiteral("HOST"));
   const QCommandLineOption board(QStringLiteral("board"), QString(), QStringLiteral("N"));
   const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("FORMAT"));
-  p.addOptions({help, version, home, pilot, timeout, search, recapture, exportOption, board, format});
+  p.addOptions({help, version, home, pilot, timeout, lockWait, quiet, search, recapture, exportOption, board, format});
   // Qt's own options, for QApplication to take.
   const QStringList qtWithValue = {"platform", "display", "session", "style", "stylesheet", "geometry",
                                    "qwindowgeometry", "qwindowtitle", "qwindowicon", "platformpluginpath",
@@ -54,6 +56,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return c;
   }
   c.qtPlatformGiven = p.isSet(QStringLiteral("platform"));
+  c.quiet = p.isSet(quiet);
   if (p.isSet(home)) c.home = p.value(home).toStdString();
   const QStringList positional = p.positionalArguments();
   int actions = 0;
@@ -82,6 +85,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (p.isSet(timeout) && (!ParseInt(p.value(timeout), c.timeoutSeconds, 1000000) || c.timeoutSeconds == 0)) {
     c.error = "--timeout needs a number of seconds from 1 to 1000000";
+  } else if (p.isSet(lockWait) && !ParseInt(p.value(lockWait), c.lockWaitSeconds, 86400)) {
+    c.error = "--lock-wait needs a number of seconds from 0 to 86400";
   } else if (p.isSet(board) && !ParseInt(p.value(board), c.board, 99)) {
     c.error = "--board needs a number from 0 to 99";
   } else if (p.isSet(format) && (c.format = p.value(format).toStdString()) != "text" && c.format != "mbox") {
@@ -105,7 +110,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string HelpText() {
   return "Usage: brelo [--home DIR]\n"
-         "       brelo --pilot HOST [--home DIR] [--timeout SECONDS]\n"
+         "       brelo --pilot HOSTS [--home DIR] [--timeout SECONDS] [--lock-wait SECONDS]\n"
+         "                   [--quiet]\n"
          "       brelo --search HOST TEXT [--home DIR]\n"
          "       brelo --recapture HOST LOGFILE [--home DIR]\n"
          "       brelo --export HOST [--board N] [--format text|mbox] [--home DIR]\n"
@@ -119,14 +125,23 @@ std::string HelpText() {
          "(--home DIR) or an equals sign (--home=DIR); \"--\" ends the options.\n"
          "\n"
          "  --home DIR        use DIR as the program folder.\n"
-         "  --pilot HOST      run one unattended pass for HOST (a title or the list\n"
-         "                    index of the host list) without a window, with the\n"
+         "  --pilot HOSTS     run one unattended pass for each of HOSTS, in turn,\n"
+         "                    without a window: \"all\" for every host of the host\n"
+         "                    list, or a host's title or list index, or several of\n"
+         "                    them separated by commas (0,2,name). Each pass uses the\n"
          "                    default options: reserved writes, unread fetch, logout\n"
          "                    skipping the goodbye. Status lines go to standard\n"
-         "                    output, then a summary of what was stored and written;\n"
-         "                    why a pass failed goes to standard error.\n"
-         "  --timeout SECONDS give up a pilot pass after SECONDS (default 600): it\n"
+         "                    output, then what was stored and written, and one\n"
+         "                    summary line per host (and a total for several); why a\n"
+         "                    pass failed goes to standard error. SIGTERM or SIGINT\n"
+         "                    ends the pass in progress as a disconnect does (what\n"
+         "                    arrived is stored) and calls no further host.\n"
+         "  --timeout SECONDS give up a pass after SECONDS (default 600, per host): it\n"
          "                    disconnects first, and what was stored stays.\n"
+         "  --lock-wait SECONDS  wait up to SECONDS (default 15) for a host that\n"
+         "                    another Brelo (a window, another pilot) is using; then\n"
+         "                    the host is skipped as busy.\n"
+         "  -q, --quiet       print only the summary lines and the failures.\n"
          "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"
          "                    ID, handle or text contains TEXT, one line each.\n"
          "  --recapture HOST LOGFILE  read a session log and store what it holds, as\n"
@@ -143,7 +158,7 @@ std::string HelpText() {
          "~/.local/share/brelo (created readable by you only).\n"
          "\n"
          "Exit status:\n"
-         "  0  done; a pilot pass logged out and every due reservation was sent or\n"
+         "  0  done; every pilot pass logged out and every due reservation was sent or\n"
          "     refused by the host\n"
          "  1  the connection or the login did not succeed\n"
          "  2  the command line was refused\n"
@@ -154,7 +169,11 @@ std::string HelpText() {
          "  6  the host folder cannot be written: the pass did not start, or stopped\n"
          "     at the first failed write\n"
          "  7  there is no such host in the host list\n"
-         "  8  the window was asked for, but there is no display\n";
+         "  8  the window was asked for, but there is no display\n"
+         "  9  stopped by SIGTERM or SIGINT; the pass in progress was disconnected\n"
+         "  10 a host was skipped: another Brelo was using its folder\n"
+         "A pilot of several hosts exits with the most serious status of its passes,\n"
+         "in this order: 9, 6, 5, 4, 3, 1, 10.\n";
 }
 
 }  // namespace brelo

@@ -4,27 +4,18 @@
 #include <string>
 #include <vector>
 
-namespace brelo {
+#include "reader/Patrol.h"
 
-// Exit statuses of the program, the same for every mode.
-enum EExit : int {
-  kExitOk = 0,
-  kExitNoLogin = 1,      // the connection or the login failed
-  kExitUsage = 2,        // the command line was refused
-  kExitTimeout = 3,      // no logout within the time-out; disconnected
-  kExitLineLost = 4,     // the line was lost after the login, before the logout
-  kExitWrites = 5,       // logged out, but writes failed, were skipped or interrupted
-  kExitStore = 6,        // the host folder cannot be written
-  kExitUnknownHost = 7,  // no such host in the host list
-  kExitNoDisplay = 8,    // the window was asked for where there is no display
-};
+namespace brelo {
 
 struct TCommandLine {
   enum EAction { kWindow, kHelp, kVersion, kPilot, kSearch, kRecapture, kExport } action = kWindow;
   std::string home;       // --home DIR
-  std::string host;       // HOST of --pilot, --search, --recapture, --export
+  std::string host;       // HOST of --pilot ("all", or a list "0,2,名前"), --search, --recapture, --export
   std::string text;       // TEXT of --search, LOGFILE of --recapture
-  int timeoutSeconds = 600; // --timeout: a silent host never holds a pilot forever
+  int timeoutSeconds = 600; // --timeout, per host: a silent host never holds a pilot forever
+  int lockWaitSeconds = 15;  // --lock-wait: how long a host folder in use is waited for
+  bool quiet = false;        // --quiet: only the summaries and the failures
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   bool qtPlatformGiven = false;  // -platform: Qt is told where to draw

@@ -1,9 +1,13 @@
 #include "app/Pilot.h"
 
 #include <QCoreApplication>
-#include <QTimer>
-#include <chrono>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 #include "app/CommandLine.h"
 #include "reader/ModemSettings.h"
@@ -45,107 +49,69 @@ int FindHost(const THostTable& hosts, const std::string& hostArg) {
   return -1;
 }
 
-int PilotExitStatus(const TPassSummary& s, bool timedOut) {
-  if (s.storeFailed) return kExitStore;
-  if (timedOut) return kExitTimeout;
-  if (!s.loggedIn) return kExitNoLogin;
-  if (!s.logoutSent || !s.loggedOut) return kExitLineLost;
-  if (!s.WritesAllDone()) return kExitWrites;
-  return kExitOk;
+bool ParseHostList(const THostTable& hosts, const std::string& spec, std::vector<int>& out, std::string& bad) {
+  out.clear();
+  // A title may hold a comma or be "all": the whole text names a host first.
+  if (const int one = FindHost(hosts, spec); one >= 0) {
+    out.push_back(one);
+    return true;
+  }
+  if (spec == "all") {
+    for (int i = 0; i < hosts.HostCount; ++i) out.push_back(i);
+    return true;
+  }
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = spec.find(',', from);
+    std::string part = spec.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    while (!part.empty() && part.front() == ' ') part.erase(part.begin());
+    while (!part.empty() && part.back() == ' ') part.pop_back();
+    const int i = FindHost(hosts, part);
+    if (i < 0) {
+      bad = part;
+      out.clear();
+      return false;
+    }
+    out.push_back(i);
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
 }
 
-int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
-  TConsoleView view(true);
-  TMainModel model(programFolder, view);
-  view.store = &model.Store;
-  try {
-    model.Hosts.LoadHostList(programFolder);
-  } catch (const EInOutError& e) {
-    view.ReportError(e.what());
-    return kExitNoLogin;
-  }
-  if (!model.Hosts.LoadProblem.empty()) view.ReportError(model.Hosts.LoadProblem);
-  const int index = FindHost(model.Hosts, cmd.host);
-  if (index < 0) {
-    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list %s. The hosts are:\n", cmd.host.c_str(),
-                 THostTable::FileName(programFolder).c_str());
-    for (int i = 0; i < model.Hosts.HostCount; ++i) {
-      std::fprintf(stderr, "  %d  %s\n", i, SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(i)].Title).c_str());
-    }
-    return kExitUnknownHost;
-  }
-  TModemSettings modem;
-  modem.Read(programFolder);
-  modem.ApplyTo(model.VeskoClient1);
-  TSessionPolicy& policy = model.Policy;
-  policy.Options.PassgoodbyeMessage = true;  // nobody is there to answer the goodbye
-  policy.HostComboBoxChange(index);
-  std::printf("brelo: %s (%s)\n", SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(index)].Title).c_str(),
-              model.Store.HostFolder.c_str());
-  std::fflush(stdout);
+namespace {
 
-  bool timedOut = false;
-  TVeskoClient& client = model.VeskoClient1;
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    // A work thread that gave up on its own (port, busy line) leaves the send
-    // thread waiting for Disconnect.
-    if (client.SessionRunning() && !client.WorkThreadRunning()) client.Disconnect();
-    if (!client.SessionRunning()) QCoreApplication::quit();
-  });
-  watch.start(100);
-  // The time-out never fires early: a timer may, so the clock decides.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(cmd.timeoutSeconds);
-  QTimer limit;
-  limit.setSingleShot(true);
-  limit.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&limit, &QTimer::timeout, [&] {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left > std::chrono::milliseconds(0)) {
-      limit.start(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
-      return;
-    }
-    timedOut = true;
-    std::fprintf(stderr, "brelo: no logout after %d seconds; disconnecting\n", cmd.timeoutSeconds);
-    if (client.SessionRunning()) client.Disconnect();
-  });
-  policy.SpeedButton1Click(true);
-  if (client.SessionRunning()) {
-    limit.start(cmd.timeoutSeconds * 1000);
-    QCoreApplication::exec();
-  }
+// SIGTERM and SIGINT reach the event loop through a pipe: a handler may do
+// nothing more than write to it.
+int g_signalPipe[2] = {-1, -1};
 
-  // What the pass stored is on the disk before it is reported.
-  try {
-    model.Store.Sync();
-  } catch (const EInOutError& e) {
-    view.ReportError(e.what());
-    return kExitStore;
-  }
-  for (int b = 0; b < kBoardCount; ++b) {
-    const TBoardEntry& e = model.Store.BoardTable[static_cast<size_t>(b)];
-    const int n = model.Store.RecordCount(b);
-    if (!e.Active || n == 0) continue;
-    std::printf("  %02d %-8s %s: %d\n", b, e.Name.c_str(), SjisToUtf8(e.Title).c_str(), n);
-  }
-  const TPassSummary& s = policy.Summary();
-  std::printf("brelo: received %d: %d stored, %d already stored, %d lost\n", policy.ReceivedCount(), s.stored,
-              s.duplicates, s.lost);
-  std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not recorded; "
-              "%d reservation(s) left in the box\n",
-              s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, model.Box.ReservationCount);
-  const int status = PilotExitStatus(s, timedOut);
-  // Why, in words, for the one who reads the cron mail.
-  const TVeskoClient::TLineError err = client.LastLineError();
-  const std::string address = model.Hosts.HostTable[static_cast<size_t>(index)].Address;
-  switch (status) {
+void OnStopSignal(int sig) {
+  const char c = static_cast<char>(sig);
+  const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+  (void)n;
+}
+
+void InstallStopSignals() {
+  if (g_signalPipe[0] >= 0 || ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+}
+
+// Why a pass failed, in words, for the one who reads the cron mail.
+void PrintCause(const TPatrolResult& r, int timeoutSeconds) {
+  const std::string& address = r.address;
+  const TVeskoClient::TLineError& err = r.lineError;
+  switch (r.status) {
     case kExitStore:
-      std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(s.problem).c_str());
+      std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(r.summary.problem).c_str());
       break;
     case kExitTimeout:
-      if (!s.loggedIn) {
+      if (!r.summary.loggedIn) {
         std::fprintf(stderr, "brelo: %s did not answer the login within %d seconds\n", address.c_str(),
-                     cmd.timeoutSeconds);
+                     timeoutSeconds);
       }
       break;
     case kExitNoLogin:
@@ -162,9 +128,134 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     case kExitWrites:
       std::fprintf(stderr, "brelo: not every reservation was carried out (see the writes above)\n");
       break;
+    case kExitBusy:
+      std::fprintf(stderr, "brelo: %s; skipped\n", SjisToUtf8(r.problem).c_str());
+      break;
+    case kExitStopped:
+      std::fprintf(stderr, "brelo: the pass was stopped before the logout; what arrived is stored\n");
+      break;
     default:
       break;
   }
+}
+
+}  // namespace
+
+int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
+  TConsoleView view(!cmd.quiet);
+  TMainModel model(programFolder, view);
+  view.store = &model.Store;
+  try {
+    model.Hosts.LoadHostList(programFolder);
+  } catch (const EInOutError& e) {
+    view.ReportError(e.what());
+    return kExitNoLogin;
+  }
+  if (!model.Hosts.LoadProblem.empty()) view.ReportError(model.Hosts.LoadProblem);
+  std::vector<int> hosts;
+  std::string bad;
+  if (!ParseHostList(model.Hosts, cmd.host, hosts, bad)) {
+    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list %s. The hosts are:\n", bad.c_str(),
+                 THostTable::FileName(programFolder).c_str());
+    for (int i = 0; i < model.Hosts.HostCount; ++i) {
+      std::fprintf(stderr, "  %d  %s\n", i, SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(i)].Title).c_str());
+    }
+    return kExitUnknownHost;
+  }
+  if (hosts.empty()) {
+    std::fprintf(stderr, "brelo: the host list %s has no hosts\n", THostTable::FileName(programFolder).c_str());
+    return kExitUnknownHost;
+  }
+  TModemSettings modem;
+  modem.Read(programFolder);
+  modem.ApplyTo(model.VeskoClient1);
+  model.Policy.LockWaitMs = cmd.lockWaitSeconds * 1000;
+
+  TPatrol patrol(model);
+  patrol.TimeoutSeconds = cmd.timeoutSeconds;
+  patrol.OnHostStarting = [&](int host) {
+    if (cmd.quiet) return;
+    std::printf("brelo: %s (%s)\n", SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(host)].Title).c_str(),
+                model.Policy.FolderOf(host).c_str());
+    std::fflush(stdout);
+  };
+  patrol.OnTimeout = [&](int) {
+    std::fprintf(stderr, "brelo: no logout after %d seconds; disconnecting\n", cmd.timeoutSeconds);
+  };
+  patrol.OnHostDone = [&](const TPatrolResult& r) {
+    const TPassSummary& s = r.summary;
+    if (!cmd.quiet && r.status != kExitBusy) {
+      for (int b = 0; b < kBoardCount; ++b) {
+        const TBoardEntry& e = model.Store.BoardTable[static_cast<size_t>(b)];
+        const int n = model.Store.RecordCount(b);
+        if (!e.Active || n == 0) continue;
+        std::printf("  %02d %-8s %s: %d\n", b, e.Name.c_str(), SjisToUtf8(e.Title).c_str(), n);
+      }
+      std::printf("brelo: received %d: %d stored, %d already stored, %d lost\n", r.received, s.stored,
+                  s.duplicates, s.lost);
+      std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
+                  "recorded; %d reservation(s) left in the box\n",
+                  s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
+    }
+    std::fflush(stdout);
+    PrintCause(r, cmd.timeoutSeconds);
+    // The summary line: one per host, whatever else is printed.
+    std::string what = StatusWords(r.status);
+    if (r.status == kExitBusy) {
+      what += r.busyHolder > 0 ? " (" + SjisToUtf8(Sjis("使用中")) + ", process " + std::to_string(r.busyHolder) + ")"
+                               : " (" + SjisToUtf8(Sjis("使用中")) + ")";
+    }
+    std::printf("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %d left in the box\n",
+                r.host, SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates,
+                s.lost, s.sent, r.boxLeft);
+    std::fflush(stdout);
+    std::fflush(stderr);
+  };
+  patrol.OnFinished = [] { QCoreApplication::quit(); };
+
+  InstallStopSignals();
+  std::unique_ptr<QSocketNotifier> stopper;
+  int stopSignal = 0;
+  if (g_signalPipe[0] >= 0) {
+    stopper = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(stopper.get(), &QSocketNotifier::activated, [&] {
+      char c = 0;
+      while (::read(g_signalPipe[0], &c, 1) == 1) {
+        if (stopSignal != 0) continue;
+        stopSignal = c;
+        std::fprintf(stderr, "brelo: stopped by %s; disconnecting\n", c == SIGINT ? "SIGINT" : "SIGTERM");
+        // A second signal ends the program at once.
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        patrol.Stop();
+      }
+    });
+  }
+  patrol.Start(hosts);
+  QCoreApplication::exec();
+
+  std::vector<int> statuses;
+  int done = 0, newItems = 0, newMail = 0;
+  for (const TPatrolResult& r : patrol.Results()) {
+    statuses.push_back(r.status);
+    done += r.status == kExitOk;
+    newItems += r.summary.stored;
+    newMail += r.summary.storedMail;
+  }
+  if (patrol.Stopped()) statuses.push_back(kExitStopped);
+  const int status = WorstStatus(statuses);
+  if (hosts.size() > 1) {
+    std::string counts;
+    for (int st : {kExitOk, kExitBusy, kExitNoLogin, kExitTimeout, kExitLineLost, kExitWrites, kExitStore,
+                   kExitStopped}) {
+      const auto n = std::count(statuses.begin(), statuses.end() - (patrol.Stopped() ? 1 : 0), st);
+      if (n > 0) counts += ", " + std::to_string(n) + " " + StatusWords(st);
+    }
+    if (patrol.NotCalled() > 0) counts += ", " + std::to_string(patrol.NotCalled()) + " not called";
+    std::printf("brelo: round of %zu hosts: %s; %d new (%d mail); exit status %d\n", hosts.size(),
+                counts.empty() ? "none called" : counts.substr(2).c_str(), newItems, newMail, status);
+  }
+  std::fflush(stdout);
   return status;
 }
 

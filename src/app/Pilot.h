@@ -1,8 +1,9 @@
-// The pilot mode: one unattended pass for a host of the host list, without a
-// window, for cron and scripts.
+// The pilot mode: unattended passes for hosts of the host list, in turn,
+// without a window, for cron, timers and scripts.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "reader/SessionPolicy.h"
 
@@ -32,13 +33,15 @@ class TConsoleView : public IMainView {
   bool printStatus_;
 };
 
-// Runs the pass and returns its exit status (above). What arrived before a
+// Runs the round and returns its exit status (EExit). What arrived before a
 // lost line is stored; the summary counts what was stored, what was already
 // stored, and the results of the writes. Needs a QCoreApplication.
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder);
 
-// The exit status a pass's summary calls for (EExit).
-int PilotExitStatus(const TPassSummary& s, bool timedOut);
+// The hosts HOSTS names: a title or index (the whole text first), "all", or
+// titles and indexes separated by commas. False, with `bad` the part that
+// names no host, when one does not.
+bool ParseHostList(const class THostTable& hosts, const std::string& spec, std::vector<int>& out, std::string& bad);
 
 // The index of HOST in the host list: a title, or a list index; -1 if none.
 int FindHost(const class THostTable& hosts, const std::string& hostArg);

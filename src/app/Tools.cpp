@@ -20,31 +20,47 @@ namespace {
 struct TOpened {
   TConsoleView view{false};
   std::unique_ptr<TMainModel> model;
+  int host = -1;
 };
 
-bool Open(const TCommandLine& cmd, const std::string& folder, TOpened& o) {
+// Searching and exporting only read the host's files; a re-capture writes
+// them, and so waits for a pass in progress elsewhere like a pilot does.
+enum class EUse { kRead, kWrite };
+
+int Open(const TCommandLine& cmd, const std::string& folder, TOpened& o, EUse use) {
   o.model = std::make_unique<TMainModel>(folder, o.view);
   o.view.store = &o.model->Store;
   try {
     o.model->Hosts.LoadHostList(folder);
   } catch (const EInOutError& e) {
     o.view.ReportError(e.what());
-    return false;
+    return kExitUnknownHost;
   }
   const int index = FindHost(o.model->Hosts, cmd.host);
   if (index < 0) {
     std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());
-    return false;
+    return kExitUnknownHost;
   }
+  o.host = index;
+  if (use == EUse::kRead) {
+    o.model->Store.HostFolder = o.model->Policy.FolderOf(index);
+    o.view.ShowBoardList();
+    return kExitOk;
+  }
+  o.model->Policy.LockWaitMs = cmd.lockWaitSeconds * 1000;
   o.model->Policy.HostComboBoxChange(index);
-  return true;
+  if (o.model->Policy.HostBusy()) {
+    o.view.ReportError(o.model->Policy.BusyText());
+    return kExitBusy;
+  }
+  return kExitOk;
 }
 
 }  // namespace
 
 int RunSearch(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
-  if (!Open(cmd, folder, o)) return kExitUnknownHost;
+  if (const int status = Open(cmd, folder, o, EUse::kRead); status != kExitOk) return status;
   const TSjisResult text = Utf8ToSjisChecked(cmd.text);
   if (!text.ok()) {
     std::fprintf(stderr, "brelo: Shift-JIS cannot hold %s\n", text.unmappable.toUtf8().constData());
@@ -66,7 +82,7 @@ int RunSearch(const TCommandLine& cmd, const std::string& folder) {
 
 int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
-  if (!Open(cmd, folder, o)) return kExitUnknownHost;
+  if (const int status = Open(cmd, folder, o, EUse::kWrite); status != kExitOk) return status;
   try {
     const std::optional<std::string> log = ReadWholeFile(cmd.text);
     if (!log) {
@@ -87,9 +103,9 @@ int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
 
 int RunExport(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
-  if (!Open(cmd, folder, o)) return kExitUnknownHost;
+  if (const int status = Open(cmd, folder, o, EUse::kRead); status != kExitOk) return status;
   try {
-    const THostEntry& h = o.model->Hosts.HostTable[static_cast<size_t>(o.model->Policy.CurrentHost())];
+    const THostEntry& h = o.model->Hosts.HostTable[static_cast<size_t>(o.host)];
     std::string name;
     for (char c : SjisToUtf8(h.FilePath)) {
       name += (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ? c : '-';

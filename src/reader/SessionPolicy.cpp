@@ -89,21 +89,53 @@ void TSessionPolicy::HostComboBoxChange(int index) {
     }
   }
   currentHost_ = index;
+  busy_ = false;
   if (index < 0 || index >= hosts_.HostCount) {
     currentHost_ = -1;
-    users_.Clear();
-    view_.ClearBrowser();
-    box_.ReservationCount = 0;
-    box_.EditorSlots.fill(nullptr);
-    box_.HostFolder.clear();
-    box_.LoadReservations();  // nothing to read: the box forgets the old host's state
-    if (box_.OnChanged) box_.OnChanged();
-    store_.HostFolder.clear();
+    selectedFolder_.clear();
+    lock_.Release();
+    ForgetHost();
     view_.SetControls(ESessionControls::kNoHost);
     return;
   }
+  selectedFolder_ = FolderOf(index);
+  if (!lock_.Acquire(selectedFolder_, LockWaitMs) && lock_.Contended()) {
+    // Another process writes there: showing its files half-written, or
+    // writing beside it, would lose what one of the two wrote.
+    busy_ = true;
+    ForgetHost();
+    view_.SetControls(ESessionControls::kHostBusy);
+    view_.SetStatus(lock_.Problem());
+    return;
+  }
+  // A lock file that cannot be made is a folder that cannot be written: the
+  // pass's own check says so and refuses to start.
+  LoadHost();
+}
+
+bool TSessionPolicy::RetryHostLock() {
+  if (!busy_ || client_.SessionRunning()) return false;
+  if (!lock_.Acquire(selectedFolder_, 0) && lock_.Contended()) return false;
+  busy_ = false;
+  LoadHost();
+  view_.SetStatus(Sjis("ほかのプロセスが使い終わりました"));
+  return true;
+}
+
+void TSessionPolicy::ForgetHost() {
+  users_.Clear();
+  view_.ClearBrowser();
+  box_.ReservationCount = 0;
+  box_.EditorSlots.fill(nullptr);
+  box_.HostFolder.clear();
+  box_.LoadReservations();  // nothing to read: the box forgets the old host's state
+  if (box_.OnChanged) box_.OnChanged();
+  store_.HostFolder.clear();
+}
+
+void TSessionPolicy::LoadHost() {
   view_.SetControls(ESessionControls::kHostSelected);
-  store_.HostFolder = box_.HostFolder = FolderOf(index);
+  store_.HostFolder = box_.HostFolder = selectedFolder_;
   view_.ShowBoardList();
   try {
     box_.LoadReservations();
@@ -123,7 +155,7 @@ void TSessionPolicy::HostComboBoxChange(int index) {
 int TSessionPolicy::HostTableChanged() {
   if (currentHost_ < 0) return -1;
   for (int i = 0; i < hosts_.HostCount; ++i) {
-    if (FolderOf(i) == store_.HostFolder) {
+    if (FolderOf(i) == selectedFolder_) {
       currentHost_ = i;
       return i;
     }
@@ -147,6 +179,12 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   }
   if (currentHost_ < 0) return;
   BeginCount();
+  if (busy_) {
+    summary_.problem = lock_.Problem();
+    view_.SetControls(ESessionControls::kHostBusy);
+    view_.SetStatus(summary_.problem);
+    return;
+  }
   // A pass that could not keep what it receives does not start: the host
   // marks as read whatever it sends.
   const std::string problem = CheckWritableFolder(store_.HostFolder, kPassMinFreeBytes);
@@ -259,6 +297,7 @@ void TSessionPolicy::Store(TVeskoMessage& mes) {
     store_.AppendMessage(mes);
     duplicates_->Add(board, mes);
     ++summary_.stored;
+    if (board == 0) ++summary_.storedMail;
   } catch (const EInOutError& e) {
     ++summary_.lost;
     StoreFailed(e.what(), EWhere::kCapturing);

@@ -20,6 +20,7 @@
 #include "hosts/HostTable.h"
 #include "session/VeskoClient.h"
 #include "store/DuplicateIndex.h"
+#include "store/HostLock.h"
 #include "store/MessageStore.h"
 #include "store/ReservationBox.h"
 #include "reader/UserList.h"
@@ -59,6 +60,7 @@ struct TPassSummary {
   bool loggedOut = false;   // the work thread ended after a login
   std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
   bool storeFailed = false;
+  int storedMail = 0;       // of `stored`, the private mail
 
   bool WritesAllDone() const { return failed == 0 && skipped == 0 && interrupted == 0 && unrecorded == 0; }
 };
@@ -76,7 +78,9 @@ class ISessionCommands {
   virtual void Disconnect() = 0;
 };
 
-enum class ESessionControls { kNoHost, kHostSelected, kSession };
+// kHostBusy: the selected host's folder is another process's (a pilot's
+// round): nothing of it is shown or written until that process lets go.
+enum class ESessionControls { kNoHost, kHostSelected, kHostBusy, kSession };
 
 // What the policy asks of the window it runs in (or of the pilot's console).
 class IMainView {
@@ -110,8 +114,18 @@ class TSessionPolicy {
   const TPassSummary& Summary() const { return summary_; }
 
   // HostComboBoxChange with the selector's index (-1: none). Refused while a
-  // session runs: what it still captures belongs to the selected host.
+  // session runs: what it still captures belongs to the selected host. The
+  // selected host's folder is locked for this process; when another holds
+  // it (waiting up to LockWaitMs), the host is selected but busy.
   void HostComboBoxChange(int index);
+  int LockWaitMs = 0;
+  bool HostBusy() const { return busy_; }
+  // Why the selected host is busy (Shift-JIS), naming the other process.
+  const std::string& BusyText() const { return lock_.Problem(); }
+  int BusyHolder() const { return lock_.Holder(); }
+  // Tries the busy host's lock again; true when the host became free and
+  // its lists are shown now.
+  bool RetryHostLock();
   // Rebuilds nothing itself: the window refills the selector, then calls this.
   void HostSelectorRebuilt() { HostComboBoxChange(-1); }
   // The host table was reloaded or edited without a rebuild of the selector
@@ -140,6 +154,9 @@ class TSessionPolicy {
 
   // Counting starts afresh (a pass, or a re-capture of a session log).
   void BeginCount();
+  // Makes what was stored durable; a failure counts as a failed store write
+  // of the pass. False after a failure.
+  bool SyncStoreNow() { return SyncStore(EWhere::kPassOver); }
 
   // Where the prompt's commands go (the session component unless replaced).
   void SetCommands(ISessionCommands* commands) { commands_ = commands ? commands : &clientCommands_; }
@@ -164,6 +181,10 @@ class TSessionPolicy {
   // The entry in flight has its result: the box follows.
   void WriteSettled(bool sent, bool refused);
   void EndOfPass();
+  // Shows and loads the selected host's boards, box and user list.
+  void LoadHost();
+  // Nothing of a host is shown or held: the state of no host, or of a busy one.
+  void ForgetHost();
 
   struct TClientCommands : ISessionCommands {
     TVeskoClient& c;
@@ -197,6 +218,9 @@ class TSessionPolicy {
   IMainView& view_;
   std::string programFolder_;
   int currentHost_ = -1;
+  std::string selectedFolder_;   // the selected host's folder, busy or not
+  THostLock lock_;
+  bool busy_ = false;
   int received_ = 0;
   bool captured_ = false;
   TPassSummary summary_;

@@ -41,6 +41,12 @@ void TAppSettings::Read(const std::string& programFolder) {
   Window.BoardSplit = ini.ReadString("Window", "BoardSplit", "");
   Window.HostKnown = ini.HasKey("Window", "Host");
   Window.Host = ini.ReadString("Window", "Host", "");
+  Patrol.Enabled = ini.ReadInteger("Patrol", "Enabled", 0) != 0;
+  Patrol.AtTimes = ini.ReadInteger("Patrol", "AtTimes", 0) != 0;
+  Patrol.EveryMinutes = ini.ReadInteger("Patrol", "Every", 60);
+  if (Patrol.EveryMinutes < 1 || Patrol.EveryMinutes > 1440) Patrol.EveryMinutes = 60;
+  Patrol.Times = TPatrolSettings::ParseTimes(ini.ReadString("Patrol", "Times", "")).value_or(std::vector<int>{});
+  Patrol.Notify = ini.ReadInteger("Patrol", "Notify", 1) != 0;
 }
 
 void TAppSettings::Write(const std::string& programFolder) const {
@@ -55,6 +61,14 @@ void TAppSettings::Write(const std::string& programFolder) const {
     ini.WriteString("Window", "BrowserSplit", Window.BrowserSplit);
     ini.WriteString("Window", "BoardSplit", Window.BoardSplit);
     ini.WriteString("Window", "Host", Window.Host);
+  }
+  // Like the window's place: a file that never had a schedule stays as it was.
+  if (!(Patrol == TPatrolSettings()) || ini.HasKey("Patrol", "Enabled")) {
+    ini.WriteInteger("Patrol", "Enabled", Patrol.Enabled ? 1 : 0);
+    ini.WriteInteger("Patrol", "AtTimes", Patrol.AtTimes ? 1 : 0);
+    ini.WriteInteger("Patrol", "Every", Patrol.EveryMinutes);
+    ini.WriteString("Patrol", "Times", TPatrolSettings::TimesText(Patrol.Times));
+    ini.WriteInteger("Patrol", "Notify", Patrol.Notify ? 1 : 0);
   }
   ini.Save();
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "reader/PatrolSchedule.h"
+
 namespace brelo {
 
 // Where the window was, in a section of its own ("Window"), which older
@@ -21,6 +23,7 @@ struct TAppSettings {
   std::string QuoteString = "> ";   // Shift-JIS
   std::string Editor = "NotePad";   // a program name or a full path
   TWindowPlace Window;
+  TPatrolSettings Patrol;   // section "Patrol"
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);

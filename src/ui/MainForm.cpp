@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -43,6 +44,7 @@
 #include "ui/OptionsPage.h"
 #include "reader/Recapture.h"
 #include "ui/ReservationPage.h"
+#include "ui/Rounds.h"
 #include "ui/SearchDialog.h"
 #include "ui/TerminalPage.h"
 #include "ui/Text.h"
@@ -102,6 +104,14 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   demoHost_ = std::make_unique<TDemoHostStarter>(programFolder_, QCoreApplication::applicationDirPath().toStdString());
   SetControls(ESessionControls::kNoHost);
   RestorePlace();
+  Rounds = new TRounds(*this);
+  // A host a pilot holds shows again once the pilot lets go.
+  busyTimer_ = new QTimer(this);
+  busyTimer_->setInterval(1000);
+  connect(busyTimer_, &QTimer::timeout, this, [this] {
+    if (model_.Policy.HostBusy()) model_.Policy.RetryHostLock();
+    else busyTimer_->stop();
+  });
 }
 
 TMainForm::~TMainForm() {
@@ -160,6 +170,11 @@ void TMainForm::BuildTopBar(QWidget* holder) {
     if (!selectorUpdating_) model_.Policy.HostComboBoxChange(i);
   });
   connect(SpeedButton1, &QToolButton::clicked, this, [this](bool down) {
+    // Up during a round: the round stops with the pass in progress.
+    if (!down && Rounds->Running()) {
+      Rounds->StopRound();
+      return;
+    }
     if (down && SelectedHost() != nullptr) {
       // The sample demo host, installed beside the program, is started when
       // nothing answers there.
@@ -220,7 +235,7 @@ void TMainForm::BuildMenu() {
     connect(action, &QAction::triggered, this, [r] { RouteEditRequest(QApplication::focusWidget(), r); });
   }
 
-  QMenu* settings = mb->addMenu(QStringLiteral("設定(&I)"));
+  QMenu* settings = SettingsMenu = mb->addMenu(QStringLiteral("設定(&I)"));
   H1 = add(settings, QStringLiteral("ヘッダフッダ(&T)"));
   M1 = add(settings, QStringLiteral("モデム設定(&M)"));
   Q1 = add(settings, QStringLiteral("引用符(&Q)"));
@@ -329,7 +344,8 @@ void TMainForm::HostTableReloaded() {
 }
 
 const THostEntry* TMainForm::SelectedHost() const {
-  const int i = model_.Policy.CurrentHost();
+  // A busy host's folder is not this window's to write.
+  const int i = model_.Policy.HostBusy() ? -1 : model_.Policy.CurrentHost();
   return i >= 0 ? &model_.Hosts.HostTable[static_cast<size_t>(i)] : nullptr;
 }
 
@@ -343,8 +359,9 @@ void TMainForm::SetControls(ESessionControls state) {
   HostComboBox->setEnabled(!session);
   SpeedButton6->setEnabled(!session);
   SpeedButton5->setEnabled(state != ESessionControls::kNoHost);
-  SpeedButton1->setEnabled(state != ESessionControls::kNoHost);
+  SpeedButton1->setEnabled(state == ESessionControls::kHostSelected || session);
   SpeedButton1->setChecked(session);
+  if (state == ESessionControls::kHostBusy && busyTimer_ != nullptr) busyTimer_->start();
 }
 
 void TMainForm::ShowTerminal(bool focusInput) {
@@ -643,8 +660,8 @@ void TMainForm::RememberPlace() {
   w.Maximized = isMaximized();
   w.BrowserSplit = Text(BrowserPage->MainSplitter->sizes());
   w.BoardSplit = Text(BrowserPage->TopSplitter->sizes());
-  const THostEntry* h = SelectedHost();
-  w.Host = h != nullptr ? h->Title : std::string();
+  const int host = model_.Policy.CurrentHost();
+  w.Host = host >= 0 ? model_.Hosts.HostTable[static_cast<size_t>(host)].Title : std::string();
   w.HostKnown = true;
 }
 
@@ -676,6 +693,7 @@ void TMainForm::closeEvent(QCloseEvent* e) {
   }
   // FormClose: a settings file that cannot be written is reported and the
   // window still closes, so that the user can always quit.
+  Rounds->StopRound();
   RememberPlace();
   WriteSettingsReporting();
   e->accept();

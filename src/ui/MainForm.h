@@ -19,6 +19,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 
 namespace brelo {
@@ -32,6 +33,7 @@ class TMessageEditor;
 class TModemSettingDailog;
 class TOptionsPage;
 class TReservationPage;
+class TRounds;
 class TSearchDialog;
 class TTerminalPage;
 class TUserListPage;
@@ -51,6 +53,9 @@ class TMainForm : public QMainWindow, public IMainView {
   TArticleBrowser& Browser() { return browser_; }
   TTemplateEngine& Templates() { return templates_; }
   const TAppSettings& Settings() const { return settings_; }
+  TAppSettings& MutableSettings() { return settings_; }
+  // Writes Brelo_V3.ini; a failure is reported, and the settings stay.
+  void SaveSettings() { WriteSettingsReporting(); }
   QTabWidget* Pages() const { return pages_; }
   QPlainTextEdit* Notepad() const { return notepad_; }
 
@@ -96,6 +101,9 @@ class TMainForm : public QMainWindow, public IMainView {
   QAction* Readme1 = nullptr;
   QAction* V1 = nullptr;
   QMenu* ActionMenu = nullptr;
+  QMenu* SettingsMenu = nullptr;
+  // The rounds of every host, their schedule and the tray icon.
+  TRounds* Rounds = nullptr;
 
   // The commands of the window.
   void RebuildHostSelector();
@@ -162,6 +170,7 @@ class TMainForm : public QMainWindow, public IMainView {
   bool shown_ = false;
   bool selectorUpdating_ = false;
   std::unique_ptr<TDemoHostStarter> demoHost_;
+  QTimer* busyTimer_ = nullptr;  // asks again for a host another process holds
 };
 
 }  // namespace brelo

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTest>
 #include <QProcess>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
 #include "store/MessageStore.h"
+#include "store/HostLock.h"
 #include "store/ReservationBox.h"
 #include "support/DemoHost.h"
 #include "support/TempDir.h"
@@ -201,6 +204,158 @@ TEST(PilotMode, FailureExits) {
   EXPECT_NE(late.err.find("did not answer the login within 2 seconds"), std::string::npos) << late.err;
   TRun bad = Pilot(home.Path(), {"--pilot"});
   EXPECT_EQ(bad.exit, 2);
+}
+
+// Hosts of a round, each with a folder of its own.
+void HostList(const std::string& home, const std::vector<std::pair<std::string, std::string>>& titleAddress) {
+  THostTable t;
+  t.HostCount = static_cast<int>(titleAddress.size());
+  for (size_t i = 0; i < titleAddress.size(); ++i) {
+    t.HostTable[i] = THostTable::SampleEntry();
+    t.HostTable[i].Title = Sjis(titleAddress[i].first);
+    t.HostTable[i].FilePath = "H" + std::to_string(i);
+    t.HostTable[i].Address = titleAddress[i].second;
+    t.HostTable[i].UserID = "TARO";
+    t.HostTable[i].Password = "taro";
+  }
+  t.SaveHostList(home);
+}
+
+// The summary line of host `host` ("brelo: 0 ...").
+std::string HostLine(const TRun& r, int host) {
+  const std::string head = "brelo: " + std::to_string(host) + " ";
+  size_t at = r.out.rfind("\n" + head);
+  if (at == std::string::npos) return r.out.compare(0, head.size(), head) == 0 ? r.out.substr(0, r.out.find('\n')) : "";
+  ++at;
+  return r.out.substr(at, r.out.find('\n', at) - at);
+}
+
+std::string LastLine(const std::string& text) {
+  const size_t end = text.find_last_not_of('\n');
+  const size_t at = text.rfind('\n', end);
+  return text.substr(at == std::string::npos ? 0 : at + 1, end - (at == std::string::npos ? 0 : at + 1) + 1);
+}
+
+TEST(PilotRounds, EveryHostInTurnEachWithItsOwnTimeOutAndTheWorstStatus) {
+  test::TDemoHost live;
+  test::TDemoHost silent({"--silent"});
+  test::TTempDir home;
+  HostList(home.Path(), {{"本局", live.TelnetAddress()}, {"静かな局", silent.TelnetAddress()}});
+  TRun r = Pilot(home.Path(), {"--pilot", "all", "--timeout", "3"});
+  EXPECT_EQ(r.exit, 3) << r.out << r.err;
+  EXPECT_EQ(HostLine(r, 0), "brelo: 0 本局: done (0); 12 new (2 mail), 0 already stored, 0 lost; 0 sent, 0 left in the box")
+      << r.out;
+  EXPECT_EQ(HostLine(r, 1).rfind("brelo: 1 静かな局: timed out (3); 0 new", 0), 0u) << r.out;
+  EXPECT_EQ(LastLine(r.out), "brelo: round of 2 hosts: 1 done, 1 timed out; 12 new (2 mail); exit status 3");
+  EXPECT_NE(r.err.find("did not answer the login within 3 seconds"), std::string::npos) << r.err;
+  // Each host's messages went to its own folder.
+  TMessageStore store;
+  store.HostFolder = home.Path() + "H0/";
+  EXPECT_EQ(store.RecordCount(1), 7);
+  EXPECT_FALSE(FileExists(home.Path() + "H1/MES01.IDX"));
+
+  // Quiet, in the order given, by title and index: the summaries only.
+  r = Pilot(home.Path(), {"--pilot", "1,本局", "--timeout", "5", "--quiet"});
+  EXPECT_EQ(r.exit, 3);
+  EXPECT_EQ(r.out.find("ログイン"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("brelo: received"), std::string::npos) << r.out;
+  EXPECT_LT(r.out.find("brelo: 1 "), r.out.find("brelo: 0 "));
+  EXPECT_EQ(HostLine(r, 0), "brelo: 0 本局: done (0); 0 new (0 mail), 0 already stored, 0 lost; 0 sent, 0 left in the box");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+  // A name that is not in the list stops the round before any call.
+  r = Pilot(home.Path(), {"--pilot", "0,nowhere"});
+  EXPECT_EQ(r.exit, 7);
+  EXPECT_NE(r.err.find("\"nowhere\""), std::string::npos);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(PilotRounds, AHostInUseIsSkippedNamingTheProcessThatHasIt) {
+  test::TDemoHost live;
+  test::TTempDir home;
+  HostList(home.Path(), {{"A", live.TelnetAddress()}, {"B", live.TelnetAddress()}});
+  THostLock window;  // as an open window holds the host it shows
+  ASSERT_TRUE(window.Acquire(home.Path() + "H0/"));
+  QElapsedTimer clock;
+  clock.start();
+  TRun r = Pilot(home.Path(), {"--pilot", "all", "--lock-wait", "1"});
+  EXPECT_GE(clock.elapsed(), 1000);  // waited its bounded time first
+  EXPECT_EQ(r.exit, 10) << r.out << r.err;
+  const std::string pid = std::to_string(::getpid());
+  EXPECT_EQ(HostLine(r, 0).rfind("brelo: 0 A: busy (使用中, process " + pid + ") (10)", 0), 0u) << r.out;
+  EXPECT_NE(r.err.find("使用中です (プロセス " + pid + " が使っています); skipped"), std::string::npos) << r.err;
+  EXPECT_EQ(HostLine(r, 1).rfind("brelo: 1 B: done (0); 12 new", 0), 0u) << r.out;
+  EXPECT_FALSE(FileExists(home.Path() + "H0/MES01.IDX"));  // nothing written beside the holder
+  // Let go, the next round calls it.
+  window.Release();
+  r = Pilot(home.Path(), {"--pilot", "A"});
+  EXPECT_EQ(r.exit, 0) << r.err;
+}
+
+TEST(PilotRounds, SigtermInTheMiddleOfACaptureLeavesTheStoreAndTheBoxWhole) {
+  test::TDemoHost host({"--message-pause", "300"});
+  test::TTempDir home;
+  HostList(home.Path(), {{"A", host.TelnetAddress()}, {"B", host.TelnetAddress()}});
+  TReservationBox box;
+  box.HostFolder = home.Path() + "H0/";
+  MakePath(box.HostFolder);
+  const std::string sent = box.AddReservation(8, "first", "");
+  test::WriteBytes(box.HostFolder + sent, "posted before the fetch\r\n");
+  const std::string held = box.AddReservation(8, "held", "");
+  test::WriteBytes(box.HostFolder + held, "kept\r\n");
+  box.ReservationTable[1].Status = 1;
+  box.SaveReservations();
+  const std::string heldBody = *ReadWholeFile(box.HostFolder + held);
+
+  QProcess p;
+  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--pilot", "all"});
+  std::string out;
+  QElapsedTimer clock;
+  clock.start();
+  // The first board's messages are arriving, one every 300 ms.
+  while (out.find("未読拾得中....GENERAL") == std::string::npos && clock.elapsed() < 30000) {
+    p.waitForReadyRead(200);
+    out += p.readAllStandardOutput().toStdString();
+  }
+  ASSERT_NE(out.find("未読拾得中....GENERAL"), std::string::npos) << out;
+  QTest::qWait(700);
+  ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+  ASSERT_TRUE(p.waitForFinished(30000));
+  out += p.readAllStandardOutput().toStdString();
+  const std::string err = p.readAllStandardError().toStdString();
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), 9) << out << err;
+  EXPECT_NE(err.find("stopped by SIGTERM; disconnecting"), std::string::npos) << err;
+  EXPECT_NE(out.find("brelo: 0 A: stopped (9)"), std::string::npos) << out;
+  EXPECT_EQ(out.find("brelo: 1 "), std::string::npos) << out;  // B was not called
+  EXPECT_NE(out.find("1 not called"), std::string::npos) << out;
+
+  // The box: the confirmed post is gone, the held one is as it was.
+  box.LoadReservations();
+  ASSERT_EQ(box.ReservationCount, 1);
+  EXPECT_EQ(box.ReservationTable[0].Title, "held");
+  EXPECT_EQ(box.ReservationTable[0].Status, 1);
+  EXPECT_EQ(*ReadWholeFile(box.HostFolder + held), heldBody);
+  EXPECT_NE(host.DataFile("msg/08.txt").find("posted before the fetch"), std::string::npos);
+  // The store: every record's text is there whole, and the next pass adds
+  // the rest without storing anything twice.
+  TMessageStore store;
+  store.HostFolder = box.HostFolder;
+  const int before = store.RecordCount(1);
+  EXPECT_GT(before, 0);
+  EXPECT_LT(before, 7);
+  std::vector<TVeskoMessage> e;
+  store.ReadIndex(1, 999, e);
+  for (const TVeskoMessage& m : e) {
+    const std::string text = store.ReadText(1, m.TextPos, m.TextLen);
+    EXPECT_EQ(static_cast<int>(text.size()) + 7, m.TextLen);  // all of it after its "#nnnnnn" head
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  }
+  TRun again = Pilot(home.Path(), {"--pilot", "A"});
+  EXPECT_EQ(again.exit, 0) << again.err;
+  EXPECT_EQ(store.RecordCount(1), 7);
+  e.clear();
+  store.ReadIndex(1, 999, e);
+  for (size_t i = 1; i < e.size(); ++i) EXPECT_LT(e[i - 1].MesNo, e[i].MesNo);
 }
 
 }  // namespace

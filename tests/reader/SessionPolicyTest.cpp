@@ -3,6 +3,7 @@
 #include "reader/SessionPolicy.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -330,6 +331,49 @@ TEST_F(PolicyTest, ConnectButtonCopiesTheHostAndNamesTheDailyLog) {
   EXPECT_EQ(c.LogFileName, policy->HostFolder() + ExpandDateName("%y%M%D.LOG"));
   EXPECT_EQ(view.controls, ESessionControls::kSession);
   policy->SpeedButton1Click(false);
+}
+
+}  // namespace
+}  // namespace brelo
+
+namespace brelo {
+namespace {
+
+// A host folder another process writes in (a pilot's round): the host is
+// selected but nothing of it is shown, kept or sent until it is free.
+TEST_F(PolicyTest, AHostInUseElsewhereIsBusyUntilItIsFree) {
+  Reserve(3, "queued");
+  model->Box.SaveReservations();
+  policy->HostComboBoxChange(-1);
+  THostLock other;  // a lock of its own: flock holds between descriptors
+  ASSERT_TRUE(other.Acquire(dir.Path() + "DEMO/"));
+  view.statuses.clear();
+  policy->HostComboBoxChange(0);
+  EXPECT_EQ(policy->CurrentHost(), 0);
+  EXPECT_TRUE(policy->HostBusy());
+  EXPECT_EQ(view.controls, ESessionControls::kHostBusy);
+  EXPECT_EQ(model->Box.ReservationCount, 0);
+  EXPECT_EQ(model->Store.HostFolder, "");
+  ASSERT_FALSE(view.statuses.empty());
+  EXPECT_NE(view.statuses.back().find("使用中"), std::string::npos) << view.statuses.back();
+  EXPECT_NE(view.statuses.back().find("プロセス " + std::to_string(::getpid())), std::string::npos);
+  policy->SpeedButton1Click(true);
+  EXPECT_FALSE(model->VeskoClient1.SessionRunning());
+  EXPECT_FALSE(policy->RetryHostLock());
+
+  other.Release();
+  EXPECT_TRUE(policy->RetryHostLock());
+  EXPECT_FALSE(policy->HostBusy());
+  EXPECT_EQ(view.controls, ESessionControls::kHostSelected);
+  EXPECT_EQ(model->Box.ReservationCount, 1);
+  // Now this policy holds it: another comer finds it busy, and says who.
+  THostLock late;
+  EXPECT_FALSE(late.Acquire(dir.Path() + "DEMO/", 100));
+  EXPECT_TRUE(late.Contended());
+  EXPECT_EQ(late.Holder(), ::getpid());
+  // Deselecting lets go.
+  policy->HostComboBoxChange(-1);
+  EXPECT_TRUE(late.Acquire(dir.Path() + "DEMO/"));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct Faults {
   bool silent = false;      // never says anything
   long dropAfter = -1;      // hangs up after this many bytes of a news listing
   long dropAfterMessages = -1;  // hangs up right after this many whole messages of a news listing
+  long messagePauseMs = 0;      // pauses after each message of a news listing (a slow line)
   enum DropBy { kClose, kReset } dropBy = kClose;  // how a telnet line is dropped
   bool failWrites = false;  // every post and mail fails
   long flood = 0;           // numbered lines sent before the banner

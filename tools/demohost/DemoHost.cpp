@@ -56,6 +56,8 @@ const char* kHelp =
     "  --drop-after N    hang up after N bytes of a news listing\n"
     "  --drop-after-messages N  hang up right after the N-th whole message of a\n"
     "                    news listing, without a pause\n"
+    "  --message-pause MS  pause MS milliseconds after each message of a news\n"
+    "                    listing (a slow line)\n"
     "  --drop-by HOW     how a telnet line is dropped: close (default) or reset;\n"
     "                    the modem line always hangs up\n"
     "  --fail-writes     every post and mail fails\n"
@@ -193,6 +195,8 @@ int main(int argc, char** argv) {
       value(config.faults.dropAfter);
     } else if (a == "--drop-after-messages") {
       value(config.faults.dropAfterMessages);
+    } else if (a == "--message-pause") {
+      value(config.faults.messagePauseMs);
     } else if (a == "--drop-by") {
       std::string how;
       text(how);

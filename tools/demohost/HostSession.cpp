@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "common/Sjis.h"
 
@@ -365,6 +366,9 @@ void HostSession::News(const std::string& date) {
       if (++sentMessages == config_.faults.dropAfterMessages) {
         conn_.HangUp();  // right after a whole message, without a pause
         return;
+      }
+      if (config_.faults.messagePauseMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(config_.faults.messagePauseMs));
       }
     }
     // Vesko closes each board's listing; KTBBS goes straight on.

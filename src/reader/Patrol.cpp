@@ -1,0 +1,189 @@
+#include "reader/Patrol.h"
+
+#include <algorithm>
+
+#include "common/Sjis.h"
+
+
+namespace brelo {
+
+int PassStatus(const TPassSummary& s, bool timedOut) {
+  if (s.storeFailed) return kExitStore;
+  if (timedOut) return kExitTimeout;
+  if (!s.loggedIn) return kExitNoLogin;
+  if (!s.logoutSent || !s.loggedOut) return kExitLineLost;
+  if (!s.WritesAllDone()) return kExitWrites;
+  return kExitOk;
+}
+
+int WorstStatus(const std::vector<int>& statuses) {
+  // Most serious first: what the user must see to before the next round.
+  static const int kOrder[] = {kExitStopped, kExitStore, kExitWrites, kExitLineLost,
+                               kExitTimeout, kExitNoLogin, kExitBusy};
+  for (int s : kOrder) {
+    if (std::find(statuses.begin(), statuses.end(), s) != statuses.end()) return s;
+  }
+  return kExitOk;
+}
+
+std::string StatusWords(int status) {
+  switch (status) {
+    case kExitOk: return "done";
+    case kExitNoLogin: return "no login";
+    case kExitTimeout: return "timed out";
+    case kExitLineLost: return "line lost";
+    case kExitWrites: return "writes not all done";
+    case kExitStore: return "cannot store";
+    case kExitStopped: return "stopped";
+    case kExitBusy: return "busy";
+    default: return "status " + std::to_string(status);
+  }
+}
+
+std::string RoundNews(const std::vector<TPatrolResult>& results) {
+  std::string out;
+  for (const TPatrolResult& r : results) {
+    const int mail = r.summary.storedMail, messages = r.summary.stored - r.summary.storedMail;
+    if (mail == 0 && messages == 0) continue;
+    std::string line;
+    if (mail > 0) line = Sjis("新着メール ") + std::to_string(mail) + Sjis(" 通");
+    if (messages > 0) line += (line.empty() ? "" : " / ") + Sjis("新着 ") + std::to_string(messages) + Sjis(" 件");
+    if (!out.empty()) out += "\r\n";
+    out += line + " (" + r.title + ")";
+  }
+  return out;
+}
+
+std::string RoundOutcome(const std::vector<TPatrolResult>& results, bool stopped) {
+  static const std::pair<int, const char*> kWords[] = {
+      {kExitOk, "完了"},          {kExitBusy, "使用中"},       {kExitNoLogin, "ログインできず"},
+      {kExitTimeout, "時間切れ"}, {kExitLineLost, "回線断"},   {kExitWrites, "書き込み未完了"},
+      {kExitStore, "保存できず"}, {kExitStopped, "中断"}};
+  std::string out = std::to_string(results.size()) + Sjis(" ホスト: ");
+  bool first = true;
+  for (const auto& [status, words] : kWords) {
+    const auto n = std::count_if(results.begin(), results.end(), [&](const TPatrolResult& r) { return r.status == status; });
+    if (n == 0) continue;
+    out += (first ? "" : Sjis("、")) + Sjis(words) + " " + std::to_string(n);
+    first = false;
+  }
+  if (stopped) out += Sjis(" (途中で止めました)");
+  return out;
+}
+
+TPatrol::TPatrol(TMainModel& model) : model_(model) {
+  SelectHost = [this](int host) { model_.Policy.HostComboBoxChange(host); };
+  watch_.setInterval(100);
+  QObject::connect(&watch_, &QTimer::timeout, [this] {
+    TVeskoClient& client = model_.VeskoClient1;
+    // A work thread that gave up on its own (port, busy line) leaves the send
+    // thread waiting for Disconnect.
+    if (client.SessionRunning() && !client.WorkThreadRunning()) client.Disconnect();
+    if (!client.SessionRunning()) PassOver();
+  });
+  limit_.setSingleShot(true);
+  limit_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&limit_, &QTimer::timeout, [this] {
+    // The time-out never fires early: a timer may, so the clock decides.
+    const auto left = deadline_ - std::chrono::steady_clock::now();
+    if (left > std::chrono::milliseconds(0)) {
+      limit_.start(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
+      return;
+    }
+    timedOut_ = true;
+    if (OnTimeout) OnTimeout(host_);
+    if (model_.VeskoClient1.SessionRunning()) model_.VeskoClient1.Disconnect();
+  });
+}
+
+TPatrol::~TPatrol() {
+  watch_.stop();
+  limit_.stop();
+}
+
+void TPatrol::Start(const std::vector<int>& hosts) {
+  if (running_) return;
+  queue_ = hosts;
+  std::reverse(queue_.begin(), queue_.end());  // taken from the back
+  results_.clear();
+  before_ = options_ = model_.Policy.Options;
+  options_.PassgoodbyeMessage = true;  // nobody is there to answer the goodbye
+  running_ = true;
+  stopped_ = false;
+  QTimer::singleShot(0, &watch_, [this] { Next(); });
+}
+
+void TPatrol::Stop() {
+  if (!running_ || stopped_) return;
+  stopped_ = true;
+  if (inPass_ && model_.VeskoClient1.SessionRunning()) model_.VeskoClient1.Disconnect();
+}
+
+void TPatrol::Next() {
+  if (stopped_ || queue_.empty()) {
+    Finish();
+    return;
+  }
+  host_ = queue_.back();
+  queue_.pop_back();
+  TSessionPolicy& policy = model_.Policy;
+  const THostEntry& entry = model_.Hosts.HostTable[static_cast<size_t>(host_)];
+  TPatrolResult r;
+  r.host = host_;
+  r.title = entry.Title;
+  r.address = entry.Address;
+  r.folder = policy.FolderOf(host_);
+  if (OnHostStarting) OnHostStarting(host_);
+  SelectHost(host_);
+  if (policy.CurrentHost() == host_ && policy.HostBusy()) policy.RetryHostLock();
+  if (policy.CurrentHost() != host_ || policy.HostBusy()) {
+    r.status = kExitBusy;
+    r.busyHolder = policy.HostBusy() ? policy.BusyHolder() : 0;
+    r.problem = policy.HostBusy() ? policy.BusyText() : std::string();
+    results_.push_back(r);
+    if (OnHostDone) OnHostDone(results_.back());
+    QTimer::singleShot(0, &watch_, [this] { Next(); });
+    return;
+  }
+  results_.push_back(r);
+  policy.Options = options_;
+  timedOut_ = false;
+  inPass_ = true;
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(TimeoutSeconds);
+  policy.SpeedButton1Click(true);
+  if (!model_.VeskoClient1.SessionRunning()) {
+    PassOver();  // refused before calling: its summary says why
+    return;
+  }
+  watch_.start();
+  limit_.start(TimeoutSeconds * 1000);
+}
+
+void TPatrol::PassOver() {
+  if (!inPass_) return;
+  inPass_ = false;
+  watch_.stop();
+  limit_.stop();
+  TSessionPolicy& policy = model_.Policy;
+  TPatrolResult& r = results_.back();
+  // What the pass stored is on the disk before it is reported.
+  policy.SyncStoreNow();
+  r.summary = policy.Summary();
+  r.received = policy.ReceivedCount();
+  r.boxLeft = model_.Box.ReservationCount;
+  r.timedOut = timedOut_;
+  r.lineError = model_.VeskoClient1.LastLineError();
+  // A pass stopped before its logout says so; one that was over says how.
+  const int status = PassStatus(r.summary, timedOut_);
+  r.status = stopped_ && status != kExitOk ? kExitStopped : status;
+  if (OnHostDone) OnHostDone(r);
+  QTimer::singleShot(0, &watch_, [this] { Next(); });
+}
+
+void TPatrol::Finish() {
+  running_ = false;
+  model_.Policy.Options = before_;
+  if (OnFinished) OnFinished();
+}
+
+}  // namespace brelo
