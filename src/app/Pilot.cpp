@@ -235,10 +235,9 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   QCoreApplication::exec();
 
   std::vector<int> statuses;
-  int done = 0, newItems = 0, newMail = 0;
+  int newItems = 0, newMail = 0;
   for (const TPatrolResult& r : patrol.Results()) {
     statuses.push_back(r.status);
-    done += r.status == kExitOk;
     newItems += r.summary.stored;
     newMail += r.summary.storedMail;
   }

@@ -61,10 +61,11 @@ std::string RoundOutcome(const std::vector<TPatrolResult>& results, bool stopped
       {kExitStore, "保存できず"}, {kExitStopped, "中断"}};
   std::string out = std::to_string(results.size()) + Sjis(" ホスト: ");
   bool first = true;
-  for (const auto& [status, words] : kWords) {
-    const auto n = std::count_if(results.begin(), results.end(), [&](const TPatrolResult& r) { return r.status == status; });
+  for (const auto& entry : kWords) {
+    const int status = entry.first;
+    const auto n = std::count_if(results.begin(), results.end(), [status](const TPatrolResult& r) { return r.status == status; });
     if (n == 0) continue;
-    out += (first ? "" : Sjis("、")) + Sjis(words) + " " + std::to_string(n);
+    out += (first ? "" : Sjis("、")) + Sjis(entry.second) + " " + std::to_string(n);
     first = false;
   }
   if (stopped) out += Sjis(" (途中で止めました)");

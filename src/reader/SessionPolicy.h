@@ -227,7 +227,6 @@ class TSessionPolicy {
   std::unique_ptr<TDuplicateIndex> duplicates_;
   std::set<std::string> tried_;          // body files offered in this pass
   std::optional<TInFlight> inFlight_;
-  int writeTag_ = 0;
   bool writesStopped_ = false;           // the box cannot be saved: no more writes this pass
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);  // posted handlers check it
 };
