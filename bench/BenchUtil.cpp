@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,6 +11,19 @@
 #include <cstdlib>
 
 namespace brelo::bench {
+namespace {
+
+// Every benchmark ends by saying how much memory it took at most; bench/run
+// shows it beside its figures.
+struct TPeakRss {
+  ~TPeakRss() {
+    rusage use{};
+    if (::getrusage(RUSAGE_SELF, &use) == 0) std::printf("PEAKRSS %.1f MB\n", static_cast<double>(use.ru_maxrss) / 1024.0);
+    std::fflush(stdout);
+  }
+} peakRss;
+
+}  // namespace
 
 int ConnectLoopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -67,12 +67,13 @@ int RunSearch(const TCommandLine& cmd, const std::string& folder) {
     return 1;
   }
   try {
-    for (const TSearchHit& h : SearchArticles(o.model->Store, text.bytes)) {
+    // Each hit is printed as it is found: nothing of the store is held.
+    SearchArticles(o.model->Store, text.bytes, [&](const TSearchHit& h) {
       const TBoardEntry& b = o.model->Store.BoardTable[static_cast<size_t>(h.Board)];
       std::printf("%02d %-8s #%04d %s %s  %s\n", h.Board, b.Name.c_str(), h.Article.MesNo,
                   SjisToUtf8(h.Article.FromID).c_str(), SjisToUtf8(h.Article.FromHandle).c_str(),
                   SjisToUtf8(h.Article.Title).c_str());
-    }
+    });
   } catch (const EInOutError& e) {
     o.view.ReportError(e.what());
     return 1;
@@ -84,12 +85,12 @@ int RunRecapture(const TCommandLine& cmd, const std::string& folder) {
   TOpened o;
   if (const int status = Open(cmd, folder, o, EUse::kWrite); status != kExitOk) return status;
   try {
-    const std::optional<std::string> log = ReadWholeFile(cmd.text);
-    if (!log) {
+    const std::optional<TRecaptureResult> done = RecaptureFile(*o.model, cmd.text);
+    if (!done) {
       std::fprintf(stderr, "brelo: there is no session log %s\n", cmd.text.c_str());
       return 1;
     }
-    const TRecaptureResult r = Recapture(*o.model, *log);
+    const TRecaptureResult& r = *done;
     std::printf(
         "brelo: %d stored, %d already stored, %d cut off at the end of the log (kept as far as it goes), %d board "
         "announcements\n",

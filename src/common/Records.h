@@ -17,7 +17,11 @@ inline void PutUInt32(char* p, uint32_t v) {
 }
 inline uint32_t GetUInt32(const char* p) {
   uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, 4);  // one load where the bytes are already in order
+  } else {
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  }
   return v;
 }
 inline void PutInt32(char* p, int32_t v) { PutUInt32(p, static_cast<uint32_t>(v)); }
@@ -29,7 +33,11 @@ inline void PutDouble(char* p, double v) {
 }
 inline double GetDouble(const char* p) {
   uint64_t u = 0;
-  for (int i = 0; i < 8; ++i) u |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&u, p, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) u |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  }
   return std::bit_cast<double>(u);
 }
 

@@ -1,27 +1,42 @@
 #include "reader/Recapture.h"
 
+#include <array>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
 #include "common/FileUtil.h"
 #include "session/Dialogue.h"
 
 namespace brelo {
 namespace {
 
-// The log's lines as the ring would give them; runs dry at the end.
+// The log's lines as the ring would give them, read from the log as they
+// are taken: a log of any size costs one line of look-ahead and the last
+// thousand lines, as the ring holds them. Runs dry at the end.
 class TLogSource : public ILineSource, public ILineSink {
  public:
-  explicit TLogSource(const std::string& bytes) : lines_(SplitLines(bytes)) {}
+  explicit TLogSource(std::istream& in) : in_(in) { ReadAhead(); }
   std::string NextLine() override {
-    if (pos_ >= lines_.size()) {
+    if (!waiting_) {
       ranDry_ = terminated_ = true;
       return std::string();
     }
-    return lines_[pos_++];
+    std::string line = std::move(next_);
+    slots_[static_cast<size_t>(ReadPos())] = line;
+    ++taken_;
+    ReadAhead();
+    return line;
   }
   bool Terminated() const override { return terminated_; }
-  bool LineWaiting() override { return pos_ < lines_.size(); }
-  int ReadPos() override { return static_cast<int>(pos_ % 1000); }
-  int LineIndex() override { return static_cast<int>(lines_.size() % 1000); }
-  std::string LineAt(int) override { return pos_ < lines_.size() ? lines_[pos_] : std::string(); }
+  bool LineWaiting() override { return waiting_; }
+  int ReadPos() override { return static_cast<int>(taken_ % kSlots); }
+  int LineIndex() override { return static_cast<int>((taken_ + (waiting_ ? 1 : 0)) % kSlots); }
+  std::string LineAt(int slot) override {
+    if (slot == ReadPos()) return waiting_ ? next_ : std::string();
+    if (slot == LineIndex()) return std::string();  // no partial line in a log
+    return slots_[static_cast<size_t>(slot) % kSlots];
+  }
   void Idle(int) override {
     if (!LineWaiting()) ranDry_ = terminated_ = true;
   }
@@ -30,10 +45,21 @@ class TLogSource : public ILineSource, public ILineSink {
   void SendText(const std::string&) override {}
   // A capture asked for more than the log holds.
   bool RanDry() const { return ranDry_; }
+  // The log could not be read to its end.
+  bool Failed() const { return in_.bad(); }
 
  private:
-  std::vector<std::string> lines_;
-  size_t pos_ = 0;
+  static constexpr int kSlots = 1000;
+  void ReadAhead() {
+    // Lines end in LF, a CR before it is dropped: as the log was written.
+    waiting_ = static_cast<bool>(std::getline(in_, next_));
+    if (waiting_ && !next_.empty() && next_.back() == '\r') next_.pop_back();
+  }
+  std::istream& in_;
+  std::string next_;
+  bool waiting_ = false;
+  unsigned long long taken_ = 0;
+  std::array<std::string, kSlots> slots_;
   bool ranDry_ = false;
   bool terminated_ = false;
 };
@@ -90,8 +116,22 @@ struct TNoCommands : ISessionCommands {
 }  // namespace
 
 TRecaptureResult Recapture(TMainModel& model, const std::string& logBytes) {
+  std::istringstream in(logBytes);
+  return Recapture(model, in, "session log");
+}
+
+std::optional<TRecaptureResult> RecaptureFile(TMainModel& model, const std::string& logPath) {
+  std::ifstream in(logPath, std::ios::binary);
+  if (!in.is_open()) {
+    if (errno == ENOENT) return std::nullopt;
+    throw EInOutError(CannotReadText(logPath, errno));
+  }
+  return Recapture(model, in, logPath);
+}
+
+TRecaptureResult Recapture(TMainModel& model, std::istream& log, const std::string& logName) {
   TRecaptureResult result;
-  TLogSource src(logBytes);
+  TLogSource src(log);
   TRecaptureEvents events(model, src, result);
   TNoCommands nobody;
   model.Policy.SetCommands(&nobody);
@@ -106,12 +146,15 @@ TRecaptureResult Recapture(TMainModel& model, const std::string& logBytes) {
   TDialogue dialogue(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
   while (src.LineWaiting()) dialogue.Dispatch(src.NextLine());
   model.Policy.SetCommands(nullptr);
+  // What was read before a read error is stored; the error is still told.
+  const bool unreadable = src.Failed();
   const TPassSummary& done = model.Policy.Summary();
   result.stored = done.stored;
   result.skipped = done.duplicates;
   if (done.storeFailed) throw EInOutError(done.problem);
   model.Store.SaveBoards();
   model.Store.Sync();
+  if (unreadable) throw EInOutError(CannotReadText(logName, EIO));
   return result;
 }
 

@@ -5,6 +5,8 @@
 // log holds, as the live pass kept them.
 #pragma once
 
+#include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "reader/MainModel.h"
@@ -18,8 +20,12 @@ struct TRecaptureResult {
   int boards = 0;    // board announcements
 };
 
-// The model's selected host receives what the log holds. Raises EInOutError
-// for store errors.
+// The model's selected host receives what the log holds, read as it goes.
+// Raises EInOutError for store errors and when the log cannot be read to its
+// end (what was read before is stored).
+TRecaptureResult Recapture(TMainModel& model, std::istream& log, const std::string& logName);
 TRecaptureResult Recapture(TMainModel& model, const std::string& logBytes);
+// The log file at logPath; nothing when there is no such file.
+std::optional<TRecaptureResult> RecaptureFile(TMainModel& model, const std::string& logPath);
 
 }  // namespace brelo

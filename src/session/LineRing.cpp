@@ -54,15 +54,23 @@ size_t RunEnd(const char* p, size_t i, size_t n) {
 TLineRing::TLineRing() = default;
 
 std::string TLineRing::Line(int slot) const {
-  const TSlot& s = slots_[static_cast<size_t>(slot) % kSize];
-  std::lock_guard<std::mutex> lk(s.m);
-  return s.s;
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  return slots_[static_cast<size_t>(slot) % kSize];
+}
+
+bool TLineRing::ReadersOwn(int slot) const {
+  // Between ReadPos and LineIndex: complete, and not written again before
+  // the reader has moved past it.
+  const int rp = readPos_.load(std::memory_order_relaxed);
+  const int li = lineIndex_.load(std::memory_order_acquire);
+  return (slot - rp + kSize) % kSize < (li - rp + kSize) % kSize;
 }
 
 bool TLineRing::LineHas(int slot, const std::function<bool(const std::string&)>& f) const {
-  const TSlot& s = slots_[static_cast<size_t>(slot) % kSize];
-  std::lock_guard<std::mutex> lk(s.m);
-  return f(s.s);
+  slot %= kSize;
+  if (ReadersOwn(slot)) return f(slots_[static_cast<size_t>(slot)]);
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  return f(slots_[static_cast<size_t>(slot)]);
 }
 
 void TLineRing::Signal() {
@@ -102,26 +110,15 @@ void TLineRing::WaitForChange(int ms) {
   readerWaiting_ = false;
 }
 
-void TLineRing::PublishPartial() {
-  TSlot& s = slots_[static_cast<size_t>(lineIndex_.load(std::memory_order_relaxed))];
-  std::lock_guard<std::mutex> lk(s.m);
-  s.s = partial_;
-}
+void TLineRing::PublishPartial() { slots_[static_cast<size_t>(lineIndex_.load(std::memory_order_relaxed))] = partial_; }
 
 bool TLineRing::EndLine() {
   const int li = lineIndex_.load(std::memory_order_relaxed);
   const int next = (li + 1) % kSize;
   if (next == readPos_.load(std::memory_order_acquire)) return false;  // 999 unread: no room
-  {
-    TSlot& s = slots_[static_cast<size_t>(li)];
-    std::lock_guard<std::mutex> lk(s.m);
-    s.s.swap(partial_);
-  }
-  {
-    TSlot& s = slots_[static_cast<size_t>(next)];
-    std::lock_guard<std::mutex> lk(s.m);
-    s.s.clear();
-  }
+  // Both under the writer's lock, held by the caller.
+  slots_[static_cast<size_t>(li)].swap(partial_);
+  slots_[static_cast<size_t>(next)].clear();
   partial_.clear();
   lineIndex_.store(next, std::memory_order_release);
   return true;
@@ -233,24 +230,21 @@ void TLineRing::ResetIndexes() {
 }
 
 std::string TLineRing::Take() {
-  std::string s = Line(readPos_.load(std::memory_order_relaxed));
-  Skip();
+  std::string s;
+  TakeInto(s);
   return s;
 }
 
 void TLineRing::TakeInto(std::string& out) {
-  {
-    const TSlot& s = slots_[static_cast<size_t>(readPos_.load(std::memory_order_relaxed))];
-    std::lock_guard<std::mutex> lk(s.m);
-    out.assign(s.s);
-  }
+  // A waiting line is the reader's: the writer is past it until ReadPos moves.
+  out.assign(slots_[static_cast<size_t>(readPos_.load(std::memory_order_relaxed))]);
   Skip();
 }
 
 void TLineRing::Skip() {
   const int rp = readPos_.load(std::memory_order_relaxed);
   readPos_.store((rp + 1) % kSize, std::memory_order_release);
-  taken_.fetch_add(1, std::memory_order_relaxed);
+  taken_.store(taken_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);  // the reader alone counts
   if (paused_.load()) {
     int unread = (LineIndex() - ((rp + 1) % kSize) + kSize) % kSize;
     if (unread <= kLowWater && !roomSignalled_.exchange(true) && OnRoom) OnRoom();

@@ -2,9 +2,11 @@
 //
 // One writer: the thread that delivers the transport's bytes (the main thread
 // for TCP, the serial watch thread for the modem). One reader: the work
-// thread; the terminal view also reads slots. Each slot has its own small
-// lock, held only to copy a string in or out, so the writer never waits for
-// the reader.
+// thread; the terminal view also reads slots. The writer touches only the
+// partial line's slot and the one after it, under the writer's lock, which
+// it takes once per chunk, never per line. The complete lines the reader has
+// not taken yet are the reader's alone: it takes them without any lock.
+// Every other slot is read under the writer's lock.
 //
 // Back-pressure instead of overwriting: when 999 complete lines wait unread,
 // the receive path stops at the next line end and keeps the rest of the
@@ -56,7 +58,7 @@ class TLineRing {
   int ReadPos() const { return readPos_.load(std::memory_order_acquire); }
   bool LineWaiting() const { return ReadPos() != LineIndex(); }
   std::string Line(int slot) const;
-  // Calls f with the slot's line under its lock (no copy); f must be quick.
+  // Calls f with the slot's line (no copy); f must be quick. The reader only.
   bool LineHas(int slot, const std::function<bool(const std::string&)>& f) const;
   // Takes Lines[ReadPos] and advances ReadPos (reader only; a line must wait).
   std::string Take();
@@ -75,23 +77,21 @@ class TLineRing {
   std::function<void()> OnRoom;
 
  private:
-  struct TSlot {
-    mutable std::mutex m;
-    std::string s;
-  };
   // Processes bytes; returns how many were taken (fewer when the ring is full).
   size_t Process(const char* p, size_t n);
   bool EndLine();
   void PublishPartial();
   void Signal();
+  // A complete line that waits for the reader (only the reader may ask).
+  bool ReadersOwn(int slot) const;
 
-  std::array<TSlot, kSize> slots_;
+  std::array<std::string, kSize> slots_;
   std::atomic<int> lineIndex_{0};  // written by the writer
   std::atomic<int> readPos_{0};    // written by the reader
   std::atomic<unsigned long long> taken_{0};  // written by the reader
 
-  // Writer state, under writerMutex_.
-  std::mutex writerMutex_;
+  // Writer state, under writerMutex_; so are the slots the writer touches.
+  mutable std::mutex writerMutex_;
   std::string partial_;
   int esc_ = 0;  // telnet command state
   std::string backlog_;

@@ -1,11 +1,25 @@
 #include "store/ArticleSearch.h"
 
-#include <limits>
+#include <algorithm>
 
-#include "common/FileUtil.h"
 #include "common/Sjis.h"
 
 namespace brelo {
+namespace {
+
+// Text read for one slice of records when their blocks lie together; a
+// slice whose blocks are spread wider is read block by block.
+constexpr size_t kSpanBytes = 4 << 20;
+
+// A block without its head ("#" and the number up to its CR).
+std::string_view BlockBody(std::string_view block) {
+  const size_t cr = block.find('\r');
+  block.remove_prefix(cr != std::string_view::npos && !block.empty() && block[0] == '#' ? cr
+                                                                                         : std::min<size_t>(7, block.size()));
+  return block;
+}
+
+}  // namespace
 
 size_t FindSjis(std::string_view hay, std::string_view needle) {
   if (needle.empty() || needle.size() > hay.size()) return std::string_view::npos;
@@ -18,29 +32,62 @@ size_t FindSjis(std::string_view hay, std::string_view needle) {
   return std::string_view::npos;
 }
 
-std::vector<TSearchHit> SearchArticles(const TMessageStore& store, const std::string& text) {
-  std::vector<TSearchHit> hits;
-  if (text.empty()) return hits;
-  std::vector<TVeskoMessage> entries;
-  for (int board = 0; board < kBoardCount; ++board) {
-    if (store.ReadIndex(board, std::numeric_limits<int>::max(), entries) == 0) continue;
-    const std::optional<std::string> all = ReadWholeFile(store.TextFile(board));
-    const std::string_view body = all ? std::string_view(*all) : std::string_view();
-    for (const TVeskoMessage& m : entries) {
-      bool match = FindSjis(m.Title, text) != std::string_view::npos ||
-                   FindSjis(m.FromID, text) != std::string_view::npos ||
-                   FindSjis(m.FromHandle, text) != std::string_view::npos;
-      if (!match && m.TextPos >= 0 && static_cast<size_t>(m.TextPos) < body.size() && m.TextLen > 0) {
-        // The block without its head; what a record points past the file is not read.
-        std::string_view block = body.substr(static_cast<size_t>(m.TextPos), static_cast<size_t>(m.TextLen));
-        const size_t cr = block.find('\r');
-        block.remove_prefix(cr != std::string_view::npos && !block.empty() && block[0] == '#' ? cr : std::min<size_t>(7, block.size()));
-        match = FindSjis(block, text) != std::string_view::npos;
+TArticleSearch::TArticleSearch(const TMessageStore& store, std::string sjisText)
+    : store_(store), text_(std::move(sjisText)) {
+  if (text_.empty()) board_ = kBoardCount;
+}
+
+bool TArticleSearch::Step(int records, const THitFn& onHit) {
+  while (records > 0 && board_ < kBoardCount) {
+    const int got = store_.ReadIndexRange(board_, next_, std::min(records, 2048), entries_);
+    if (got == 0) {
+      ++board_;
+      next_ = 0;
+      continue;
+    }
+    next_ += got;
+    records -= got;
+    examined_ += got;
+    // The text of the slice at once when its blocks lie within a few MB.
+    int64_t lo = -1, hi = -1;
+    for (const TVeskoMessage& m : entries_) {
+      if (m.TextPos < 0 || m.TextLen <= 0) continue;
+      lo = lo < 0 ? m.TextPos : std::min<int64_t>(lo, m.TextPos);
+      hi = std::max<int64_t>(hi, static_cast<int64_t>(m.TextPos) + m.TextLen);
+    }
+    const bool together = lo >= 0 && static_cast<size_t>(hi - lo) <= kSpanBytes;
+    if (together) store_.ReadTextSpan(board_, lo, static_cast<size_t>(hi - lo), span_);
+    std::string own;
+    for (const TVeskoMessage& m : entries_) {
+      bool match = FindSjis(m.Title, text_) != std::string_view::npos ||
+                   FindSjis(m.FromID, text_) != std::string_view::npos ||
+                   FindSjis(m.FromHandle, text_) != std::string_view::npos;
+      if (!match && m.TextPos >= 0 && m.TextLen > 0) {
+        // What a record points past the file's end is not read.
+        std::string_view block;
+        if (together) {
+          const size_t at = static_cast<size_t>(m.TextPos - lo);
+          if (at < span_.size()) block = std::string_view(span_).substr(at, static_cast<size_t>(m.TextLen));
+        } else if (store_.ReadTextSpan(board_, m.TextPos, static_cast<size_t>(m.TextLen), own)) {
+          block = own;
+        }
+        match = FindSjis(BlockBody(block), text_) != std::string_view::npos;
       }
-      if (match) hits.push_back({board, m});
+      if (match) onHit({board_, m});
     }
   }
-  return hits;
+  if (Done()) {
+    // Nothing of the store is kept once the search is over.
+    std::vector<TVeskoMessage>().swap(entries_);
+    std::string().swap(span_);
+  }
+  return !Done();
+}
+
+void SearchArticles(const TMessageStore& store, const std::string& sjisText, const TArticleSearch::THitFn& onHit) {
+  TArticleSearch search(store, sjisText);
+  while (search.Step(1 << 14, onHit)) {
+  }
 }
 
 }  // namespace brelo

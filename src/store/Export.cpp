@@ -1,6 +1,5 @@
 #include "store/Export.h"
 
-#include <limits>
 #include <vector>
 
 #include "common/FileUtil.h"
@@ -74,35 +73,40 @@ void ExportArticles(const TMessageStore& store, int onlyBoard, bool mbox, const 
   std::vector<TVeskoMessage> entries;
   for (int board = 0; board < kBoardCount; ++board) {
     if (onlyBoard >= 0 && board != onlyBoard) continue;
-    if (store.ReadIndex(board, std::numeric_limits<int>::max(), entries) == 0) continue;
     const TBoardEntry& b = store.BoardTable[static_cast<size_t>(board)];
     const std::string boardText = FormatC("%02d %s %s", board, b.Name.c_str(), SjisToUtf8(b.Title).c_str());
-    for (const TVeskoMessage& m : entries) {
-      std::string text = store.ReadText(board, m.TextPos, m.TextLen);
-      if (text.compare(0, 2, "\r\n") == 0) text.erase(0, 2);  // the line break after the head
-      const std::string from = SjisToUtf8(m.FromID), handle = SjisToUtf8(m.FromHandle), title = SjisToUtf8(m.Title);
-      const TCivilTime t = DecodeDateTime(m.Date);
-      if (mbox) {
-        const std::string address = (from.empty() ? std::string("unknown") : from) + "@" + hostName + ".brelo.invalid";
-        out << FormatC("From %s %s %s %2d %02d:%02d:%02d %04d\n", address.c_str(), kDays[DayOfWeek(m.Date)],
-                       kMonths[(t.month + 11) % 12], t.day, t.hour, t.minute, t.second, t.year);
-        out << "From: " << (handle.empty() ? address : EncodedWord(handle) + " <" + address + ">") << "\n";
-        out << "Date: " << MailDate(m.Date) << "\n";
-        out << "Subject: " << EncodedWord(title) << "\n";
-        out << "Message-ID: <" << FormatC("%02d.%d.%d", board, m.MesNo, m.IndexNo) << "@" << hostName
-            << ".brelo.invalid>\n";
-        out << "X-Brelo-Board: " << EncodedWord(boardText) << "\n";
-        out << "MIME-Version: 1.0\nContent-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n\n";
-        out << Body(text, true) << "\n";
-      } else {
-        out << "Board: " << boardText << "\n";
-        out << FormatC("Number: %d\n", m.MesNo);
-        out << "From: " << from << " " << handle << "\n";
-        out << "Date: " << FormatC("%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second)
-            << "\n";
-        out << "Subject: " << title << "\n\n";
-        out << Body(text, false);
-        out << "----------------------------------------------------------------\n";
+    // A slice of the index at a time: a board of any size costs the same memory.
+    for (int first = 0; store.ReadIndexRange(board, first, 4096, entries) > 0;
+         first += static_cast<int>(entries.size())) {
+      for (const TVeskoMessage& m : entries) {
+        std::string text = store.ReadText(board, m.TextPos, m.TextLen);
+        if (text.compare(0, 2, "\r\n") == 0) text.erase(0, 2);  // the line break after the head
+        const std::string from = SjisToUtf8(m.FromID), handle = SjisToUtf8(m.FromHandle);
+        const std::string title = SjisToUtf8(m.Title);
+        const TCivilTime t = DecodeDateTime(m.Date);
+        if (mbox) {
+          const std::string address =
+              (from.empty() ? std::string("unknown") : from) + "@" + hostName + ".brelo.invalid";
+          out << FormatC("From %s %s %s %2d %02d:%02d:%02d %04d\n", address.c_str(), kDays[DayOfWeek(m.Date)],
+                         kMonths[(t.month + 11) % 12], t.day, t.hour, t.minute, t.second, t.year);
+          out << "From: " << (handle.empty() ? address : EncodedWord(handle) + " <" + address + ">") << "\n";
+          out << "Date: " << MailDate(m.Date) << "\n";
+          out << "Subject: " << EncodedWord(title) << "\n";
+          out << "Message-ID: <" << FormatC("%02d.%d.%d", board, m.MesNo, m.IndexNo) << "@" << hostName
+              << ".brelo.invalid>\n";
+          out << "X-Brelo-Board: " << EncodedWord(boardText) << "\n";
+          out << "MIME-Version: 1.0\nContent-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n\n";
+          out << Body(text, true) << "\n";
+        } else {
+          out << "Board: " << boardText << "\n";
+          out << FormatC("Number: %d\n", m.MesNo);
+          out << "From: " << from << " " << handle << "\n";
+          out << "Date: "
+              << FormatC("%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second) << "\n";
+          out << "Subject: " << title << "\n\n";
+          out << Body(text, false);
+          out << "----------------------------------------------------------------\n";
+        }
       }
     }
   }

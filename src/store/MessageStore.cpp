@@ -29,6 +29,16 @@ class TFile {
   }
   TFile(const TFile&) = delete;
   TFile& operator=(const TFile&) = delete;
+  // Opens path read-write, creating it when it is not there (created says so).
+  static int OpenOrCreate(const std::string& path, bool& created) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      created = created || fd >= 0;
+    }
+    return fd;
+  }
+  explicit TFile(int fd) : fd_(fd) {}
   int fd() const { return fd_; }
   bool ok() const { return fd_ >= 0; }
   off_t Size() const {
@@ -227,10 +237,10 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   TStringLockGuard lock;
   const std::string idxPath = IndexFile(m.BoardNo);
   const std::string txtPath = TextFile(m.BoardNo);
-  if (!FileExists(idxPath) || !FileExists(txtPath)) newFile_ = true;
-  TFile idx(idxPath, O_RDWR | O_CREAT);
+  // A file made here is made durable with its folder at the next Sync.
+  TFile idx(TFile::OpenOrCreate(idxPath, newFile_));
   if (!idx.ok()) CannotWrite(idxPath);
-  TFile txt(txtPath, O_RDWR | O_CREAT);
+  TFile txt(TFile::OpenOrCreate(txtPath, newFile_));
   if (!txt.ok()) CannotWrite(txtPath);
   unsynced_[static_cast<size_t>(m.BoardNo)] = true;
   const off_t pos = txt.Size();
@@ -247,7 +257,10 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
     (void)cut;
     throw EInOutError(CannotWriteText(txtPath, err));
   }
+  // The record without the text: the text is in the block already.
+  std::string text = std::move(m.Text);
   TVeskoMessage rec = m;
+  m.Text = std::move(text);
   rec.CutShortStrings();
   rec.TextPos = static_cast<int32_t>(pos);
   rec.TextLen = static_cast<int32_t>(block.size());
@@ -277,6 +290,19 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
 }
 
 int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const {
+  // The last `count` records: the start is found under the same lock as the read.
+  return ReadRecords(board, -count, count, entries);
+}
+
+int TMessageStore::ReadIndexRange(int board, int first, int count, std::vector<TVeskoMessage>& entries) const {
+  if (first < 0) {
+    entries.clear();
+    return 0;
+  }
+  return ReadRecords(board, first, count, entries);
+}
+
+int TMessageStore::ReadRecords(int board, int first, int count, std::vector<TVeskoMessage>& entries) const {
   if (!ValidBoard(board) || count <= 0) {
     entries.clear();
     return 0;
@@ -292,18 +318,18 @@ int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& e
   const off_t size = idx.Size();
   if (size < 0) CannotRead(path);
   const int total = static_cast<int>(size / static_cast<off_t>(kIndexRecordSize));
-  const int start = std::max(0, total - count);
+  // A negative first counts from the end (a partial record at the end is not counted).
+  const int start = first < 0 ? std::max(0, total + first) : std::min(first, total);
+  const int end = static_cast<int>(std::min<int64_t>(total, static_cast<int64_t>(start) + count));
   const int32_t firstNew = BoardTable[static_cast<size_t>(board)].FirstNew;
-  // The tail the caller asks for, read at once (a partial record at the end
-  // is not part of it).
-  const size_t want = static_cast<size_t>(total - start) * kIndexRecordSize;
+  const size_t want = static_cast<size_t>(end - start) * kIndexRecordSize;
   thread_local std::unique_ptr<char[]> buf;  // kept between calls: no allocation, no zeroing
   thread_local size_t capacity = 0;
   if (capacity < want) {
     buf.reset(new char[want]);
     capacity = want;
   }
-  const ssize_t r = PReadAll(idx.fd(), buf.get(), want, static_cast<off_t>(start) * static_cast<off_t>(kIndexRecordSize));
+  const ssize_t r = want == 0 ? 0 : PReadAll(idx.fd(), buf.get(), want, static_cast<off_t>(start) * static_cast<off_t>(kIndexRecordSize));
   if (r < 0) CannotRead(path);
   const int got = static_cast<int>(static_cast<size_t>(r) / kIndexRecordSize);
   entries.resize(static_cast<size_t>(got));
@@ -316,6 +342,26 @@ int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& e
     m.NewMark = (m.NewMark != 0 && k >= firstNew) ? 1 : 0;
   }
   return got;
+}
+
+bool TMessageStore::ReadTextSpan(int board, int64_t pos, size_t len, std::string& out) const {
+  out.clear();
+  if (!ValidBoard(board) || pos < 0 || len == 0) return false;
+  TStringLockGuard lock;
+  const std::string path = TextFile(board);
+  TFile txt(path, O_RDONLY);
+  if (!txt.ok()) {
+    if (errno == ENOENT) return false;
+    CannotRead(path);
+  }
+  const off_t size = txt.Size();
+  if (size < 0) CannotRead(path);
+  if (pos >= size) return false;
+  out.resize(static_cast<size_t>(std::min<off_t>(static_cast<off_t>(len), size - pos)));
+  const ssize_t r = PReadAll(txt.fd(), out.data(), out.size(), static_cast<off_t>(pos));
+  if (r < 0) CannotRead(path);
+  out.resize(static_cast<size_t>(r));
+  return !out.empty();
 }
 
 std::string TMessageStore::ReadText(int board, int32_t textPos, int32_t textLen) const {

@@ -73,6 +73,11 @@ class TMessageStore {
   // The last `count` index records of a board, oldest first. The entries'
   // storage is reused from call to call.
   int ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const;
+  // Records first .. first+count-1 (fewer at the end of the index), oldest first.
+  int ReadIndexRange(int board, int first, int count, std::vector<TVeskoMessage>& entries) const;
+  // The raw bytes pos .. pos+len-1 of a board's text file, cut at its end;
+  // false when nothing is there.
+  bool ReadTextSpan(int board, int64_t pos, size_t len, std::string& out) const;
   // The text of one block without its head ("#" and the number), so that it
   // begins with the CR LF after the head; cut at the first NUL. What a record
   // points to beyond the file's end is not read.
@@ -89,6 +94,8 @@ class TMessageStore {
   static size_t HeadLength(int32_t mesNo);
 
  private:
+  int ReadRecords(int board, int first, int count, std::vector<TVeskoMessage>& entries) const;
+
   std::array<bool, kBoardCount> unsynced_{};  // boards appended to since the last Sync
   bool newFile_ = false;                      // a message file was created since the last Sync
 };

@@ -570,28 +570,28 @@ void TMainForm::SearchClick() {
   const QString text = BrowserPage->SearchText->text();
   auto needle = ToSjisOrWarn(this, text);
   if (!needle || needle->empty()) return;
-  std::vector<TSearchHit> hits;
-  try {
-    hits = SearchArticles(model_.Store, *needle);
-  } catch (const EInOutError& e) {
-    ReportError(e.what());
-    return;
-  }
   if (SearchDialog == nullptr) {
     SearchDialog = new TSearchDialog(this);
-    SearchDialog->OnOpen = [this](const TSearchHit& h) {
+    SearchDialog->OnOpen = [this](int board, int indexNo) {
+      // Hits of a host that is no longer selected would open other articles.
+      if (SearchDialog->Folder() != model_.Store.HostFolder) {
+        SearchDialog->Stop();
+        SearchDialog->hide();
+        return;
+      }
       pages_->setCurrentIndex(kPageBrowser);
-      browser_.OpenStored(h.Board, h.Article.IndexNo);
+      browser_.OpenStored(board, indexNo);
     };
+    SearchDialog->OnError = [this](const std::string& error) { ReportError(error); };
   }
-  SearchDialog->Show(model_.Store, hits, text);
+  SearchDialog->Start(model_.Store, *needle, text);
 }
 
 void TMainForm::RecaptureFile(const std::string& logPath) {
   try {
-    const std::optional<std::string> log = ReadWholeFile(logPath);
-    if (!log) return;
-    const TRecaptureResult r = Recapture(model_, *log);
+    const std::optional<TRecaptureResult> done = brelo::RecaptureFile(model_, logPath);
+    if (!done) return;
+    const TRecaptureResult& r = *done;
     ShowBoardList();
     QMessageBox::information(this, QStringLiteral("再取り込み"),
                              QStringLiteral("%1 件を取り込みました。既にあったもの %2 件は取り込んでいません。\nログの終わりで切れていたもの %3 件は、ログにあるところまで取り込みました。")

@@ -85,9 +85,11 @@ TEST_F(RecaptureTest, ARealPassLogGivesWhatThePassStored) {
   live.Policy.SpeedButton1Click(true);
   ASSERT_TRUE(test::WaitUntil([&] { return !live.VeskoClient1.SessionRunning(); }, 60000));
   // ... re-captured into an empty host folder gives the same messages.
-  const auto log = ReadWholeFile(live.Store.HostFolder + ExpandDateName("%y%M%D.LOG"));
-  ASSERT_TRUE(log);
-  const TRecaptureResult r = Recapture(*model, *log);
+  // The log file is read as it goes.
+  EXPECT_FALSE(RecaptureFile(*model, live.Store.HostFolder + "NOSUCH.LOG"));
+  const auto done = RecaptureFile(*model, live.Store.HostFolder + ExpandDateName("%y%M%D.LOG"));
+  ASSERT_TRUE(done);
+  const TRecaptureResult& r = *done;
   EXPECT_EQ(r.cut, 0);
   for (int b = 0; b < kBoardCount; ++b) {
     ASSERT_EQ(model->Store.RecordCount(b), live.Store.RecordCount(b)) << b;

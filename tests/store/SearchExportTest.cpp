@@ -1,6 +1,7 @@
 // Search and export of the stored articles.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "common/Sjis.h"
@@ -21,6 +22,12 @@ TVeskoMessage Msg(int board, int no, const std::string& id, const std::string& t
   m.Text = text;
   m.Date = EncodeDateTime({1998, 3, 15, 21, 7, 33, 0});
   return m;
+}
+
+std::vector<TSearchHit> Search(const TMessageStore& store, const std::string& text) {
+  std::vector<TSearchHit> hits;
+  SearchArticles(store, text, [&](const TSearchHit& h) { hits.push_back(h); });
+  return hits;
 }
 
 TEST(SjisSearch, AMatchNeverStartsOnASecondByte) {
@@ -46,15 +53,63 @@ TEST(SjisSearch, FindsInTitlesSendersHandlesAndTexts) {
   TVeskoMessage b = Msg(1, 2, "BOB", Sjis("ア"), "text\r\n");
   TVeskoMessage c = Msg(3, 7, "AAA", "third", "none\r\n");
   for (TVeskoMessage* m : {&a, &b, &c}) store.AppendMessage(*m);
-  auto hits = SearchArticles(store, Sjis("ア"));
+  auto hits = Search(store, Sjis("ア"));
   ASSERT_EQ(hits.size(), 2u);
   EXPECT_EQ(hits[0].Article.MesNo, 1);
   EXPECT_EQ(hits[1].Article.MesNo, 2);
-  hits = SearchArticles(store, "A");  // only the ID "AAA", never inside ア
+  hits = Search(store, "A");  // only the ID "AAA", never inside ア
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_EQ(hits[0].Board, 3);
-  EXPECT_EQ(SearchArticles(store, Sjis("たろう")).size(), 3u);
-  EXPECT_TRUE(SearchArticles(store, "#000001").empty());  // the block's head is no text
+  EXPECT_EQ(Search(store, Sjis("たろう")).size(), 3u);
+  EXPECT_TRUE(Search(store, "#000001").empty());  // the block's head is no text
+}
+
+TEST(SjisSearch, StepsOfAnySizeFindTheSameHitsAcrossSlicesAndFarApartBlocks) {
+  test::TTempDir dir;
+  TMessageStore store;
+  store.HostFolder = dir.Path();
+  store.LoadBoards();
+  // Board 2: 5,000 messages, every 997th with the word; one block of 5 MB
+  // in the middle, so a slice's blocks lie too far apart to read at once.
+  for (int i = 0; i < 5000; ++i) {
+    std::string text = "line " + std::to_string(i) + "\r\n";
+    if (i % 997 == 0) text += Sjis("めずらしい") + "\r\n";
+    if (i == 2500) text += std::string(5 << 20, 'x') + Sjis("めずらしい") + "\r\n";
+    TVeskoMessage m = Msg(2, -1, "ID", "t", text);
+    store.AppendMessage(m);
+  }
+  TVeskoMessage mail = Msg(0, -1, "ID", Sjis("めずらしい題"), "x\r\n");
+  store.AppendMessage(mail);
+  std::vector<int> expect = {0};  // the mail first: board 0
+  for (int i = 0; i < 5000; ++i) {
+    if (i % 997 == 0 || i == 2500) expect.push_back(i);
+  }
+  for (int step : {1, 7, 2048, 100000}) {
+    TArticleSearch search(store, Sjis("めずらしい"));
+    std::vector<int> got;
+    for (int guard = 0; guard < 10000 && search.Step(step, [&](const TSearchHit& h) { got.push_back(h.Article.IndexNo); });
+         ++guard) {
+    }
+    EXPECT_TRUE(search.Done());
+    EXPECT_EQ(got, expect) << "steps of " << step;
+    EXPECT_EQ(search.Examined(), 5001);
+  }
+}
+
+TEST(SjisSearch, ARecordPointingPastTheTextFileIsNotAHit) {
+  test::TTempDir dir;
+  TMessageStore store;
+  store.HostFolder = dir.Path();
+  store.LoadBoards();
+  TVeskoMessage a = Msg(1, 1, "A", "a", Sjis("あるもの") + "\r\n");
+  TVeskoMessage b = Msg(1, 2, "B", "b", Sjis("あるもの") + "\r\n");
+  store.AppendMessage(a);
+  store.AppendMessage(b);
+  // The text file lost its second block (a disk that filled).
+  std::filesystem::resize_file(store.TextFile(1), static_cast<uintmax_t>(b.TextPos));
+  const auto hits = Search(store, Sjis("あるもの"));
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_EQ(hits[0].Article.MesNo, 1);
 }
 
 TEST(Exporting, MboxHeadersAndFromEscaping) {

@@ -6,8 +6,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -35,6 +37,7 @@
 #include "ui/MainForm.h"
 #include "ui/MessageEditor.h"
 #include "ui/ReservationPage.h"
+#include "ui/SearchDialog.h"
 #include "ui/TerminalPage.h"
 
 namespace brelo {
@@ -95,6 +98,57 @@ TEST_F(Desktop, QtsOwnButtonsSpeakJapanese) {
   QTest::mouseClick(form->ReservationPage->Button2, Qt::LeftButton);
   EXPECT_TRUE(yes.startsWith(QStringLiteral("はい"))) << yes.toStdString();
   EXPECT_EQ(box.ReservationCount, 1);  // Escape: nothing deleted
+}
+
+TEST_F(Desktop, SearchListsHitsAsTheyComeAndANewSearchReplacesTheOld) {
+  {
+    TMessageStore store;
+    store.HostFolder = home.Path() + "DEMO/";
+    store.LoadBoards();
+    for (int i = 1; i <= 20000; ++i) {
+      TVeskoMessage m;
+      m.BoardNo = 1;
+      m.MesNo = i;
+      m.FromID = "TARO";
+      m.Title = "t" + std::to_string(i);
+      m.Text = Sjis(i % 5000 == 0 ? "めずらしい話\r\n" : "よくある話\r\n");
+      store.AppendMessage(m);
+    }
+  }
+  Open();
+  // Japanese comes from the input method, committed into the focused field.
+  const auto commit = [](QWidget* w, const QString& text) {
+    QInputMethodEvent e;
+    e.setCommitString(text);
+    QApplication::sendEvent(w, &e);
+  };
+  QLineEdit* field = form->BrowserPage->SearchText;
+  field->setFocus();
+  commit(field, QStringLiteral("話"));
+  QTest::keyClick(field, Qt::Key_Return);
+  TSearchDialog* dialog = form->SearchDialog;
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog->Searching(); }, 60000));
+  EXPECT_EQ(dialog->Hits->model()->rowCount(), 20000);
+  // A new search: only its own hits, however the first one ended.
+  field->clear();
+  commit(field, QStringLiteral("めずらしい"));
+  QTest::keyClick(field, Qt::Key_Return);
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog->Searching(); }, 60000));
+  QAbstractItemModel* hits = dialog->Hits->model();
+  ASSERT_EQ(hits->rowCount(), 4);
+  EXPECT_TRUE(hits->index(1, 0).data().toString().contains(QStringLiteral("#10000 TARO")));
+  EXPECT_TRUE(hits->index(1, 0).data().toString().endsWith(QStringLiteral("t10000")));
+  // Enter on a hit opens it in the browser.
+  dialog->Hits->setFocus();
+  dialog->Hits->setCurrentIndex(hits->index(1, 0));
+  QTest::keyClick(dialog->Hits, Qt::Key_Return);
+  EXPECT_EQ(form->Browser().CurrentBoard, 1);
+  EXPECT_EQ(form->Browser().CurrentArticle.MesNo, 10000);
+  // Escape closes the finished search's window.
+  QTest::keyClick(dialog->Hits, Qt::Key_Escape);
+  EXPECT_FALSE(dialog->isVisible());
 }
 
 TEST_F(Desktop, FocusAloneOpensNothingAndClicksEnterAndArrowsDo) {

@@ -1,0 +1,106 @@
+// Memory of the command-line tools on a store of 100,000 messages on one
+// board: --search with a few hits and with every message a hit, --export of
+// the board, and --recapture of a session log of 100,000 messages (about
+// 75 MB). Each runs as its own process; its peak RSS is set beside that of
+// `brelo --version`, the program's own floor, measured in the same run.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "BenchUtil.h"
+#include "common/Sjis.h"
+#include "store/MessageStore.h"
+
+using namespace brelo;
+
+namespace {
+
+// Runs the program with args, its output thrown away; the peak RSS in MB,
+// or -1 when it fails.
+double PeakMb(const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage use{};
+  if (::wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "tools_bench: %s %s failed (status %d)\n", args[0].c_str(), args[1].c_str(), status);
+    return -1;
+  }
+  return static_cast<double>(use.ru_maxrss) / 1024.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
+  const std::string program = BRELO_PROGRAM;
+  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
+  const std::string home = std::string(::mkdtemp(tmpl)) + "/";
+  const std::vector<std::string> base = {program, "--home", home};
+  // A first start writes the sample host list; host 0 keeps its messages in DEMO/.
+  std::vector<std::string> version = {program, "--version"};
+  if (PeakMb({program, "--home", home, "--search", "0", "x"}) < 0) return 1;
+  TMessageStore store;
+  store.HostFolder = home + "DEMO/";
+  store.LoadBoards();
+  const std::string body = Sjis("本文の一行目です。どの記事にもある話です。\r\n二行目はもう少し長くして、記事らしい大きさにします。\r\n");
+  for (int i = 0; i < count; ++i) {
+    TVeskoMessage m;
+    m.BoardNo = 1;
+    m.MesNo = -1;
+    m.FromID = "USER" + std::to_string(i % 50);
+    m.FromHandle = Sjis("ハンドル");
+    m.Title = Sjis("題名") + std::to_string(i);
+    m.Text = body + (i % 1000 == 0 ? Sjis("めずらしい言葉") + "\r\n" : std::string());
+    store.AppendMessage(m);
+  }
+  store.Sync();
+  // A session log of as many messages on board 2, as a pass reading news logs them.
+  const std::string logPath = home + "news.LOG";
+  {
+    std::ofstream log(logPath, std::ios::binary);
+    log << Sjis("日付が 98/01/01 以降のものを読みます。") << "\r\n0002: NEWS  " << Sjis("お知らせ") << "\r\n";
+    for (int i = 1; i <= count; ++i) {
+      log << "Message  #" << i << " is from: TARO " << Sjis("たろう") << "\r\n"
+          << "Time: 98/03/15 21:07:33  Section 2:" << Sjis("お知らせ") << "\r\n"
+          << "Subj: " << Sjis("お知らせの題名 ") << i << "\r\n";
+      for (int l = 0; l < 12; ++l) log << Sjis("お知らせの本文です。一行が長めの文章を何行か続けます。") << "\r\n";
+    }
+    log << "//\r\n";
+  }
+  const double logMb = static_cast<double>(std::filesystem::file_size(logPath)) / 1e6;
+  std::printf("%d messages on one board; a log of %.1f MB\n", count, logMb);
+  // Best (lowest) of three rounds, interleaved with the floor.
+  double floor = 1e9, few = 1e9, all = 1e9, exported = 1e9;
+  for (int round = 0; round < 3; ++round) {
+    floor = std::min(floor, PeakMb(version));
+    few = std::min(few, PeakMb({program, "--home", home, "--search", "0", "めずらしい言葉"}));
+    all = std::min(all, PeakMb({program, "--home", home, "--search", "0", "話"}));
+    exported = std::min(exported, PeakMb({program, "--home", home, "--export", "0", "--board", "1"}));
+  }
+  const double recaptured = PeakMb({program, "--home", home, "--recapture", "0", logPath});
+  std::filesystem::remove_all(home);
+  if (floor < 0 || few < 0 || all < 0 || exported < 0 || recaptured < 0) return 1;
+  bench::Report("--search, 100 hits in 100,000, peak RSS MB", few, floor, "MB", "<= 40 MB");
+  bench::Report("--search, every message a hit, peak RSS MB", all, floor, "MB", "<= 40 MB");
+  bench::Report("--export of the 100,000-message board, peak RSS MB", exported, floor, "MB", "<= 40 MB");
+  bench::Report("--recapture of the log, peak RSS MB", recaptured, floor, "MB", "<= 40 MB");
+  return 0;
+}

@@ -1,0 +1,117 @@
+// The window with a store of 100,000 messages on one board: from start to the
+// first shown window, and opening that board (its newest 999 listed), beside
+// a Qt hello-world window shown the same way in the same run. Best of three
+// interleaved rounds.
+#include <QApplication>
+#include <QLabel>
+#include <QListView>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "BenchUtil.h"
+#include "common/MainThread.h"
+#include "common/Sjis.h"
+#include "ui/BrowserPage.h"
+#include "ui/MainForm.h"
+
+using namespace brelo;
+
+namespace {
+
+// Processes events until the window is on the screen (at most ten seconds).
+bool Exposed(QWidget* w) {
+  const double limit = bench::Seconds() + 10;
+  while (bench::Seconds() < limit) {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (w->windowHandle() != nullptr && w->windowHandle()->isExposed()) return true;
+  }
+  return false;
+}
+
+double HelloWorld() {
+  const double t0 = bench::Seconds();
+  QLabel hello(QStringLiteral("こんにちは"));
+  hello.resize(900, 640);
+  hello.show();
+  if (!Exposed(&hello)) return -1;
+  QApplication::processEvents();
+  return bench::Seconds() - t0;
+}
+
+// Seconds to the shown window, and then to the listed board.
+std::pair<double, double> Brelo(const std::string& home) {
+  double t0 = bench::Seconds();
+  auto form = std::make_unique<TMainForm>(home, TAppSettings());
+  form->show();
+  if (!Exposed(form.get())) return {-1, -1};
+  QApplication::processEvents();
+  const double shown = bench::Seconds() - t0;
+  TArticleBrowser& browser = form->Browser();
+  int line = -1;
+  for (size_t i = 0; i < browser.BoardLines.size(); ++i) {
+    if (TArticleBrowser::BoardOfLine(browser.BoardLines[i]) == 1) line = static_cast<int>(i);
+  }
+  if (line < 0) return {-1, -1};
+  t0 = bench::Seconds();
+  browser.BoardsClick(line);
+  QApplication::processEvents();
+  const double opened = bench::Seconds() - t0;
+  if (browser.RowCount() != TArticleBrowser::kListed) return {-1, -1};
+  return {shown, opened};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  QApplication app(argc, argv);
+  InstallMainThreadQueue();
+  const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
+  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
+  const std::string home = std::string(::mkdtemp(tmpl)) + "/";
+  {
+    // The first start writes the sample host list; host 0 keeps its messages in DEMO/.
+    TMainForm first(home, TAppSettings());
+  }
+  {
+    TMessageStore store;
+    store.HostFolder = home + "DEMO/";
+    store.LoadBoards();
+    store.BoardTable[1].Active = 1;
+    store.BoardTable[1].Name = "GENERAL";
+    store.SaveBoards();
+    for (int i = 0; i < count; ++i) {
+      TVeskoMessage m;
+      m.BoardNo = 1;
+      m.MesNo = -1;
+      m.FromID = "USER" + std::to_string(i % 50);
+      m.Title = Sjis("題名") + std::to_string(i);
+      m.Text = Sjis("本文です。\r\n");
+      store.AppendMessage(m);
+    }
+    store.Sync();
+  }
+  double hello = 1e9, shown = 1e9, opened = 1e9;
+  for (int round = 0; round < 3; ++round) {
+    const double h = HelloWorld();
+    const auto [s, o] = Brelo(home);
+    if (h < 0 || s < 0 || o < 0) {
+      std::fprintf(stderr, "window_bench: a window did not show, or the board did not list\n");
+      return 1;
+    }
+    hello = std::min(hello, h);
+    shown = std::min(shown, s);
+    opened = std::min(opened, o);
+  }
+  std::filesystem::remove_all(home);
+  bench::Report("window shown, 100,000 stored, ms", shown * 1e3, hello * 1e3, "ms", "(a Qt hello-world window)");
+  bench::Report("opening the 100,000-message board, ms", opened * 1e3, hello * 1e3, "ms", "(a Qt hello-world window)");
+  return 0;
+}
