@@ -1,6 +1,6 @@
-// The receive path: telnet commands, TAB, BS, CR, the ring's back-pressure.
-// Fed whole and split at two places taken from the input, it must give the
-// same lines.
+// The receive path: telnet commands and the answers they call for, TAB, BS,
+// CR, the ring's back-pressure. Fed whole and split at two places taken from
+// the input, it must give the same lines and the same answers.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,14 +11,21 @@ namespace {
 
 std::vector<std::string> Lines(const std::vector<std::string>& chunks) {
   brelo::TLineRing ring;
+  ring.SetTelnetAnswers(true, "VT100");
+  ring.ResetIndexes();
   std::vector<std::string> out;
+  std::string replies;
   for (const std::string& c : chunks) {
     ring.Feed(c.data(), c.size());
+    replies += ring.TakeTelnetReplies();
     for (int round = 0; round < 100000; ++round) {
       while (ring.LineWaiting()) out.push_back(ring.Take());
       if (!ring.Paused() || ring.FeedBacklog()) break;
+      replies += ring.TakeTelnetReplies();
     }
   }
+  replies += ring.TakeTelnetReplies();
+  out.push_back("replies:" + replies);
   while (ring.LineWaiting()) out.push_back(ring.Take());
   out.push_back("partial:" + ring.Line(ring.LineIndex()));
   return out;

@@ -180,6 +180,12 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   lines_.insert(lines_.begin() + static_cast<long>(insert), line);
 }
 
+void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
+  const int h = FindSection(section);
+  const int k = h < 0 ? -1 : FindKey(h, key);
+  if (k >= 0) lines_.erase(lines_.begin() + k);
+}
+
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
   WriteString(section, key, std::to_string(value));
 }

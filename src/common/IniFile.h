@@ -44,6 +44,8 @@ class TIniFile {
   int ReadInteger(std::string_view section, std::string_view key, int def) const;
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int value);
+  // Removes the key's line, if the section has one.
+  void DeleteKey(std::string_view section, std::string_view key);
 
   const std::string& Path() const { return path_; }
 

@@ -79,7 +79,16 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.Password = CutBytes(ini.ReadString(s, "Password", "QWKZ"), 8);
     e.HandleName = CutBytes(ini.ReadString(s, "HandleName", "Pallo"), 14);
     e.HostKind = ini.ReadInteger(s, "HostKind", 0);
+    e.TerminalType = TerminalTypeOrDefault(ini.ReadString(s, "TerminalType", THostEntry::kDefaultTerminalType));
   }
+}
+
+std::string TerminalTypeOrDefault(const std::string& name) {
+  // A name with a control byte or a blank would break the answer to the host.
+  const bool usable = !name.empty() && name.size() <= 40 && std::all_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7F;
+  });
+  return usable ? name : THostEntry::kDefaultTerminalType;
 }
 
 void THostTable::SaveHostList(const std::string& programFolder) {
@@ -97,6 +106,12 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     ini.WriteString(s, "Password", e.Password);
     ini.WriteString(s, "HandleName", e.HandleName);
     ini.WriteInteger(s, "HostKind", e.HostKind);
+    // Older versions ignore the key; it is there only when it says something.
+    if (e.TerminalType != THostEntry::kDefaultTerminalType) {
+      ini.WriteString(s, "TerminalType", e.TerminalType);
+    } else {
+      ini.DeleteKey(s, "TerminalType");
+    }
   }
   ini.Save(0600);
   damaged_ = false;

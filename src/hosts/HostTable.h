@@ -17,7 +17,15 @@ struct THostEntry {
   std::string Password;   // at most 8 bytes
   std::string HandleName; // at most 14 bytes
   int HostKind = 0;       // kept as read, even outside 0-2
+  // Our addition: the name answered when a telnet host asks for the terminal
+  // type; kept in the host list only when it is not the default.
+  std::string TerminalType = kDefaultTerminalType;
+  static constexpr const char* kDefaultTerminalType = "VT100";
 };
+
+// A terminal type as it may be answered: up to 40 printable ASCII bytes
+// without blanks; anything else is the default.
+std::string TerminalTypeOrDefault(const std::string& name);
 
 constexpr int kMaxHosts = 100;
 

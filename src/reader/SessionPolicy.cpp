@@ -202,6 +202,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.Password = e.Password;
   client_.HandleName = e.HandleName;
   client_.HostKind = static_cast<THostKind>(e.HostKind);
+  client_.TerminalType = e.TerminalType;
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.

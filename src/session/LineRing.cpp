@@ -18,7 +18,10 @@ enum : int {
   kSub,       // inside IAC SB ... IAC SE
   kSubIac,    // inside a subnegotiation, after IAC
 };
-constexpr unsigned char IAC = 0xFF, SB = 0xFA, SE = 0xF0, WILL = 0xFB, DONT = 0xFE;
+using telnet::IAC, telnet::SB, telnet::SE, telnet::WILL, telnet::DONT;
+// A subnegotiation longer than this is no option this client knows: the rest
+// of it is skipped, not kept.
+constexpr size_t kMaxSubnegotiation = 256;
 
 // Bytes that end a run of plain bytes: controls and IAC.
 struct TSpecial {
@@ -131,14 +134,34 @@ size_t TLineRing::Process(const char* p, size_t n) {
     if (esc_ != kData) {
       switch (esc_) {
         case kIac:
-          if (b == SB) esc_ = kSub;
-          else if (b >= WILL && b <= DONT) esc_ = kOption;
-          else esc_ = kData;  // IAC IAC is a data byte 0xFF, which a line drops;
-                              // a two-byte command (GA, NOP, ...) ends here
+          if (b == SB) {
+            esc_ = kSub;
+            sub_.clear();
+          } else if (b >= WILL && b <= DONT) {
+            esc_ = kOption;
+            verb_ = b;
+          } else {
+            esc_ = kData;  // IAC IAC is a data byte 0xFF, which a line drops;
+                           // a two-byte command (GA, NOP, ...) ends here
+          }
           break;
-        case kOption: esc_ = kData; break;
-        case kSub: if (b == IAC) esc_ = kSubIac; break;
-        case kSubIac: esc_ = b == SE ? kData : kSub; break;
+        case kOption:
+          esc_ = kData;
+          if (answerTelnet_) telnet_.Command(verb_, b, replies_);
+          break;
+        case kSub:
+          if (b == IAC) esc_ = kSubIac;
+          else if (sub_.size() < kMaxSubnegotiation) sub_ += static_cast<char>(b);
+          break;
+        case kSubIac:
+          if (b == SE) {
+            esc_ = kData;
+            if (answerTelnet_ && sub_.size() < kMaxSubnegotiation) telnet_.Subnegotiation(sub_, replies_);
+          } else {
+            esc_ = kSub;
+            if (b == IAC && sub_.size() < kMaxSubnegotiation) sub_ += static_cast<char>(b);
+          }
+          break;
       }
       ++i;
       continue;
@@ -190,6 +213,7 @@ bool TLineRing::Feed(const char* data, size_t len) {
     if (used < len) backlog_.assign(data + used, len - used);
   }
   PublishPartial();
+  if (!replies_.empty()) hasReplies_ = true;
   backlogBytes_ = backlog_.size();
   if (!backlog_.empty() && !paused_.load()) {
     roomSignalled_ = false;
@@ -207,6 +231,7 @@ bool TLineRing::FeedBacklog() {
     backlog_.erase(0, used);
     backlogBytes_ = backlog_.size();
     PublishPartial();
+    if (!replies_.empty()) hasReplies_ = true;
     Signal();
   }
   if (backlog_.empty()) {
@@ -217,8 +242,26 @@ bool TLineRing::FeedBacklog() {
   return backlog_.empty();
 }
 
+void TLineRing::SetTelnetAnswers(bool on, const std::string& terminalType) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  answerTelnet_ = on;
+  telnet_.TerminalType = terminalType;
+}
+
+std::string TLineRing::TakeTelnetReplies() {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::string out;
+  out.swap(replies_);
+  hasReplies_ = false;
+  return out;
+}
+
 void TLineRing::ResetIndexes() {
   std::lock_guard<std::mutex> lk(writerMutex_);
+  telnet_.Reset();
+  replies_.clear();
+  hasReplies_ = false;
+  sub_.clear();
   lineIndex_.store(0, std::memory_order_release);
   readPos_.store(0, std::memory_order_release);
   partial_.clear();

@@ -23,6 +23,8 @@
 #include <mutex>
 #include <string>
 
+#include "session/TelnetOptions.h"
+
 namespace brelo {
 
 class TLineRing {
@@ -47,6 +49,17 @@ class TLineRing {
   // at EndBatch (several chunks read in one notification).
   void BeginBatch();
   void EndBatch();
+
+  // Telnet answers for the session that starts next (TCP hosts): on, with
+  // the terminal type to name. Off, commands are taken out of the text and
+  // nothing is answered. Only while no bytes arrive.
+  void SetTelnetAnswers(bool on, const std::string& terminalType);
+  // The answers the commands received so far call for, to be sent to the
+  // host (writer's thread); empty when there are none.
+  std::string TakeTelnetReplies();
+  bool HasTelnetReplies() const { return hasReplies_.load(std::memory_order_relaxed); }
+  // The negotiated state (writer's thread, or while no bytes arrive).
+  const TTelnetOptions& Telnet() const { return telnet_; }
 
   // Start of a session: both indexes 0, the receive state cleared, the
   // previous session's lines left for the terminal view (slot 0 is cleared:
@@ -94,6 +107,12 @@ class TLineRing {
   mutable std::mutex writerMutex_;
   std::string partial_;
   int esc_ = 0;  // telnet command state
+  unsigned char verb_ = 0;      // WILL, WONT, DO or DONT waiting for its option
+  std::string sub_;             // a subnegotiation's bytes so far
+  bool answerTelnet_ = false;
+  TTelnetOptions telnet_;
+  std::string replies_;
+  std::atomic<bool> hasReplies_{false};
   std::string backlog_;
   std::atomic<bool> paused_{false};
   std::atomic<size_t> backlogBytes_{0};

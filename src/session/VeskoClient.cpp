@@ -134,6 +134,9 @@ void TVeskoClient::TcpData() {
 
 void TVeskoClient::ReceiveChunk(const char* data, size_t len) {
   const bool room = ring_.Feed(data, len);
+  // Option requests are answered as they come, before the host's next prompt
+  // (some hosts wait for the answers); a modem line has nobody to answer.
+  SendTelnetReplies();
   if (!room && transport_ == 1) tcp_.SetReceivePaused(true);
   if (OnReceive) {
     const void* nul = std::memchr(data, 0, len);
@@ -142,12 +145,21 @@ void TVeskoClient::ReceiveChunk(const char* data, size_t len) {
   }
 }
 
+void TVeskoClient::SendTelnetReplies() {
+  if (!ring_.HasTelnetReplies()) return;
+  const std::string replies = ring_.TakeTelnetReplies();
+  if (transport_ == 1) Enqueue(replies);
+}
+
 void TVeskoClient::OnRingRoom() {
   // The reader made room: the writer's thread runs the backlog and reads on.
   if (transport_ == 1) {
     std::weak_ptr<char> alive = alive_;
     PostToMain([this, alive] {
-      if (alive.lock() && ring_.FeedBacklog()) tcp_.SetReceivePaused(false);
+      if (!alive.lock()) return;
+      const bool drained = ring_.FeedBacklog();
+      SendTelnetReplies();
+      if (drained) tcp_.SetReceivePaused(false);
     });
   } else {
     modem_.Wake();
@@ -200,6 +212,7 @@ void TVeskoClient::Connect() {
   session_.StealthLogin = StealthLogin;
   session_.AutoReceiveMail = AutoReceiveMail;
   ring_.ResetIndexes();
+  ring_.SetTelnetAnswers(true, TerminalType);
   {
     std::lock_guard<std::mutex> lk(errorMutex_);
     lastError_ = TLineError();

@@ -93,6 +93,7 @@ class TVeskoClient : private ISendTarget {
   bool GetTelegram = true, GetMessage = true, GetMail = true;
   bool StealthLogin = false, AutoReceiveMail = false;
   std::string ProgramFolder;             // where a log name without a folder goes
+  std::string TerminalType = "VT100";    // answered when a telnet host asks
 
   // Published events; each fires only when assigned.
   TStringEvent OnReceive;
@@ -180,6 +181,8 @@ class TVeskoClient : private ISendTarget {
   void ReapThreads();
   void Enqueue(const std::string& bytes);
   void OnRingRoom();
+  // Sends what the host's option requests call for (a modem line: nothing).
+  void SendTelnetReplies();
 
   TTCPClient tcp_;
   TZENUCOMM modem_;

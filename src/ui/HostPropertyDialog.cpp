@@ -61,12 +61,18 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   HostKind->clear();  // the component's table of names, in THostKind order
   for (int k = 0; k < kHostKindCount; ++k) HostKind->addItem(Q(HostKindName(k)));
   HostKind->setCurrentIndex(0);
+  TerminalType = new QComboBox;
+  TerminalType->setEditable(true);
+  TerminalType->addItems({QStringLiteral("VT100"), QStringLiteral("ANSI")});
+  TerminalType->setAccessibleName(QStringLiteral("端末タイプ"));
+  TerminalType->setToolTip(QStringLiteral("telnet のホストに名乗る端末の種類 (空欄は VT100)"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
   form->addRow(QStringLiteral("パスワード :"), Password);
   form->addRow(QStringLiteral("ハンドルネーム :"), HandleName);
   form->addRow(QStringLiteral("ホスト種類 :"), HostKind);
+  form->addRow(QStringLiteral("端末タイプ :"), TerminalType);
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
@@ -97,6 +103,7 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     Password->setText(Q(h.Password));
     HandleName->setText(Q(h.HandleName));
     HostKind->setCurrentIndex(h.HostKind >= 0 && h.HostKind < kHostKindCount ? h.HostKind : -1);
+    TerminalType->setCurrentText(Q(h.TerminalType));
   }
   QDialog::showEvent(e);
 }
@@ -119,6 +126,7 @@ void THostPropertyDialog::OKBtnClick() {
   h.Password = CutChars(*password, 8);
   h.HandleName = CutChars(*handle, 14);
   if (HostKind->currentIndex() >= 0) h.HostKind = HostKind->currentIndex();
+  h.TerminalType = TerminalTypeOrDefault(TerminalType->currentText().trimmed().toStdString());
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

@@ -23,6 +23,7 @@ class THostPropertyDialog : public QDialog {
   QLineEdit* Password = nullptr;
   QLineEdit* HandleName = nullptr;
   QComboBox* HostKind = nullptr;
+  QComboBox* TerminalType = nullptr;  // answered when a telnet host asks; typed or picked
 
  protected:
   void showEvent(QShowEvent* e) override;

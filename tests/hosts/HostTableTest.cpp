@@ -64,6 +64,32 @@ TEST(HostList, LoadsCountSectionsWithDefaultsAndCuts) {
   EXPECT_NE(text.find("Title=extra"), std::string::npos);
 }
 
+TEST(HostList, ATerminalTypeIsKeptOnlyWhenItIsNotTheDefault) {
+  TTempDir dir;
+  const std::string file = THostTable::FileName(dir.Path());
+  WriteBytes(file, "[Hosts]\r\nCount=3\r\n[HOST 0]\r\nTitle=a\r\nTerminalType=ANSI\r\n[HOST 1]\r\nTitle=b\r\n"
+                   "TerminalType=VT 100\r\n[HOST 2]\r\nTitle=c\r\n");
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  EXPECT_EQ(t.HostTable[0].TerminalType, "ANSI");
+  EXPECT_EQ(t.HostTable[1].TerminalType, "VT100");  // a blank cannot be answered
+  EXPECT_EQ(t.HostTable[2].TerminalType, "VT100");
+  // The first host goes: its section now holds the second's, without the key.
+  t.Delete(0);
+  t.SaveHostList(dir.Path());
+  std::string saved = ReadBytes(file);
+  EXPECT_EQ(saved.find("TerminalType"), std::string::npos) << saved;
+  t.HostTable[1].TerminalType = "XTERM";
+  t.SaveHostList(dir.Path());
+  saved = ReadBytes(file);
+  EXPECT_NE(saved.find("[HOST 1]\r\n"), std::string::npos);
+  EXPECT_NE(saved.find("TerminalType=XTERM\r\n"), std::string::npos);
+  THostTable again;
+  again.LoadHostList(dir.Path());
+  EXPECT_EQ(again.HostTable[1].TerminalType, "XTERM");
+  EXPECT_EQ(again.HostTable[0].TerminalType, "VT100");
+}
+
 TEST(HostList, CountAboveTheTableAndAFullTable) {
   TTempDir dir;
   WriteBytes(THostTable::FileName(dir.Path()), "[Hosts]\r\nCount=250\r\n");

@@ -12,6 +12,7 @@ namespace demohost {
 struct Faults {
   enum Chunking { kBurst, kTrickle, kSplit } chunking = kBurst;
   bool negotiate = false;   // telnet negotiations and a subnegotiation at the start
+  bool negotiateStrict = false;  // no ID prompt before the caller has answered the options
   bool longLines = false;   // over-long lines in the banner
   bool garbage = false;     // garbage bytes in the banner
   bool silent = false;      // never says anything

@@ -50,6 +50,9 @@ const char* kHelp =
     "  --chunks MODE     burst (default), trickle (3 bytes at a time), or split\n"
     "                    (writes cut inside CR LF and double-byte characters)\n"
     "  --negotiate       telnet negotiations and a subnegotiation at the start\n"
+    "  --negotiate-strict  asks for ECHO, SUPPRESS-GO-AHEAD, TERMINAL-TYPE and NAWS\n"
+    "                    and withholds the ID prompt until the caller has answered\n"
+    "                    them all (30 seconds, then it hangs up)\n"
     "  --long-lines      an over-long line in the banner\n"
     "  --garbage         garbage bytes in the banner\n"
     "  --silent          accept callers and never say anything\n"
@@ -185,6 +188,8 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--negotiate") {
       config.faults.negotiate = true;
+    } else if (a == "--negotiate-strict") {
+      config.faults.negotiateStrict = true;
     } else if (a == "--long-lines") {
       config.faults.longLines = true;
     } else if (a == "--garbage") {

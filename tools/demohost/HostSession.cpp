@@ -156,7 +156,82 @@ std::optional<std::string> HostSession::ReadLine(bool echo, bool atMainPrompt) {
   }
 }
 
+bool HostSession::NegotiateStrictly() {
+  // WILL ECHO, WILL SUPPRESS-GO-AHEAD, DO TERMINAL-TYPE, DO NAWS.
+  if (!Say(std::string("\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\x18\xFF\xFD\x1F", 12))) return false;
+  bool echo = false, sga = false, ttype = false, naws = false, nameAsked = false, named = false;
+  std::string terminal, window;
+  int state = 0;  // 0 data, 1 IAC, 2 verb, 3 sub, 4 sub IAC
+  unsigned char verb = 0;
+  std::string sub;
+  for (int waited = 0; waited < 30000;) {
+    if (echo && sga && naws && ttype && (!nameAsked || named)) {
+      std::fprintf(stderr, "brelo-demohost: the caller answered every option; terminal %s, window %s\n",
+                   terminal.empty() ? "(not named)" : terminal.c_str(), window.empty() ? "(not sent)" : window.c_str());
+      return true;
+    }
+    const int b = conn_.ReadByte(200);
+    if (b == -2) return false;
+    if (b == -1) {
+      waited += 200;
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(b);
+    switch (state) {
+      case 0: if (c == 0xFF) state = 1; break;
+      case 1:
+        if (c == 0xFA) {
+          state = 3;
+          sub.clear();
+        } else if (c >= 0xFB && c <= 0xFE) {
+          state = 2;
+          verb = c;
+        } else {
+          state = 0;
+        }
+        break;
+      case 2:
+        state = 0;
+        // DO or DONT answers our WILL; WILL or WONT answers our DO.
+        if (c == 0x01 && (verb == 0xFD || verb == 0xFE)) echo = true;
+        if (c == 0x03 && (verb == 0xFD || verb == 0xFE)) sga = true;
+        if (c == 0x1F && (verb == 0xFB || verb == 0xFC)) naws = true;
+        if (c == 0x18 && (verb == 0xFB || verb == 0xFC)) {
+          ttype = true;
+          if (verb == 0xFB && !nameAsked) {
+            nameAsked = true;
+            if (!Say(std::string("\xFF\xFA\x18\x01\xFF\xF0", 6))) return false;  // SB TTYPE SEND
+          }
+        }
+        break;
+      case 3:
+        if (c == 0xFF) state = 4;
+        else sub += static_cast<char>(c);
+        break;
+      case 4:
+        if (c == 0xF0) {
+          state = 0;
+          if (sub.size() >= 2 && sub[0] == 0x18 && sub[1] == 0x00) {
+            terminal = sub.substr(2);
+            named = true;
+          } else if (sub.size() == 5 && sub[0] == 0x1F) {
+            window = std::to_string((static_cast<unsigned char>(sub[1]) << 8) | static_cast<unsigned char>(sub[2])) +
+                     "x" + std::to_string((static_cast<unsigned char>(sub[3]) << 8) | static_cast<unsigned char>(sub[4]));
+          }
+        } else {
+          state = 3;
+          if (c == 0xFF) sub += static_cast<char>(c);
+        }
+        break;
+    }
+  }
+  std::fprintf(stderr, "brelo-demohost: the caller did not answer the options; hanging up\n");
+  SayU("\r\ntelnet のオプションに応答がないため切断します。\r\n");
+  return false;
+}
+
 void HostSession::Run() {
+  if (config_.faults.negotiateStrict && !NegotiateStrictly()) return;
   if (config_.faults.negotiate) {
     // WILL ECHO, WILL SUPPRESS-GO-AHEAD, DO TERMINAL-TYPE, and a subnegotiation.
     Say(std::string("\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\x18\xFF\xFA\x18\x01\xFF\xF0", 15));

@@ -48,6 +48,9 @@ class HostSession {
 
  private:
   bool Say(const std::string& sjis);  // Shift-JIS bytes as they are
+  // Asks for the options and waits until the caller has answered each one
+  // (and named its terminal when it agreed to); false when it never does.
+  bool NegotiateStrictly();
   bool SayU(const std::string& utf8); // text of ours, written in UTF-8
   std::optional<std::string> ReadLine(bool echo = true, bool atMainPrompt = false);
   bool Login();

@@ -1,0 +1,98 @@
+#include "session/TelnetOptions.h"
+
+namespace brelo {
+
+using namespace telnet;
+
+namespace {
+
+bool AgreeHostWill(unsigned char option) { return option == SGA || option == ECHO; }
+bool AgreeWeDo(unsigned char option) { return option == TTYPE || option == NAWS; }
+
+// A subnegotiation value: IAC doubled, as the protocol wants it.
+void PutEscaped(std::string& out, unsigned char b) {
+  out += static_cast<char>(b);
+  if (b == IAC) out += static_cast<char>(IAC);
+}
+
+}  // namespace
+
+void TTelnetOptions::Reset() {
+  him_.fill(false);
+  us_.fill(false);
+  refusedHim_.fill(false);
+  refusedUs_.fill(false);
+}
+
+void TTelnetOptions::Send(std::string& out, unsigned char verb, unsigned char option) {
+  out += static_cast<char>(IAC);
+  out += static_cast<char>(verb);
+  out += static_cast<char>(option);
+}
+
+void TTelnetOptions::SendWindowSize(std::string& out) const {
+  out += static_cast<char>(IAC);
+  out += static_cast<char>(SB);
+  out += static_cast<char>(NAWS);
+  for (int v : {Columns, Rows}) {
+    PutEscaped(out, static_cast<unsigned char>((v >> 8) & 0xFF));
+    PutEscaped(out, static_cast<unsigned char>(v & 0xFF));
+  }
+  out += static_cast<char>(IAC);
+  out += static_cast<char>(SE);
+}
+
+void TTelnetOptions::Command(unsigned char verb, unsigned char option, std::string& out) {
+  switch (verb) {
+    case WILL:
+      if (him_[option]) break;  // already on: no answer, or the two would loop
+      if (AgreeHostWill(option)) {
+        him_[option] = true;
+        Send(out, DO, option);
+      } else if (!refusedHim_[option]) {
+        refusedHim_[option] = true;
+        Send(out, DONT, option);
+      }
+      break;
+    case WONT:
+      if (him_[option]) {
+        him_[option] = false;
+        Send(out, DONT, option);
+      }
+      break;
+    case DO:
+      if (us_[option]) break;
+      if (AgreeWeDo(option)) {
+        us_[option] = true;
+        Send(out, WILL, option);
+        if (option == NAWS) SendWindowSize(out);
+      } else if (!refusedUs_[option]) {
+        refusedUs_[option] = true;
+        Send(out, WONT, option);
+      }
+      break;
+    case DONT:
+      if (us_[option]) {
+        us_[option] = false;
+        Send(out, WONT, option);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void TTelnetOptions::Subnegotiation(std::string_view data, std::string& out) {
+  if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == TTYPE &&
+      static_cast<unsigned char>(data[1]) == TTYPE_SEND && us_[TTYPE]) {
+    out += static_cast<char>(IAC);
+    out += static_cast<char>(SB);
+    out += static_cast<char>(TTYPE);
+    out += static_cast<char>(TTYPE_IS);
+    for (char c : TerminalType) PutEscaped(out, static_cast<unsigned char>(c));
+    out += static_cast<char>(IAC);
+    out += static_cast<char>(SE);
+  }
+}
+
+}  // namespace brelo

@@ -1,0 +1,135 @@
+// Telnet option negotiation answered from the receive path: what is agreed,
+// what is refused, each answer once, whatever the chunks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Sjis.h"
+#include "session/LineRing.h"
+#include "support/DemoHost.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+#include "reader/MainModel.h"
+
+namespace brelo {
+namespace {
+
+using namespace telnet;
+
+std::string Cmd(unsigned char verb, unsigned char option) {
+  return {static_cast<char>(IAC), static_cast<char>(verb), static_cast<char>(option)};
+}
+std::string Sub(const std::string& body) {
+  return std::string{static_cast<char>(IAC), static_cast<char>(SB)} + body +
+         std::string{static_cast<char>(IAC), static_cast<char>(SE)};
+}
+
+struct TResult {
+  std::string replies;
+  std::vector<std::string> lines;
+  bool operator==(const TResult&) const = default;
+};
+
+// Feeds the chunks into a fresh ring with answers on; the replies and lines.
+TResult Negotiate(const std::vector<std::string>& chunks, bool answer = true, const std::string& type = "VT100") {
+  TLineRing ring;
+  ring.SetTelnetAnswers(answer, type);
+  ring.ResetIndexes();
+  TResult r;
+  for (const std::string& c : chunks) {
+    ring.Feed(c.data(), c.size());
+    r.replies += ring.TakeTelnetReplies();
+    while (ring.LineWaiting()) r.lines.push_back(ring.Take());
+  }
+  return r;
+}
+
+// A host as today's telnet servers greet: the options, repeated requests, a
+// data byte 0xFF, and the terminal type asked for.
+const std::string kGreeting = Cmd(WILL, ECHO) + Cmd(WILL, SGA) + Cmd(DO, TTYPE) + Cmd(DO, NAWS) + Cmd(WILL, 5) +
+                              Cmd(DO, 32) + Cmd(WILL, ECHO) + Cmd(DO, 32) + Cmd(WILL, 5) + "a\xFF\xFF" + "b\r\n" +
+                              Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_SEND)}) +
+                              Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_SEND)}) + "ID: ";
+
+const std::string kAnswers =
+    Cmd(DO, ECHO) + Cmd(DO, SGA) + Cmd(WILL, TTYPE) + Cmd(WILL, NAWS) +
+    Sub(std::string{static_cast<char>(NAWS), 0, 80, 0, 24}) + Cmd(DONT, 5) + Cmd(WONT, 32) +
+    Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_IS)} + "ANSI") +
+    Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_IS)} + "ANSI");
+
+TEST(TelnetOptions, AgreedOptionsAnsweredOnceAndTheRestRefusedOnce) {
+  const TResult r = Negotiate({kGreeting}, true, "ANSI");
+  EXPECT_EQ(r.replies, kAnswers);
+  // IAC IAC is data, never a command: the line keeps its text and no answer comes of it.
+  ASSERT_EQ(r.lines.size(), 1u);
+  EXPECT_EQ(r.lines[0], "ab");
+}
+
+TEST(TelnetOptions, TurningOffIsConfirmedOnceAndOnlyForWhatWasOn) {
+  const TResult r = Negotiate({Cmd(WILL, ECHO) + Cmd(DO, NAWS) + Cmd(WONT, ECHO) + Cmd(WONT, ECHO) + Cmd(DONT, NAWS) +
+                         Cmd(DONT, NAWS) + Cmd(WONT, SGA) + Cmd(DONT, TTYPE) + Cmd(WILL, ECHO)});
+  EXPECT_EQ(r.replies, Cmd(DO, ECHO) + Cmd(WILL, NAWS) + Sub(std::string{static_cast<char>(NAWS), 0, 80, 0, 24}) +
+                           Cmd(DONT, ECHO) + Cmd(WONT, NAWS) + Cmd(DO, ECHO));
+}
+
+TEST(TelnetOptions, TheSameAnswersWhereverTheChunksSplit) {
+  const TResult whole = Negotiate({kGreeting}, true, "ANSI");
+  for (size_t cut = 0; cut <= kGreeting.size(); ++cut) {
+    EXPECT_EQ(Negotiate({kGreeting.substr(0, cut), kGreeting.substr(cut)}, true, "ANSI"), whole) << "cut at " << cut;
+  }
+  std::vector<std::string> bytes;
+  for (char c : kGreeting) bytes.emplace_back(1, c);
+  EXPECT_EQ(Negotiate(bytes, true, "ANSI"), whole);
+}
+
+TEST(TelnetOptions, NothingIsSentToAHostThatSendsNoCommandOrOverAModem) {
+  EXPECT_EQ(Negotiate({"Welcome\r\nID: "}).replies, "");
+  EXPECT_EQ(Negotiate({kGreeting}, false).replies, "");
+  // A new session forgets the last one's options: the same greeting is answered again.
+  TLineRing ring;
+  ring.SetTelnetAnswers(true, "VT100");
+  for (int session = 0; session < 2; ++session) {
+    ring.ResetIndexes();
+    const std::string greet = Cmd(WILL, ECHO);
+    ring.Feed(greet.data(), greet.size());
+    EXPECT_EQ(ring.TakeTelnetReplies(), Cmd(DO, ECHO)) << session;
+  }
+}
+
+struct TQuietView : IMainView {
+  TMessageStore* store = nullptr;
+  void SetStatus(const std::string&) override {}
+  void SetCounter(const std::string&) override {}
+  void SetControls(ESessionControls) override {}
+  void ShowTerminal(bool) override {}
+  void OptionsChanged() override {}
+  void ShowBoardList() override { store->LoadBoards(); }
+  void ClearBrowser() override {}
+  void SelectHost(int) override {}
+  bool CloseEditors() override { return true; }
+  void ReportError(const std::string&) override {}
+};
+
+TEST(TelnetOptions, AHostThatWaitsForTheAnswersGetsThemAndThePassLogsIn) {
+  test::TDemoHost host({"--negotiate-strict"});
+  test::TTempDir home;
+  TQuietView view;
+  TMainModel model(home.Path(), view);
+  view.store = &model.Store;
+  model.Hosts.LoadHostList(home.Path());
+  model.Hosts.HostTable[0].Address = host.TelnetAddress();
+  model.Hosts.HostTable[0].TerminalType = "ANSI";
+  model.Policy.Options.PassgoodbyeMessage = true;
+  model.Policy.HostComboBoxChange(0);
+  model.Policy.SpeedButton1Click(true);
+  ASSERT_TRUE(test::WaitUntil([&] { return !model.VeskoClient1.SessionRunning(); }, 60000));
+  EXPECT_TRUE(model.Policy.Summary().loggedOut);
+  EXPECT_GT(model.Policy.Summary().stored, 0);
+  // The host was told the terminal type of the host entry and the window size.
+  const std::string received = host.Received();
+  EXPECT_NE(received.find("ANSI"), std::string::npos) << received.substr(0, 400);
+}
+
+}  // namespace
+}  // namespace brelo
