@@ -1,5 +1,7 @@
 #include "session/Address.h"
 
+#include <algorithm>
+
 #include "common/StringLock.h"
 
 namespace brelo {
@@ -46,6 +48,19 @@ void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, 
                    std::string& port) {
   host = hostPort;
   port = defaultPort;
+  if (!hostPort.empty() && hostPort[0] == '[') {
+    // An IPv6 address in brackets, with or without ":port" after them.
+    const size_t close = hostPort.find(']');
+    if (close == std::string::npos) return;
+    host = hostPort.substr(1, close - 1);
+    const std::string rest = hostPort.substr(close + 1);
+    if (rest.size() > 1 && rest[0] == ':' && rest.find_first_not_of("0123456789", 1) == std::string::npos) {
+      port = rest.substr(1);
+    }
+    return;
+  }
+  // Two colons or more without brackets: an IPv6 address, which names no port.
+  if (std::count(hostPort.begin(), hostPort.end(), ':') > 1) return;
   const size_t colon = hostPort.rfind(':');
   if (colon == std::string::npos || colon + 1 >= hostPort.size()) return;
   for (size_t i = colon + 1; i < hostPort.size(); ++i) {

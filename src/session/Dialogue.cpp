@@ -130,7 +130,7 @@ void TDialogue::WebLookup(const std::string& hostPort, const std::string& path) 
   Status(hostPort + " , " + path + Sjis("よりIPアドレスを拾得しています."));
   sink_.SendLine("GET /" + path + " HTTP/1.0");
   // Today's web servers serve several names on one address and need to be told which.
-  sink_.SendLine("Host: " + host);
+  sink_.SendLine("Host: " + (host.find(':') != std::string::npos ? "[" + host + "]" : host));
   sink_.SendLine("");
   switch (WaitAny(src_, {"</HTML>", "telnet://"})) {
     case 0:

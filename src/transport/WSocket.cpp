@@ -22,6 +22,12 @@ struct TTCPClient::TNotifiers {
   int connectError = 0;  // a refusal that connect() reported at once
 };
 
+struct TTCPClient::TEndpoint {
+  sockaddr_storage addr{};
+  socklen_t len = 0;
+  int family = AF_INET;
+};
+
 int WinsockCodeFromErrno(int err) {
   switch (err) {
     case EINTR: return WSAEINTR;
@@ -215,19 +221,18 @@ std::string TTCPClient::Port() const {
   return port_;
 }
 
-bool TTCPClient::Resolve(void* out) {
-  sockaddr_in& addr = *static_cast<sockaddr_in*>(out);
-  std::memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
+bool TTCPClient::Resolve(std::vector<TEndpoint>& out) {
+  out.clear();
   const std::string host = Host();
   const std::string port = Port();
 
   // The port: a service name of the TCP protocol, else a decimal number.
+  in_port_t portBytes = 0;
   servent se;
   servent* found = nullptr;
   char buf[1024];
   if (!port.empty() && getservbyname_r(port.c_str(), "tcp", &se, buf, sizeof buf, &found) == 0 && found) {
-    addr.sin_port = static_cast<in_port_t>(found->s_port);
+    portBytes = static_cast<in_port_t>(found->s_port);
   } else {
     // A port that is neither a service nor a number is an invalid argument;
     // it is reported like every other failure rather than thrown.
@@ -237,16 +242,29 @@ bool TTCPClient::Resolve(void* out) {
       SocketError(WSAEINVAL);
       return false;
     }
-    addr.sin_port = htons(static_cast<uint16_t>(v));
+    portBytes = htons(static_cast<uint16_t>(v));
   }
+  auto add = [&](const sockaddr* sa, socklen_t len) {
+    TEndpoint e;
+    std::memcpy(&e.addr, sa, len);
+    e.len = len;
+    e.family = sa->sa_family;
+    if (e.family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&e.addr)->sin6_port = portBytes;
+    else reinterpret_cast<sockaddr_in*>(&e.addr)->sin_port = portBytes;
+    out.push_back(e);
+  };
 
+  // Dotted IPv4 in the forms the original accepted, without the resolver.
   in_addr_t a = ::inet_addr(host.c_str());
   if (a != INADDR_NONE) {
-    addr.sin_addr.s_addr = a;
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = a;
+    add(reinterpret_cast<sockaddr*>(&v4), sizeof v4);
     return true;
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
   int r = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
@@ -254,61 +272,94 @@ bool TTCPClient::Resolve(void* out) {
     SocketError(WinsockCodeFromResolver(r != 0 ? r : EAI_NONAME));
     return false;
   }
-  addr.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+  for (addrinfo* i = res; i != nullptr; i = i->ai_next) {
+    if ((i->ai_family == AF_INET || i->ai_family == AF_INET6) && i->ai_addrlen <= sizeof(sockaddr_storage)) {
+      add(i->ai_addr, i->ai_addrlen);
+    }
+  }
   ::freeaddrinfo(res);
+  if (out.empty()) {
+    SocketError(WinsockCodeFromResolver(EAI_NONAME));
+    return false;
+  }
   return true;
 }
 
 void TTCPClient::Connect() {
   if (state_ != ssClosed) return;
-  sockaddr_in addr;
-  if (!Resolve(&addr)) return;
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SocketError(WinsockCodeFromErrno(errno));
-    return;
-  }
-  int on = -1;  // urgent data arrives in the normal stream
-  if (::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) {
-    int code = WinsockCodeFromErrno(errno);
-    ::close(fd);
-    SocketError(code);
-    return;
-  }
-  int connectError = 0;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS) {
-    connectError = WinsockCodeFromErrno(errno);
-    // A refusal known at once is reported like one that comes later: from
-    // the main thread, with the socket left connecting until Close.
-    if (connectError != WSAECONNREFUSED && connectError != WSAETIMEDOUT && connectError != WSAENETUNREACH &&
-        connectError != WSAEHOSTUNREACH) {
-      ::close(fd);
-      SocketError(connectError);
-      return;
-    }
-  }
-  unsigned gen;
+  std::vector<TEndpoint> endpoints;
+  if (!Resolve(endpoints)) return;
   {
     std::lock_guard<std::mutex> lk(mutex_);
-    if (state_ != ssClosed) {  // another thread connected meanwhile
-      ::close(fd);
+    endpoints_ = std::move(endpoints);
+    nextEndpoint_ = 0;
+  }
+  ConnectNext();
+}
+
+void TTCPClient::ConnectNext() {
+  for (;;) {
+    TEndpoint ep;
+    bool last;
+    {
+      std::lock_guard<std::mutex> lk(mutex_);
+      if (nextEndpoint_ >= endpoints_.size()) return;
+      ep = endpoints_[nextEndpoint_++];
+      last = nextEndpoint_ == endpoints_.size();
+    }
+    int fd = ::socket(ep.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      if (!last) continue;  // no IPv6 here, say: the next address
+      SocketError(WinsockCodeFromErrno(errno));
       return;
     }
-    fd_ = fd;
-    gen = ++gen_;
-    state_ = ssConnecting;
-  }
-  auto arm = [this, fd, gen, connectError] {
-    Arm(fd, gen);
-    if (notifiers_ && notifiers_->fd == fd) notifiers_->connectError = connectError;
-  };
-  if (IsMainThread()) {
-    arm();
-  } else {
-    std::weak_ptr<char> alive = alive_;
-    PostToMain([alive, arm] {
-      if (alive.lock()) arm();
-    });
+    int on = -1;  // urgent data arrives in the normal stream
+    if (::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) {
+      int code = WinsockCodeFromErrno(errno);
+      ::close(fd);
+      SocketError(code);
+      return;
+    }
+    int connectError = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&ep.addr), ep.len) != 0 && errno != EINPROGRESS) {
+      connectError = WinsockCodeFromErrno(errno);
+      if (!last) {
+        ::close(fd);  // refused or unreachable at once: the next address
+        continue;
+      }
+      // A refusal known at once is reported like one that comes later: from
+      // the main thread, with the socket left connecting until Close.
+      if (connectError != WSAECONNREFUSED && connectError != WSAETIMEDOUT && connectError != WSAENETUNREACH &&
+          connectError != WSAEHOSTUNREACH) {
+        ::close(fd);
+        SocketError(connectError);
+        return;
+      }
+    }
+    unsigned gen;
+    {
+      std::lock_guard<std::mutex> lk(mutex_);
+      if (state_ != ssClosed) {  // another thread connected meanwhile
+        ::close(fd);
+        return;
+      }
+      fd_ = fd;
+      gen = ++gen_;
+      state_ = ssConnecting;
+    }
+    auto arm = [this, fd, gen, connectError] {
+      Arm(fd, gen);
+      if (notifiers_ && notifiers_->fd == fd) notifiers_->connectError = connectError;
+    };
+    if (IsMainThread()) {
+      arm();
+    } else {
+      std::weak_ptr<char> alive = alive_;
+      PostToMain([alive, arm] {
+        if (alive.lock()) arm();
+      });
+    }
+    return;
   }
 }
 
@@ -348,6 +399,23 @@ void TTCPClient::OnWritable(unsigned gen) {
   notifiers_->write->setEnabled(false);
   int code = notifiers_->connectError != 0 ? notifiers_->connectError : (err != 0 ? WinsockCodeFromErrno(err) : 0);
   if (code != 0) {
+    bool more;
+    {
+      std::lock_guard<std::mutex> lk(mutex_);
+      more = gen == gen_ && nextEndpoint_ < endpoints_.size();
+      if (more) {
+        // This address refused: the next one of the same name is tried.
+        ++gen_;
+        fd_ = -1;
+        state_ = ssClosed;
+      }
+    }
+    if (more) {
+      notifiers_.reset();
+      ::close(fd);
+      ConnectNext();
+      return;
+    }
     SocketError(code);  // stays connecting until the owner closes
     return;
   }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace brelo {
 
@@ -104,8 +105,13 @@ class TTCPClient : public TCustomWSocket {
 
  private:
   struct TNotifiers;
-  // Resolves Host/Port into an IPv4 address; false after the error path.
-  bool Resolve(void* sockaddrIn);
+  struct TEndpoint;
+  // Resolves Host/Port into the addresses to try, in the resolver's order
+  // (IPv6 and IPv4 alike); false after the error path.
+  bool Resolve(std::vector<TEndpoint>& out);
+  // Starts connecting to the next address not tried yet; the error of the
+  // last one is reported when none answers.
+  void ConnectNext();
   // Main thread: watch descriptor fd of connection generation gen.
   void Arm(int fd, unsigned gen);
   void OnWritable(unsigned gen);
@@ -116,6 +122,8 @@ class TTCPClient : public TCustomWSocket {
   mutable std::mutex propMutex_;
   std::string host_, port_;          // guarded by propMutex_
   unsigned gen_ = 0;                 // guarded by mutex_: one per socket
+  std::vector<TEndpoint> endpoints_;  // guarded by mutex_: the addresses of this Connect
+  size_t nextEndpoint_ = 0;           // guarded by mutex_
   std::shared_ptr<TNotifiers> notifiers_;  // main thread only
   std::shared_ptr<char> alive_;      // posted work checks it on the main thread
   bool receivePaused_ = false;       // main thread only

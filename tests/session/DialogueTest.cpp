@@ -422,6 +422,8 @@ TEST(AddressTest, FormsInTheirOrder) {
       {"0312345678", TAddress::kModem, "0312345678", ""},
       {"bbs.example.jp", TAddress::kTelnet, "BBS.EXAMPLE.JP", ""},
       {"localhost:2323", TAddress::kTelnet, "LOCALHOST:2323", ""},
+      {"telnet://[::1]:2323/", TAddress::kTelnet, "[::1]:2323", ""},
+      {"[::1]:2323", TAddress::kTelnet, "[::1]:2323", ""},
   };
   for (const Case& c : cases) {
     TAddress a = ParseAddress(c.address);
@@ -436,6 +438,13 @@ TEST(AddressTest, FormsInTheirOrder) {
   EXPECT_EQ(h + " " + p, "host 23");
   SplitHostPort("host:abc", "23", h, p);
   EXPECT_EQ(h + " " + p, "host:abc 23");
+  // IPv6: the port only after brackets; bare, every colon belongs to the address.
+  SplitHostPort("[::1]:2323", "23", h, p);
+  EXPECT_EQ(h + " " + p, "::1 2323");
+  SplitHostPort("[2001:db8::7]", "23", h, p);
+  EXPECT_EQ(h + " " + p, "2001:db8::7 23");
+  SplitHostPort("fe80::1", "23", h, p);
+  EXPECT_EQ(h + " " + p, "fe80::1 23");
 }
 
 TEST_F(DialogueTest, ModemPortThatCannotBeOpenedEndsThePhase) {

@@ -111,21 +111,30 @@ struct TQuietView : IMainView {
   void ReportError(const std::string&) override {}
 };
 
-TEST(TelnetOptions, AHostThatWaitsForTheAnswersGetsThemAndThePassLogsIn) {
-  test::TDemoHost host({"--negotiate-strict"});
+// A whole pass against the demo host at an address; true when it logged out.
+bool PassLogsOut(const std::string& address, const std::string& terminalType) {
   test::TTempDir home;
   TQuietView view;
   TMainModel model(home.Path(), view);
   view.store = &model.Store;
   model.Hosts.LoadHostList(home.Path());
-  model.Hosts.HostTable[0].Address = host.TelnetAddress();
-  model.Hosts.HostTable[0].TerminalType = "ANSI";
+  model.Hosts.HostTable[0].Address = address;
+  model.Hosts.HostTable[0].TerminalType = terminalType;
   model.Policy.Options.PassgoodbyeMessage = true;
   model.Policy.HostComboBoxChange(0);
   model.Policy.SpeedButton1Click(true);
-  ASSERT_TRUE(test::WaitUntil([&] { return !model.VeskoClient1.SessionRunning(); }, 60000));
-  EXPECT_TRUE(model.Policy.Summary().loggedOut);
-  EXPECT_GT(model.Policy.Summary().stored, 0);
+  if (!test::WaitUntil([&] { return !model.VeskoClient1.SessionRunning(); }, 60000)) return false;
+  return model.Policy.Summary().loggedOut && model.Policy.Summary().stored > 0;
+}
+
+TEST(TelnetOptions, AHostOverIpv6IsCalledLikeAnyOther) {
+  test::TDemoHost host;
+  EXPECT_TRUE(PassLogsOut("telnet://[::1]:" + std::to_string(host.Port()) + "/", "VT100"));
+}
+
+TEST(TelnetOptions, AHostThatWaitsForTheAnswersGetsThemAndThePassLogsIn) {
+  test::TDemoHost host({"--negotiate-strict"});
+  EXPECT_TRUE(PassLogsOut(host.TelnetAddress(), "ANSI"));
   // The host was told the terminal type of the host entry and the window size.
   const std::string received = host.Received();
   EXPECT_NE(received.find("ANSI"), std::string::npos) << received.substr(0, 400);

@@ -1,6 +1,11 @@
 // The TCP client against a peer on loopback.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <thread>
 #include <vector>
 
@@ -67,6 +72,42 @@ TEST(TCPClient, RefusedReportsTheTableTextAndStaysConnectingUntilClose) {
   EXPECT_EQ(c.State(), ssConnecting);
   c.Close();
   EXPECT_EQ(c.State(), ssClosed);
+}
+
+TEST(TCPClient, AnIpv6AddressConnectsAndARefusalIsReportedAsForIpv4) {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0) {
+    if (fd >= 0) ::close(fd);
+    GTEST_SKIP() << "no IPv6 loopback on this machine";
+  }
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("::1");
+  c.SetPort(std::to_string(ntohs(a.sin6_port)));
+  c.Connect();
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  const int peer = ::accept(fd, nullptr, nullptr);
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(::write(peer, "v6\r\n", 4), 4);
+  ASSERT_TRUE(WaitUntil([&] { return r.data == "v6\r\n"; }));
+  c.Close();
+  ::close(peer);
+  ::close(fd);  // nobody listens there now
+  TTCPClient refused;
+  Recorder rr;
+  rr.Attach(refused);
+  refused.SetHost("::1");
+  refused.SetPort(std::to_string(ntohs(a.sin6_port)));
+  refused.Connect();
+  ASSERT_TRUE(WaitUntil([&] { return !rr.errors.empty(); }));
+  EXPECT_EQ(rr.errors, std::vector<int>{10061});
+  refused.Close();
 }
 
 TEST(TCPClient, PeerHangUpAndResetEndTheConnection) {

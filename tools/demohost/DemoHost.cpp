@@ -87,6 +87,26 @@ int Listen(int port, std::string& error) {
   return fd;
 }
 
+// The same port on ::1, for callers that come over IPv6; -1 where the
+// machine has no IPv6 loopback.
+int ListenIpv6(int port) {
+  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_port = htons(static_cast<uint16_t>(port));
+  a.sin6_addr = in6addr_loopback;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  ::listen(fd, 16);
+  return fd;
+}
+
 int BoundPort(int fd) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -254,8 +274,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::printf("brelo-demohost: %s host, telnet on 127.0.0.1:%d, data in %s\n", config.ktbbs ? "KTBBS" : "Vesko",
-              telnetPort, hostData.Folder().c_str());
+  std::printf("brelo-demohost: %s host, telnet on 127.0.0.1:%d and [::1]:%d, data in %s\n",
+              config.ktbbs ? "KTBBS" : "Vesko", telnetPort, telnetPort, hostData.Folder().c_str());
   std::vector<std::thread> services;
   if (httpFd >= 0) {
     std::printf("brelo-demohost: address page on http://127.0.0.1:%d/\n", BoundPort(httpFd));
@@ -280,15 +300,20 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  int next = 1;
-  for (int c; (c = AcceptOne(telnetFd)) >= 0;) {
-    const int caller = next++;
-    std::thread([c, caller, &hostData, &registry, &config, &log] {
-      Connection conn(c, caller, config.faults, &log, true);
-      HostSession session(conn, hostData, registry, config);
-      session.Run();
-    }).detach();
-  }
+  std::atomic<int> next{1};
+  auto serveCallers = [&](int listenFd) {
+    for (int c; (c = AcceptOne(listenFd)) >= 0;) {
+      const int caller = next++;
+      std::thread([c, caller, &hostData, &registry, &config, &log] {
+        Connection conn(c, caller, config.faults, &log, true);
+        HostSession session(conn, hostData, registry, config);
+        session.Run();
+      }).detach();
+    }
+  };
+  const int telnet6Fd = ListenIpv6(telnetPort);
+  if (telnet6Fd >= 0) services.emplace_back([&] { serveCallers(telnet6Fd); });
+  serveCallers(telnetFd);
   for (auto& t : services) t.join();
   return 0;
 }
