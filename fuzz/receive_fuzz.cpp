@@ -1,5 +1,5 @@
-// The receive path: telnet commands and the answers they call for, TAB, BS,
-// CR, the ring's back-pressure. Fed whole and split at two places taken from
+// The receive path: telnet commands and the answers they call for, escape
+// sequences taken out or not, TAB, BS, CR, the ring's back-pressure. Fed whole and split at two places taken from
 // the input, it must give the same lines and the same answers.
 #include <cstdint>
 #include <string>
@@ -9,9 +9,10 @@
 
 namespace {
 
-std::vector<std::string> Lines(const std::vector<std::string>& chunks) {
+std::vector<std::string> Lines(const std::vector<std::string>& chunks, bool removeEscapes) {
   brelo::TLineRing ring;
   ring.SetTelnetAnswers(true, "VT100");
+  ring.SetEscapeRemoval(removeEscapes);
   ring.ResetIndexes();
   std::vector<std::string> out;
   std::string replies;
@@ -37,8 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in(reinterpret_cast<const char*>(data), size);
   const size_t a = size > 0 ? data[0] % (size + 1) : 0;
   const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
-  const auto whole = Lines({in});
-  const auto split = Lines({in.substr(0, a), in.substr(a, b - a), in.substr(b)});
+  const bool escapes = size > 2 && (data[2] & 1) != 0;
+  const auto whole = Lines({in}, escapes);
+  const auto split = Lines({in.substr(0, a), in.substr(a, b - a), in.substr(b)}, escapes);
   if (whole != split) __builtin_trap();
   return 0;
 }

@@ -80,6 +80,7 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.HandleName = CutBytes(ini.ReadString(s, "HandleName", "Pallo"), 14);
     e.HostKind = ini.ReadInteger(s, "HostKind", 0);
     e.TerminalType = TerminalTypeOrDefault(ini.ReadString(s, "TerminalType", THostEntry::kDefaultTerminalType));
+    e.RemoveEscapes = ini.ReadInteger(s, "Escapes", 1) != 0;
   }
 }
 
@@ -112,6 +113,8 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     } else {
       ini.DeleteKey(s, "TerminalType");
     }
+    if (!e.RemoveEscapes) ini.WriteString(s, "Escapes", "0");
+    else ini.DeleteKey(s, "Escapes");
   }
   ini.Save(0600);
   damaged_ = false;

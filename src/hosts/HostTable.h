@@ -21,6 +21,9 @@ struct THostEntry {
   // type; kept in the host list only when it is not the default.
   std::string TerminalType = kDefaultTerminalType;
   static constexpr const char* kDefaultTerminalType = "VT100";
+  // Our addition: colour and screen escape sequences taken out of what the
+  // host sends ("Escapes=0" in the host list keeps them).
+  bool RemoveEscapes = true;
 };
 
 // A terminal type as it may be answered: up to 40 printable ASCII bytes

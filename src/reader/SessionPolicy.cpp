@@ -203,6 +203,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.HandleName = e.HandleName;
   client_.HostKind = static_cast<THostKind>(e.HostKind);
   client_.TerminalType = e.TerminalType;
+  client_.RemoveEscapes = e.RemoveEscapes;
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.

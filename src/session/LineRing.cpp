@@ -10,6 +10,16 @@
 namespace brelo {
 namespace {
 
+// Escape sequence state.
+enum : int {
+  kNoEscape = 0,
+  kEsc,           // after ESC
+  kCsi,           // after ESC [: parameters and intermediates up to the final byte
+  kIntermediate,  // after ESC and an intermediate byte (ESC ( B, ...)
+};
+// A sequence longer than this is no sequence: what follows is text again.
+constexpr int kMaxEscapeLength = 64;
+
 // Telnet command state.
 enum : int {
   kData = 0,
@@ -50,6 +60,26 @@ size_t RunEnd(const char* p, size_t i, size_t n) {
 #endif
   while (i < n && !kSpecial.b[static_cast<unsigned char>(p[i])]) ++i;
   return i;
+}
+
+// Moves an escape sequence on by one byte; false when the byte is no part of it.
+bool ContinueEscape(int& state, unsigned char b) {
+  switch (state) {
+    case kEsc:
+      if (b == '[') state = kCsi;
+      else if (b >= 0x20 && b <= 0x2F) state = kIntermediate;
+      else if (b >= 0x30 && b <= 0x7E) state = kNoEscape;  // a two-byte sequence
+      else return false;
+      return true;
+    case kCsi:
+      if (b >= 0x40 && b <= 0x7E) state = kNoEscape;  // the final byte
+      else if (b < 0x20 || b > 0x3F) return false;
+      return true;
+    default:  // kIntermediate
+      if (b >= 0x30 && b <= 0x7E) state = kNoEscape;
+      else if (b < 0x20 || b > 0x2F) return false;
+      return true;
+  }
 }
 
 }  // namespace
@@ -166,6 +196,15 @@ size_t TLineRing::Process(const char* p, size_t n) {
       ++i;
       continue;
     }
+    if (ansi_ != kNoEscape) {
+      // A byte that cannot continue the sequence ends it and counts as what it is.
+      const bool consumed = ++ansiLength_ <= kMaxEscapeLength && ContinueEscape(ansi_, b);
+      if (consumed) {
+        ++i;
+        continue;
+      }
+      ansi_ = kNoEscape;
+    }
     if (!kSpecial.b[b]) {
       // A run of plain bytes goes in at once.
       size_t j = RunEnd(p, i + 1, n);
@@ -195,6 +234,12 @@ size_t TLineRing::Process(const char* p, size_t n) {
         break;
       case 0x0D:
         if (!EndLine()) return i;  // this CR and the rest wait in the backlog
+        break;
+      case 0x1B:
+        if (removeEscapes_) {
+          ansi_ = kEsc;
+          ansiLength_ = 0;
+        }
         break;
       default:
         break;  // other control bytes, LF among them, are dropped
@@ -242,6 +287,11 @@ bool TLineRing::FeedBacklog() {
   return backlog_.empty();
 }
 
+void TLineRing::SetEscapeRemoval(bool on) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  removeEscapes_ = on;
+}
+
 void TLineRing::SetTelnetAnswers(bool on, const std::string& terminalType) {
   std::lock_guard<std::mutex> lk(writerMutex_);
   answerTelnet_ = on;
@@ -259,6 +309,7 @@ std::string TLineRing::TakeTelnetReplies() {
 void TLineRing::ResetIndexes() {
   std::lock_guard<std::mutex> lk(writerMutex_);
   telnet_.Reset();
+  ansi_ = kNoEscape;
   replies_.clear();
   hasReplies_ = false;
   sub_.clear();

@@ -50,6 +50,11 @@ class TLineRing {
   void BeginBatch();
   void EndBatch();
 
+  // Colour and screen escape sequences (ECMA-48 CSI and the ESC sequences)
+  // taken out of the text for the session that starts next: on for every
+  // host unless its entry keeps them; off, ESC alone is dropped as ever.
+  // Only while no bytes arrive.
+  void SetEscapeRemoval(bool on);
   // Telnet answers for the session that starts next (TCP hosts): on, with
   // the terminal type to name. Off, commands are taken out of the text and
   // nothing is answered. Only while no bytes arrive.
@@ -110,6 +115,9 @@ class TLineRing {
   unsigned char verb_ = 0;      // WILL, WONT, DO or DONT waiting for its option
   std::string sub_;             // a subnegotiation's bytes so far
   bool answerTelnet_ = false;
+  bool removeEscapes_ = false;
+  int ansi_ = 0;                // escape sequence state
+  int ansiLength_ = 0;          // bytes of the sequence so far
   TTelnetOptions telnet_;
   std::string replies_;
   std::atomic<bool> hasReplies_{false};

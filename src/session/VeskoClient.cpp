@@ -213,6 +213,7 @@ void TVeskoClient::Connect() {
   session_.AutoReceiveMail = AutoReceiveMail;
   ring_.ResetIndexes();
   ring_.SetTelnetAnswers(true, TerminalType);
+  ring_.SetEscapeRemoval(RemoveEscapes);
   {
     std::lock_guard<std::mutex> lk(errorMutex_);
     lastError_ = TLineError();

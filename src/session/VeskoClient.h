@@ -94,6 +94,7 @@ class TVeskoClient : private ISendTarget {
   bool StealthLogin = false, AutoReceiveMail = false;
   std::string ProgramFolder;             // where a log name without a folder goes
   std::string TerminalType = "VT100";    // answered when a telnet host asks
+  bool RemoveEscapes = true;             // colour and screen escapes out of the text
 
   // Published events; each fires only when assigned.
   TStringEvent OnReceive;

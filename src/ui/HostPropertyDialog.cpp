@@ -1,5 +1,6 @@
 #include "ui/HostPropertyDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -66,6 +67,8 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   TerminalType->addItems({QStringLiteral("VT100"), QStringLiteral("ANSI")});
   TerminalType->setAccessibleName(QStringLiteral("端末タイプ"));
   TerminalType->setToolTip(QStringLiteral("telnet のホストに名乗る端末の種類 (空欄は VT100)"));
+  RemoveEscapes = new QCheckBox(QStringLiteral("エスケープシーケンスを除去(&E)"));
+  RemoveEscapes->setToolTip(QStringLiteral("色や画面制御のエスケープシーケンスを受信した文字から取り除きます"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
@@ -73,6 +76,7 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("ハンドルネーム :"), HandleName);
   form->addRow(QStringLiteral("ホスト種類 :"), HostKind);
   form->addRow(QStringLiteral("端末タイプ :"), TerminalType);
+  form->addRow(QString(), RemoveEscapes);
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
@@ -104,6 +108,7 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     HandleName->setText(Q(h.HandleName));
     HostKind->setCurrentIndex(h.HostKind >= 0 && h.HostKind < kHostKindCount ? h.HostKind : -1);
     TerminalType->setCurrentText(Q(h.TerminalType));
+    RemoveEscapes->setChecked(h.RemoveEscapes);
   }
   QDialog::showEvent(e);
 }
@@ -127,6 +132,7 @@ void THostPropertyDialog::OKBtnClick() {
   h.HandleName = CutChars(*handle, 14);
   if (HostKind->currentIndex() >= 0) h.HostKind = HostKind->currentIndex();
   h.TerminalType = TerminalTypeOrDefault(TerminalType->currentText().trimmed().toStdString());
+  h.RemoveEscapes = RemoveEscapes->isChecked();
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

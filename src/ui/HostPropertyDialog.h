@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
@@ -24,6 +25,7 @@ class THostPropertyDialog : public QDialog {
   QLineEdit* HandleName = nullptr;
   QComboBox* HostKind = nullptr;
   QComboBox* TerminalType = nullptr;  // answered when a telnet host asks; typed or picked
+  QCheckBox* RemoveEscapes = nullptr;
 
  protected:
   void showEvent(QShowEvent* e) override;

@@ -88,6 +88,16 @@ TEST(HostList, ATerminalTypeIsKeptOnlyWhenItIsNotTheDefault) {
   again.LoadHostList(dir.Path());
   EXPECT_EQ(again.HostTable[1].TerminalType, "XTERM");
   EXPECT_EQ(again.HostTable[0].TerminalType, "VT100");
+  // Escape sequences are removed unless the entry says "Escapes=0".
+  EXPECT_TRUE(again.HostTable[0].RemoveEscapes);
+  again.HostTable[0].RemoveEscapes = false;
+  again.SaveHostList(dir.Path());
+  EXPECT_NE(ReadBytes(file).find("[HOST 0]\r\nTitle=b\r\n"), std::string::npos);
+  EXPECT_NE(ReadBytes(file).find("Escapes=0\r\n"), std::string::npos);
+  THostTable third;
+  third.LoadHostList(dir.Path());
+  EXPECT_FALSE(third.HostTable[0].RemoveEscapes);
+  EXPECT_TRUE(third.HostTable[1].RemoveEscapes);
 }
 
 TEST(HostList, CountAboveTheTableAndAFullTable) {

@@ -2,6 +2,8 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +53,12 @@ void Connection::HangUp() {
   std::lock_guard<std::mutex> lk(writeMutex_);
   if (fd_ >= 0 && isSocket_) {
     if (faults_.dropBy == Faults::kReset) {
+      // Every byte written reaches the caller first (a busy caller may not
+      // have room for it yet): the reset cuts the line, not what was said.
+      int queued = 0;
+      for (int waited = 0; waited < 5000 && ::ioctl(fd_, SIOCOUTQ, &queued) == 0 && queued > 0; waited += 5) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
       linger l{1, 0};  // closing with a zero linger sends a reset
       ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     } else {
@@ -87,6 +95,30 @@ bool Connection::RawWrite(const char* p, size_t n) {
   return true;
 }
 
+// Each line (and a prompt, which ends no line) in a colour of its own, as
+// today's hosts paint their screens: bold colours, a reset before the line's
+// end, and now and then the cursor moved and the line cleared.
+std::string Connection::Paint(const std::string& bytes, int& colour) {
+  std::string out;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    const bool line = end != std::string::npos;
+    if (!line) end = bytes.size();
+    if (end > start) {
+      colour = colour % 7 + 1;
+      out += "\x1b[1;3" + std::to_string(colour) + "m";
+      if (colour == 4) out += "\x1b[2K\x1b(B";
+      out.append(bytes, start, end - start);
+      out += "\x1b[0m";
+    }
+    if (!line) break;
+    out += "\r\n";
+    start = end + 2;
+  }
+  return out;
+}
+
 bool Connection::Write(const std::string& bytes) {
   std::lock_guard<std::mutex> lk(writeMutex_);
   if (gone_ || faults_.silent) return !gone_;
@@ -104,6 +136,7 @@ bool Connection::Write(const std::string& bytes) {
     }
     counted_ += static_cast<long>(out.size());
   }
+  if (faults_.ansi) out = Paint(out, colour_);
   switch (faults_.chunking) {
     case Faults::kBurst:
       return RawWrite(out.data(), out.size());

@@ -13,6 +13,7 @@ struct Faults {
   enum Chunking { kBurst, kTrickle, kSplit } chunking = kBurst;
   bool negotiate = false;   // telnet negotiations and a subnegotiation at the start
   bool negotiateStrict = false;  // no ID prompt before the caller has answered the options
+  bool ansi = false;        // every line and prompt painted with colour escapes
   bool longLines = false;   // over-long lines in the banner
   bool garbage = false;     // garbage bytes in the banner
   bool silent = false;      // never says anything
@@ -59,6 +60,8 @@ class Connection {
 
  private:
   bool RawWrite(const char* p, size_t n);
+  static std::string Paint(const std::string& bytes, int& colour);
+  int colour_ = 0;  // the last colour painted (--ansi)
 
   int fd_;
   int caller_;

@@ -50,6 +50,7 @@ const char* kHelp =
     "  --chunks MODE     burst (default), trickle (3 bytes at a time), or split\n"
     "                    (writes cut inside CR LF and double-byte characters)\n"
     "  --negotiate       telnet negotiations and a subnegotiation at the start\n"
+    "  --ansi            paints every line and prompt with colour escape sequences\n"
     "  --negotiate-strict  asks for ECHO, SUPPRESS-GO-AHEAD, TERMINAL-TYPE and NAWS\n"
     "                    and withholds the ID prompt until the caller has answered\n"
     "                    them all (30 seconds, then it hangs up)\n"
@@ -208,6 +209,8 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--negotiate") {
       config.faults.negotiate = true;
+    } else if (a == "--ansi") {
+      config.faults.ansi = true;
     } else if (a == "--negotiate-strict") {
       config.faults.negotiateStrict = true;
     } else if (a == "--long-lines") {

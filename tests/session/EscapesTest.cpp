@@ -1,0 +1,106 @@
+// Colour and screen escape sequences taken out of the text in the receive
+// path, and a pass against a host that paints everything storing exactly what
+// a plain pass stores.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Sjis.h"
+#include "session/LineRing.h"
+#include "support/DemoHost.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+#include "reader/MainModel.h"
+
+namespace brelo {
+namespace {
+
+struct TText {
+  std::vector<std::string> lines;
+  std::string partial;
+  bool operator==(const TText&) const = default;
+};
+
+TText Feed(const std::vector<std::string>& chunks, bool remove = true) {
+  TLineRing ring;
+  ring.SetEscapeRemoval(remove);
+  ring.ResetIndexes();
+  TText t;
+  for (const std::string& c : chunks) {
+    ring.Feed(c.data(), c.size());
+    while (ring.LineWaiting()) t.lines.push_back(ring.Take());
+  }
+  t.partial = ring.Line(ring.LineIndex());
+  return t;
+}
+
+const std::string kPainted = "\x1b[1;32mSubj: \x1b[31m" + Sjis("題名") + "\x1b[0m\r\n" + "\x1b[2K\x1b(B\x1b" +
+                             "7plain\x1b" + "8\r\n" + "\x1b[1;33mMAIN (A,C,E,N,Q,T,U,W,?)>\x1b[0m";
+
+TEST(Escapes, TakenOutWhereverTheChunksSplit) {
+  const TText whole = Feed({kPainted});
+  ASSERT_EQ(whole.lines, (std::vector<std::string>{"Subj: " + Sjis("題名"), "plain"}));
+  // The prompt the watcher looks for ends in ")>" once the reset is gone.
+  EXPECT_EQ(whole.partial, "MAIN (A,C,E,N,Q,T,U,W,?)>");
+  for (size_t cut = 0; cut <= kPainted.size(); ++cut) {
+    EXPECT_EQ(Feed({kPainted.substr(0, cut), kPainted.substr(cut)}), whole) << "cut at " << cut;
+  }
+  std::vector<std::string> bytes;
+  for (char c : kPainted) bytes.emplace_back(1, c);
+  EXPECT_EQ(Feed(bytes), whole);
+}
+
+TEST(Escapes, KeptAsEverWhenTheHostEntrySaysSoAndBrokenSequencesEndInText) {
+  // Off: ESC alone goes, as it always did.
+  EXPECT_EQ(Feed({"\x1b[1mA\r\n"}, false).lines, std::vector<std::string>{"[1mA"});
+  // A sequence cut by a character that cannot be in it: the character stays.
+  EXPECT_EQ(Feed({"\x1b[1" + Sjis("漢") + "\r\n"}).lines, std::vector<std::string>{Sjis("漢")});
+  EXPECT_EQ(Feed({"a\x1b[12\r\nb\r\n"}).lines, (std::vector<std::string>{"a", "b"}));
+  // No sequence runs on without end: past 64 bytes the rest is text.
+  EXPECT_EQ(Feed({"\x1b[" + std::string(70, '1') + "\r\n"}).lines, std::vector<std::string>{std::string(7, '1')});
+}
+
+struct TQuietView : IMainView {
+  TMessageStore* store = nullptr;
+  void SetStatus(const std::string&) override {}
+  void SetCounter(const std::string&) override {}
+  void SetControls(ESessionControls) override {}
+  void ShowTerminal(bool) override {}
+  void OptionsChanged() override {}
+  void ShowBoardList() override { store->LoadBoards(); }
+  void ClearBrowser() override {}
+  void SelectHost(int) override {}
+  bool CloseEditors() override { return true; }
+  void ReportError(const std::string&) override {}
+};
+
+// A pass into a fresh folder; the folder, ending in "/", or "" when it failed.
+std::string Pass(const test::TDemoHost& host, const test::TTempDir& home) {
+  TQuietView view;
+  TMainModel model(home.Path(), view);
+  view.store = &model.Store;
+  model.Hosts.LoadHostList(home.Path());
+  model.Hosts.HostTable[0].Address = host.TelnetAddress();
+  model.Policy.Options.PassgoodbyeMessage = true;
+  model.Policy.HostComboBoxChange(0);
+  model.Policy.SpeedButton1Click(true);
+  if (!test::WaitUntil([&] { return !model.VeskoClient1.SessionRunning(); }, 60000)) return "";
+  return model.Policy.Summary().loggedOut ? model.Store.HostFolder : "";
+}
+
+TEST(Escapes, APaintedHostStoresWhatAPlainOneDoes) {
+  test::TDemoHost plain, painted({"--ansi"});
+  test::TTempDir a, b;
+  const std::string plainFolder = Pass(plain, a), paintedFolder = Pass(painted, b);
+  ASSERT_FALSE(plainFolder.empty());
+  ASSERT_FALSE(paintedFolder.empty());
+  for (const char* f : {"Boards.Dat", "MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT", "MES03.IDX", "MES03.TXT"}) {
+    const std::string want = test::ReadBytes(plainFolder + f);
+    EXPECT_FALSE(want.empty()) << f;
+    EXPECT_TRUE(test::ReadBytes(paintedFolder + f) == want) << f;
+  }
+}
+
+}  // namespace
+}  // namespace brelo
