@@ -49,21 +49,22 @@ int FindHost(const THostTable& hosts, const std::string& hostArg) {
   return -1;
 }
 
-bool ParseHostList(const THostTable& hosts, const std::string& spec, std::vector<int>& out, std::string& bad) {
+bool ParseHostList(const THostTable& hosts, const std::string& hostsText, std::vector<int>& out,
+                   std::string& bad) {
   out.clear();
   // A title may hold a comma or be "all": the whole text names a host first.
-  if (const int one = FindHost(hosts, spec); one >= 0) {
+  if (const int one = FindHost(hosts, hostsText); one >= 0) {
     out.push_back(one);
     return true;
   }
-  if (spec == "all") {
+  if (hostsText == "all") {
     for (int i = 0; i < hosts.HostCount; ++i) out.push_back(i);
     return true;
   }
   size_t from = 0;
   for (;;) {
-    const size_t comma = spec.find(',', from);
-    std::string part = spec.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    const size_t comma = hostsText.find(',', from);
+    std::string part = hostsText.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
     while (!part.empty() && part.front() == ' ') part.erase(part.begin());
     while (!part.empty() && part.back() == ' ') part.pop_back();
     const int i = FindHost(hosts, part);

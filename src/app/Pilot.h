@@ -41,7 +41,8 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder);
 // The hosts HOSTS names: a title or index (the whole text first), "all", or
 // titles and indexes separated by commas. False, with `bad` the part that
 // names no host, when one does not.
-bool ParseHostList(const class THostTable& hosts, const std::string& spec, std::vector<int>& out, std::string& bad);
+bool ParseHostList(const class THostTable& hosts, const std::string& hostsText, std::vector<int>& out,
+                   std::string& bad);
 
 // The index of HOST in the host list: a title, or a list index; -1 if none.
 int FindHost(const class THostTable& hosts, const std::string& hostArg);

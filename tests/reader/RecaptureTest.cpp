@@ -6,6 +6,7 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "support/DemoHost.h"
+#include "support/DemoPass.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 #include "reader/ArticleBrowser.h"
@@ -13,24 +14,10 @@
 namespace brelo {
 namespace {
 
-struct TView : IMainView {
-  TMessageStore* store = nullptr;
-  void SetStatus(const std::string&) override {}
-  void SetCounter(const std::string&) override {}
-  void SetControls(ESessionControls) override {}
-  void ShowTerminal(bool) override {}
-  void OptionsChanged() override {}
-  void ShowBoardList() override { store->LoadBoards(); }
-  void ClearBrowser() override {}
-  void SelectHost(int) override {}
-  bool CloseEditors() override { return true; }
-  void ReportError(const std::string&) override {}
-};
-
 class RecaptureTest : public ::testing::Test {
  protected:
   test::TTempDir dir;
-  TView view;
+  test::TQuietView view;
   std::unique_ptr<TMainModel> model;
   void SetUp() override {
     model = std::make_unique<TMainModel>(dir.Path(), view);
@@ -75,7 +62,7 @@ TEST_F(RecaptureTest, ARealPassLogGivesWhatThePassStored) {
   // A pass against the demo host, with its session log ...
   test::TDemoHost host;
   test::TTempDir other;
-  TView v2;
+  test::TQuietView v2;
   TMainModel live(other.Path(), v2);
   v2.store = &live.Store;
   live.Hosts.LoadHostList(other.Path());
@@ -125,7 +112,7 @@ TEST_F(RecaptureTest, BigNumbersAndAShortPasswordCaptureAgainToTheSameBytes) {
                                                  "a letter a day\r\n.\r\n");
   test::TDemoHost host({"--data", seed.Path(), "--echo-password"});
   test::TTempDir other;
-  TView v2;
+  test::TQuietView v2;
   TMainModel live(other.Path(), v2);
   v2.store = &live.Store;
   live.Hosts.LoadHostList(other.Path());

@@ -16,6 +16,7 @@
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "support/DemoPass.h"
 #include "support/TempDir.h"
 #include "reader/MainModel.h"
 
@@ -26,18 +27,10 @@ using test::ReadBytes;
 using test::TTempDir;
 using test::WriteBytes;
 
-struct TView : IMainView {
+// The statuses and errors shown, kept.
+struct TView : test::TQuietView {
   std::vector<std::string> statuses, errors;  // UTF-8
-  TMessageStore* store = nullptr;
   void SetStatus(const std::string& s) override { statuses.push_back(SjisToUtf8(s)); }
-  void SetCounter(const std::string&) override {}
-  void SetControls(ESessionControls) override {}
-  void ShowTerminal(bool) override {}
-  void OptionsChanged() override {}
-  void ShowBoardList() override { store->LoadBoards(); }
-  void ClearBrowser() override {}
-  void SelectHost(int) override {}
-  bool CloseEditors() override { return true; }
   void ReportError(const std::string& s) override { errors.push_back(SjisToUtf8(s)); }
   bool Said(const std::string& part) const {
     for (const auto& s : statuses)

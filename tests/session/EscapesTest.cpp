@@ -9,9 +9,8 @@
 #include "common/Sjis.h"
 #include "session/LineRing.h"
 #include "support/DemoHost.h"
+#include "support/DemoPass.h"
 #include "support/TempDir.h"
-#include "support/Wait.h"
-#include "reader/MainModel.h"
 
 namespace brelo {
 namespace {
@@ -61,38 +60,11 @@ TEST(Escapes, KeptAsEverWhenTheHostEntrySaysSoAndBrokenSequencesEndInText) {
   EXPECT_EQ(Feed({"\x1b[" + std::string(70, '1') + "\r\n"}).lines, std::vector<std::string>{std::string(7, '1')});
 }
 
-struct TQuietView : IMainView {
-  TMessageStore* store = nullptr;
-  void SetStatus(const std::string&) override {}
-  void SetCounter(const std::string&) override {}
-  void SetControls(ESessionControls) override {}
-  void ShowTerminal(bool) override {}
-  void OptionsChanged() override {}
-  void ShowBoardList() override { store->LoadBoards(); }
-  void ClearBrowser() override {}
-  void SelectHost(int) override {}
-  bool CloseEditors() override { return true; }
-  void ReportError(const std::string&) override {}
-};
-
-// A pass into a fresh folder; the folder, ending in "/", or "" when it failed.
-std::string Pass(const test::TDemoHost& host, const test::TTempDir& home) {
-  TQuietView view;
-  TMainModel model(home.Path(), view);
-  view.store = &model.Store;
-  model.Hosts.LoadHostList(home.Path());
-  model.Hosts.HostTable[0].Address = host.TelnetAddress();
-  model.Policy.Options.PassgoodbyeMessage = true;
-  model.Policy.HostComboBoxChange(0);
-  model.Policy.SpeedButton1Click(true);
-  if (!test::WaitUntil([&] { return !model.VeskoClient1.SessionRunning(); }, 60000)) return "";
-  return model.Policy.Summary().loggedOut ? model.Store.HostFolder : "";
-}
-
 TEST(Escapes, APaintedHostStoresWhatAPlainOneDoes) {
   test::TDemoHost plain, painted({"--ansi"});
   test::TTempDir a, b;
-  const std::string plainFolder = Pass(plain, a), paintedFolder = Pass(painted, b);
+  const std::string plainFolder = test::PassThatLogsOut(a.Path(), plain.TelnetAddress());
+  const std::string paintedFolder = test::PassThatLogsOut(b.Path(), painted.TelnetAddress());
   ASSERT_FALSE(plainFolder.empty());
   ASSERT_FALSE(paintedFolder.empty());
   for (const char* f : {"Boards.Dat", "MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT", "MES03.IDX", "MES03.TXT"}) {

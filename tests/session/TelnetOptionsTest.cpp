@@ -8,9 +8,8 @@
 #include "common/Sjis.h"
 #include "session/LineRing.h"
 #include "support/DemoHost.h"
+#include "support/DemoPass.h"
 #include "support/TempDir.h"
-#include "support/Wait.h"
-#include "reader/MainModel.h"
 
 namespace brelo {
 namespace {
@@ -97,44 +96,16 @@ TEST(TelnetOptions, NothingIsSentToAHostThatSendsNoCommandOrOverAModem) {
   }
 }
 
-struct TQuietView : IMainView {
-  TMessageStore* store = nullptr;
-  void SetStatus(const std::string&) override {}
-  void SetCounter(const std::string&) override {}
-  void SetControls(ESessionControls) override {}
-  void ShowTerminal(bool) override {}
-  void OptionsChanged() override {}
-  void ShowBoardList() override { store->LoadBoards(); }
-  void ClearBrowser() override {}
-  void SelectHost(int) override {}
-  bool CloseEditors() override { return true; }
-  void ReportError(const std::string&) override {}
-};
-
-// A whole pass against the demo host at an address; true when it logged out.
-bool PassLogsOut(const std::string& address, const std::string& terminalType) {
-  test::TTempDir home;
-  TQuietView view;
-  TMainModel model(home.Path(), view);
-  view.store = &model.Store;
-  model.Hosts.LoadHostList(home.Path());
-  model.Hosts.HostTable[0].Address = address;
-  model.Hosts.HostTable[0].TerminalType = terminalType;
-  model.Policy.Options.PassgoodbyeMessage = true;
-  model.Policy.HostComboBoxChange(0);
-  model.Policy.SpeedButton1Click(true);
-  if (!test::WaitUntil([&] { return !model.VeskoClient1.SessionRunning(); }, 60000)) return false;
-  return model.Policy.Summary().loggedOut && model.Policy.Summary().stored > 0;
-}
-
 TEST(TelnetOptions, AHostOverIpv6IsCalledLikeAnyOther) {
   test::TDemoHost host;
-  EXPECT_TRUE(PassLogsOut("telnet://[::1]:" + std::to_string(host.Port()) + "/", "VT100"));
+  test::TTempDir home;
+  EXPECT_FALSE(test::PassThatLogsOut(home.Path(), "telnet://[::1]:" + std::to_string(host.Port()) + "/").empty());
 }
 
 TEST(TelnetOptions, AHostThatWaitsForTheAnswersGetsThemAndThePassLogsIn) {
   test::TDemoHost host({"--negotiate-strict"});
-  EXPECT_TRUE(PassLogsOut(host.TelnetAddress(), "ANSI"));
+  test::TTempDir home;
+  EXPECT_FALSE(test::PassThatLogsOut(home.Path(), host.TelnetAddress(), "ANSI").empty());
   // The host was told the terminal type of the host entry and the window size.
   const std::string received = host.Received();
   EXPECT_NE(received.find("ANSI"), std::string::npos) << received.substr(0, 400);
