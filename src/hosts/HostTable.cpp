@@ -81,6 +81,7 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.HostKind = ini.ReadInteger(s, "HostKind", 0);
     e.TerminalType = TerminalTypeOrDefault(ini.ReadString(s, "TerminalType", THostEntry::kDefaultTerminalType));
     e.RemoveEscapes = ini.ReadInteger(s, "Escapes", 1) != 0;
+    e.Encoding = ParseHostEncoding(ini.ReadString(s, "Encoding", ""));
   }
 }
 
@@ -115,6 +116,8 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     }
     if (!e.RemoveEscapes) ini.WriteString(s, "Escapes", "0");
     else ini.DeleteKey(s, "Escapes");
+    if (e.Encoding != EHostEncoding::kShiftJis) ini.WriteString(s, "Encoding", HostEncodingName(e.Encoding));
+    else ini.DeleteKey(s, "Encoding");
   }
   ini.Save(0600);
   damaged_ = false;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/HostEncoding.h"
+
 namespace brelo {
 
 struct THostEntry {
@@ -24,6 +26,9 @@ struct THostEntry {
   // Our addition: colour and screen escape sequences taken out of what the
   // host sends ("Escapes=0" in the host list keeps them).
   bool RemoveEscapes = true;
+  // Our addition: what the host speaks on the line ("Encoding" in the host
+  // list, only when it is not Shift-JIS).
+  EHostEncoding Encoding = EHostEncoding::kShiftJis;
 };
 
 // A terminal type as it may be answered: up to 40 printable ASCII bytes

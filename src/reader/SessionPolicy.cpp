@@ -204,6 +204,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.HostKind = static_cast<THostKind>(e.HostKind);
   client_.TerminalType = e.TerminalType;
   client_.RemoveEscapes = e.RemoveEscapes;
+  client_.Encoding = e.Encoding;
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.

@@ -1,6 +1,7 @@
 #include "session/LineRing.h"
 
 #include <chrono>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -91,6 +92,12 @@ std::string TLineRing::Line(int slot) const {
   return slots_[static_cast<size_t>(slot) % kSize];
 }
 
+void TLineRing::LineWithRuns(int slot, std::string& text, std::vector<TAttrRun>& runs) const {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  text = slots_[static_cast<size_t>(slot) % kSize];
+  runs = runs_[static_cast<size_t>(slot) % kSize];
+}
+
 bool TLineRing::ReadersOwn(int slot) const {
   // Between ReadPos and LineIndex: complete, and not written again before
   // the reader has moved past it.
@@ -143,7 +150,11 @@ void TLineRing::WaitForChange(int ms) {
   readerWaiting_ = false;
 }
 
-void TLineRing::PublishPartial() { slots_[static_cast<size_t>(lineIndex_.load(std::memory_order_relaxed))] = partial_; }
+void TLineRing::PublishPartial() {
+  const auto li = static_cast<size_t>(lineIndex_.load(std::memory_order_relaxed));
+  slots_[li] = partial_;
+  runs_[li] = partialRuns_;
+}
 
 bool TLineRing::EndLine() {
   const int li = lineIndex_.load(std::memory_order_relaxed);
@@ -153,53 +164,122 @@ bool TLineRing::EndLine() {
   slots_[static_cast<size_t>(li)].swap(partial_);
   slots_[static_cast<size_t>(next)].clear();
   partial_.clear();
+  runs_[static_cast<size_t>(li)].swap(partialRuns_);
+  runs_[static_cast<size_t>(next)].clear();
+  partialRuns_.clear();
+  if (!(attr_ == TTextAttr())) partialRuns_.push_back({0, attr_});  // the painting goes on
   lineIndex_.store(next, std::memory_order_release);
   return true;
+}
+
+void TLineRing::TelnetByte(unsigned char b) {
+  switch (esc_) {
+    case kIac:
+      if (b == SB) {
+        esc_ = kSub;
+        sub_.clear();
+      } else if (b >= WILL && b <= DONT) {
+        esc_ = kOption;
+        verb_ = b;
+      } else {
+        esc_ = kData;  // IAC IAC is a data byte 0xFF, which a line drops;
+                       // a two-byte command (GA, NOP, ...) ends here
+      }
+      break;
+    case kOption:
+      esc_ = kData;
+      if (answerTelnet_) telnet_.Command(verb_, b, replies_);
+      break;
+    case kSub:
+      if (b == IAC) esc_ = kSubIac;
+      else if (sub_.size() < kMaxSubnegotiation) sub_ += static_cast<char>(b);
+      break;
+    case kSubIac:
+      if (b == SE) {
+        esc_ = kData;
+        if (answerTelnet_ && sub_.size() < kMaxSubnegotiation) telnet_.Subnegotiation(sub_, replies_);
+      } else {
+        esc_ = kSub;
+        if (b == IAC && sub_.size() < kMaxSubnegotiation) sub_ += static_cast<char>(b);
+      }
+      break;
+  }
+}
+
+void TLineRing::CsiByte(unsigned char b) {
+  if (b >= '0' && b <= '9') {
+    if (sgrValue_ < 10000) sgrValue_ = sgrValue_ * 10 + (b - '0');
+  } else if (b == ';' || b == ':') {
+    if (sgrCount_ < kMaxSgr) sgr_[sgrCount_++] = sgrValue_;
+    sgrValue_ = 0;
+  } else if (b < 0x40) {
+    sgrOther_ = true;  // a private parameter or an intermediate byte
+  } else if (b == 'm' && !sgrOther_) {
+    if (sgrCount_ < kMaxSgr) sgr_[sgrCount_++] = sgrValue_;
+    ApplySgr();
+  }
+}
+
+void TLineRing::ApplySgr() {
+  TTextAttr a = attr_;
+  for (int k = 0; k < sgrCount_; ++k) {
+    const int v = sgr_[k];
+    if (v == 0) a = TTextAttr();
+    else if (v == 1) a.bold = true;
+    else if (v == 22) a.bold = false;
+    else if (v == 7) a.reverse = true;
+    else if (v == 27) a.reverse = false;
+    else if (v >= 30 && v <= 37) a.fg = static_cast<uint8_t>(v - 30);
+    else if (v == 39) a.fg = TTextAttr::kDefault;
+    else if (v >= 40 && v <= 47) a.bg = static_cast<uint8_t>(v - 40);
+    else if (v == 49) a.bg = TTextAttr::kDefault;
+    else if (v >= 90 && v <= 97) a.fg = static_cast<uint8_t>(v - 90 + 8);
+    else if (v >= 100 && v <= 107) a.bg = static_cast<uint8_t>(v - 100 + 8);
+    else if (v == 38 || v == 48) {
+      // 256 colours (5;n): the first sixteen are ours; true colour (2;r;g;b) is skipped.
+      const int kind = k + 1 < sgrCount_ ? sgr_[k + 1] : 0;
+      if (kind == 5 && k + 2 < sgrCount_) {
+        const int n = sgr_[k + 2];
+        if (n < 16) (v == 38 ? a.fg : a.bg) = static_cast<uint8_t>(n);
+        k += 2;
+      } else if (kind == 2) {
+        k += 4;
+      }
+    }
+  }
+  if (a == attr_) return;
+  attr_ = a;
+  MarkRun();
+}
+
+void TLineRing::MarkRun() {
+  const auto at = static_cast<uint32_t>(partial_.size());
+  if (!partialRuns_.empty() && partialRuns_.back().start == at) partialRuns_.pop_back();
+  const TTextAttr before = partialRuns_.empty() ? TTextAttr() : partialRuns_.back().attr;
+  if (!(before == attr_)) partialRuns_.push_back({at, attr_});
 }
 
 size_t TLineRing::Process(const char* p, size_t n) {
   size_t i = 0;
   while (i < n) {
     const unsigned char b = static_cast<unsigned char>(p[i]);
-    if (esc_ != kData) {
-      switch (esc_) {
-        case kIac:
-          if (b == SB) {
-            esc_ = kSub;
-            sub_.clear();
-          } else if (b >= WILL && b <= DONT) {
-            esc_ = kOption;
-            verb_ = b;
-          } else {
-            esc_ = kData;  // IAC IAC is a data byte 0xFF, which a line drops;
-                           // a two-byte command (GA, NOP, ...) ends here
-          }
-          break;
-        case kOption:
-          esc_ = kData;
-          if (answerTelnet_) telnet_.Command(verb_, b, replies_);
-          break;
-        case kSub:
-          if (b == IAC) esc_ = kSubIac;
-          else if (sub_.size() < kMaxSubnegotiation) sub_ += static_cast<char>(b);
-          break;
-        case kSubIac:
-          if (b == SE) {
-            esc_ = kData;
-            if (answerTelnet_ && sub_.size() < kMaxSubnegotiation) telnet_.Subnegotiation(sub_, replies_);
-          } else {
-            esc_ = kSub;
-            if (b == IAC && sub_.size() < kMaxSubnegotiation) sub_ += static_cast<char>(b);
-          }
-          break;
-      }
+    if (esc_ != kData && !decoding_) {
+      TelnetByte(b);
       ++i;
       continue;
     }
     if (ansi_ != kNoEscape) {
       // A byte that cannot continue the sequence ends it and counts as what it is.
+      const int before = ansi_;
       const bool consumed = ++ansiLength_ <= kMaxEscapeLength && ContinueEscape(ansi_, b);
       if (consumed) {
+        if (before == kCsi) {
+          CsiByte(b);
+        } else if (ansi_ == kCsi) {  // ESC [: a new parameter list
+          sgrCount_ = 0;
+          sgrValue_ = 0;
+          sgrOther_ = false;
+        }
         ++i;
         continue;
       }
@@ -251,6 +331,29 @@ size_t TLineRing::Process(const char* p, size_t n) {
 
 bool TLineRing::Feed(const char* data, size_t len) {
   std::lock_guard<std::mutex> lk(writerMutex_);
+  if (decoding_) {
+    // Telnet commands out first: the conversion sees the host's text alone,
+    // and a character split by a command or a chunk's end is joined.
+    decoded_.clear();
+    size_t i = 0;
+    while (i < len) {
+      if (esc_ != kData) {
+        TelnetByte(static_cast<unsigned char>(data[i++]));
+        continue;
+      }
+      const void* iac = std::memchr(data + i, IAC, len - i);
+      const size_t j = iac != nullptr ? static_cast<size_t>(static_cast<const char*>(iac) - data) : len;
+      decoder_.Decode(data + i, j - i, decoded_);
+      i = j;
+      if (i < len) {
+        esc_ = kIac;
+        ++i;
+      }
+    }
+    replaced_.store(decoder_.Replaced(), std::memory_order_relaxed);
+    data = decoded_.data();
+    len = decoded_.size();
+  }
   if (!backlog_.empty()) {
     backlog_.append(data, len);
   } else {
@@ -292,6 +395,13 @@ void TLineRing::SetEscapeRemoval(bool on) {
   removeEscapes_ = on;
 }
 
+void TLineRing::SetEncoding(EHostEncoding e) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  decoder_.SetEncoding(e);
+  decoding_ = e != EHostEncoding::kShiftJis;
+  replaced_ = 0;
+}
+
 void TLineRing::SetTelnetAnswers(bool on, const std::string& terminalType) {
   std::lock_guard<std::mutex> lk(writerMutex_);
   answerTelnet_ = on;
@@ -310,6 +420,10 @@ void TLineRing::ResetIndexes() {
   std::lock_guard<std::mutex> lk(writerMutex_);
   telnet_.Reset();
   ansi_ = kNoEscape;
+  attr_ = TTextAttr();
+  partialRuns_.clear();
+  decoder_.Reset();
+  replaced_ = 0;
   replies_.clear();
   hasReplies_ = false;
   sub_.clear();

@@ -19,13 +19,33 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "common/HostEncoding.h"
 #include "session/TelnetOptions.h"
 
 namespace brelo {
+
+// How the host painted a stretch of a line (the colour escapes taken out of
+// its text): colours 0-7 and their bright forms 8-15, or the terminal's own.
+struct TTextAttr {
+  static constexpr uint8_t kDefault = 0xFF;
+  uint8_t fg = kDefault;
+  uint8_t bg = kDefault;
+  bool bold = false;
+  bool reverse = false;
+  bool operator==(const TTextAttr&) const = default;
+};
+// From byte `start` of a line to the next run's start (or the line's end).
+struct TAttrRun {
+  uint32_t start = 0;
+  TTextAttr attr;
+  bool operator==(const TAttrRun&) const = default;
+};
 
 class TLineRing {
  public:
@@ -55,6 +75,12 @@ class TLineRing {
   // host unless its entry keeps them; off, ESC alone is dropped as ever.
   // Only while no bytes arrive.
   void SetEscapeRemoval(bool on);
+  // The host's character encoding for the session that starts next: its
+  // bytes are converted to Shift-JIS before anything else sees them (after
+  // the telnet commands are taken out). Only while no bytes arrive.
+  void SetEncoding(EHostEncoding e);
+  // Characters of this session that Shift-JIS could not hold ("〓" instead).
+  unsigned long long Replaced() const { return replaced_.load(std::memory_order_relaxed); }
   // Telnet answers for the session that starts next (TCP hosts): on, with
   // the terminal type to name. Off, commands are taken out of the text and
   // nothing is answered. Only while no bytes arrive.
@@ -76,6 +102,9 @@ class TLineRing {
   int ReadPos() const { return readPos_.load(std::memory_order_acquire); }
   bool LineWaiting() const { return ReadPos() != LineIndex(); }
   std::string Line(int slot) const;
+  // The slot's line and how it was painted: runs in order of their start,
+  // none for a line in the terminal's own colours (escapes removed only).
+  void LineWithRuns(int slot, std::string& text, std::vector<TAttrRun>& runs) const;
   // Calls f with the slot's line (no copy); f must be quick. The reader only.
   bool LineHas(int slot, const std::function<bool(const std::string&)>& f) const;
   // Takes Lines[ReadPos] and advances ReadPos (reader only; a line must wait).
@@ -99,11 +128,18 @@ class TLineRing {
   size_t Process(const char* p, size_t n);
   bool EndLine();
   void PublishPartial();
+  void TelnetByte(unsigned char b);
+  // One byte of a CSI sequence: the parameters of a colour setting (SGR).
+  void CsiByte(unsigned char b);
+  void ApplySgr();
+  // The current attribute applies from the partial line's end on.
+  void MarkRun();
   void Signal();
   // A complete line that waits for the reader (only the reader may ask).
   bool ReadersOwn(int slot) const;
 
   std::array<std::string, kSize> slots_;
+  std::array<std::vector<TAttrRun>, kSize> runs_;  // beside slots_, under the same rules
   std::atomic<int> lineIndex_{0};  // written by the writer
   std::atomic<int> readPos_{0};    // written by the reader
   std::atomic<unsigned long long> taken_{0};  // written by the reader
@@ -118,6 +154,17 @@ class TLineRing {
   bool removeEscapes_ = false;
   int ansi_ = 0;                // escape sequence state
   int ansiLength_ = 0;          // bytes of the sequence so far
+  static constexpr int kMaxSgr = 16;
+  int sgr_[kMaxSgr] = {};       // a CSI sequence's parameters so far
+  int sgrCount_ = 0;
+  int sgrValue_ = 0;            // the parameter being read
+  bool sgrOther_ = false;       // private or intermediate bytes: no colour setting
+  TTextAttr attr_;              // the painting in force
+  std::vector<TAttrRun> partialRuns_;
+  THostDecoder decoder_;
+  bool decoding_ = false;       // a host encoding other than Shift-JIS
+  std::string decoded_;         // the chunk converted to Shift-JIS
+  std::atomic<unsigned long long> replaced_{0};
   TTelnetOptions telnet_;
   std::string replies_;
   std::atomic<bool> hasReplies_{false};

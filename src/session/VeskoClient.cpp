@@ -148,7 +148,7 @@ void TVeskoClient::ReceiveChunk(const char* data, size_t len) {
 void TVeskoClient::SendTelnetReplies() {
   if (!ring_.HasTelnetReplies()) return;
   const std::string replies = ring_.TakeTelnetReplies();
-  if (transport_ == 1) Enqueue(replies);
+  if (transport_ == 1) EnqueueBytes(replies);
 }
 
 void TVeskoClient::OnRingRoom() {
@@ -214,6 +214,8 @@ void TVeskoClient::Connect() {
   ring_.ResetIndexes();
   ring_.SetTelnetAnswers(true, TerminalType);
   ring_.SetEscapeRemoval(RemoveEscapes);
+  ring_.SetEncoding(Encoding);
+  sessionEncoding_ = Encoding;
   {
     std::lock_guard<std::mutex> lk(errorMutex_);
     lastError_ = TLineError();
@@ -262,7 +264,12 @@ void TVeskoClient::Disconnect() {
   if (!workAlive_) log_.Close();
 }
 
-void TVeskoClient::Enqueue(const std::string& bytes) {
+void TVeskoClient::Enqueue(const std::string& sjis) {
+  const EHostEncoding e = sessionEncoding_.load();
+  EnqueueBytes(e == EHostEncoding::kShiftJis ? sjis : EncodeForHost(e, sjis));
+}
+
+void TVeskoClient::EnqueueBytes(const std::string& bytes) {
   TSendThread* s;
   {
     std::lock_guard<std::mutex> lk(threadsMutex_);

@@ -95,6 +95,7 @@ class TVeskoClient : private ISendTarget {
   std::string ProgramFolder;             // where a log name without a folder goes
   std::string TerminalType = "VT100";    // answered when a telnet host asks
   bool RemoveEscapes = true;             // colour and screen escapes out of the text
+  EHostEncoding Encoding = EHostEncoding::kShiftJis;  // what the host speaks on the line
 
   // Published events; each fires only when assigned.
   TStringEvent OnReceive;
@@ -134,6 +135,9 @@ class TVeskoClient : private ISendTarget {
   // The ring, for the terminal view (any thread) and the work thread.
   TLineRing& Ring() { return ring_; }
   std::string Lines(int slot) const { return ring_.Line(slot); }
+  void LineWithRuns(int slot, std::string& text, std::vector<TAttrRun>& runs) const {
+    ring_.LineWithRuns(slot, text, runs);
+  }
   int LineIndex() const { return ring_.LineIndex(); }
 
   TSessionMode Mode() const { return static_cast<TSessionMode>(mode_.load()); }
@@ -180,7 +184,10 @@ class TVeskoClient : private ISendTarget {
   // Serial watch thread: the bytes the port still holds go into the ring.
   void TakeWhatThePortHolds();
   void ReapThreads();
-  void Enqueue(const std::string& bytes);
+  // Text for the host, in its encoding.
+  void Enqueue(const std::string& sjis);
+  // Bytes for the line as they are (telnet answers).
+  void EnqueueBytes(const std::string& bytes);
   void OnRingRoom();
   // Sends what the host's option requests call for (a modem line: nothing).
   void SendTelnetReplies();
@@ -206,6 +213,7 @@ class TVeskoClient : private ISendTarget {
   std::unique_ptr<TWorkThread> work_;
   std::atomic<bool> workAlive_{false};  // the work-thread reference: cleared when it ends
   std::atomic<bool> sendAlive_{false};  // the send-thread reference
+  std::atomic<EHostEncoding> sessionEncoding_{EHostEncoding::kShiftJis};  // set by Connect
   std::atomic<bool> destroying_{false};
   TSessionSettings session_;            // written by Connect before the threads start
   // What the serial watch thread reads ahead of a full ring (into its

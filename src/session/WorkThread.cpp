@@ -60,6 +60,10 @@ void TWorkThread::Execute() {
     return owner_.pendingWrite_;
   });
   dialogue.Execute();
+  if (const unsigned long long n = owner_.ring_.Replaced(); n > 0) {
+    owner_.log_.WriteLine(Sjis("(このセッションで受信した文字のうち ") + std::to_string(n) +
+                          Sjis(" 字は Shift-JIS にないため〓にしました)"));
+  }
   owner_.log_.Close();  // Disconnect leaves it to this thread, which logs to the last line
   // Ending clears the owner's reference and puts the session back to idle.
   owner_.mode_ = sm_idle;

@@ -10,6 +10,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QToolTip>
+#include <algorithm>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -69,6 +70,12 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   TerminalType->setToolTip(QStringLiteral("telnet のホストに名乗る端末の種類 (空欄は VT100)"));
   RemoveEscapes = new QCheckBox(QStringLiteral("エスケープシーケンスを除去(&E)"));
   RemoveEscapes->setToolTip(QStringLiteral("色や画面制御のエスケープシーケンスを受信した文字から取り除きます"));
+  Encoding = new QComboBox;
+  Encoding->setObjectName(QStringLiteral("Encoding"));
+  // In EHostEncoding order.
+  Encoding->addItems({QStringLiteral("Shift-JIS"), QStringLiteral("EUC-JP"), QStringLiteral("UTF-8")});
+  Encoding->setAccessibleName(QStringLiteral("文字コード"));
+  Encoding->setToolTip(QStringLiteral("ホストが回線で使う文字コード (保存するのはいつも Shift-JIS)"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
@@ -76,6 +83,7 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("ハンドルネーム :"), HandleName);
   form->addRow(QStringLiteral("ホスト種類 :"), HostKind);
   form->addRow(QStringLiteral("端末タイプ :"), TerminalType);
+  form->addRow(QStringLiteral("文字コード :"), Encoding);
   form->addRow(QString(), RemoveEscapes);
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
@@ -109,6 +117,7 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     HostKind->setCurrentIndex(h.HostKind >= 0 && h.HostKind < kHostKindCount ? h.HostKind : -1);
     TerminalType->setCurrentText(Q(h.TerminalType));
     RemoveEscapes->setChecked(h.RemoveEscapes);
+    Encoding->setCurrentIndex(static_cast<int>(h.Encoding));
   }
   QDialog::showEvent(e);
 }
@@ -133,6 +142,7 @@ void THostPropertyDialog::OKBtnClick() {
   if (HostKind->currentIndex() >= 0) h.HostKind = HostKind->currentIndex();
   h.TerminalType = TerminalTypeOrDefault(TerminalType->currentText().trimmed().toStdString());
   h.RemoveEscapes = RemoveEscapes->isChecked();
+  h.Encoding = static_cast<EHostEncoding>(std::clamp(Encoding->currentIndex(), 0, 2));
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

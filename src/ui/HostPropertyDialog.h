@@ -26,6 +26,7 @@ class THostPropertyDialog : public QDialog {
   QComboBox* HostKind = nullptr;
   QComboBox* TerminalType = nullptr;  // answered when a telnet host asks; typed or picked
   QCheckBox* RemoveEscapes = nullptr;
+  QComboBox* Encoding = nullptr;
 
  protected:
   void showEvent(QShowEvent* e) override;

@@ -105,7 +105,7 @@ TEST(TelnetOptions, AHostOverIpv6IsCalledLikeAnyOther) {
 TEST(TelnetOptions, AHostThatWaitsForTheAnswersGetsThemAndThePassLogsIn) {
   test::TDemoHost host({"--negotiate-strict"});
   test::TTempDir home;
-  EXPECT_FALSE(test::PassThatLogsOut(home.Path(), host.TelnetAddress(), "ANSI").empty());
+  EXPECT_FALSE(test::PassThatLogsOut(home.Path(), host.TelnetAddress(), [](THostEntry& e) { e.TerminalType = "ANSI"; }).empty());
   // The host was told the terminal type of the host entry and the window size.
   const std::string received = host.Received();
   EXPECT_NE(received.find("ANSI"), std::string::npos) << received.substr(0, 400);

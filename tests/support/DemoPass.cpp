@@ -4,13 +4,14 @@
 
 namespace brelo::test {
 
-std::string PassThatLogsOut(const std::string& home, const std::string& address, const std::string& terminalType) {
+std::string PassThatLogsOut(const std::string& home, const std::string& address,
+                            const std::function<void(THostEntry&)>& adjust) {
   TQuietView view;
   TMainModel model(home, view);
   view.store = &model.Store;
   model.Hosts.LoadHostList(home);
   model.Hosts.HostTable[0].Address = address;
-  model.Hosts.HostTable[0].TerminalType = terminalType;
+  if (adjust) adjust(model.Hosts.HostTable[0]);
   model.Policy.Options.PassgoodbyeMessage = true;
   model.Policy.HostComboBoxChange(0);
   model.Policy.SpeedButton1Click(true);

@@ -2,6 +2,7 @@
 // what it stored: a main view that shows nothing, and the pass itself.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "reader/MainModel.h"
@@ -23,9 +24,10 @@ struct TQuietView : IMainView {
   void ReportError(const std::string&) override {}
 };
 
-// A pass of the first host of a fresh host list in home, called at address;
-// the host folder when it logged out having stored something, else "".
+// A pass of the first host of a fresh host list in home, called at address
+// (the entry otherwise as `adjust` leaves it); the host folder when it logged
+// out having stored something, else "".
 std::string PassThatLogsOut(const std::string& home, const std::string& address,
-                            const std::string& terminalType = "VT100");
+                            const std::function<void(THostEntry&)>& adjust = {});
 
 }  // namespace brelo::test

@@ -35,7 +35,9 @@ void ReceiveLog::Add(int caller, const char* data, size_t n) {
 }
 
 Connection::Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, bool isSocket)
-    : fd_(fd), caller_(caller), faults_(faults), log_(log), isSocket_(isSocket) {}
+    : fd_(fd), caller_(caller), faults_(faults), log_(log), isSocket_(isSocket) {
+  decoder_.SetEncoding(faults.encoding);
+}
 
 Connection::~Connection() { Close(); }
 
@@ -136,6 +138,10 @@ bool Connection::Write(const std::string& bytes) {
     }
     counted_ += static_cast<long>(out.size());
   }
+  // Telnet commands are written alone and go out as they are.
+  if (faults_.encoding != brelo::EHostEncoding::kShiftJis && !out.empty() && static_cast<unsigned char>(out[0]) != 0xFF) {
+    out = brelo::EncodeForHost(faults_.encoding, out);
+  }
   if (faults_.ansi) out = Paint(out, colour_);
   switch (faults_.chunking) {
     case Faults::kBurst:
@@ -164,6 +170,31 @@ bool Connection::Write(const std::string& bytes) {
   return true;
 }
 
+void Connection::DecodeInput(const char* p, size_t n) {
+  if (faults_.encoding == brelo::EHostEncoding::kShiftJis) {
+    inbuf_.append(p, n);
+    return;
+  }
+  size_t run = 0;  // start of the text not yet converted
+  for (size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    switch (telnet_) {
+      case 0:
+        if (c != 0xFF) continue;
+        decoder_.Decode(p + run, i - run, inbuf_);
+        telnet_ = 1;
+        break;
+      case 1: telnet_ = c == 0xFA ? 3 : (c >= 0xFB && c <= 0xFE) ? 2 : 0; break;
+      case 2: telnet_ = 0; break;
+      case 3: if (c == 0xFF) telnet_ = 4; break;
+      default: telnet_ = c == 0xF0 ? 0 : 3; break;
+    }
+    inbuf_ += static_cast<char>(c);
+    run = i + 1;
+  }
+  decoder_.Decode(p + run, n - run, inbuf_);
+}
+
 int Connection::ReadByte(int timeoutMs) {
   if (inpos_ < inbuf_.size()) return static_cast<unsigned char>(inbuf_[inpos_++]);
   if (gone_ || fd_ < 0) return -2;
@@ -178,8 +209,10 @@ int Connection::ReadByte(int timeoutMs) {
     return -2;
   }
   if (log_) log_->Add(caller_, buf, static_cast<size_t>(n));
-  inbuf_.assign(buf, static_cast<size_t>(n));
+  inbuf_.clear();
   inpos_ = 0;
+  DecodeInput(buf, static_cast<size_t>(n));
+  if (inbuf_.empty()) return -1;  // half a character: the rest comes with the next read
   if (!isSocket_) {
     // On the modem line, "+++" alone is the escape to the modem's commands.
     plusRun_ += inbuf_;

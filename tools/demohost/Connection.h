@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "common/HostEncoding.h"
+
 namespace demohost {
 
 struct Faults {
@@ -24,6 +26,8 @@ struct Faults {
   bool failWrites = false;  // every post and mail fails
   long flood = 0;           // numbered lines sent before the banner
   bool echoPassword = false; // the password is echoed as typed
+  // What the host speaks on the line; it works in Shift-JIS inside.
+  brelo::EHostEncoding encoding = brelo::EHostEncoding::kShiftJis;
 };
 
 // Everything received, escaped, one line per read, for the operator.
@@ -75,6 +79,10 @@ class Connection {
   bool counting_ = false;
   long counted_ = 0;
   std::string plusRun_;
+  // The caller's bytes to Shift-JIS, telnet commands left as they are.
+  void DecodeInput(const char* p, size_t n);
+  brelo::THostDecoder decoder_;
+  int telnet_ = 0;  // 0 data, 1 after IAC, 2 after a verb, 3 inside SB, 4 after IAC inside SB
 };
 
 }  // namespace demohost

@@ -54,6 +54,7 @@ const char* kHelp =
     "  --negotiate-strict  asks for ECHO, SUPPRESS-GO-AHEAD, TERMINAL-TYPE and NAWS\n"
     "                    and withholds the ID prompt until the caller has answered\n"
     "                    them all (30 seconds, then it hangs up)\n"
+    "  --encoding ENC    speak euc-jp or utf-8 on the line instead of Shift-JIS\n"
     "  --long-lines      an over-long line in the banner\n"
     "  --garbage         garbage bytes in the banner\n"
     "  --silent          accept callers and never say anything\n"
@@ -213,6 +214,15 @@ int main(int argc, char** argv) {
       config.faults.ansi = true;
     } else if (a == "--negotiate-strict") {
       config.faults.negotiateStrict = true;
+    } else if (a == "--encoding") {
+      std::string e;
+      text(e);
+      if (e == "euc-jp") config.faults.encoding = brelo::EHostEncoding::kEucJp;
+      else if (e == "utf-8") config.faults.encoding = brelo::EHostEncoding::kUtf8;
+      else if (e != "shift-jis") {
+        std::fprintf(stderr, "brelo-demohost: --encoding is euc-jp, utf-8 or shift-jis\n");
+        return 2;
+      }
     } else if (a == "--long-lines") {
       config.faults.longLines = true;
     } else if (a == "--garbage") {
