@@ -60,15 +60,28 @@ void TTerminalView::DrawView() {
   const auto start = std::chrono::steady_clock::now();
   const QFontMetrics fm(font());
   const int h = fm.height();
-  const std::vector<std::string> rows =
-      TerminalRowsText([this](int i) { return client_.Lines(i); }, client_.LineIndex(), RowCount());
+  const std::vector<TTerminalRow> rows = TerminalRowsText(
+      [this](int i, std::string& text, std::vector<TAttrRun>& runs) { client_.LineWithRuns(i, text, runs); },
+      client_.LineIndex(), RowCount());
   QPainter p(&canvas_);
   p.setFont(font());
   for (size_t r = 0; r < rows.size(); ++r) {
-    const QRect rect(left_, static_cast<int>(r) * h, 80 * cell_, h);
-    p.fillRect(rect, Qt::black);
-    p.setPen(Qt::white);
-    p.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, Q(rows[r]));
+    const std::string& row = rows[r].text;
+    const int y = static_cast<int>(r) * h;
+    p.fillRect(QRect(left_, y, 80 * cell_, h), Qt::black);
+    if (rows[r].spans.empty()) {  // the terminal's own colours: the row at once
+      p.setPen(Qt::white);
+      p.drawText(QRect(left_, y, 80 * cell_, h), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, Q(row));
+      continue;
+    }
+    for (const TTerminalSpan& s : rows[r].spans) {
+      const TTerminalColours c = TerminalColours(s.attr);
+      const QRect rect(left_ + s.column * cell_, y, s.length * cell_, h);
+      p.fillRect(rect, QColor::fromRgb(c.bg));
+      p.setPen(QColor::fromRgb(c.fg));
+      p.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                 Q(row.substr(static_cast<size_t>(s.column), static_cast<size_t>(s.length))));
+    }
   }
   p.end();
   update();

@@ -60,6 +60,51 @@ TEST(Escapes, KeptAsEverWhenTheHostEntrySaysSoAndBrokenSequencesEndInText) {
   EXPECT_EQ(Feed({"\x1b[" + std::string(70, '1') + "\r\n"}).lines, std::vector<std::string>{std::string(7, '1')});
 }
 
+// The runs of each line (complete lines, then the partial one).
+std::vector<std::vector<TAttrRun>> Runs(const std::vector<std::string>& chunks) {
+  TLineRing ring;
+  ring.SetEscapeRemoval(true);
+  ring.ResetIndexes();
+  for (const std::string& c : chunks) ring.Feed(c.data(), c.size());
+  std::vector<std::vector<TAttrRun>> out;
+  std::string text;
+  for (int i = 0; i <= ring.LineIndex(); ++i) {
+    out.emplace_back();
+    ring.LineWithRuns(i, text, out.back());
+  }
+  return out;
+}
+
+TEST(Escapes, TheColoursAreKeptBesideEachLineWhereverTheChunksSplit) {
+  // Bold green, then red; a reset; a background that runs on into the next
+  // line; reverse; 256-colour and true-colour forms; a private sequence that
+  // sets no colour.
+  const std::string bytes = "\x1b[1;32mSubj: \x1b[31m" + Sjis("題名") + "\x1b[0m!\r\n" +
+                            "\x1b[44mblue\r\nstill\x1b[7m rev\x1b[27;49m\r\n" +
+                            "\x1b[38;5;3my\x1b[38;2;1;2;3m\x1b[?25lz\x1b[m";
+  TTextAttr green, red, blueBg, reverse, yellow;
+  green.fg = 2;
+  green.bold = true;
+  red = green;
+  red.fg = 1;
+  blueBg.bg = 4;
+  reverse = blueBg;
+  reverse.reverse = true;
+  yellow.fg = 3;
+  const std::vector<std::vector<TAttrRun>> want = {
+      {{0, green}, {6, red}, {10, TTextAttr()}},
+      {{0, blueBg}},
+      {{0, blueBg}, {5, reverse}, {9, TTextAttr()}},
+      {{0, yellow}, {2, TTextAttr()}},
+  };
+  EXPECT_EQ(Runs({bytes}), want);
+  for (size_t cut = 1; cut < bytes.size(); ++cut) {
+    EXPECT_EQ(Runs({bytes.substr(0, cut), bytes.substr(cut)}), want) << "cut at " << cut;
+  }
+  // The text is what it always was.
+  EXPECT_EQ(Feed({bytes}).lines, (std::vector<std::string>{"Subj: " + Sjis("題名") + "!", "blue", "still rev"}));
+}
+
 TEST(Escapes, APaintedHostStoresWhatAPlainOneDoes) {
   test::TDemoHost plain, painted({"--ansi"});
   test::TTempDir a, b;

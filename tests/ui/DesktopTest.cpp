@@ -271,6 +271,34 @@ TEST_F(Desktop, TheTerminalRepaintsFromTheRingWhenResizedAndTakesTheWidth) {
   EXPECT_GT(lit(), 50);
 }
 
+TEST_F(Desktop, TheTerminalShowsTheHostsColours) {
+  Open();
+  form->resize(1000, 700);
+  form->Pages()->setCurrentIndex(kPageTerminal);
+  TVeskoClient& c = form->Model().VeskoClient1;
+  c.Ring().SetEscapeRemoval(true);
+  // A red word, a word on a green ground, and a reversed one.
+  const std::string line = "\x1b[1;31mRED-RED-RED\x1b[0m \x1b[30;42mON-GREEN\x1b[0m \x1b[7mREVERSED\x1b[0m\r\n";
+  c.ReceiveChunk(line.data(), line.size());
+  TTerminalView* view = form->TerminalPage->PaintBox1;
+  view->DrawView();
+  const int h = view->fontMetrics().height();
+  const auto count = [&](int fromColumn, int toColumn, auto&& pixelIs) {
+    const QImage shot = view->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < h && y < shot.height(); ++y)
+      for (int x = view->TextLeft() + fromColumn * view->CellWidth();
+           x < view->TextLeft() + toColumn * view->CellWidth() && x < shot.width(); ++x)
+        n += pixelIs(QColor(shot.pixel(x, y)));
+    return n;
+  };
+  // The line is the ring's first slot: the view's top row.
+  EXPECT_GT(count(0, 11, [](QColor p) { return p.red() > 200 && p.green() < 100 && p.blue() < 100; }), 20);
+  EXPECT_GT(count(12, 20, [](QColor p) { return p.green() > 180 && p.red() < 50 && p.blue() < 50; }), 100);
+  EXPECT_GT(count(21, 29, [](QColor p) { return p.red() > 240 && p.green() > 240 && p.blue() > 240; }), 100);
+  EXPECT_EQ(count(0, 11, [](QColor p) { return p.green() > 180 && p.red() < 50; }), 0);
+}
+
 TEST_F(Desktop, TheWindowRemembersItsPlaceSplittersAndHost) {
   THostTable t;
   t.HostCount = 2;
