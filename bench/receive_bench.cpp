@@ -1,6 +1,7 @@
 // Receive throughput: a loopback peer sends 100 MB of 80-byte CR LF lines as
-// fast as it can, plain, and then painted with colour escape sequences as
-// hosts paint them now (taken out again in the receive path). The session
+// fast as it can, plain; then painted with colour escape sequences as hosts
+// paint them now (taken out again in the receive path); then as Japanese
+// text in UTF-8 (converted to Shift-JIS in the receive path). The session
 // component's receive path fills the ring and its work thread consumes every
 // line with NextLine (the login dialogue waiting for the ID prompt); the
 // count must be exact. Baseline: a bare loop
@@ -43,23 +44,30 @@ int Listen(int& port) {
   return fd;
 }
 
-// The bytes of one 80-byte line, painted or not (painted, it carries a colour
-// before its text and a reset after it, inside the 80 bytes).
-std::string LineBytes(size_t i, bool painted) {
+enum EMode { kPlain, kPainted, kUtf8 };
+
+// The bytes of one 80-byte line (painted, it carries a colour before its
+// text and a reset after it, inside the 80 bytes; in UTF-8, it is mostly
+// kanji and kana, three bytes each).
+std::string LineBytes(size_t i, EMode mode) {
   std::string l = "line " + std::to_string(i);
-  if (painted) l = "\x1b[1;3" + std::to_string(i % 7 + 1) + "m" + l;
-  l.resize(kLineBytes - 2 - (painted ? 4 : 0), '.');
-  if (painted) l += "\x1b[0m";
+  if (mode == kPainted) l = "\x1b[1;3" + std::to_string(i % 7 + 1) + "m" + l;
+  if (mode == kUtf8) {
+    l += " ";
+    while (l.size() + 3 <= kLineBytes - 2) l += i % 2 ? "漢" : "か";
+  }
+  l.resize(kLineBytes - 2 - (mode == kPainted ? 4 : 0), '.');
+  if (mode == kPainted) l += "\x1b[0m";
   return l + "\r\n";
 }
 
 // The peer: accepts, sends `lines` lines and then the ID prompt line, closes.
-std::thread Peer(int listenFd, size_t lines, bool painted) {
-  return std::thread([listenFd, lines, painted] {
+std::thread Peer(int listenFd, size_t lines, EMode mode) {
+  return std::thread([listenFd, lines, mode] {
     int c = ::accept(listenFd, nullptr, nullptr);
     std::string block;
     const size_t perBlock = 1024;
-    for (size_t i = 0; i < perBlock; ++i) block += LineBytes(i, painted);
+    for (size_t i = 0; i < perBlock; ++i) block += LineBytes(i, mode);
     size_t sent = 0;
     while (sent < lines) {
       size_t n = std::min(perBlock, lines - sent);
@@ -83,10 +91,10 @@ std::thread Peer(int listenFd, size_t lines, bool painted) {
   });
 }
 
-double Baseline(size_t lines, bool painted) {
+double Baseline(size_t lines, EMode mode) {
   int port;
   int lfd = Listen(port);
-  std::thread peer = Peer(lfd, lines, painted);
+  std::thread peer = Peer(lfd, lines, mode);
   const int fd = bench::ConnectLoopback(port);
   const double t0 = bench::Seconds();
   size_t total = 0;
@@ -106,10 +114,10 @@ double Baseline(size_t lines, bool painted) {
   return static_cast<double>(total) / t / 1e6;
 }
 
-double Client(size_t lines, bool painted, bool& allLines) {
+double Client(size_t lines, EMode mode, bool& allLines) {
   int port;
   int lfd = Listen(port);
-  std::thread peer = Peer(lfd, lines, painted);
+  std::thread peer = Peer(lfd, lines, mode);
   TVeskoClient c;
   double t0 = 0, t1 = 0;
   const std::string waitingForId = Sjis("ID送出待機中");
@@ -121,6 +129,7 @@ double Client(size_t lines, bool painted, bool& allLines) {
     }
   };
   c.Address = "127.0.0.1:" + std::to_string(port);
+  if (mode == kUtf8) c.Encoding = EHostEncoding::kUtf8;
   c.Connect();
   QCoreApplication::exec();
   allLines = c.Ring().TakenCount() == lines;
@@ -142,16 +151,20 @@ int main(int argc, char** argv) {
   const size_t lines = megabytes * 1000 * 1000 / kLineBytes;
   // Best of three, interleaved: the machine's other load hits both sides alike.
   bool allLines = true;
-  for (const bool painted : {false, true}) {
+  double plain = 0;
+  for (const EMode mode : {kPlain, kPainted, kUtf8}) {
     double base = 0, client = 0;
     for (int round = 0; round < 3; ++round) {
-      base = std::max(base, Baseline(lines, painted));
+      base = std::max(base, Baseline(lines, mode));
       bool all = false;
-      client = std::max(client, Client(lines, painted, all));
+      client = std::max(client, Client(lines, mode, all));
       allLines = allLines && all;
     }
-    bench::Report(painted ? "receive path, colour escapes taken out, MB/s" : "receive path, MB/s", client, base,
-                  "MB/s", ">= 0.5, every line kept");
+    static const char* const kNames[] = {"receive path, MB/s", "receive path, colour escapes taken out, MB/s",
+                                         "receive path, UTF-8 converted, MB/s"};
+    bench::Report(kNames[mode], client, base, "MB/s", ">= 0.5, every line kept");
+    if (mode == kPlain) plain = client;
+    else bench::Report("  the same, to the plain receive path", client, plain, "MB/s", ">= 0.5");
   }
   if (!allLines) {
     std::printf("FAIL: lines were lost\n");

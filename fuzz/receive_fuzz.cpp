@@ -1,5 +1,6 @@
-// The receive path: telnet commands and the answers they call for, escape
-// sequences taken out or not, TAB, BS, CR, the ring's back-pressure. Fed whole and split at two places taken from
+// The receive path: telnet commands and the answers they call for, a host's
+// encoding converted or not, escape sequences taken out or not, TAB, BS, CR,
+// the ring's back-pressure. Fed whole and split at two places taken from
 // the input, it must give the same lines and the same answers.
 #include <cstdint>
 #include <string>
@@ -9,10 +10,11 @@
 
 namespace {
 
-std::vector<std::string> Lines(const std::vector<std::string>& chunks, bool removeEscapes) {
+std::vector<std::string> Lines(const std::vector<std::string>& chunks, bool removeEscapes, brelo::EHostEncoding e) {
   brelo::TLineRing ring;
   ring.SetTelnetAnswers(true, "VT100");
   ring.SetEscapeRemoval(removeEscapes);
+  ring.SetEncoding(e);
   ring.ResetIndexes();
   std::vector<std::string> out;
   std::string replies;
@@ -39,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t a = size > 0 ? data[0] % (size + 1) : 0;
   const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
   const bool escapes = size > 2 && (data[2] & 1) != 0;
-  const auto whole = Lines({in}, escapes);
-  const auto split = Lines({in.substr(0, a), in.substr(a, b - a), in.substr(b)}, escapes);
+  const auto encoding = static_cast<brelo::EHostEncoding>(size > 2 ? (data[2] >> 1) % 3 : 0);
+  const auto whole = Lines({in}, escapes, encoding);
+  const auto split = Lines({in.substr(0, a), in.substr(a, b - a), in.substr(b)}, escapes, encoding);
   if (whole != split) __builtin_trap();
   return 0;
 }

@@ -1,5 +1,4 @@
-// The web page of an address look-up, line by line, and the telnet address
-// it yields.
+// The web page of an address look-up, and the telnet address it yields.
 #include <atomic>
 
 #include "FuzzSupport.h"
@@ -13,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::atomic<int> channel{-1};
   fuzz::TNoEvents events;
   TNoLine line(true);
-  fuzz::TFuzzSource src(data, size);
+  line.Page = {true, std::string(reinterpret_cast<const char*>(data), size), ""};
+  fuzz::TFuzzSource src(nullptr, 0);
   TDialogue d(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
   d.RunConnection();
   return 0;

@@ -210,15 +210,18 @@ size_t THostDecoder::Step(const unsigned char* p, size_t n, char*& o) {
 }
 
 void THostDecoder::Decode(const char* data, size_t n, std::string& out) {
-  if (enc_ == EHostEncoding::kShiftJis) {
-    out.append(data, n);
-    return;
-  }
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
   const size_t base = out.size();
+  out.resize(base + MaxDecoded(n));
+  out.resize(base + Decode(data, n, out.data() + base));
+}
+
+size_t THostDecoder::Decode(const char* data, size_t n, char* const start) {
+  if (enc_ == EHostEncoding::kShiftJis) {
+    std::memcpy(start, data, n);
+    return n;
+  }
   // No character grows beyond two bytes per byte it came from.
-  out.resize(base + 2 * (n + carryLen_) + 8);
-  char* const start = out.data() + base;
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
   char* o = start;
   size_t i = 0;
   if (carryLen_ > 0) {
@@ -234,13 +237,13 @@ void THostDecoder::Decode(const char* data, size_t n, std::string& out) {
     if (used == 0) {
       std::memcpy(carry_, tmp, k);  // still not complete: at most three bytes
       carryLen_ = k;
-      out.resize(base + static_cast<size_t>(o - start));
-      return;
+      return static_cast<size_t>(o - start);
     }
     // Bytes after the character's end start the next one.
     i -= k - used;
     carryLen_ = 0;
   }
+  const uint16_t* const fromUnicode = enc_ == EHostEncoding::kUtf8 ? Tables().fromUnicode.data() : nullptr;
   while (i < n) {
     if (p[i] < 0x80) {
       const size_t j = AsciiEnd(p, i + 1, n);
@@ -248,6 +251,19 @@ void THostDecoder::Decode(const char* data, size_t n, std::string& out) {
       o += j - i;
       i = j;
       continue;
+    }
+    if (fromUnicode != nullptr) {
+      // Kanji and kana: three bytes each, whole, and held by Shift-JIS. Anything
+      // else takes the careful way below.
+      while (i + 3 <= n && (p[i] & 0xF0) == 0xE0 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+        const unsigned cp = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+        const uint16_t v = cp >= 0x800 ? fromUnicode[cp] : 0;  // 0: an over-long form or none
+        if (v < 0x100) break;
+        *o++ = static_cast<char>(v >> 8);
+        *o++ = static_cast<char>(v & 0xFF);
+        i += 3;
+      }
+      if (i >= n || p[i] < 0x80) continue;
     }
     const size_t used = Step(p + i, n - i, o);
     if (used == 0) {
@@ -257,7 +273,7 @@ void THostDecoder::Decode(const char* data, size_t n, std::string& out) {
     }
     i += used;
   }
-  out.resize(base + static_cast<size_t>(o - start));
+  return static_cast<size_t>(o - start);
 }
 
 std::string EncodeForHost(EHostEncoding e, std::string_view sjis) {

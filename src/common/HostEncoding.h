@@ -32,6 +32,10 @@ class THostDecoder {
   void Reset();
   // Appends the Shift-JIS for the next chunk to out.
   void Decode(const char* p, size_t n, std::string& out);
+  // The same into a buffer of at least MaxDecoded(n) bytes; returns the
+  // bytes written.
+  size_t Decode(const char* p, size_t n, char* out);
+  size_t MaxDecoded(size_t n) const { return 2 * (n + carryLen_) + 8; }
   // Characters that became "〓" since the last Reset.
   unsigned long long Replaced() const { return replaced_; }
   // Bytes of a character begun and not yet complete.

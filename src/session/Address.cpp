@@ -25,8 +25,9 @@ void HostAndPath(const std::string& address, std::string& host, std::string& pat
 TAddress ParseAddress(const std::string& address) {
   const std::string up = SafeUpperCase(address);
   TAddress a;
-  if (SafePos("HTTP:", up) > 0) {
+  if (SafePos("HTTP:", up) > 0 || SafePos("HTTPS:", up) > 0) {
     a.kind = TAddress::kHttp;
+    a.secure = SafePos("HTTP:", up) == 0;
     HostAndPath(address, a.host, a.path);
   } else if (SafePos("TELNET:", up) > 0) {
     a.kind = TAddress::kTelnet;

@@ -10,10 +10,11 @@ struct TAddress {
   enum EKind { kTelnet, kHttp, kModem } kind = kTelnet;
   std::string host;   // telnet: host (may carry ":port"); http: web server; modem: number
   std::string path;   // http: the page path, without its leading "/"
+  bool secure = false;  // http: the page is fetched over TLS ("https://")
 };
 
-// Forms, tried in order on the upper-cased address: "HTTP:" (web look-up then
-// telnet), "TELNET:", "MODEM:" or "TEL:" (modem call to the host part), no
+// Forms, tried in order on the upper-cased address: "HTTPS:" or "HTTP:" (web
+// look-up then telnet), "TELNET:", "MODEM:" or "TEL:" (modem call to the host part), no
 // "." and no ":" (a bare telephone number), anything else (a bare host, which
 // may name a port as host:port). Host and path parts are cut only when the
 // address contains "://": the host part precedes the first "/" within 99

@@ -100,7 +100,7 @@ void TDialogue::Execute() {
 void TDialogue::RunConnection() {
   const TAddress a = ParseAddress(settings_.Address);
   switch (a.kind) {
-    case TAddress::kHttp: WebLookup(a.host, a.path); break;
+    case TAddress::kHttp: WebLookup(a); break;
     case TAddress::kModem: ModemCall(a.host); break;
     case TAddress::kTelnet: Telnet(a.host); break;
   }
@@ -118,37 +118,16 @@ void TDialogue::Telnet(const std::string& hostPort) {
   control_.TcpConnect();
 }
 
-void TDialogue::WebLookup(const std::string& hostPort, const std::string& path) {
+void TDialogue::WebLookup(const TAddress& a) {
   control_.SetTransport(1);
   control_.SetConnected(false);
+  Status(a.host + " , " + a.path + Sjis("よりIPアドレスを拾得しています."));
+  const TWebPage page = control_.FetchPage(EncodeUrl(a.secure ? "https" : "http", a.host, a.path));
+  if (Terminated()) return;  // no status, no telnet
   std::string found;
-  std::string host, port;
-  SplitHostPort(hostPort, "80", host, port);
-  control_.TcpSetHostPort(host, port);
-  control_.TcpClose();
-  control_.TcpConnect();
-  Status(hostPort + " , " + path + Sjis("よりIPアドレスを拾得しています."));
-  sink_.SendLine("GET /" + path + " HTTP/1.0");
-  // Today's web servers serve several names on one address and need to be told which.
-  sink_.SendLine("Host: " + (host.find(':') != std::string::npos ? "[" + host + "]" : host));
-  sink_.SendLine("");
-  switch (WaitAny(src_, {"</HTML>", "telnet://"})) {
-    case 0:
-      Status(Sjis("IPアドレスを拾得できませんでした."));
-      break;
-    case 1: {
-      const std::string line = src_.NextLine();
-      const std::string after = SafeCopy(line, SafePos("://", line) + 3, 99);
-      const int slash = SafePos("/", after);
-      found = slash > 0 ? SafeCopy(after, 1, slash - 1) : after;
-      Status(Sjis("IPアドレスを拾得しました...") + found);
-      break;
-    }
-    default:
-      return;  // terminated: no status, no telnet
-  }
-  while (!control_.TcpClosed() && !Terminated()) src_.Idle(100);
-  control_.TcpClose();
+  if (!page.ok) Status(Sjis("IPアドレスを拾得できませんでした.") + " (" + page.error + ")");
+  else if (!FindPageAddress(page.body, found)) Status(Sjis("IPアドレスを拾得できませんでした."));
+  else Status(Sjis("IPアドレスを拾得しました...") + found);
   control_.SetConnected(true);
   Telnet(found);
 }

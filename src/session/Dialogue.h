@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "session/Address.h"
 #include "session/LineSource.h"
 #include "session/VeskoClient.h"
 #include "session/VeskoMessage.h"
+#include "session/WebPage.h"
 
 namespace brelo {
 
@@ -53,6 +55,8 @@ class ILineControl {
   virtual bool TcpClosed() = 0;
   // Closes and opens the modem port; false when the port cannot be opened.
   virtual bool ModemOpen(int port, int rate, const std::string& device) = 0;
+  // The web page at url (http or https), waiting for it.
+  virtual TWebPage FetchPage(const std::string& url) = 0;
   // The work thread asks itself to terminate.
   virtual void TerminateSelf() = 0;
 };
@@ -70,7 +74,11 @@ class TNoLine : public ILineControl {
   void TcpConnect() override {}
   bool TcpClosed() override { return true; }
   bool ModemOpen(int, int, const std::string&) override { return modemOpens_; }
+  TWebPage FetchPage(const std::string&) override { return Page; }
   void TerminateSelf() override {}
+
+  // What every page fetched is.
+  TWebPage Page;
 
  private:
   bool modemOpens_;
@@ -112,7 +120,7 @@ class TDialogue {
 
  private:
   void Telnet(const std::string& hostPort);
-  void WebLookup(const std::string& host, const std::string& path);
+  void WebLookup(const TAddress& a);
   void ModemCall(const std::string& number);
   bool Terminated() const { return src_.Terminated(); }
   void Status(const std::string& s) { events_.PostStatus(s); }

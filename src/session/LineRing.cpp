@@ -334,7 +334,10 @@ bool TLineRing::Feed(const char* data, size_t len) {
   if (decoding_) {
     // Telnet commands out first: the conversion sees the host's text alone,
     // and a character split by a command or a chunk's end is joined.
-    decoded_.clear();
+    // The buffer only grows: no clearing of memory that is written over anyway.
+    const size_t room = decoder_.MaxDecoded(len);
+    if (decoded_.size() < room) decoded_.resize(room);
+    size_t out = 0;
     size_t i = 0;
     while (i < len) {
       if (esc_ != kData) {
@@ -343,7 +346,7 @@ bool TLineRing::Feed(const char* data, size_t len) {
       }
       const void* iac = std::memchr(data + i, IAC, len - i);
       const size_t j = iac != nullptr ? static_cast<size_t>(static_cast<const char*>(iac) - data) : len;
-      decoder_.Decode(data + i, j - i, decoded_);
+      out += decoder_.Decode(data + i, j - i, decoded_.data() + out);
       i = j;
       if (i < len) {
         esc_ = kIac;
@@ -352,7 +355,7 @@ bool TLineRing::Feed(const char* data, size_t len) {
     }
     replaced_.store(decoder_.Replaced(), std::memory_order_relaxed);
     data = decoded_.data();
-    len = decoded_.size();
+    len = out;
   }
   if (!backlog_.empty()) {
     backlog_.append(data, len);

@@ -222,6 +222,21 @@ void TWorkThread::TcpClose() { owner_.tcp_.Close(); }
 void TWorkThread::TcpConnect() { owner_.tcp_.Connect(); }
 bool TWorkThread::TcpClosed() { return owner_.tcp_.State() == ssClosed; }
 
+TWebPage TWorkThread::FetchPage(const std::string& url) {
+  TWebPage page = FetchWebPage(url, [this] { return Stopping(); });
+  // The page goes into the session log as the host's lines do.
+  if (page.ok && owner_.log_.IsOpen()) {
+    size_t start = 0;
+    while (start < page.body.size()) {
+      size_t end = page.body.find_first_of("\r\n", start);
+      if (end == std::string::npos) end = page.body.size();
+      if (end > start) owner_.log_.WriteLine(page.body.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  return page;
+}
+
 bool TWorkThread::ModemOpen(int port, int rate, const std::string& device) {
   TZENUCOMM& m = owner_.modem_;
   m.Port = static_cast<uint8_t>(port);

@@ -72,6 +72,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void TcpConnect() override;
   bool TcpClosed() override;
   bool ModemOpen(int port, int rate, const std::string& device) override;
+  TWebPage FetchPage(const std::string& url) override;
   void TerminateSelf() override { Terminate(); }
 
  private:

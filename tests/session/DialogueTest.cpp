@@ -62,6 +62,11 @@ struct TControl : ILineControl {
     calls.push_back("modem " + std::to_string(port) + " " + std::to_string(rate) + " " + dev);
     return modemOpens;
   }
+  TWebPage page;
+  TWebPage FetchPage(const std::string& url) override {
+    calls.push_back("fetch " + url);
+    return page;
+  }
   void TerminateSelf() override { src->Terminate(); }
 };
 
@@ -406,6 +411,42 @@ TEST_F(DialogueTest, SentMailTranscriptFollowsTheRingWrap) {
 
 // --------------------------------------------------------------- addresses
 
+TEST_F(DialogueTest, TheAddressPageIsReadLineByLine) {
+  struct Case {
+    std::string address, page;
+    bool ok;
+    std::string fetched, status, telnet;
+  };
+  const std::vector<Case> cases = {
+      // Today's pages end their lines with LF alone, and the address may be
+      // on an https page whose path holds a blank and a kanji.
+      {"https://www.example.jp/接続 先.html", "<html>\n<p>telnet://bbs.example.jp:2323/</p>\n</html>\n", true,
+       "fetch https://www.example.jp/%90%DA%91%B1%20%90%E6.html", "IPアドレスを拾得しました...bbs.example.jp:2323",
+       "tcp bbs.example.jp 2323"},
+      {"http://www.example.jp/", "<HTML>\r\n<BR>telnet://10.0.0.1/<BR>\r\n</HTML>\r\n", true,
+       "fetch http://www.example.jp/", "IPアドレスを拾得しました...10.0.0.1", "tcp 10.0.0.1 23"},
+      // The page ends before naming an address; an address only after the
+      // end counts for nothing.
+      {"http://www.example.jp/", "<HTML>\r\n</HTML>\r\ntelnet://10.0.0.1/\r\n", true, "fetch http://www.example.jp/",
+       "IPアドレスを拾得できませんでした.", "tcp  23"},
+      {"http://www.example.jp/", "", false, "fetch http://www.example.jp/",
+       "IPアドレスを拾得できませんでした. (HTTP 404 Not Found)", "tcp  23"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    d.reset();
+    ev.log.clear();
+    control.calls.clear();
+    settings.Address = Sjis(c.address);
+    control.page = {c.ok, c.page, c.ok ? "" : "HTTP 404 Not Found"};
+    D().RunConnection();
+    EXPECT_TRUE(ev.Has("status:" + c.status));
+    ASSERT_GE(control.calls.size(), 3u);
+    EXPECT_EQ(SjisToUtf8(control.calls[2]), c.fetched);
+    EXPECT_NE(std::find(control.calls.begin(), control.calls.end(), c.telnet), control.calls.end());
+  }
+}
+
 TEST(AddressTest, FormsInTheirOrder) {
   struct Case {
     std::string address;
@@ -417,6 +458,7 @@ TEST(AddressTest, FormsInTheirOrder) {
       {"TELNET://10.0.0.1:2323/", TAddress::kTelnet, "10.0.0.1:2323", ""},
       {"telnet://nohost", TAddress::kTelnet, "", "nohost"},
       {"http://www.example.jp/bbs/index.html", TAddress::kHttp, "www.example.jp", "bbs/index.html"},
+      {"HTTPS://www.example.jp/bbs/", TAddress::kHttp, "www.example.jp", "bbs/"},
       {"Tel://0312345678/", TAddress::kModem, "0312345678", ""},
       {"modem://0312345678/", TAddress::kModem, "0312345678", ""},
       {"0312345678", TAddress::kModem, "0312345678", ""},

@@ -2,6 +2,9 @@
 // writes and logout, over loopback and over a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <QSslCertificate>
+#include <QSslConfiguration>
+
 #include "common/Sjis.h"
 #include "support/DemoHost.h"
 #include "support/TempDir.h"
@@ -167,7 +170,61 @@ TEST(SessionEndToEnd, WebLookUpThenTelnet) {
   EXPECT_TRUE(r.HasStatus("127.0.0.1:" + std::to_string(host.HttpPort()) + " , bbs/index.htmlよりIPアドレスを拾得しています."));
   EXPECT_TRUE(r.HasStatus("IPアドレスを拾得しました...127.0.0.1:" + std::to_string(host.Port())));
   EXPECT_EQ(r.logins, 1);
-  EXPECT_NE(host.Received().find("GET /bbs/index.html HTTP/1.0%0D%0A"), std::string::npos);
+  EXPECT_NE(host.Received().find("GET /bbs/index.html HTTP/1.1%0D%0A"), std::string::npos);
+}
+
+// The demo host's certificate, and no other, trusted while it lives.
+class TTrustTheDemoHost {
+ public:
+  TTrustTheDemoHost() : before_(QSslConfiguration::defaultConfiguration()) {
+    QSslConfiguration c = before_;
+    c.setCaCertificates(QSslCertificate::fromPath(QStringLiteral(BRELO_DEMOHOST_CERTIFICATE)));
+    QSslConfiguration::setDefaultConfiguration(c);
+  }
+  ~TTrustTheDemoHost() { QSslConfiguration::setDefaultConfiguration(before_); }
+
+ private:
+  QSslConfiguration before_;
+};
+
+TEST(SessionEndToEnd, WebLookUpOverHttpsThroughRedirects) {
+  TTrustTheDemoHost trust;
+  TDemoHost host({"--https"}, true);
+  const std::string page = "https://127.0.0.1:" + std::to_string(host.HttpPort()) + "/redirect/";
+  {
+    TVeskoClient c;
+    TSessionRecorder r(c);
+    Guest(c, host);
+    c.Address = page + "5";  // five redirects: as many as are followed
+    r.script = {[](TVeskoClient& s) {
+      s.SendLine("Q");
+      s.SendLine("");
+    }};
+    c.Connect();
+    ASSERT_TRUE(r.WaitForEnd());
+    EXPECT_TRUE(r.HasStatus("IPアドレスを拾得しました...127.0.0.1:" + std::to_string(host.Port())));
+    EXPECT_EQ(r.logins, 1);
+  }
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  c.Address = page + "6";
+  c.Connect();
+  ASSERT_TRUE(r.WaitForEnd());
+  EXPECT_TRUE(r.HasStatus("IPアドレスを拾得できませんでした. (転送が 5 回を超えました)"));
+  EXPECT_EQ(r.logins, 0);
+}
+
+TEST(SessionEndToEnd, AnHttpsPageWithACertificateNobodyVouchesForIsNotRead) {
+  TDemoHost host({"--https"}, true);
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  c.Address = "https://127.0.0.1:" + std::to_string(host.HttpPort()) + "/bbs/index.html";
+  c.Connect();
+  ASSERT_TRUE(r.WaitForEnd());
+  bool refused = false;
+  for (const std::string& s : r.statuses) refused |= s.rfind("IPアドレスを拾得できませんでした. (TLS の接続を確立できません: ", 0) == 0;
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(r.logins, 0);
 }
 
 TEST(SessionEndToEnd, WebPageWithoutAnAddress) {

@@ -18,6 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+
+#include "DemoCertificate.h"
 #include "HostSession.h"
 #include "Modem.h"
 #include "common/FileUtil.h"
@@ -38,7 +44,10 @@ const char* kHelp =
     "callers may be on at once.\n"
     "\n"
     "  --port N          telnet port (default 2323; 0 picks a free one)\n"
-    "  --http-port N     web page of the address look-up (default: none)\n"
+    "  --http-port N     web page of the address look-up (default: none); the path\n"
+    "                    /redirect/N sends the caller on N times first\n"
+    "  --https           serve that page over TLS, with the demo host's own\n"
+    "                    self-signed certificate (tools/demohost/demo-certificate.pem)\n"
     "  --data DIR        the host's data folder (default ./demohost-data)\n"
     "  --ktbbs           behave as a host of the KTBBS family\n"
     "  --modem LINK      answer calls on a pseudo-terminal, reachable as LINK\n"
@@ -125,17 +134,16 @@ int AcceptOne(int fd) {
   return -1;
 }
 
-void ServeHttp(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
-  std::string request;
-  char buf[1024];
-  for (int i = 0; i < 50 && request.find("\r\n\r\n") == std::string::npos && request.size() < 8192; ++i) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    request.append(buf, static_cast<size_t>(n));
+// The answer to a request for the address page. "/redirect/N" sends the
+// caller on N times before the page.
+std::string AddressPage(const std::string& request, int telnetPort, bool withAddress) {
+  const std::string target = request.substr(0, request.find("\r\n"));
+  const size_t at = target.find(" /redirect/");
+  if (at != std::string::npos) {
+    const long n = std::strtol(target.c_str() + at + 11, nullptr, 10);
+    const std::string next = n > 1 ? "/redirect/" + std::to_string(n - 1) : "/bbs/index.html";
+    return "HTTP/1.0 302 Found\r\nLocation: " + next + "\r\nContent-Length: 0\r\n\r\n";
   }
-  if (log) log->Add(0, request.data(), request.size());
   std::string page = "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=Shift_JIS\r\n\r\n";
   page += "<HTML>\r\n<HEAD><TITLE>" + brelo::Sjis("デモ草の根ネット 接続先") + "</TITLE></HEAD>\r\n<BODY>\r\n";
   if (withAddress) {
@@ -145,9 +153,53 @@ void ServeHttp(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
     page += brelo::Sjis("ただいま休止中です。") + "<BR>\r\n";
   }
   page += "</BODY>\r\n</HTML>\r\n";
+  return page;
+}
+
+bool RequestComplete(const std::string& r) { return r.find("\r\n\r\n") != std::string::npos || r.size() >= 8192; }
+
+void ServeHttp(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
+  std::string request;
+  char buf[1024];
+  for (int i = 0; i < 50 && !RequestComplete(request); ++i) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    request.append(buf, static_cast<size_t>(n));
+  }
+  if (log) log->Add(0, request.data(), request.size());
+  const std::string page = AddressPage(request, telnetPort, withAddress);
   ::send(fd, page.data(), page.size(), MSG_NOSIGNAL);
   ::shutdown(fd, SHUT_WR);
   ::close(fd);
+}
+
+// The same page over TLS, with the demo host's own certificate.
+void ServeHttps(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
+  QSslSocket s;
+  if (!s.setSocketDescriptor(fd)) {
+    ::close(fd);
+    return;
+  }
+  s.setLocalCertificate(QSslCertificate(QByteArray(kDemoCertificate)));
+  s.setPrivateKey(QSslKey(QByteArray(kDemoKey), QSsl::Rsa));
+  s.startServerEncryption();
+  if (!s.waitForEncrypted(5000)) {
+    std::fprintf(stderr, "brelo-demohost: TLS with a caller failed: %s\n", s.errorString().toLocal8Bit().constData());
+    return;
+  }
+  std::string request;
+  for (int i = 0; i < 50 && !RequestComplete(request); ++i) {
+    if (s.bytesAvailable() == 0 && !s.waitForReadyRead(100)) continue;
+    request += s.readAll().toStdString();
+  }
+  if (log) log->Add(0, request.data(), request.size());
+  const std::string page = AddressPage(request, telnetPort, withAddress);
+  s.write(page.data(), static_cast<qint64>(page.size()));
+  for (int i = 0; i < 50 && s.bytesToWrite() > 0; ++i) s.waitForBytesWritten(100);
+  s.disconnectFromHost();
+  if (s.state() != QAbstractSocket::UnconnectedState) s.waitForDisconnected(2000);
 }
 
 bool ParseNumber(const char* s, long& out) {
@@ -159,6 +211,8 @@ bool ParseNumber(const char* s, long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);  // for the TLS of the https page
+  bool https = false;
   long port = 2323, httpPort = -1, busy = 0;
   std::string data = "demohost-data", modemLink, logPath, readyFile;
   bool withAddress = true;
@@ -214,6 +268,8 @@ int main(int argc, char** argv) {
       config.faults.ansi = true;
     } else if (a == "--negotiate-strict") {
       config.faults.negotiateStrict = true;
+    } else if (a == "--https") {
+      https = true;
     } else if (a == "--encoding") {
       std::string e;
       text(e);
@@ -291,9 +347,12 @@ int main(int argc, char** argv) {
               config.ktbbs ? "KTBBS" : "Vesko", telnetPort, telnetPort, hostData.Folder().c_str());
   std::vector<std::thread> services;
   if (httpFd >= 0) {
-    std::printf("brelo-demohost: address page on http://127.0.0.1:%d/\n", BoundPort(httpFd));
+    std::printf("brelo-demohost: address page on %s://127.0.0.1:%d/\n", https ? "https" : "http", BoundPort(httpFd));
     services.emplace_back([&] {
-      for (int c; (c = AcceptOne(httpFd)) >= 0;) ServeHttp(c, telnetPort, withAddress, &log);
+      for (int c; (c = AcceptOne(httpFd)) >= 0;) {
+        if (https) ServeHttps(c, telnetPort, withAddress, &log);
+        else ServeHttp(c, telnetPort, withAddress, &log);
+      }
     });
   }
   std::unique_ptr<ModemLine> modem;
