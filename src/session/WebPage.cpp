@@ -60,7 +60,12 @@ std::string Reason(QNetworkReply* r, const TFetch& f) {
 // when it ends.
 void Start(const std::shared_ptr<TFetch>& f, const std::string& url) {
   static QPointer<QNetworkAccessManager> manager;
-  if (!manager) manager = new QNetworkAccessManager(QCoreApplication::instance());
+  if (!manager) {
+    manager = new QNetworkAccessManager(QCoreApplication::instance());
+    // Gone while the application still is: its network thread otherwise
+    // closes its connections after Qt's TLS has been unloaded.
+    qAddPostRoutine([] { delete manager.data(); });
+  }
   QNetworkRequest req(QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::StrictMode));
   req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
   req.setMaximumRedirectsAllowed(kWebMaxRedirects);

@@ -13,8 +13,10 @@
 #include "session/VeskoClient.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
+#include "support/Loopback.h"
 #include "support/SessionRecorder.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace brelo {
 namespace {
@@ -138,6 +140,23 @@ TEST(HostEncoding, PassesAgainstEucJpAndUtf8HostsStoreWhatAShiftJisPassStores) {
       EXPECT_TRUE(StoredFile(folder, f) == StoredFile(want, f)) << f;
     }
   }
+}
+
+TEST(HostEncoding, WhatShiftJisCannotHoldIsCountedInTheSessionLog) {
+  test::TTempDir dir;
+  test::TLoopbackPeer peer;
+  TVeskoClient c;
+  c.MakeLogFile = true;
+  c.LogFileName = dir.Path() + "a.log";
+  c.Encoding = EHostEncoding::kUtf8;
+  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  peer.Write("Subj: \xF0\x9F\x98\x80 caf\xC3\xA9 漢字\r\n");
+  ASSERT_TRUE(test::WaitUntil([&] { return test::ReadBytes(c.LogFileName).find("Subj") != std::string::npos; }));
+  c.Disconnect();
+  ASSERT_TRUE(test::WaitUntil([&] { return !c.LogOpen(); }));
+  EXPECT_EQ(test::ReadBytes(c.LogFileName), Sjis("Subj: 〓 caf〓 漢字\r\n(このセッションで受信した文字のうち 2 字は Shift-JIS にないため〓にしました)\r\n"));
 }
 
 TEST(HostEncoding, ALoginInUtf8CarriesTheHandleInUtf8) {

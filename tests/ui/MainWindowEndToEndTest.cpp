@@ -43,7 +43,7 @@ void HostList(const std::string& home, const std::string& address) {
 }
 
 TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
-  test::TDemoHost host;
+  test::TDemoHost host({"--ansi"});  // painted, as hosts paint their screens today
   test::TTempDir home;
   HostList(home.Path(), host.TelnetAddress());
   TMainForm form(home.Path(), TAppSettings());
