@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
 #include "reader/ModemSettings.h"
 #include "common/FileUtil.h"
@@ -91,6 +92,34 @@ TEST(HostDialogs, PropertiesStoreCutFieldsAndSaveAtOnce) {
   EXPECT_EQ(e.HandleName, Sjis("ながいながいハ"));
   EXPECT_EQ(e.HostKind, 1);
   EXPECT_TRUE(FileExists(THostTable::FileName(dir.Path())));
+}
+
+TEST(HostDialogs, TheHostsEncodingIsChosenByKeyboardAndKeptInTheHostList) {
+  TTempDir dir;
+  TMainForm form(dir.Path(), TAppSettings());
+  THostPropertyDialog& p = *form.HostPropertyDialog;
+  p.HostIndex = 0;
+  p.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+  EXPECT_EQ(p.Encoding->currentText(), QStringLiteral("Shift-JIS"));
+  // Two steps down the list, then Enter for OK.
+  p.Encoding->setFocus();
+  QTest::keyClick(p.Encoding, Qt::Key_Down);
+  QTest::keyClick(p.Encoding, Qt::Key_Down);
+  EXPECT_EQ(p.Encoding->currentText(), QStringLiteral("UTF-8"));
+  QTest::keyClick(p.Encoding, Qt::Key_Return);
+  EXPECT_FALSE(p.isVisible());
+  EXPECT_EQ(ReadProfileString(THostTable::FileName(dir.Path()), "HOST 0", "Encoding", ""), "UTF-8");
+  THostTable again;
+  again.LoadHostList(dir.Path());
+  EXPECT_EQ(again.HostTable[0].Encoding, EHostEncoding::kUtf8);
+  // Back to Shift-JIS: the key goes.
+  p.show();
+  EXPECT_EQ(p.Encoding->currentText(), QStringLiteral("UTF-8"));
+  p.Encoding->setFocus();
+  QTest::keyClick(p.Encoding, Qt::Key_Home);
+  QTest::keyClick(p.Encoding, Qt::Key_Return);
+  EXPECT_EQ(ReadProfileString(THostTable::FileName(dir.Path()), "HOST 0", "Encoding", "(none)"), "(none)");
 }
 
 TEST(ModemDialog, LoadsAtCreationRereadsAtShowAndWritesOnOk) {
