@@ -1,5 +1,6 @@
 #include "session/LineRing.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #if defined(__SSE2__)
@@ -331,6 +332,96 @@ size_t TLineRing::Process(const char* p, size_t n) {
 
 bool TLineRing::Feed(const char* data, size_t len) {
   std::lock_guard<std::mutex> lk(writerMutex_);
+  if (sink_) {
+    ToSink(data, len);
+    return true;
+  }
+  if (onZmodemStart_) {
+    const size_t end = zmodemWatch_.Find(data, len);
+    if (end != TZmodemStartWatch::kNone) {
+      // What came before the header is text (a start of it in an earlier
+      // read, too); the rest goes to the transfer when one starts.
+      const size_t header = std::min(end, zmodemWatch_.HeaderBytes());
+      FeedText(data, end - header);
+      sink_ = onZmodemStart_();
+      if (sink_) {
+        ToSink(data + end, len - end);
+        return true;
+      }
+      return FeedText(data + end - header, len - end + header);
+    }
+  }
+  return FeedText(data, len);
+}
+
+void TLineRing::ToSink(const char* data, size_t len) {
+  if (!telnetLine_.load()) {
+    sink_(data, len);
+    return;
+  }
+  // Telnet commands are still answered; IAC IAC is the data byte 0xFF; CR
+  // NUL is CR unless the host sends in binary.
+  const bool binary = telnet_.HostDoes(telnet::BINARY);
+  sinkBuffer_.clear();
+  size_t i = 0;
+  while (i < len) {
+    const auto b = static_cast<unsigned char>(data[i++]);
+    if (esc_ != kData) {
+      if (esc_ == kIac && b == IAC) sinkBuffer_ += static_cast<char>(IAC);
+      TelnetByte(b);
+      continue;
+    }
+    if (b == IAC) {
+      esc_ = kIac;
+      continue;
+    }
+    if (b == 0 && sinkCr_ && !binary) {
+      sinkCr_ = false;
+      continue;
+    }
+    sinkCr_ = b == '\r';
+    sinkBuffer_ += static_cast<char>(b);
+  }
+  if (!sinkBuffer_.empty()) sink_(sinkBuffer_.data(), sinkBuffer_.size());
+  if (!replies_.empty()) hasReplies_ = true;
+  binaryOut_ = telnet_.WeDo(telnet::BINARY);
+}
+
+void TLineRing::SetTransferSink(TSink sink) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  sink_ = std::move(sink);
+  sinkCr_ = false;
+}
+
+void TLineRing::EndTransfer(const std::function<std::string()>& replayOf) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  sink_ = nullptr;
+  zmodemWatch_.Reset();
+  const std::string replay = replayOf ? replayOf() : std::string();
+  // Bytes that went to a transfer that never began are text after all (the
+  // data byte 0xFF, which a line drops anyway, cannot be taken for IAC).
+  std::string text;
+  text.reserve(replay.size());
+  for (char c : replay) {
+    if (static_cast<unsigned char>(c) != IAC) text += c;
+  }
+  if (!text.empty()) FeedText(text.data(), text.size());
+}
+
+void TLineRing::WatchForZmodem(std::function<TSink()> onStart) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  onZmodemStart_ = std::move(onStart);
+  zmodemWatch_.Reset();
+}
+
+void TLineRing::AskTelnet(unsigned char option) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  if (!answerTelnet_) return;
+  telnet_.Ask(option, replies_);
+  if (!replies_.empty()) hasReplies_ = true;
+}
+
+bool TLineRing::FeedText(const char* data, size_t len) {
   if (decoding_) {
     // Telnet commands out first: the conversion sees the host's text alone,
     // and a character split by a command or a chunk's end is joined.
@@ -365,6 +456,7 @@ bool TLineRing::Feed(const char* data, size_t len) {
   }
   PublishPartial();
   if (!replies_.empty()) hasReplies_ = true;
+  binaryOut_ = telnet_.WeDo(telnet::BINARY);
   backlogBytes_ = backlog_.size();
   if (!backlog_.empty() && !paused_.load()) {
     roomSignalled_ = false;
@@ -429,6 +521,10 @@ void TLineRing::ResetIndexes() {
   replaced_ = 0;
   replies_.clear();
   hasReplies_ = false;
+  binaryOut_ = false;
+  sink_ = nullptr;
+  sinkCr_ = false;
+  zmodemWatch_.Reset();
   sub_.clear();
   lineIndex_.store(0, std::memory_order_release);
   readPos_.store(0, std::memory_order_release);

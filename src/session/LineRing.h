@@ -27,6 +27,7 @@
 
 #include "common/HostEncoding.h"
 #include "session/TelnetOptions.h"
+#include "session/TransferStart.h"
 
 namespace brelo {
 
@@ -81,6 +82,30 @@ class TLineRing {
   void SetEncoding(EHostEncoding e);
   // Characters of this session that Shift-JIS could not hold ("〓" instead).
   unsigned long long Replaced() const { return replaced_.load(std::memory_order_relaxed); }
+  // File transfers. While a sink is set, the line's bytes go to it (telnet
+  // commands taken out, IAC IAC as 0xFF, CR NUL as CR unless the host sends
+  // in binary), called under the writer's lock, instead of into lines.
+  using TSink = std::function<void(const char* p, size_t n)>;
+  void SetTransferSink(TSink sink);
+  // The transfer is over: lines again; `replay` (what went to a transfer
+  // that never began) is read as text first.
+  // (replay runs under the writer's lock, where the sink's own state is safe).
+  void EndTransfer(const std::function<std::string()>& replay = {});
+  // Watches the text for the start of a ZMODEM send; at a whole header,
+  // onStart is called (writer's thread, under the lock: it must not call the
+  // ring) and the sink it returns, unless empty, takes the rest.
+  void WatchForZmodem(std::function<TSink()> onStart);
+  bool InTransfer() const {
+    std::lock_guard<std::mutex> lk(writerMutex_);
+    return static_cast<bool>(sink_);
+  }
+  // Whether the line is a telnet connection: a modem line's transfer bytes
+  // go to the sink as they are.
+  void SetTelnetLine(bool telnet) { telnetLine_ = telnet; }
+  // Asks the host for a telnet option both ways (answers to send follow).
+  void AskTelnet(unsigned char option);
+  // Whether the host agreed that we send in binary (any thread).
+  bool BinaryOut() const { return binaryOut_.load(); }
   // Telnet answers for the session that starts next (TCP hosts): on, with
   // the terminal type to name. Off, commands are taken out of the text and
   // nothing is answered. Only while no bytes arrive.
@@ -126,6 +151,9 @@ class TLineRing {
  private:
   // Processes bytes; returns how many were taken (fewer when the ring is full).
   size_t Process(const char* p, size_t n);
+  // The receive path for text, under the lock; false when reading must pause.
+  bool FeedText(const char* data, size_t len);
+  void ToSink(const char* data, size_t len);
   bool EndLine();
   void PublishPartial();
   void TelnetByte(unsigned char b);
@@ -165,6 +193,13 @@ class TLineRing {
   bool decoding_ = false;       // a host encoding other than Shift-JIS
   std::string decoded_;         // the chunk converted to Shift-JIS
   std::atomic<unsigned long long> replaced_{0};
+  TSink sink_;                  // a transfer's, while one runs
+  std::string sinkBuffer_;
+  bool sinkCr_ = false;         // the last byte for the sink was CR
+  std::function<TSink()> onZmodemStart_;
+  TZmodemStartWatch zmodemWatch_;
+  std::atomic<bool> binaryOut_{false};
+  std::atomic<bool> telnetLine_{true};
   TTelnetOptions telnet_;
   std::string replies_;
   std::atomic<bool> hasReplies_{false};

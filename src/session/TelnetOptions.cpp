@@ -6,8 +6,8 @@ using namespace telnet;
 
 namespace {
 
-bool AgreeHostWill(unsigned char option) { return option == SGA || option == ECHO; }
-bool AgreeWeDo(unsigned char option) { return option == TTYPE || option == NAWS; }
+bool AgreeHostWill(unsigned char option) { return option == SGA || option == ECHO || option == BINARY; }
+bool AgreeWeDo(unsigned char option) { return option == TTYPE || option == NAWS || option == BINARY; }
 
 // A subnegotiation value: IAC doubled, as the protocol wants it.
 void PutEscaped(std::string& out, unsigned char b) {
@@ -22,6 +22,19 @@ void TTelnetOptions::Reset() {
   us_.fill(false);
   refusedHim_.fill(false);
   refusedUs_.fill(false);
+  askedHim_.fill(false);
+  askedUs_.fill(false);
+}
+
+void TTelnetOptions::Ask(unsigned char option, std::string& out) {
+  if (!him_[option] && !askedHim_[option]) {
+    askedHim_[option] = true;
+    Send(out, DO, option);
+  }
+  if (!us_[option] && !askedUs_[option]) {
+    askedUs_[option] = true;
+    Send(out, WILL, option);
+  }
 }
 
 void TTelnetOptions::Send(std::string& out, unsigned char verb, unsigned char option) {
@@ -46,7 +59,10 @@ void TTelnetOptions::Command(unsigned char verb, unsigned char option, std::stri
   switch (verb) {
     case WILL:
       if (him_[option]) break;  // already on: no answer, or the two would loop
-      if (AgreeHostWill(option)) {
+      if (askedHim_[option]) {  // the agreement to our own request
+        askedHim_[option] = false;
+        him_[option] = true;
+      } else if (AgreeHostWill(option)) {
         him_[option] = true;
         Send(out, DO, option);
       } else if (!refusedHim_[option]) {
@@ -55,14 +71,19 @@ void TTelnetOptions::Command(unsigned char verb, unsigned char option, std::stri
       }
       break;
     case WONT:
-      if (him_[option]) {
+      if (askedHim_[option]) {  // our request refused: nothing to confirm
+        askedHim_[option] = false;
+      } else if (him_[option]) {
         him_[option] = false;
         Send(out, DONT, option);
       }
       break;
     case DO:
       if (us_[option]) break;
-      if (AgreeWeDo(option)) {
+      if (askedUs_[option]) {
+        askedUs_[option] = false;
+        us_[option] = true;
+      } else if (AgreeWeDo(option)) {
         us_[option] = true;
         Send(out, WILL, option);
         if (option == NAWS) SendWindowSize(out);
@@ -72,7 +93,9 @@ void TTelnetOptions::Command(unsigned char verb, unsigned char option, std::stri
       }
       break;
     case DONT:
-      if (us_[option]) {
+      if (askedUs_[option]) {
+        askedUs_[option] = false;
+      } else if (us_[option]) {
         us_[option] = false;
         Send(out, WONT, option);
       }

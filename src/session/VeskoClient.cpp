@@ -37,7 +37,7 @@ TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
   modem_.SetEventMask(Bit(evRlsd));
   modem_.OnCommReceive = [this](TComm* port, uint16_t size) {
     std::string buf(size, '\0');
-    port->Read(buf.data(), size);
+    buf.resize(static_cast<size_t>(port->Read(buf.data(), size)));  // what did arrive, nothing more
     ReceiveChunk(buf.data(), buf.size());
   };
   modem_.OnCommEvent = [this](TComm*, TCommEventMask events) {
@@ -54,6 +54,12 @@ TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
 
 TVeskoClient::~TVeskoClient() {
   destroying_ = true;
+  std::shared_ptr<TTransferProgram> transfer;
+  {
+    std::lock_guard<std::mutex> lk(transferMutex_);
+    transfer.swap(transfer_);
+  }
+  transfer.reset();  // the program stops and its thread ends before anything it uses goes
   {
     std::lock_guard<std::mutex> lk(threadsMutex_);
     if (work_) work_->Terminate();
@@ -107,10 +113,10 @@ void TVeskoClient::TakeWhatTheSocketHolds() {
 void TVeskoClient::TakeWhatThePortHolds() {
   char buf[4096];
   for (int i = 0; i < 4096; ++i) {
-    const int n = std::min<int>(modem_.InQueueBytes(), sizeof buf);
+    int n = std::min<int>(modem_.InQueueBytes(), sizeof buf);
     if (n <= 0) break;
     try {
-      modem_.Read(buf, n);
+      n = modem_.Read(buf, n);
     } catch (const std::exception&) {
       break;
     }
@@ -215,6 +221,8 @@ void TVeskoClient::Connect() {
   ring_.SetTelnetAnswers(true, TerminalType);
   ring_.SetEscapeRemoval(RemoveEscapes);
   ring_.SetEncoding(Encoding);
+  if (DownloadFolder.empty()) ring_.WatchForZmodem(nullptr);
+  else ring_.WatchForZmodem([this, folder = DownloadFolder] { return ZmodemFromHost(folder); });
   sessionEncoding_ = Encoding;
   {
     std::lock_guard<std::mutex> lk(errorMutex_);
@@ -250,6 +258,7 @@ void TVeskoClient::Disconnect() {
   // What the socket already holds has arrived: it goes into the ring (the
   // socket is read on the main thread only) before the close drops it.
   if (transport_ == 1 && IsMainThread()) TakeWhatTheSocketHolds();
+  CancelTransfer();  // the line goes: what a download brought stays as ".part"
   tcp_.Close();
   modem_.Close();
   {

@@ -21,10 +21,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "session/LineRing.h"
 #include "session/SendThread.h"
 #include "session/SessionLog.h"
+#include "session/TransferProgram.h"
 #include "session/VeskoMessage.h"
 #include "transport/WSocket.h"
 #include "transport/ZenuComm.h"
@@ -162,6 +164,31 @@ class TVeskoClient : private ISendTarget {
   // Runs the receive path over a chunk and raises OnReceive (delivering thread).
   void ReceiveChunk(const char* data, size_t len);
 
+  // File transfers over the line (our addition), by the system's lrzsz.
+  // Downloads are stored in DownloadFolder (created 0700 when one starts),
+  // where no file is ever written over; with the folder set, a host that
+  // starts a ZMODEM send during a session is answered at once. The
+  // protocol is ModemPort().Protocol, for both transports.
+  std::string DownloadFolder;
+  struct TTransferEnd {
+    bool download = true;
+    ProtType protocol = pr_ZMODEM;
+    TTransferResult result;
+  };
+  // At the end of a transfer (main thread), after ModemPort().OnUpOrDownLoaded.
+  std::function<void(TVeskoClient*, const TTransferEnd&)> OnTransferEnd;
+  // Main thread, during a session. A download with an X/YMODEM protocol
+  // after the host was asked to send (XMODEM stores under xmodemName);
+  // an upload of files. False, with a status line, when it cannot start.
+  bool StartDownload(const std::string& xmodemName = std::string());
+  bool StartUpload(const std::vector<std::string>& files);
+  // The protocol's cancel sequence; a download keeps its ".part" file.
+  void CancelTransfer();
+  bool TransferRunning() const;
+  TTransferProgress TransferProgress() const;
+  // How long a ZMODEM start may go without a file before it counts as text.
+  static constexpr int kFalseStartMs = 4000;
+
  private:
   friend class TWorkThread;
   friend class TSessionDriver;
@@ -191,6 +218,14 @@ class TVeskoClient : private ISendTarget {
   void OnRingRoom();
   // Sends what the host's option requests call for (a modem line: nothing).
   void SendTelnetReplies();
+  // A transfer's program, started; its sink for the ring (empty: not started).
+  TLineRing::TSink BeginTransfer(bool download, ProtType protocol, const std::vector<std::string>& argv,
+                                 const std::string& folder, bool fromHost);
+  // Called from the ring when the host starts a ZMODEM send (under its lock).
+  TLineRing::TSink ZmodemFromHost(const std::string& folder);
+  // The program's bytes for the line: telnet's IAC and CR rules on TCP.
+  void SendTransferBytes(const char* p, size_t n);
+  void TransferEnded(const std::shared_ptr<TTransferProgram>& program, const TTransferResult& r);
 
   TTCPClient tcp_;
   TZENUCOMM modem_;
@@ -220,6 +255,12 @@ class TVeskoClient : private ISendTarget {
   // backlog) before it stops reading: a hang-up flushes whatever the port
   // still holds, so the bytes are better taken early.
   static constexpr size_t kSerialBacklogLimit = 1u << 20;
+  mutable std::mutex transferMutex_;
+  std::shared_ptr<TTransferProgram> transfer_;  // guarded by transferMutex_
+  bool transferDownload_ = false;               // guarded by transferMutex_
+  bool transferFromHost_ = false;               // guarded by transferMutex_
+  ProtType transferProtocol_ = pr_ZMODEM;       // guarded by transferMutex_
+  std::string transferAttempt_;                 // under the ring's lock: bytes before the first file
   std::shared_ptr<char> alive_;
 };
 

@@ -212,7 +212,10 @@ bool TWorkThread::HasReceiveMail() { return static_cast<bool>(owner_.OnReceiveMa
 
 // ------------------------------------------------------------ ILineControl
 
-void TWorkThread::SetTransport(int transport) { owner_.transport_ = transport; }
+void TWorkThread::SetTransport(int transport) {
+  owner_.transport_ = transport;
+  owner_.ring_.SetTelnetLine(transport == 1);
+}
 void TWorkThread::SetConnected(bool connected) { owner_.connected_ = connected; }
 void TWorkThread::TcpSetHostPort(const std::string& host, const std::string& port) {
   owner_.tcp_.SetHost(host);

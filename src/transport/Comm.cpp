@@ -193,7 +193,7 @@ void TComm::Close() {
   closing_ = false;
 }
 
-void TComm::Read(char* buf, int count) {
+int TComm::Read(char* buf, int count) {
   std::lock_guard<std::recursive_mutex> lk(mutex_);
   if (fd_ < 0 || closing_) throw ECommError();
   int done = 0;
@@ -203,15 +203,16 @@ void TComm::Read(char* buf, int count) {
       done += static_cast<int>(n);
     } else if (n < 0 && errno == EAGAIN) {
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 1000) <= 0) return;  // the announced bytes went away: end quietly
+      if (::poll(&p, 1, 1000) <= 0) return done;  // the announced bytes went away: end quietly
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (done == 0) {
       throw ECommReadWriteError(n < 0 ? errno : 0);
     } else {
-      return;
+      return done;
     }
   }
+  return done;
 }
 
 bool TComm::QueryModemStatus(int& bits) {

@@ -72,7 +72,8 @@ class TComm {
   // Stops the watch thread (not when called on it), drops DTR, purges and closes.
   void Close();
   // Reads exactly count bytes that OnCommReceive announced.
-  void Read(char* buf, int count);
+  // Reads count bytes; fewer (the number returned) when announced bytes went away.
+  int Read(char* buf, int count);
   bool IsOpen() const;
 
   // Properties; each setter applies at once when the port is open, unless noted.

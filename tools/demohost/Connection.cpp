@@ -6,7 +6,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "common/Sjis.h"
@@ -168,6 +170,30 @@ bool Connection::Write(const std::string& bytes) {
     }
   }
   return true;
+}
+
+bool Connection::WriteRaw(const std::string& bytes) {
+  std::lock_guard<std::mutex> lk(writeMutex_);
+  return !gone_ && RawWrite(bytes.data(), bytes.size());
+}
+
+long Connection::ReadRaw(char* buf, size_t n, int timeoutMs) {
+  if (inpos_ < inbuf_.size()) {  // what the line reader had already taken in
+    const size_t k = std::min(n, inbuf_.size() - inpos_);
+    std::memcpy(buf, inbuf_.data() + inpos_, k);
+    inpos_ += k;
+    return static_cast<long>(k);
+  }
+  if (gone_ || fd_ < 0) return -1;
+  pollfd p{fd_, POLLIN, 0};
+  const int r = ::poll(&p, 1, timeoutMs);
+  if (r <= 0) return r < 0 && errno != EINTR ? -1 : 0;
+  const ssize_t got = ::read(fd_, buf, n);
+  if (got <= 0) {
+    gone_ = true;
+    return -1;
+  }
+  return static_cast<long>(got);
 }
 
 void Connection::DecodeInput(const char* p, size_t n) {

@@ -50,6 +50,11 @@ class Connection {
   bool Write(const std::string& bytes);
   // The next byte; -1 when nothing came within timeoutMs, -2 when the line is gone.
   int ReadByte(int timeoutMs);
+  // A file transfer's bytes, as they are: written whole, no faults applied;
+  // read what came within timeoutMs (0: nothing, -1: the line is gone).
+  bool WriteRaw(const std::string& bytes);
+  long ReadRaw(char* buf, size_t n, int timeoutMs);
+  bool IsSocket() const { return isSocket_; }
   void Close();
   // Drops the line at once, as the faults say: a plain close or a reset on a
   // socket; on the modem line the session ends and the modem hangs up.

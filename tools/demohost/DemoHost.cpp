@@ -50,6 +50,8 @@ const char* kHelp =
     "                    self-signed certificate (tools/demohost/demo-certificate.pem)\n"
     "  --data DIR        the host's data folder (default ./demohost-data)\n"
     "  --ktbbs           behave as a host of the KTBBS family\n"
+    "                    (the file library is DIR/files/, uploads go to DIR/upload/;\n"
+    "                    F lists, D[X|Y] name sends, UP[X name|Y] receives)\n"
     "  --modem LINK      answer calls on a pseudo-terminal, reachable as LINK\n"
     "  --busy N          answer the first N dials BUSY (default 0)\n"
     "  --log FILE        log what callers send (default DIR/received.log)\n"
@@ -64,6 +66,8 @@ const char* kHelp =
     "                    and withholds the ID prompt until the caller has answered\n"
     "                    them all (30 seconds, then it hangs up)\n"
     "  --encoding ENC    speak euc-jp or utf-8 on the line instead of Shift-JIS\n"
+    "  --send-on-login F  send the library's file F by ZMODEM right after the login\n"
+    "  --no-binary       refuse telnet binary mode for file transfers\n"
     "  --long-lines      an over-long line in the banner\n"
     "  --garbage         garbage bytes in the banner\n"
     "  --silent          accept callers and never say anything\n"
@@ -268,6 +272,10 @@ int main(int argc, char** argv) {
       config.faults.ansi = true;
     } else if (a == "--negotiate-strict") {
       config.faults.negotiateStrict = true;
+    } else if (a == "--no-binary") {
+      config.noBinary = true;
+    } else if (a == "--send-on-login") {
+      text(config.sendOnLogin);
     } else if (a == "--https") {
       https = true;
     } else if (a == "--encoding") {

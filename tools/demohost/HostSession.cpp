@@ -260,6 +260,7 @@ void HostSession::Run() {
   if (config_.faults.longLines) Say(std::string(300, '=') + Sjis("長い行") + std::string(200, '-') + "\r\n");
   SayU("\r\n");
   if (!Login()) return;
+  if (!config_.sendOnLogin.empty()) SendFile("D " + config_.sendOnLogin);
   MainMenu();
   if (me_) registry_.Leave(me_->channel);
 }
@@ -388,6 +389,12 @@ void HostSession::MainMenu() {
       Telegram();
     } else if (c == "% +M" && !config_.ktbbs) {
       SayU("表示モードを変更しました。\r\n");
+    } else if (u == "F") {
+      Library();
+    } else if (u.rfind("UP", 0) == 0) {
+      ReceiveFiles(c);
+    } else if (u.rfind("D", 0) == 0 && (u.size() == 1 || u[1] == ' ' || u[1] == 'X' || u[1] == 'Y')) {
+      SendFile(c);
     } else if (u == "Q") {
       Goodbye();
       return;
@@ -395,7 +402,8 @@ void HostSession::MainMenu() {
       SayU("N@ [日付]  未読メッセージを読む     ew番号;題名  書き込み\r\n");
       if (config_.ktbbs) SayU("er番号;発言番号  レス書き込み\r\n");
       SayU("em宛先;0  メール送信    u ユーザーリスト    W ログイン中の人\r\n");
-      SayU("T 電報    Q ログアウト\r\n");
+      SayU("T 電報    F ファイル一覧    D[X|Y] 名前  ファイル受信    UP[X 名前|Y]  ファイル送信\r\n");
+      SayU("Q ログアウト\r\n");
     } else {
       SayU("コマンドが違います。? でヘルプを表示します。\r\n");
     }

@@ -19,6 +19,8 @@ namespace demohost {
 struct HostConfig {
   bool ktbbs = false;
   Faults faults;
+  bool noBinary = false;      // refuses telnet binary mode for transfers (CR NUL rules then)
+  std::string sendOnLogin;    // a file of the library sent by ZMODEM right after the login
 };
 
 // The callers logged in now, by channel (for telegrams and the who list).
@@ -69,6 +71,12 @@ class HostSession {
   void Telegram();
   void DeliverTelegrams();
   void Goodbye();
+  // The file library: "F" lists, "D[X|Y] name" sends, "UP[X name|Y]" receives.
+  void Library();
+  void SendFile(const std::string& command);
+  void ReceiveFiles(const std::string& command);
+  // Runs a program of lrzsz on the line until it ends; its exit status.
+  bool Transfer(const std::vector<std::string>& argv, const std::string& folder, bool download);
 
   Connection& conn_;
   HostData& data_;
@@ -78,6 +86,8 @@ class HostSession {
   std::string handle_;
   std::shared_ptr<Registry::Caller> me_;
   bool stealth_ = false;
+  // Telnet binary mode, as agreed with the caller (it stays for the connection).
+  bool binaryIn_ = false, binaryOut_ = false;
   int telnetState_ = 0;
   bool lastWasCr_ = false;
   std::string echo_;

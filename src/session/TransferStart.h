@@ -1,0 +1,36 @@
+// The start of a ZMODEM send in the host's bytes: the whole ZRQINIT hex
+// header ("**", ZDLE, "B", the frame type 00, four flag bytes and the
+// header's CRC-16, all in hex, then CR and LF; a telnet line outside binary
+// mode may put NUL after the CR), wherever the reads split it.
+// Half a header, a header with a wrong check or another frame type is text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace brelo {
+
+class TZmodemStartWatch {
+ public:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  static constexpr size_t kHeaderBytes = 20;
+
+  // The offset just past the first whole header that ends within these
+  // bytes, or kNone. The watch starts afresh after a header.
+  size_t Find(const char* p, size_t n);
+  void Reset() { matched_ = 0; headerBytes_ = 0; }
+  // The bytes the header found last took on the line (its NUL included).
+  size_t HeaderBytes() const { return lastHeaderBytes_; }
+
+ private:
+  bool Accept(unsigned char b);
+  // Whether the hex digits held spell a ZRQINIT with a right check.
+  bool Valid() const;
+
+  char held_[kHeaderBytes] = {};
+  size_t matched_ = 0;
+  size_t headerBytes_ = 0;      // line bytes of the header so far
+  size_t lastHeaderBytes_ = 0;
+};
+
+}  // namespace brelo

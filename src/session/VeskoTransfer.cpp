@@ -1,0 +1,218 @@
+// The session component's file transfers: a program of lrzsz takes over the
+// line's bytes while it runs, and the lines resume after it exactly where
+// they were.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "common/MainThread.h"
+#include "common/Sjis.h"
+#include "session/VeskoClient.h"
+
+namespace brelo {
+namespace {
+
+constexpr size_t kMaxAttemptBytes = 1u << 20;
+
+std::string Names(const std::vector<std::string>& files) {
+  std::string s;
+  for (const std::string& f : files) s += (s.empty() ? "" : " ") + f;
+  return s;
+}
+
+}  // namespace
+
+bool TVeskoClient::TransferRunning() const {
+  std::lock_guard<std::mutex> lk(transferMutex_);
+  return transfer_ && transfer_->Running();
+}
+
+TTransferProgress TVeskoClient::TransferProgress() const {
+  std::lock_guard<std::mutex> lk(transferMutex_);
+  return transfer_ ? transfer_->Progress() : TTransferProgress();
+}
+
+void TVeskoClient::CancelTransfer() {
+  std::shared_ptr<TTransferProgram> t;
+  {
+    std::lock_guard<std::mutex> lk(transferMutex_);
+    t = transfer_;
+  }
+  if (t) t->Cancel();
+}
+
+void TVeskoClient::SendTransferBytes(const char* p, size_t n) {
+  const bool tcp = transport_.load() == 1;
+  std::string out;
+  if (tcp) {
+    // Telnet: IAC doubled; outside binary mode a CR is followed by NUL.
+    const bool binary = ring_.BinaryOut();
+    out.reserve(n + n / 64 + 8);
+    for (size_t i = 0; i < n; ++i) {
+      const auto b = static_cast<unsigned char>(p[i]);
+      out += static_cast<char>(b);
+      if (b == telnet::IAC) out += static_cast<char>(b);
+      if (b == '\r' && !binary) out += '\0';
+    }
+  } else {
+    out.assign(p, n);
+  }
+  // Straight to the line, past the send thread's pacing, which is for typed
+  // text; the transfer's program waits meanwhile. A line that takes nothing
+  // for five seconds is given up (the program then times out and stops).
+  size_t at = 0;
+  for (int idleMs = 0; at < out.size() && idleMs < 5000;) {
+    const int chunk = static_cast<int>(std::min<size_t>(out.size() - at, 65536));
+    const int w = tcp ? tcp_.Send(out.data() + at, chunk) : modem_.Write(out.data() + at, chunk);
+    if (w > 0) {
+      at += static_cast<size_t>(w);
+      idleMs = 0;
+    } else {
+      if (w < 0 && errno != EAGAIN && errno != EINTR) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ++idleMs;
+    }
+  }
+}
+
+TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, const std::vector<std::string>& argv,
+                                             const std::string& folder, bool fromHost) {
+  auto program = std::make_shared<TTransferProgram>();
+  std::weak_ptr<char> alive = alive_;
+  std::weak_ptr<TTransferProgram> weak = program;
+  program->OnOutput = [this](const char* p, size_t n) { SendTransferBytes(p, n); };
+  program->OnEnd = [this, alive, weak](const TTransferResult& r) {
+    PostToMain([this, alive, weak, r] {
+      if (!alive.lock()) return;
+      if (auto p = weak.lock()) TransferEnded(p, r);
+    });
+  };
+  std::string error;
+  if (!program->Start(argv, folder, download, error)) {
+    PostToMain([this, alive, error] {
+      if (alive.lock()) Status(Sjis("転送を始められません: ") + error);
+    });
+    return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lk(transferMutex_);
+    transfer_ = program;
+    transferDownload_ = download;
+    transferFromHost_ = fromHost;
+    transferProtocol_ = protocol;
+  }
+  log_.WriteLine(Sjis(download ? "(ダウンロード開始 " : "(アップロード開始 ") + ProtTypeName(protocol) + ")");
+  PostToMain([this, alive, download, protocol] {
+    if (!alive.lock()) return;
+    Status(Sjis(download ? "ダウンロード中...." : "アップロード中....") + ProtTypeName(protocol));
+    // Binary both ways for the transfer, where the host agrees.
+    if (transport_.load() == 1) {
+      ring_.AskTelnet(telnet::BINARY);
+      SendTelnetReplies();
+    }
+  });
+  transferAttempt_.clear();
+  TTransferProgram* raw = program.get();
+  return [this, raw](const char* p, size_t n) {
+    if (!raw->Begun() && transferAttempt_.size() < kMaxAttemptBytes) transferAttempt_.append(p, n);
+    raw->Input(p, n);
+  };
+}
+
+TLineRing::TSink TVeskoClient::ZmodemFromHost(const std::string& folder) {
+  if (TransferRunning()) return nullptr;
+  ::mkdir(folder.c_str(), 0700);
+  TLineRing::TSink sink = BeginTransfer(true, pr_ZMODEM, TransferCommand(pr_ZMODEM, true, {}), folder, true);
+  if (!sink) return nullptr;
+  // A header inside a message is no transfer: without a file in a few
+  // seconds, the program is stopped and the bytes are text again.
+  std::weak_ptr<char> alive = alive_;
+  std::weak_ptr<TTransferProgram> weak;
+  {
+    std::lock_guard<std::mutex> lk(transferMutex_);
+    weak = transfer_;
+  }
+  PostToMain([alive, weak] {
+    QTimer::singleShot(kFalseStartMs, QCoreApplication::instance(), [alive, weak] {
+      auto p = weak.lock();
+      if (alive.lock() && p && p->Running() && !p->Begun()) p->Cancel();
+    });
+  });
+  return sink;
+}
+
+bool TVeskoClient::StartDownload(const std::string& xmodemName) {
+  if (!SessionRunning() || TransferRunning()) {
+    Status(Sjis("いまは転送できません"));
+    return false;
+  }
+  const ProtType p = modem_.Protocol;
+  if (p == pr_MLINK) {
+    Status(Sjis("M-LINK には対応していません"));
+    return false;
+  }
+  ::mkdir(DownloadFolder.c_str(), 0700);
+  // XMODEM carries no name: the one given, or one made up, never a file's that exists.
+  std::vector<std::string> names;
+  if (p <= pr_XMODEM_CRC_1024) names.push_back(FreeName(DownloadFolder, xmodemName.empty() ? "download.bin" : xmodemName));
+  TLineRing::TSink sink = BeginTransfer(true, p, TransferCommand(p, true, names), DownloadFolder, false);
+  if (!sink) return false;
+  ring_.SetTransferSink(std::move(sink));
+  return true;
+}
+
+bool TVeskoClient::StartUpload(const std::vector<std::string>& files) {
+  if (!SessionRunning() || TransferRunning() || files.empty()) {
+    Status(Sjis("いまは転送できません"));
+    return false;
+  }
+  const ProtType p = modem_.Protocol;
+  if (p == pr_MLINK) {
+    Status(Sjis("M-LINK には対応していません"));
+    return false;
+  }
+  TLineRing::TSink sink = BeginTransfer(false, p, TransferCommand(p, false, files), "/", false);
+  if (!sink) return false;
+  ring_.SetTransferSink(std::move(sink));
+  return true;
+}
+
+void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& program, const TTransferResult& r) {
+  bool download, fromHost;
+  ProtType protocol;
+  {
+    std::lock_guard<std::mutex> lk(transferMutex_);
+    if (transfer_ != program) return;
+    download = transferDownload_;
+    fromHost = transferFromHost_;
+    protocol = transferProtocol_;
+  }
+  // A ZMODEM start that never brought a file was text; after any transfer,
+  // what the program never took (the host's words after it) is text too.
+  const bool falseStart = fromHost && r.files.empty() && !r.success;
+  ring_.EndTransfer([&] { return (falseStart ? transferAttempt_ : std::string()) + program->TakeUnconsumed(); });
+  const std::string what = Sjis(download ? "ダウンロード" : "アップロード");
+  std::string line = what + (r.success ? Sjis("完了....") : r.cancelled ? Sjis("中止....") : Sjis("失敗....")) +
+                     Names(r.files);
+  if (!r.success && !r.cancelled && !r.message.empty()) line += " (" + r.message + ")";
+  log_.WriteLine("(" + line + ")");
+  if (!falseStart) Status(line);
+  TTransferEnd end;
+  end.download = download;
+  end.protocol = protocol;
+  end.result = r;
+  if (!falseStart && modem_.OnUpOrDownLoaded) modem_.OnUpOrDownLoaded(&modem_, r.success);
+  if (!falseStart && OnTransferEnd) OnTransferEnd(this, end);
+  {
+    std::lock_guard<std::mutex> lk(transferMutex_);
+    if (transfer_ == program) transfer_.reset();
+  }
+}
+
+}  // namespace brelo

@@ -1,0 +1,245 @@
+// File transfers over the line against the demo host's library: every
+// protocol lrzsz offers, both ways, over telnet and over the pty modem, a
+// megabyte of random bytes arriving byte for byte; a cancelled download; a
+// ZMODEM header inside a text that is no transfer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/Sjis.h"
+#include "session/TransferStart.h"
+#include "session/VeskoClient.h"
+#include "support/DemoHost.h"
+#include "support/Loopback.h"
+#include "support/SessionRecorder.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+namespace brelo {
+namespace {
+
+using test::TDemoHost;
+using test::TSessionRecorder;
+using test::WaitUntil;
+
+// Random bytes with every byte the line treats specially in them.
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 g(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(g() & 0xFF);
+  const std::string special = std::string("\xFF\xFF\x18\x11\x13\r\0\r\n\xFF", 10);
+  s.replace(n / 2, special.size(), special);
+  return s;
+}
+
+// A session against the demo host, its transfers recorded.
+struct TTransferSession {
+  TDemoHost& host;
+  test::TTempDir dir;
+  TVeskoClient c;
+  TSessionRecorder r{c};
+  std::vector<TVeskoClient::TTransferEnd> ends;
+
+  TTransferSession(TDemoHost& h, bool modem, ProtType p) : host(h) {
+    if (modem) {
+      c.Address = "tel://0312345678/";
+      c.ModemDevice = host.ModemLink();
+    } else {
+      c.Address = host.TelnetAddress();
+    }
+    c.UserID = "GUEST";
+    c.HandleName = Sjis("ゲスト");
+    c.DownloadFolder = dir.Path() + "DOWN/";
+    c.ModemPort().Protocol = p;
+    c.OnTransferEnd = [this](TVeskoClient*, const TVeskoClient::TTransferEnd& e) { ends.push_back(e); };
+  }
+  // Waits for a text of the host on the terminal (the ring's recent lines).
+  bool Shows(const std::string& utf8, int limitMs = 20000) {
+    return WaitUntil(
+        [&] {
+          for (int i = std::max(0, c.LineIndex() - 20); i <= c.LineIndex(); ++i) {
+            if (SjisToUtf8(c.Lines(i)).find(utf8) != std::string::npos) return true;
+          }
+          return false;
+        },
+        limitMs);
+  }
+  bool Ended(size_t n, int limitMs = 120000) {
+    return WaitUntil([&] { return ends.size() >= n; }, limitMs);
+  }
+};
+
+void PutInLibrary(TDemoHost& host, const std::string& name, const std::string& bytes) {
+  ::mkdir((host.DataFolder() + "files").c_str(), 0755);
+  test::WriteBytes(host.DataFolder() + "files/" + name, bytes);
+}
+
+// Downloads and uploads `bytes` with the protocol; the host's library
+// commands are typed at its main prompts, as a user types them.
+void BothWays(TDemoHost& host, bool modem, ProtType p, const std::string& bytes) {
+  SCOPED_TRACE(ProtTypeName(p));
+  PutInLibrary(host, "rand.bin", bytes);
+  TTransferSession s(host, modem, p);
+  const bool zmodem = p == pr_ZMODEM;
+  const char* kind = p <= pr_XMODEM_CRC_1024 ? "X" : p == pr_ZMODEM ? "" : "Y";
+  s.r.script = {
+      [&](TVeskoClient& c) { c.SendLine(std::string("D") + kind + " rand.bin"); },
+      [&](TVeskoClient& c) { c.SendLine(std::string("UP") + kind + (p <= pr_XMODEM_CRC_1024 ? " up.bin" : "")); },
+      [](TVeskoClient& c) {
+        c.SendLine("Q");
+        c.SendLine("");
+      },
+  };
+  s.c.Connect();
+  // ZMODEM starts by itself; the others after the host says it has begun.
+  if (!zmodem) {
+    ASSERT_TRUE(s.Shows("送信を開始します"));
+    ASSERT_TRUE(s.c.StartDownload("rand.bin"));
+  }
+  ASSERT_TRUE(s.Ended(1));
+  EXPECT_TRUE(s.ends[0].download);
+  EXPECT_TRUE(s.ends[0].result.success) << s.ends[0].result.message;
+  EXPECT_TRUE(test::ReadBytes(s.c.DownloadFolder + "rand.bin") == bytes);
+  const std::string upload = s.dir.Path() + "up.bin";
+  test::WriteBytes(upload, bytes);
+  ASSERT_TRUE(s.Shows("受信を開始します"));
+  ASSERT_TRUE(s.c.StartUpload({upload}));
+  ASSERT_TRUE(s.Ended(2));
+  EXPECT_FALSE(s.ends[1].download);
+  EXPECT_TRUE(s.ends[1].result.success) << s.ends[1].result.message;
+  ASSERT_TRUE(s.r.WaitForEnd(60000));
+  EXPECT_EQ(s.r.logouts, 1);  // the line went on after both transfers
+  EXPECT_TRUE(host.DataFile("upload/up.bin") == bytes);
+}
+
+TEST(FileTransfer, ZmodemBothWaysOverTelnetAndAFileThatExistsIsNotWrittenOver) {
+  TDemoHost host;
+  const std::string bytes = RandomBytes(1 << 20, 1);
+  BothWays(host, false, pr_ZMODEM, bytes);
+  // The same file again lands beside the first.
+  TTransferSession s(host, false, pr_ZMODEM);
+  ::mkdir(s.c.DownloadFolder.c_str(), 0700);
+  test::WriteBytes(s.c.DownloadFolder + "rand.bin", "mine");
+  s.r.script = {[](TVeskoClient& c) { c.SendLine("D rand.bin"); },
+                [](TVeskoClient& c) {
+                  c.SendLine("Q");
+                  c.SendLine("");
+                }};
+  s.c.Connect();
+  ASSERT_TRUE(s.Ended(1));
+  EXPECT_EQ(test::ReadBytes(s.c.DownloadFolder + "rand.bin"), "mine");
+  EXPECT_EQ(s.ends[0].result.files, std::vector<std::string>{"rand.bin.0"});
+  EXPECT_TRUE(test::ReadBytes(s.c.DownloadFolder + "rand.bin.0") == bytes);
+  ASSERT_TRUE(s.r.WaitForEnd(60000));
+}
+
+TEST(FileTransfer, EveryOtherProtocolBothWaysOverTelnet) {
+  const std::string bytes = RandomBytes(1 << 20, 2);
+  for (ProtType p : {pr_XMODEM_SUM_128, pr_XMODEM_CRC_128, pr_XMODEM_CRC_1024, pr_YMODEM, pr_YMODEM_G}) {
+    TDemoHost host;
+    BothWays(host, false, p, bytes);
+  }
+}
+
+TEST(FileTransfer, WithoutBinaryModeTheTelnetRulesStillCarryEveryByte) {
+  TDemoHost host({"--no-binary"});
+  BothWays(host, false, pr_ZMODEM, RandomBytes(1 << 20, 3));
+}
+
+TEST(FileTransfer, ZmodemAndXmodemBothWaysOverThePtyModem) {
+  const std::string bytes = RandomBytes(1 << 20, 4);
+  for (ProtType p : {pr_ZMODEM, pr_XMODEM_CRC_1024}) {
+    TDemoHost host({"--modem"});
+    BothWays(host, true, p, bytes);
+  }
+}
+
+TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOn) {
+  TDemoHost host;
+  PutInLibrary(host, "big.bin", RandomBytes(64 << 20, 5));
+  TTransferSession s(host, false, pr_ZMODEM);
+  s.r.script = {[](TVeskoClient& c) { c.SendLine("D big.bin"); },
+                [](TVeskoClient& c) {
+                  c.SendLine("Q");
+                  c.SendLine("");
+                }};
+  s.c.Connect();
+  ASSERT_TRUE(WaitUntil([&] { return s.c.TransferProgress().bytes > 0; }, 30000));
+  s.c.CancelTransfer();
+  ASSERT_TRUE(s.Ended(1, 30000));
+  const TTransferResult& r = s.ends[0].result;
+  EXPECT_FALSE(r.success);
+  EXPECT_TRUE(r.cancelled);
+  ASSERT_EQ(r.files, std::vector<std::string>{"big.bin.part"});
+  struct stat st {};
+  ASSERT_EQ(::stat((s.c.DownloadFolder + "big.bin.part").c_str(), &st), 0);
+  EXPECT_GT(st.st_size, 0);
+  EXPECT_LT(st.st_size, 64 << 20);
+  // The host's next main prompt is answered: the session logs out.
+  ASSERT_TRUE(s.r.WaitForEnd(60000));
+  EXPECT_EQ(s.r.logouts, 1);
+  EXPECT_TRUE(s.r.HasStatus("ダウンロード中止....big.bin.part"));
+}
+
+// A ZRQINIT header as lrzsz writes it.
+const std::string kZrqinit = std::string("**\x18" "B00000000000000\r\x8a\x11", 21);
+
+TEST(FileTransfer, AZmodemHeaderThatStartsNoTransferIsTextAfterAFewSeconds) {
+  test::TLoopbackPeer peer;
+  test::TTempDir dir;
+  TVeskoClient c;
+  c.DownloadFolder = dir.Path() + "DOWN/";
+  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
+  std::vector<std::string> lines;
+  c.OnReceiveLine = [&](TVeskoClient*, const std::string& l) { lines.push_back(l); };
+  bool ended = false;
+  c.OnTransferEnd = [&](TVeskoClient*, const TVeskoClient::TTransferEnd&) { ended = true; };
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  peer.Write("before\r\n" + kZrqinit + "after the header\r\nand more\r\n");
+  // The program answered (its ZRINIT reached the peer), then gave up.
+  EXPECT_FALSE(peer.ReadUntil("B01", 5000).empty());
+  ASSERT_TRUE(WaitUntil([&] { return !c.TransferRunning() && lines.size() >= 3; }, 15000));
+  EXPECT_FALSE(ended);  // no transfer is reported
+  EXPECT_EQ(lines.front(), "before");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "after the header"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "and more"), lines.end());
+  // Lines go on as before.
+  peer.Write("later\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return lines.back() == "later"; }));
+  c.Disconnect();
+}
+
+TEST(ZmodemStart, OnlyAWholeRightHeaderWhereverTheReadsSplitIt) {
+  const std::string text = "text ** *" + kZrqinit + "rest";
+  const size_t end = text.find(kZrqinit) + 20;  // after CR and 0x8A
+  {
+    TZmodemStartWatch w;
+    EXPECT_EQ(w.Find(text.data(), text.size()), end);
+  }
+  for (size_t cut = 1; cut < text.size(); ++cut) {
+    TZmodemStartWatch w;
+    const size_t first = w.Find(text.data(), cut);
+    const size_t second = first == TZmodemStartWatch::kNone ? w.Find(text.data() + cut, text.size() - cut) : first;
+    EXPECT_EQ(first == TZmodemStartWatch::kNone ? cut + second : first, end) << "cut at " << cut;
+  }
+  TZmodemStartWatch w;
+  // A wrong check, another frame type (ZRINIT) and half a header are text.
+  for (const std::string& no : {std::string("**\x18" "B00000000000001\r\n", 20), std::string("**\x18" "B0100000023be50\r\n", 20),
+                                std::string("**\x18" "B0000000000", 13)}) {
+    EXPECT_EQ(w.Find(no.data(), no.size()), TZmodemStartWatch::kNone) << no;
+    w.Reset();
+  }
+  // Three stars hold the header too; a telnet line's NUL after the CR is part of it.
+  const std::string three = "*" + kZrqinit;
+  EXPECT_EQ(w.Find(three.data(), three.size()), 21u);
+  const std::string withNul = std::string("**\x18" "B00000000000000\r\0\x8a", 21);
+  EXPECT_EQ(w.Find(withNul.data(), withNul.size()), 21u);
+  EXPECT_EQ(w.HeaderBytes(), 21u);
+}
+
+}  // namespace
+}  // namespace brelo
