@@ -1,11 +1,14 @@
 #include "app/Pilot.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 
@@ -197,6 +200,20 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
       std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
                   "recorded; %d reservation(s) left in the box\n",
                   s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
+      if (!s.downloaded.empty() || !s.uploaded.empty() || s.transfersFailed > 0) {
+        const auto list = [&](const std::vector<std::string>& files, const std::string& folder) {
+          std::string out;
+          for (const std::string& f : files) {
+            struct stat st {};
+            const long long size = folder.empty() || ::stat((folder + f).c_str(), &st) != 0 ? -1 : st.st_size;
+            out += (out.empty() ? " " : ", ") + SjisToUtf8(f) + (size >= 0 ? " (" + std::to_string(size) + " bytes)" : "");
+          }
+          return out.empty() ? std::string(" none") : out;
+        };
+        std::printf("brelo: files: downloaded%s into %sDOWN/; uploaded%s; %d transfer(s) failed\n",
+                    list(s.downloaded, model.Store.HostFolder + "DOWN/").c_str(), model.Store.HostFolder.c_str(),
+                    list(s.uploaded, "").c_str(), s.transfersFailed);
+      }
     }
     std::fflush(stdout);
     PrintCause(r, cmd.timeoutSeconds);

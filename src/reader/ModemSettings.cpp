@@ -16,6 +16,8 @@ void TModemSettings::Read(const std::string& programFolder) {
   Init = ini.ReadString("MODEM", "INIT", "ATZ");
   Dial = ini.ReadString("MODEM", "DIAL", "ATD");
   Device = ini.ReadString("MODEM", "DEVICE", "");
+  Protocol = ini.ReadInteger("MODEM", "PROTOCOL", pr_ZMODEM);
+  if (Protocol < pr_XMODEM_SUM_128 || Protocol > pr_MLINK) Protocol = pr_ZMODEM;
 }
 
 void TModemSettings::Write(const std::string& programFolder) const {
@@ -27,6 +29,8 @@ void TModemSettings::Write(const std::string& programFolder) const {
   ini.WriteString("MODEM", "INIT", Init);
   ini.WriteString("MODEM", "DIAL", Dial);
   if (!Device.empty() || ini.HasKey("MODEM", "DEVICE")) ini.WriteString("MODEM", "DEVICE", Device);
+  // Ours: written once it is not the default.
+  if (Protocol != pr_ZMODEM || ini.HasKey("MODEM", "PROTOCOL")) ini.WriteInteger("MODEM", "PROTOCOL", Protocol);
   ini.Save();
 }
 
@@ -36,6 +40,7 @@ void TModemSettings::ApplyTo(TVeskoClient& c) const {
   c.ModemInitCommand = Init;
   c.ModemDialCommand = Dial;
   c.ModemDevice = Device;
+  c.ModemPort().Protocol = static_cast<ProtType>(Protocol);
 }
 
 void TModemSettings::TakeFrom(const TVeskoClient& c) {
@@ -44,6 +49,7 @@ void TModemSettings::TakeFrom(const TVeskoClient& c) {
   Init = c.ModemInitCommand;
   Dial = c.ModemDialCommand;
   Device = c.ModemDevice;
+  Protocol = c.ModemPort().Protocol;
 }
 
 }  // namespace brelo

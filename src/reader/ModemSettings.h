@@ -13,6 +13,7 @@ struct TModemSettings {
   std::string Init = "ATZ";   // INIT: absent gives ATZ, present and empty gives nothing
   std::string Dial = "ATD";   // DIAL
   std::string Device;         // DEVICE: a device path instead of /dev/ttyS(PORT-1)
+  int Protocol = 5;           // PROTOCOL: the file-transfer protocol, in ProtType order (ZMODEM)
 
   static std::string FileName(const std::string& programFolder);
   // Missing file or keys give the defaults; numbers that are not numbers too.

@@ -51,6 +51,13 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   client_.OnLogin = [this](TVeskoClient*) { VeskoClient1Login(); };
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
   client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
+  client_.OnTransferEnd = [this](TVeskoClient*, const TVeskoClient::TTransferEnd& e) {
+    if (!e.result.success) ++summary_.transfersFailed;
+    if (e.result.success || e.download) {
+      auto& list = e.download ? summary_.downloaded : summary_.uploaded;
+      list.insert(list.end(), e.result.files.begin(), e.result.files.end());
+    }
+  };
 }
 
 std::string TSessionPolicy::FolderOf(int index) const {
@@ -205,6 +212,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.TerminalType = e.TerminalType;
   client_.RemoveEscapes = e.RemoveEscapes;
   client_.Encoding = e.Encoding;
+  client_.DownloadFolder = store_.HostFolder + "DOWN/";
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "hosts/HostTable.h"
 #include "session/VeskoClient.h"
@@ -61,6 +62,10 @@ struct TPassSummary {
   std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
   bool storeFailed = false;
   int storedMail = 0;       // of `stored`, the private mail
+  // File transfers of the pass: the names stored in the host's DOWN/ folder
+  // (a cut one as ".part"), the files sent, and the transfers that failed.
+  std::vector<std::string> downloaded, uploaded;
+  int transfersFailed = 0;
 
   bool WritesAllDone() const { return failed == 0 && skipped == 0 && interrupted == 0 && unrecorded == 0; }
 };

@@ -160,6 +160,7 @@ class TVeskoClient : private ISendTarget {
 
   TTCPClient& TCPClient() { return tcp_; }
   TZENUCOMM& ModemPort() { return modem_; }
+  const TZENUCOMM& ModemPort() const { return modem_; }
 
   // Runs the receive path over a chunk and raises OnReceive (delivering thread).
   void ReceiveChunk(const char* data, size_t len);

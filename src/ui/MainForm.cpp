@@ -32,6 +32,7 @@
 #include "compose/Drafting.h"
 #include "store/ArticleSearch.h"
 #include "reader/DemoHostStarter.h"
+#include "reader/ModemSettings.h"
 #include "ui/BrowserPage.h"
 #include "ui/EditRouting.h"
 #include "ui/ExternalEdits.h"
@@ -216,6 +217,18 @@ void TMainForm::BuildMenu() {
     if (!log.isEmpty()) RecaptureFile(log.toStdString());
   });
   file->addSeparator();
+  // File transfers over the line, on the terminal page.
+  Download1 = add(file, QStringLiteral("ダウンロード(&D)..."));
+  connect(Download1, &QAction::triggered, this, [this] {
+    ShowTerminal(false);
+    TerminalPage->StartDownload();
+  });
+  Upload1 = add(file, QStringLiteral("アップロード(&U)..."));
+  connect(Upload1, &QAction::triggered, this, [this] {
+    ShowTerminal(false);
+    TerminalPage->StartUpload();
+  });
+  file->addSeparator();
   Exit1 = add(file, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(Exit1, &QAction::triggered, this, &QWidget::close);
 
@@ -298,6 +311,16 @@ void TMainForm::BuildPages() {
   connect(BrowserPage->SearchText, &QLineEdit::returnPressed, this, &TMainForm::SearchClick);
   TerminalPage = new TTerminalPage(model_.VeskoClient1);
   model_.VeskoClient1.OnReceive = [page = TerminalPage](TVeskoClient*, const std::string&) { page->MarkChanged(); };
+  TerminalPage->OnProtocolChanged = [this] {
+    TModemSettings s;
+    s.Read(programFolder_);
+    s.Protocol = model_.VeskoClient1.ModemPort().Protocol;
+    try {
+      s.Write(programFolder_);
+    } catch (const EInOutError& err) {
+      QMessageBox::critical(this, QStringLiteral("エラー"), Q(err.what()));
+    }
+  };
   OptionsPage = new TOptionsPage(model_.Policy.Options);
   ReservationPage = new TReservationPage(model_.Box, model_.Store);
   ReservationPage->OpenEditor = [this](int i) { OpenEditor(i); };

@@ -79,6 +79,8 @@ class TMainForm : public QMainWindow, public IMainView {
 
   // Menu commands, named as their handlers know them.
   QAction* Recapture1 = nullptr;
+  QAction* Download1 = nullptr;
+  QAction* Upload1 = nullptr;
   QAction* Exit1 = nullptr;
   QAction* Undo1 = nullptr;
   QAction* Cut1 = nullptr;

@@ -1,14 +1,21 @@
 #include "ui/TerminalPage.h"
 
+#include <QComboBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QStandardItemModel>
 #include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
 
+#include "common/Sjis.h"
 #include "session/VeskoClient.h"
 #include "ui/Fonts.h"
 #include "reader/TerminalText.h"
@@ -107,15 +114,60 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   auto* view = new QHBoxLayout;
   view->setContentsMargins(0, 0, 0, 0);
   view->addWidget(PaintBox1, 1);
+  ProtocolBox = new QComboBox;
+  ProtocolBox->setObjectName(QStringLiteral("ProtocolBox"));
+  ProtocolBox->setAccessibleName(QStringLiteral("転送プロトコル"));
+  for (int p = pr_XMODEM_SUM_128; p <= pr_MLINK; ++p) ProtocolBox->addItem(QString::fromUtf8(ProtTypeName(static_cast<ProtType>(p))));
+  // M-LINK has no program on this system: listed, not selectable.
+  if (auto* m = qobject_cast<QStandardItemModel*>(ProtocolBox->model())) {
+    QStandardItem* mlink = m->item(pr_MLINK);
+    mlink->setFlags(mlink->flags() & ~Qt::ItemIsEnabled);
+    mlink->setToolTip(QStringLiteral("このシステムでは使えません"));
+  }
+  ProtocolBox->setCurrentIndex(client_.ModemPort().Protocol);
+  connect(ProtocolBox, &QComboBox::currentIndexChanged, this, [this](int i) {
+    if (i < pr_XMODEM_SUM_128 || i >= pr_MLINK) return;
+    client_.ModemPort().Protocol = static_cast<ProtType>(i);
+    if (OnProtocolChanged) OnProtocolChanged();
+  });
+  DownloadButton = new QToolButton;
+  DownloadButton->setText(QStringLiteral("ダウンロード"));
+  DownloadButton->setToolTip(QStringLiteral("ホストに送信を頼んでから押します (ZMODEM はホストが送り始めると自動で受信します)"));
+  UploadButton = new QToolButton;
+  UploadButton->setText(QStringLiteral("アップロード"));
+  UploadButton->setToolTip(QStringLiteral("ホストに受信を頼んでから押して、送るファイルを選びます"));
+  connect(DownloadButton, &QToolButton::clicked, this, &TTerminalPage::StartDownload);
+  connect(UploadButton, &QToolButton::clicked, this, &TTerminalPage::StartUpload);
   auto* bar = new QHBoxLayout;
   bar->setContentsMargins(0, 2, 0, 2);
   bar->addWidget(Edit1);
   bar->addWidget(SpeedButton2);
+  bar->addSpacing(12);
+  bar->addWidget(ProtocolBox);
+  bar->addWidget(DownloadButton);
+  bar->addWidget(UploadButton);
   bar->addStretch(1);
+  TransferBar = new QWidget;
+  TransferBar->setObjectName(QStringLiteral("TransferBar"));
+  TransferProgress = new QProgressBar;
+  TransferProgress->setRange(0, 1000);
+  TransferProgress->setTextVisible(false);
+  TransferLabel = new QLabel;
+  CancelButton = new QToolButton;
+  CancelButton->setText(QStringLiteral("中止"));
+  CancelButton->setAccessibleName(QStringLiteral("転送を中止"));
+  connect(CancelButton, &QToolButton::clicked, this, [this] { client_.CancelTransfer(); });
+  auto* transfer = new QHBoxLayout(TransferBar);
+  transfer->setContentsMargins(4, 2, 4, 2);
+  transfer->addWidget(TransferLabel, 2);
+  transfer->addWidget(TransferProgress, 3);
+  transfer->addWidget(CancelButton);
+  TransferBar->hide();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addLayout(view, 1);
+  layout->addWidget(TransferBar);
   auto* barHolder = new QWidget;
   barHolder->setFixedHeight(33);
   barHolder->setLayout(bar);
@@ -124,7 +176,22 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   Timer1.setInterval(200);
   connect(&Timer1, &QTimer::timeout, this, [this] {
     if (viewChanged_.exchange(false)) PaintBox1->DrawView();
+    ShowTransfer();
   });
+  ChooseUploadFiles = [this] {
+    std::vector<std::string> files;
+    for (const QString& f : QFileDialog::getOpenFileNames(this, QStringLiteral("アップロードするファイル"))) {
+      files.push_back(f.toStdString());
+    }
+    return files;
+  };
+  AskDownloadName = [this](const std::string& suggestion) {
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, QStringLiteral("ダウンロード"),
+                                               QStringLiteral("XMODEM はファイル名を送らないので、保存する名前を付けます:"),
+                                               QLineEdit::Normal, QString::fromStdString(suggestion), &ok);
+    return ok ? name.trimmed().toStdString() : std::string();
+  };
   Timer1.start();
 }
 
@@ -137,6 +204,56 @@ bool TTerminalPage::eventFilter(QObject* o, QEvent* e) {
     }
   }
   return QWidget::eventFilter(o, e);
+}
+
+namespace {
+
+QString Bytes(long long n) { return QLocale(QLocale::Japanese).toString(n); }
+
+}  // namespace
+
+void TTerminalPage::ShowTransfer() {
+  const bool running = client_.TransferRunning();
+  const bool session = client_.SessionRunning();
+  DownloadButton->setEnabled(session && !running);
+  UploadButton->setEnabled(session && !running);
+  ProtocolBox->setEnabled(!running);
+  if (ProtocolBox->currentIndex() != client_.ModemPort().Protocol) {
+    ProtocolBox->setCurrentIndex(client_.ModemPort().Protocol);
+  }
+  if (!running) {
+    TransferBar->hide();
+    return;
+  }
+  const TTransferProgress p = client_.TransferProgress();
+  TransferBar->show();
+  TransferProgress->setValue(p.total > 0 ? static_cast<int>(std::min<long long>(1000, p.bytes * 1000 / p.total)) : 0);
+  QString text = p.file.empty() ? QStringLiteral("転送の開始を待っています") : SjisToQString(p.file);
+  if (!p.file.empty()) {
+    text += QStringLiteral("  %1 / %2 バイト").arg(Bytes(p.bytes), p.total > 0 ? Bytes(p.total) : QStringLiteral("?"));
+    if (p.rate > 0) text += QStringLiteral("  %1 KB/秒").arg(static_cast<double>(p.rate) / 1024.0, 0, 'f', 1);
+    if (p.secondsLeft >= 0) {
+      text += QStringLiteral("  残り %1:%2").arg(p.secondsLeft / 60).arg(p.secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    }
+  }
+  TransferLabel->setText(text);
+}
+
+void TTerminalPage::StartDownload() {
+  std::string name;
+  if (client_.ModemPort().Protocol <= pr_XMODEM_CRC_1024) {
+    name = AskDownloadName ? AskDownloadName("download.bin") : std::string("download.bin");
+    if (name.empty()) return;
+  }
+  client_.StartDownload(name);
+  ShowTransfer();
+}
+
+void TTerminalPage::StartUpload() {
+  const std::vector<std::string> files = ChooseUploadFiles ? ChooseUploadFiles() : std::vector<std::string>();
+  if (files.empty()) return;
+  client_.StartUpload(files);
+  ShowTransfer();
 }
 
 void TTerminalPage::SendInputLine() {

@@ -6,8 +6,14 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
 
+class QComboBox;
+class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QToolButton;
 
 namespace brelo {
@@ -62,10 +68,30 @@ class TTerminalPage : public QWidget {
   QLineEdit* Edit1 = nullptr;
   QToolButton* SpeedButton2 = nullptr;
   QTimer Timer1;
+  // File transfers (our addition): the protocol, the two directions, and
+  // while one runs, its progress and a cancel button.
+  QComboBox* ProtocolBox = nullptr;
+  QToolButton* DownloadButton = nullptr;
+  QToolButton* UploadButton = nullptr;
+  QWidget* TransferBar = nullptr;
+  QProgressBar* TransferProgress = nullptr;
+  QLabel* TransferLabel = nullptr;
+  QToolButton* CancelButton = nullptr;
+  // How the files to send and an XMODEM download's name are asked for
+  // (dialogs by default; tests answer them).
+  std::function<std::vector<std::string>()> ChooseUploadFiles;
+  std::function<std::string(const std::string& suggestion)> AskDownloadName;
+  // The protocol chosen (to be kept in the settings).
+  std::function<void()> OnProtocolChanged;
 
   // VeskoClient1Receive: any thread.
   void MarkChanged() { viewChanged_ = true; }
   void SendInputLine();
+  // After asking the host to send (X/YMODEM; a ZMODEM send starts by itself).
+  void StartDownload();
+  void StartUpload();
+  // The protocol box and the transfer bar as the session stands.
+  void ShowTransfer();
 
  private:
   bool eventFilter(QObject* o, QEvent* e) override;

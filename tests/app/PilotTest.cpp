@@ -186,6 +186,29 @@ TEST(PilotMode, WritesThatFailAreAnExitStatusOfTheirOwn) {
   EXPECT_EQ(box.ReservationTable[0].Status, 0);  // due again at the next pass
 }
 
+TEST(PilotMode, AFileTheHostSendsDuringThePassIsStoredAndReported) {
+  test::TDemoHost host({"--send-on-login", "notice.bin"});
+  std::string bytes(300000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+  ::mkdir((host.DataFolder() + "files").c_str(), 0755);
+  test::WriteBytes(host.DataFolder() + "files/notice.bin", bytes);
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(test::ReadBytes(home.Path() + "DEMO/DOWN/notice.bin") == bytes);
+  EXPECT_NE(r.out.find("brelo: files: downloaded notice.bin (300000 bytes) into " + home.Path() +
+                       "DEMO/DOWN/; uploaded none; 0 transfer(s) failed"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("ダウンロード完了....notice.bin"), std::string::npos);
+  // The pass went on as ever after the file.
+  EXPECT_NE(r.out.find("ログアウトしました"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat((home.Path() + "DEMO/DOWN").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
 TEST(PilotMode, FailureExits) {
   test::TTempDir home;
   HostList(home.Path(), "telnet://127.0.0.1:1/");

@@ -12,7 +12,10 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QProgressBar>
+#include <QTest>
 #include <QToolButton>
+#include <sys/stat.h>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -142,6 +145,58 @@ TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
   EXPECT_NE(posted.find(Sjis("窓からのレスです。")), std::string::npos);
   EXPECT_NE(host.DataFile("mail/TARO.txt").find(Sjis("窓からのメールです。")), std::string::npos);
   form.close();
+}
+
+TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
+  test::TDemoHost host;
+  std::string bytes(4 << 20, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+  ::mkdir((host.DataFolder() + "files").c_str(), 0755);
+  test::WriteBytes(host.DataFolder() + "files/big.bin", bytes);
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  TMainForm form(home.Path(), TAppSettings());
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  // The pass stays at the main prompt when it has done its work.
+  form.Model().Policy.Options.GoodbyeWhenExecute = false;
+  form.Model().Policy.Options.GetMidoku = false;
+  form.OptionsChanged();
+  form.SpeedButton1->click();
+  TTerminalPage* t = form.TerminalPage;
+  ASSERT_TRUE(WaitUntil([&] { return form.Model().VeskoClient1.Mode() != sm_idle && t->Edit1->isEnabled() &&
+                                     form.StatusText->text() == QStringLiteral("メインメニューを検出しました"); },
+                        30000));
+  EXPECT_EQ(t->ProtocolBox->currentText(), QStringLiteral("ZMODEM"));
+  // The user asks the host for a file: the ZMODEM send starts by itself and
+  // the progress shows while it runs.
+  t->Edit1->setFocus();
+  QTest::keyClicks(t->Edit1, QStringLiteral("D big.bin"));
+  QTest::keyClick(t->Edit1, Qt::Key_Return);
+  ASSERT_TRUE(WaitUntil([&] { return t->TransferBar->isVisible(); }, 20000));
+  test::Screenshot(&form, "transfer");
+  const std::string down = form.Model().Store.HostFolder + "DOWN/big.bin";
+  ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == QStringLiteral("ダウンロード完了....big.bin"); }, 60000));
+  EXPECT_TRUE(test::ReadBytes(down) == bytes);
+  ASSERT_TRUE(WaitUntil([&] { return !t->TransferBar->isVisible() && t->UploadButton->isEnabled(); }));
+  // And sends one: the host is told first, then the button, then the file.
+  const std::string mine = home.Path() + "mine.bin";
+  test::WriteBytes(mine, bytes.substr(0, 300000));
+  t->ChooseUploadFiles = [&] { return std::vector<std::string>{mine}; };
+  t->Edit1->setFocus();
+  QTest::keyClicks(t->Edit1, QStringLiteral("UP"));
+  QTest::keyClick(t->Edit1, Qt::Key_Return);
+  ASSERT_TRUE(WaitUntil([&] {
+    for (int i = std::max(0, form.Model().VeskoClient1.LineIndex() - 5); i <= form.Model().VeskoClient1.LineIndex(); ++i) {
+      if (SjisToUtf8(form.Model().VeskoClient1.Lines(i)).find("受信を開始します") != std::string::npos) return true;
+    }
+    return false;
+  }));
+  QTest::mouseClick(t->UploadButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == QStringLiteral("アップロード完了....mine.bin"); }, 60000));
+  EXPECT_TRUE(host.DataFile("upload/mine.bin") == bytes.substr(0, 300000));
+  form.SpeedButton1->click();  // 接続/強制切断
+  ASSERT_TRUE(WaitUntil([&] { return !form.Model().VeskoClient1.SessionRunning(); }, 30000));
 }
 
 }  // namespace
