@@ -1,7 +1,7 @@
 // TZENUCOMM: the session's modem port. A TComm with a carrier-detect query,
-// a published file-transfer protocol choice and its completion event.
-// File transfer itself is not part of the system: Protocol is only kept and
-// OnUpOrDownLoaded is never raised.
+// a published file-transfer protocol choice and its completion event. The
+// session component carries the transfers (over either transport) with this
+// Protocol, and raises OnUpOrDownLoaded at the end of each.
 #pragma once
 
 #include <functional>
