@@ -82,6 +82,7 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.TerminalType = TerminalTypeOrDefault(ini.ReadString(s, "TerminalType", THostEntry::kDefaultTerminalType));
     e.RemoveEscapes = ini.ReadInteger(s, "Escapes", 1) != 0;
     e.Encoding = ParseHostEncoding(ini.ReadString(s, "Encoding", ""));
+    e.UploadCommand = CutBytes(ini.ReadString(s, "UploadCommand", ""), 64);
   }
 }
 
@@ -118,6 +119,8 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     else ini.DeleteKey(s, "Escapes");
     if (e.Encoding != EHostEncoding::kShiftJis) ini.WriteString(s, "Encoding", HostEncodingName(e.Encoding));
     else ini.DeleteKey(s, "Encoding");
+    if (!e.UploadCommand.empty()) ini.WriteString(s, "UploadCommand", e.UploadCommand);
+    else ini.DeleteKey(s, "UploadCommand");
   }
   ini.Save(0600);
   damaged_ = false;

@@ -29,6 +29,10 @@ struct THostEntry {
   // Our addition: what the host speaks on the line ("Encoding" in the host
   // list, only when it is not Shift-JIS).
   EHostEncoding Encoding = EHostEncoding::kShiftJis;
+  // Our addition: the command that asks the host to receive a file
+  // ("UploadCommand", only when set). With it, a pass uploads the files left
+  // in the host folder's UP/.
+  std::string UploadCommand;
 };
 
 // A terminal type as it may be answered: up to 40 printable ASCII bytes

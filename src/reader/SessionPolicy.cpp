@@ -1,5 +1,10 @@
 #include "reader/SessionPolicy.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -52,6 +57,7 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
   client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
   client_.OnTransferEnd = [this](TVeskoClient*, const TVeskoClient::TTransferEnd& e) {
+    if (!e.download && !uploading_.empty()) UploadEnded(e.result.success);
     if (!e.result.success) ++summary_.transfersFailed;
     if (e.result.success || e.download) {
       auto& list = e.download ? summary_.downloaded : summary_.uploaded;
@@ -73,6 +79,7 @@ void TSessionPolicy::BeginCount() {
   tried_.clear();
   inFlight_.reset();
   writesStopped_ = false;
+  uploadsTried_ = false;
 }
 
 // ------------------------------------------------------------ host selection
@@ -227,6 +234,8 @@ void TSessionPolicy::VeskoClient1Connect() {
   tried_.clear();
   inFlight_.reset();
   writesStopped_ = false;
+  uploadsTried_ = false;
+  uploading_.clear();
   duplicates_.reset();
   view_.SetControls(ESessionControls::kSession);
   if (Options.ClearNews) store_.ClearNewMarks();
@@ -347,6 +356,47 @@ void TSessionPolicy::VeskoClient1ReceiveUsers(const std::string& users) {
 
 // -------------------------------------------------------------- the prompt
 
+bool TSessionPolicy::SendUploads() {
+  if (uploadsTried_ || currentHost_ < 0) return false;
+  uploadsTried_ = true;
+  const std::string& command = hosts_.HostTable[static_cast<size_t>(currentHost_)].UploadCommand;
+  const std::string folder = store_.HostFolder + "UP/";
+  if (command.empty() || !DirExists(folder)) return false;
+  std::vector<std::string> files;
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      struct stat st {};
+      if (name[0] != '.' && ::stat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) files.push_back(folder + name);
+    }
+    ::closedir(d);
+  }
+  if (files.empty()) return false;
+  std::sort(files.begin(), files.end());
+  // The host is asked to receive, and the program starts at once: the
+  // sender waits for the host's receiver to answer.
+  commands_->SendLine(command);
+  uploading_ = files;
+  if (client_.StartUpload(files)) return true;
+  uploading_.clear();
+  return false;
+}
+
+void TSessionPolicy::UploadEnded(bool success) {
+  if (success) {
+    // The host has them: out of the way of the next pass, never deleted.
+    const std::string sent = store_.HostFolder + "UP/sent/";
+    MakeDir(sent);
+    for (const std::string& f : uploading_) {
+      const std::string name = f.substr(f.rfind('/') + 1);
+      if (::rename(f.c_str(), (sent + FreeName(sent, name)).c_str()) != 0) {
+        view_.SetStatus(CannotWriteText(sent + name, errno));
+      }
+    }
+  }
+  uploading_.clear();
+}
+
 void TSessionPolicy::VeskoClient1GetMainPrompt() {
   view_.SetStatus(Sjis("メインメニューを検出しました"));
   Counter();
@@ -386,6 +436,7 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
     Options.ExecuteWriteYoyaku = false;
     view_.OptionsChanged();
   }
+  if (SendUploads()) return;
   if (Options.GetMidoku) {
     Options.GetMidoku = false;
     view_.OptionsChanged();

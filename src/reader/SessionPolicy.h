@@ -233,6 +233,12 @@ class TSessionPolicy {
   std::set<std::string> tried_;          // body files offered in this pass
   std::optional<TInFlight> inFlight_;
   bool writesStopped_ = false;           // the box cannot be saved: no more writes this pass
+  // Uploads of the pass: the files of UP/ sent after the host's upload
+  // command, once per pass; moved to UP/sent/ when the host has them.
+  bool uploadsTried_ = false;
+  std::vector<std::string> uploading_;
+  bool SendUploads();
+  void UploadEnded(bool success);
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);  // posted handlers check it
 };
 

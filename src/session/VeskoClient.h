@@ -224,6 +224,9 @@ class TVeskoClient : private ISendTarget {
                                  const std::string& folder, bool fromHost);
   // Called from the ring when the host starts a ZMODEM send (under its lock).
   TLineRing::TSink ZmodemFromHost(const std::string& folder);
+  // A session without a transfer, and a protocol there is a program for
+  // (else a status line says why not).
+  bool TransferPossible();
   // The program's bytes for the line: telnet's IAC and CR rules on TCP.
   void SendTransferBytes(const char* p, size_t n);
   void TransferEnded(const std::shared_ptr<TTransferProgram>& program, const TTransferResult& r);

@@ -147,16 +147,21 @@ TLineRing::TSink TVeskoClient::ZmodemFromHost(const std::string& folder) {
   return sink;
 }
 
-bool TVeskoClient::StartDownload(const std::string& xmodemName) {
+bool TVeskoClient::TransferPossible() {
   if (!SessionRunning() || TransferRunning()) {
     Status(Sjis("いまは転送できません"));
     return false;
   }
-  const ProtType p = modem_.Protocol;
-  if (p == pr_MLINK) {
+  if (modem_.Protocol == pr_MLINK) {
     Status(Sjis("M-LINK には対応していません"));
     return false;
   }
+  return true;
+}
+
+bool TVeskoClient::StartDownload(const std::string& xmodemName) {
+  if (!TransferPossible()) return false;
+  const ProtType p = modem_.Protocol;
   ::mkdir(DownloadFolder.c_str(), 0700);
   // XMODEM carries no name: the one given, or one made up, never a file's that exists.
   std::vector<std::string> names;
@@ -168,15 +173,8 @@ bool TVeskoClient::StartDownload(const std::string& xmodemName) {
 }
 
 bool TVeskoClient::StartUpload(const std::vector<std::string>& files) {
-  if (!SessionRunning() || TransferRunning() || files.empty()) {
-    Status(Sjis("いまは転送できません"));
-    return false;
-  }
+  if (files.empty() || !TransferPossible()) return false;
   const ProtType p = modem_.Protocol;
-  if (p == pr_MLINK) {
-    Status(Sjis("M-LINK には対応していません"));
-    return false;
-  }
   TLineRing::TSink sink = BeginTransfer(false, p, TransferCommand(p, false, files), "/", false);
   if (!sink) return false;
   ring_.SetTransferSink(std::move(sink));

@@ -76,6 +76,9 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   Encoding->addItems({QStringLiteral("Shift-JIS"), QStringLiteral("EUC-JP"), QStringLiteral("UTF-8")});
   Encoding->setAccessibleName(QStringLiteral("文字コード"));
   Encoding->setToolTip(QStringLiteral("ホストが回線で使う文字コード (保存するのはいつも Shift-JIS)"));
+  UploadCommand = new QLineEdit;
+  UploadCommand->setObjectName(QStringLiteral("UploadCommand"));
+  UploadCommand->setToolTip(QStringLiteral("ホストにファイルの受信を頼むコマンド。設定すると、巡回のたびにホストのフォルダの UP/ にあるファイルを送ります"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
@@ -84,6 +87,7 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("ホスト種類 :"), HostKind);
   form->addRow(QStringLiteral("端末タイプ :"), TerminalType);
   form->addRow(QStringLiteral("文字コード :"), Encoding);
+  form->addRow(QStringLiteral("アップロードのコマンド :"), UploadCommand);
   form->addRow(QString(), RemoveEscapes);
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
@@ -118,6 +122,7 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     TerminalType->setCurrentText(Q(h.TerminalType));
     RemoveEscapes->setChecked(h.RemoveEscapes);
     Encoding->setCurrentIndex(static_cast<int>(h.Encoding));
+    UploadCommand->setText(Q(h.UploadCommand));
   }
   QDialog::showEvent(e);
 }
@@ -131,7 +136,8 @@ void THostPropertyDialog::OKBtnClick() {
   auto user = ToSjisOrWarn(this, UserID->text());
   auto password = ToSjisOrWarn(this, Password->text());
   auto handle = ToSjisOrWarn(this, HandleName->text());
-  if (!address || !user || !password || !handle) return;
+  auto upload = ToSjisOrWarn(this, UploadCommand->text().trimmed());
+  if (!address || !user || !password || !handle || !upload) return;
   THostEntry& h = hosts_.HostTable[static_cast<size_t>(HostIndex)];
   h.Address = *address;
   // Cut where the fields end, but never inside a character: the handle
@@ -143,6 +149,7 @@ void THostPropertyDialog::OKBtnClick() {
   h.TerminalType = TerminalTypeOrDefault(TerminalType->currentText().trimmed().toStdString());
   h.RemoveEscapes = RemoveEscapes->isChecked();
   h.Encoding = static_cast<EHostEncoding>(std::clamp(Encoding->currentIndex(), 0, 2));
+  h.UploadCommand = CutChars(*upload, 64);
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

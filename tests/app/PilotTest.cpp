@@ -209,6 +209,31 @@ TEST(PilotMode, AFileTheHostSendsDuringThePassIsStoredAndReported) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
+TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  THostTable t;
+  t.HostCount = 1;
+  t.HostTable[0] = THostTable::SampleEntry();
+  t.HostTable[0].Address = host.TelnetAddress();
+  t.HostTable[0].UploadCommand = "UP";
+  t.SaveHostList(home.Path());
+  std::string bytes(200000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 40503u) >> 5);
+  MakePath(home.Path() + "DEMO/UP");
+  test::WriteBytes(home.Path() + "DEMO/UP/report.bin", bytes);
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
+  EXPECT_FALSE(FileExists(home.Path() + "DEMO/UP/report.bin"));
+  EXPECT_TRUE(test::ReadBytes(home.Path() + "DEMO/UP/sent/report.bin") == bytes);
+  EXPECT_NE(r.out.find("uploaded report.bin; 0 transfer(s) failed"), std::string::npos) << r.out;
+  // The next pass has nothing left to send.
+  TRun again = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(again.exit, 0);
+  EXPECT_EQ(again.out.find("brelo: files:"), std::string::npos) << again.out;
+}
+
 TEST(PilotMode, FailureExits) {
   test::TTempDir home;
   HostList(home.Path(), "telnet://127.0.0.1:1/");
