@@ -149,9 +149,9 @@ TEST(FileTransfer, WithoutBinaryModeTheTelnetRulesStillCarryEveryByte) {
   BothWays(host, false, pr_ZMODEM, RandomBytes(1 << 20, 3));
 }
 
-TEST(FileTransfer, ZmodemAndXmodemBothWaysOverThePtyModem) {
+TEST(FileTransfer, EveryProtocolBothWaysOverThePtyModem) {
   const std::string bytes = RandomBytes(1 << 20, 4);
-  for (ProtType p : {pr_ZMODEM, pr_XMODEM_CRC_1024}) {
+  for (ProtType p : {pr_ZMODEM, pr_XMODEM_SUM_128, pr_XMODEM_CRC_128, pr_XMODEM_CRC_1024, pr_YMODEM, pr_YMODEM_G}) {
     TDemoHost host({"--modem"});
     BothWays(host, true, p, bytes);
   }
