@@ -48,6 +48,13 @@ void TVeskoClient::CancelTransfer() {
 }
 
 void TVeskoClient::SendTransferBytes(const char* p, size_t n) {
+  // What was queued for the line before (the command that asked the host to
+  // receive) goes first: the program's bytes do not overtake it.
+  for (int waitedMs = 0; waitedMs < 5000; ++waitedMs) {
+    std::lock_guard<std::mutex> lk(threadsMutex_);
+    if (!sendAlive_ || !send_ || send_->Pending() == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   const bool tcp = transport_.load() == 1;
   std::string out;
   if (tcp) {

@@ -142,10 +142,6 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   bar->setContentsMargins(0, 2, 0, 2);
   bar->addWidget(Edit1);
   bar->addWidget(SpeedButton2);
-  bar->addSpacing(12);
-  bar->addWidget(ProtocolBox);
-  bar->addWidget(DownloadButton);
-  bar->addWidget(UploadButton);
   bar->addStretch(1);
   TransferBar = new QWidget;
   TransferBar->setObjectName(QStringLiteral("TransferBar"));
@@ -153,21 +149,32 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   TransferProgress->setRange(0, 1000);
   TransferProgress->setTextVisible(false);
   TransferLabel = new QLabel;
+  TransferLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // never widens the window
   CancelButton = new QToolButton;
   CancelButton->setText(QStringLiteral("中止"));
   CancelButton->setAccessibleName(QStringLiteral("転送を中止"));
   connect(CancelButton, &QToolButton::clicked, this, [this] { client_.CancelTransfer(); });
-  auto* transfer = new QHBoxLayout(TransferBar);
-  transfer->setContentsMargins(4, 2, 4, 2);
-  transfer->addWidget(TransferLabel, 2);
-  transfer->addWidget(TransferProgress, 3);
-  transfer->addWidget(CancelButton);
+  // The transfer row: the protocol and the two directions, and while a
+  // transfer runs its progress (a row of its own: the input line keeps its width).
+  auto* transferRow = new QWidget;
+  auto* transfer = new QHBoxLayout(transferRow);
+  transfer->setContentsMargins(0, 0, 0, 0);
+  transfer->addWidget(ProtocolBox);
+  transfer->addWidget(DownloadButton);
+  transfer->addWidget(UploadButton);
+  auto* progress = new QHBoxLayout(TransferBar);
+  progress->setContentsMargins(4, 0, 0, 0);
+  progress->addWidget(TransferLabel, 2);
+  progress->addWidget(TransferProgress, 3);
+  progress->addWidget(CancelButton);
+  transfer->addWidget(TransferBar, 1);
+  transfer->addStretch(0);
   TransferBar->hide();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addLayout(view, 1);
-  layout->addWidget(TransferBar);
+  layout->addWidget(transferRow);
   auto* barHolder = new QWidget;
   barHolder->setFixedHeight(33);
   barHolder->setLayout(bar);
