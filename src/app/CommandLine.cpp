@@ -56,6 +56,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return c;
   }
   c.qtPlatformGiven = p.isSet(QStringLiteral("platform"));
+  c.qtPlatform = p.value(QStringLiteral("platform")).toStdString();
+  c.qtDisplay = p.value(QStringLiteral("display")).toStdString();
   c.quiet = p.isSet(quiet);
   if (p.isSet(home)) c.home = p.value(home).toStdString();
   const QStringList positional = p.positionalArguments();

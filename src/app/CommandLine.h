@@ -19,6 +19,8 @@ struct TCommandLine {
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   bool qtPlatformGiven = false;  // -platform: Qt is told where to draw
+  std::string qtPlatform;        // its value
+  std::string qtDisplay;         // -display: the X display Qt is to use
   std::string error;      // why the command line was refused
 };
 

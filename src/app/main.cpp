@@ -1,36 +1,44 @@
-// Program entry: the command line, the program folder, then either the main
-// window or one of the windowless modes.
-#include <QApplication>
+// The command-line program: every windowless mode, on Qt Core and Network
+// alone, so that a server runs its rounds without a desktop installed.
+// Without a mode it starts the window program, brelo-desktop, with the same
+// arguments, where a display answers.
+#include <unistd.h>
 
-#include "common/MainThread.h"
-#include <QDir>
-#include <QFileInfo>
-#include <QIcon>
-#include <QLocale>
-#include <QMessageBox>
+#include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Display.h"
 #include "app/Pilot.h"
-#include "app/Tools.h"
 #include "app/ProgramFolder.h"
-#include "app/Readme.h"
-#include "reader/Settings.h"
-#include "common/ErrorDisplay.h"
-#include "common/FileUtil.h"
-#include "common/Sjis.h"
+#include "app/Tools.h"
+#include "common/MainThread.h"
+#include "common/Programs.h"
 #include "common/StringLock.h"
-#include "ui/MainForm.h"
-#include "ui/Translations.h"
 
 namespace {
 
-std::string ExecutableFolder(const char* argv0) {
-  QFileInfo exe(QStringLiteral("/proc/self/exe"));
-  QString path = exe.exists() ? exe.canonicalFilePath() : QFileInfo(QString::fromLocal8Bit(argv0)).absoluteFilePath();
-  return QFileInfo(path).absolutePath().toStdString();
+int StartWindow(const brelo::TCommandLine& cmd, char** argv) {
+  if (const std::string problem = brelo::DisplayProblem(cmd); !problem.empty()) {
+    std::fprintf(stderr, "brelo: %s\n", problem.c_str());
+    return brelo::kExitNoDisplay;
+  }
+  const std::string desktop = brelo::FindPrivateProgram("brelo-desktop", brelo::ExecutableFolder());
+  if (desktop.empty()) {
+    std::fprintf(stderr,
+                 "brelo: the window program brelo-desktop is not installed (neither beside brelo nor in %s); the "
+                 "command-line modes work without it: brelo --help\n",
+                 brelo::InstalledPrivateFolder().c_str());
+    return brelo::kExitNoDisplay;
+  }
+  argv[0] = const_cast<char*>(desktop.c_str());
+  ::execv(desktop.c_str(), argv);
+  std::fprintf(stderr, "brelo: cannot start %s: %s\n", desktop.c_str(), std::strerror(errno));
+  return brelo::kExitNoDisplay;
 }
 
 }  // namespace
@@ -50,51 +58,18 @@ int main(int argc, char** argv) {
     std::printf("brelo %s\n", BRELO_VERSION);
     return brelo::kExitOk;
   }
-  const bool window = cmd.action == brelo::TCommandLine::kWindow;
-  if (window && !cmd.qtPlatformGiven && std::getenv("QT_QPA_PLATFORM") == nullptr &&
-      std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
-    std::fprintf(stderr,
-                 "brelo: there is no display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window "
-                 "cannot open; a pass runs without one: brelo --pilot HOST\n");
-    return brelo::kExitNoDisplay;
-  }
+  if (cmd.action == brelo::TCommandLine::kWindow) return StartWindow(cmd, argv);
 
   // Before anything else runs: the string lock, then the program folder.
   brelo::StringLock();
-  const std::string folder = brelo::DetermineProgramFolder(cmd.home, ExecutableFolder(argv[0]));
+  const std::string folder = brelo::DetermineProgramFolder(cmd.home, brelo::ExecutableFolder());
   brelo::EnsureHostList(folder);
-
-  if (!window) {
-    QCoreApplication app(argc, argv);
-    brelo::InstallMainThreadQueue();
-    switch (cmd.action) {
-      case brelo::TCommandLine::kPilot: return brelo::RunPilot(cmd, folder);
-      case brelo::TCommandLine::kSearch: return brelo::RunSearch(cmd, folder);
-      case brelo::TCommandLine::kRecapture: return brelo::RunRecapture(cmd, folder);
-      default: return brelo::RunExport(cmd, folder);
-    }
-  }
-
-  QApplication app(argc, argv);
-  // The desktop matches the window to io.github.brelo.Brelo.desktop.
-  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.brelo.Brelo"));
-  QIcon icon;
-  for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
-  QApplication::setWindowIcon(icon);
+  QCoreApplication app(argc, argv);
   brelo::InstallMainThreadQueue();
-  brelo::InstallJapaneseTranslations(app);
-  // Without a locale of its own the system reads dates the Japanese way.
-  if (QLocale::system().language() == QLocale::C) QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
-  brelo::EnsureReadme(folder);
-  brelo::SetErrorDisplay([](const std::string& sjis) {
-    // Errors of threads without a caller (the serial watch thread).
-    brelo::PostToMain([sjis] {
-      QMessageBox::critical(nullptr, QStringLiteral("エラー"), brelo::SjisToQString(sjis));
-    });
-  });
-  brelo::TAppSettings settings;
-  settings.Read(folder);
-  brelo::TMainForm form(folder, settings);
-  form.show();
-  return app.exec();
+  switch (cmd.action) {
+    case brelo::TCommandLine::kPilot: return brelo::RunPilot(cmd, folder);
+    case brelo::TCommandLine::kSearch: return brelo::RunSearch(cmd, folder);
+    case brelo::TCommandLine::kRecapture: return brelo::RunRecapture(cmd, folder);
+    default: return brelo::RunExport(cmd, folder);
+  }
 }

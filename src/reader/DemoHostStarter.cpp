@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "common/FileUtil.h"
+#include "common/Programs.h"
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
 #include "session/Address.h"
@@ -59,8 +60,8 @@ std::string TDemoHostStarter::Before(const std::string& address) {
   SplitHostPort(a.host, "23", host, port);
   const int portNo = std::atoi(port.c_str());
   if (a.kind != TAddress::kTelnet || host != "127.0.0.1" || portNo <= 0 || Listening(portNo)) return std::string();
-  const std::string program = JoinPath(programDir_, "brelo-demohost");
-  if (::access(program.c_str(), X_OK) != 0) return std::string();
+  const std::string program = FindPrivateProgram("brelo-demohost", programDir_);
+  if (program.empty()) return std::string();
   const std::string ready = JoinPath(programFolder_, "demohost-data.ready");
   ::unlink(ready.c_str());
   process_ = std::make_unique<QProcess>();

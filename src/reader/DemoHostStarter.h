@@ -15,7 +15,8 @@ namespace brelo {
 class TDemoHostStarter {
  public:
   // programFolder keeps the demo host's data ("demohost-data"); the program
-  // "brelo-demohost" is looked for in programDir.
+  // "brelo-demohost" is looked for in programDir, then where an install
+  // keeps it (FindPrivateProgram).
   TDemoHostStarter(std::string programFolder, std::string programDir);
   ~TDemoHostStarter();  // stops a demo host it started
   TDemoHostStarter(const TDemoHostStarter&) = delete;
