@@ -144,6 +144,7 @@ void TLineRing::EndBatch() {
 }
 
 void TLineRing::WaitForChange(int ms) {
+  RecheckRoom();
   std::unique_lock<std::mutex> lk(waitMutex_);
   const unsigned start = changes_.load();
   readerWaiting_ = true;
@@ -331,7 +332,16 @@ size_t TLineRing::Process(const char* p, size_t n) {
 }
 
 bool TLineRing::Feed(const char* data, size_t len) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  bool room;
+  {
+    std::lock_guard<std::mutex> lk(writerMutex_);
+    room = FeedLocked(data, len);
+  }
+  if (!room) RecheckRoom();  // the reader may have made room while this paused
+  return room;
+}
+
+bool TLineRing::FeedLocked(const char* data, size_t len) {
   if (sink_) {
     ToSink(data, len);
     return true;
@@ -394,7 +404,14 @@ void TLineRing::SetTransferSink(TSink sink) {
 }
 
 void TLineRing::EndTransfer(const std::function<std::string()>& replayOf) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  {
+    std::lock_guard<std::mutex> lk(writerMutex_);
+    EndTransferLocked(replayOf);
+  }
+  RecheckRoom();
+}
+
+void TLineRing::EndTransferLocked(const std::function<std::string()>& replayOf) {
   sink_ = nullptr;
   zmodemWatch_.Reset();
   const std::string replay = replayOf ? replayOf() : std::string();
@@ -458,31 +475,43 @@ bool TLineRing::FeedText(const char* data, size_t len) {
   if (!replies_.empty()) hasReplies_ = true;
   binaryOut_ = telnet_.WeDo(telnet::BINARY);
   backlogBytes_ = backlog_.size();
-  if (!backlog_.empty() && !paused_.load()) {
-    roomSignalled_ = false;
-    paused_ = true;
-  }
+  // A resume already asked for stays due; otherwise the pause is published
+  // before the caller looks at the reader's position (RecheckRoom).
+  if (!backlog_.empty() && gate_.State() == TResumeGate::kFlowing) gate_.Pause();
   if (batch_ > 0) batchSignal_ = true;
   else Signal();
   return backlog_.empty();
 }
 
 bool TLineRing::FeedBacklog() {
-  std::lock_guard<std::mutex> lk(writerMutex_);
-  if (!backlog_.empty()) {
-    size_t used = Process(backlog_.data(), backlog_.size());
-    backlog_.erase(0, used);
-    backlogBytes_ = backlog_.size();
-    PublishPartial();
-    if (!replies_.empty()) hasReplies_ = true;
-    Signal();
+  bool drained;
+  {
+    std::lock_guard<std::mutex> lk(writerMutex_);
+    if (!backlog_.empty()) {
+      size_t used = Process(backlog_.data(), backlog_.size());
+      backlog_.erase(0, used);
+      backlogBytes_ = backlog_.size();
+      PublishPartial();
+      if (!replies_.empty()) hasReplies_ = true;
+      Signal();
+    }
+    drained = backlog_.empty();
+    // Full again: paused anew, so that the reader's progress asks once more.
+    if (drained) gate_.Flow();
+    else gate_.Pause();
   }
-  if (backlog_.empty()) {
-    paused_ = false;
-  } else {
-    roomSignalled_ = false;  // still full: the reader signals again
-  }
-  return backlog_.empty();
+  if (!drained) RecheckRoom();
+  return drained;
+}
+
+bool TLineRing::HasRoom() const {
+  const int li = lineIndex_.load(std::memory_order_seq_cst);
+  const int rp = readPos_.load(std::memory_order_seq_cst);
+  return (li - rp + kSize) % kSize <= kLowWater;
+}
+
+void TLineRing::RecheckRoom() {
+  if (gate_.State() == TResumeGate::kPaused && gate_.Claim(HasRoom()) && OnRoom) OnRoom();
 }
 
 void TLineRing::SetEscapeRemoval(bool on) {
@@ -532,7 +561,7 @@ void TLineRing::ResetIndexes() {
   backlog_.clear();
   backlogBytes_ = 0;
   esc_ = kData;
-  paused_ = false;
+  gate_.Flow();
   PublishPartial();
 }
 
@@ -550,12 +579,10 @@ void TLineRing::TakeInto(std::string& out) {
 
 void TLineRing::Skip() {
   const int rp = readPos_.load(std::memory_order_relaxed);
-  readPos_.store((rp + 1) % kSize, std::memory_order_release);
+  // Published before the pause is looked at: see ResumeGate.h.
+  readPos_.store((rp + 1) % kSize, std::memory_order_seq_cst);
   taken_.store(taken_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);  // the reader alone counts
-  if (paused_.load()) {
-    int unread = (LineIndex() - ((rp + 1) % kSize) + kSize) % kSize;
-    if (unread <= kLowWater && !roomSignalled_.exchange(true) && OnRoom) OnRoom();
-  }
+  RecheckRoom();
 }
 
 }  // namespace brelo

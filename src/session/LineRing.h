@@ -11,9 +11,11 @@
 // Back-pressure instead of overwriting: when 999 complete lines wait unread,
 // the receive path stops at the next line end and keeps the rest of the
 // bytes in its backlog; Feed reports that reading from the line must pause.
-// When the reader has consumed down to half the ring, OnRoom is called (on
-// the reader's thread, once per pause) so that the owner can let the writer
-// run the backlog and resume reading. Nothing received is ever lost.
+// When the reader has consumed down to half the ring, OnRoom is called once
+// per pause (on the reader's thread, or on the writer's when the room came
+// while it was pausing) so that the owner can let the writer run the backlog
+// and resume reading. The states of that hand-off are in ResumeGate.h.
+// Nothing received is ever lost.
 #pragma once
 
 #include <array>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "common/HostEncoding.h"
+#include "session/ResumeGate.h"
 #include "session/TelnetOptions.h"
 #include "session/TransferStart.h"
 
@@ -63,7 +66,13 @@ class TLineRing {
   bool Feed(const char* data, size_t len);
   // Writer: runs the backlog as far as room allows; true when it is empty.
   bool FeedBacklog();
-  bool Paused() const { return paused_.load(); }
+  bool Paused() const { return gate_.Paused(); }
+  // Whether the reader has made room enough to run the backlog (any thread).
+  bool HasRoom() const;
+  // A paused ring with room asks for the resume (OnRoom) unless that was
+  // done already: the tick that makes a lost signal cost a wait, never the
+  // session. Any thread; the reader's waits call it.
+  void RecheckRoom();
   // Bytes waiting in the backlog behind a full ring (any thread).
   size_t BacklogBytes() const { return backlogBytes_.load(); }
   // Writer: chunks fed between BeginBatch and EndBatch wake the reader once,
@@ -141,11 +150,13 @@ class TLineRing {
   // Lines taken since the ring was made (reader's count, for diagnostics).
   unsigned long long TakenCount() const { return taken_.load(std::memory_order_relaxed); }
   // Sleeps up to ms; returns early when a line completes, the partial line
-  // changes or Wake is called.
+  // changes or Wake is called. The reader only: it rechecks a pause first.
   void WaitForChange(int ms);
   void Wake();
 
-  // Called by the reader, once per pause, when room has come back.
+  // Called once per pause when room has come back: by the reader, or by the
+  // writer when the reader made the room while it paused. Must not call the
+  // ring; the owner lets the writer's thread run FeedBacklog.
   std::function<void()> OnRoom;
 
  private:
@@ -153,6 +164,8 @@ class TLineRing {
   size_t Process(const char* p, size_t n);
   // The receive path for text, under the lock; false when reading must pause.
   bool FeedText(const char* data, size_t len);
+  bool FeedLocked(const char* data, size_t len);
+  void EndTransferLocked(const std::function<std::string()>& replay);
   void ToSink(const char* data, size_t len);
   bool EndLine();
   void PublishPartial();
@@ -204,9 +217,8 @@ class TLineRing {
   std::string replies_;
   std::atomic<bool> hasReplies_{false};
   std::string backlog_;
-  std::atomic<bool> paused_{false};
+  TResumeGate gate_;            // written by both sides, see ResumeGate.h
   std::atomic<size_t> backlogBytes_{0};
-  std::atomic<bool> roomSignalled_{false};
   int batch_ = 0;               // writer only
   bool batchSignal_ = false;    // writer only
 

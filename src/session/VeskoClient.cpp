@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include "common/FileUtil.h"
 #include "common/MainThread.h"
 #include "common/Sjis.h"
@@ -143,7 +146,7 @@ void TVeskoClient::ReceiveChunk(const char* data, size_t len) {
   // Option requests are answered as they come, before the host's next prompt
   // (some hosts wait for the answers); a modem line has nobody to answer.
   SendTelnetReplies();
-  if (!room && transport_ == 1) tcp_.SetReceivePaused(true);
+  if (!room && transport_ == 1) PauseSocket();
   if (OnReceive) {
     const void* nul = std::memchr(data, 0, len);
     const size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : len;
@@ -162,13 +165,37 @@ void TVeskoClient::OnRingRoom() {
   if (transport_ == 1) {
     std::weak_ptr<char> alive = alive_;
     PostToMain([this, alive] {
-      if (!alive.lock()) return;
-      const bool drained = ring_.FeedBacklog();
-      SendTelnetReplies();
-      if (drained) tcp_.SetReceivePaused(false);
+      if (alive.lock()) RunBacklog();
     });
   } else {
     modem_.Wake();
+  }
+}
+
+void TVeskoClient::PauseSocket() {
+  tcp_.SetReceivePaused(true);
+  if (socketPaused_) return;
+  socketPaused_ = true;
+  PauseTick();
+}
+
+void TVeskoClient::PauseTick() {
+  // While the socket is paused, the resume is also looked for on a tick: a
+  // signal lost on its way costs a tick, never the session.
+  std::weak_ptr<char> alive = alive_;
+  QTimer::singleShot(kPauseTickMs, QCoreApplication::instance(), [this, alive] {
+    if (!alive.lock() || !socketPaused_) return;
+    if (!ring_.Paused() || ring_.HasRoom()) RunBacklog();
+    if (socketPaused_) PauseTick();
+  });
+}
+
+void TVeskoClient::RunBacklog() {
+  const bool drained = ring_.FeedBacklog();
+  SendTelnetReplies();
+  if (drained) {
+    socketPaused_ = false;
+    tcp_.SetReceivePaused(false);
   }
 }
 
@@ -229,6 +256,7 @@ void TVeskoClient::Connect() {
     lastError_ = TLineError();
   }
   tcp_.SetReceivePaused(false);
+  socketPaused_ = false;
   transport_ = 0;
   channel_ = -1;
   sendAlive_ = true;

@@ -217,6 +217,11 @@ class TVeskoClient : private ISendTarget {
   // Bytes for the line as they are (telnet answers).
   void EnqueueBytes(const std::string& bytes);
   void OnRingRoom();
+  // Main thread: the ring is full; reading from the socket pauses until the
+  // backlog has run (RunBacklog), which is also looked for on a tick.
+  void PauseSocket();
+  void PauseTick();
+  void RunBacklog();
   // Sends what the host's option requests call for (a modem line: nothing).
   void SendTelnetReplies();
   // A transfer's program, started; its sink for the ring (empty: not started).
@@ -259,6 +264,8 @@ class TVeskoClient : private ISendTarget {
   // backlog) before it stops reading: a hang-up flushes whatever the port
   // still holds, so the bytes are better taken early.
   static constexpr size_t kSerialBacklogLimit = 1u << 20;
+  static constexpr int kPauseTickMs = 100;
+  bool socketPaused_ = false;           // main thread only
   mutable std::mutex transferMutex_;
   std::shared_ptr<TTransferProgram> transfer_;  // guarded by transferMutex_
   bool transferDownload_ = false;               // guarded by transferMutex_

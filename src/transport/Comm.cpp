@@ -299,10 +299,12 @@ void TComm::WatchLoop(bool haveLines, int lastBits) {
     pollfd p[2] = {{wakeFd, POLLIN, 0}, {fd, static_cast<short>(paused ? 0 : POLLIN), 0}};
     const bool sample = (haveLines && (mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING))) || (mask & EV_TXEMPTY);
     int nfds = hupReported ? 1 : 2;
-    int r = ::poll(p, static_cast<nfds_t>(nfds), sample ? 100 : -1);
+    // Paused, the resume is also looked for on a tick: a wake-up lost on
+    // its way costs a tick, never the session.
+    int r = ::poll(p, static_cast<nfds_t>(nfds), sample || paused ? 100 : -1);
     if (stop_) break;
     if (r < 0 && errno != EINTR) break;
-    if (p[0].revents & POLLIN) {
+    if ((p[0].revents & POLLIN) || (paused && r == 0)) {
       char buf[64];
       while (::read(wakeFd, buf, sizeof buf) > 0) {
       }

@@ -114,7 +114,8 @@ class TComm {
   // Bytes received and not yet read (0 when closed or unknown).
   int InQueueBytes();
 
-  // Wakes the watch thread so that it calls OnResume (on the watch thread).
+  // Wakes the watch thread so that it calls OnResume (on the watch thread);
+  // while reading is paused it also calls OnResume every 100 ms by itself.
   void Wake();
   // The watch thread reads only while this says no (the session's ring is full).
   std::function<bool()> ReceivePaused;
