@@ -195,8 +195,14 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
         if (!e.Active || n == 0) continue;
         std::printf("  %02d %-8s %s: %d\n", b, e.Name.c_str(), SjisToUtf8(e.Title).c_str(), n);
       }
-      std::printf("brelo: received %d: %d stored, %d already stored, %d lost\n", r.received, s.stored,
-                  s.duplicates, s.lost);
+      std::string more;
+      if (s.completed > 0) more += ", " + std::to_string(s.completed) + " completing a copy a lost line had cut off";
+      if (s.beyondRange > 0) {
+        more += ", " + std::to_string(s.beyondRange) +
+                " not stored (message numbers beyond 2147483647; they stay in the session log)";
+      }
+      std::printf("brelo: received %d: %d stored, %d already stored, %d lost%s\n", r.received, s.stored,
+                  s.duplicates, s.lost, more.c_str());
       std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
                   "recorded; %d reservation(s) left in the box\n",
                   s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);

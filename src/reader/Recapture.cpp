@@ -149,7 +149,7 @@ TRecaptureResult Recapture(TMainModel& model, std::istream& log, const std::stri
   // What was read before a read error is stored; the error is still told.
   const bool unreadable = src.Failed();
   const TPassSummary& done = model.Policy.Summary();
-  result.stored = done.stored;
+  result.stored = done.stored + done.completed;  // a cut-off copy completed is stored too
   result.skipped = done.duplicates;
   if (done.storeFailed) throw EInOutError(done.problem);
   model.Store.SaveBoards();

@@ -56,6 +56,9 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   client_.OnLogin = [this](TVeskoClient*) { VeskoClient1Login(); };
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
   client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
+  // The log is what a re-capture stores from: a pass that cannot write it
+  // stops fetching like one that cannot store.
+  client_.OnLogFailed = [this](TVeskoClient*, const std::string& why) { StoreFailed(why, EWhere::kCapturing); };
   client_.OnTransferEnd = [this](TVeskoClient*, const TVeskoClient::TTransferEnd& e) {
     if (!e.download && !uploading_.empty()) UploadEnded(e.result.success);
     if (!e.result.success) ++summary_.transfersFailed;
@@ -78,7 +81,6 @@ void TSessionPolicy::BeginCount() {
   duplicates_.reset();
   tried_.clear();
   inFlight_.reset();
-  writesStopped_ = false;
   uploadsTried_ = false;
 }
 
@@ -233,7 +235,6 @@ void TSessionPolicy::VeskoClient1Connect() {
   view_.ShowTerminal(false);
   tried_.clear();
   inFlight_.reset();
-  writesStopped_ = false;
   uploadsTried_ = false;
   uploading_.clear();
   duplicates_.reset();
@@ -308,16 +309,35 @@ void TSessionPolicy::VeskoClient1GetMessageBoard(int boardNo, const std::string&
 
 void TSessionPolicy::Store(TVeskoMessage& mes) {
   const int board = mes.BoardNo;
+  if (!mes.NumberBeyondRange.empty()) {
+    // Stored under another number it would be a different article, and
+    // stored again at every pass: it stays in the session log instead.
+    ++summary_.beyondRange;
+    const std::string text = Sjis("メッセージ番号 #") + mes.NumberBeyondRange +
+                             Sjis(" は記録できる範囲 (2147483647 まで) を超えるため保存しません (ボード ") +
+                             SafeIntToStr(board) + ")";
+    view_.SetStatus(text);
+    client_.LogNote(text);
+    return;
+  }
   try {
     if (!duplicates_) duplicates_ = std::make_unique<TDuplicateIndex>(store_);
-    if (duplicates_->Stored(board, mes)) {
-      ++summary_.duplicates;
-      return;
+    const TDuplicateIndex::TFinding found = duplicates_->Find(board, mes);
+    switch (found.verdict) {
+      case TDuplicateIndex::EVerdict::kStored:
+        ++summary_.duplicates;
+        return;
+      case TDuplicateIndex::EVerdict::kCompletes:
+        store_.CompleteMessage(mes, found.indexNo);
+        ++summary_.completed;
+        break;
+      case TDuplicateIndex::EVerdict::kNew:
+        store_.AppendMessage(mes);
+        ++summary_.stored;
+        if (board == 0) ++summary_.storedMail;
+        break;
     }
-    store_.AppendMessage(mes);
-    duplicates_->Add(board, mes);
-    ++summary_.stored;
-    if (board == 0) ++summary_.storedMail;
+    duplicates_->Stored(board, mes);
   } catch (const EInOutError& e) {
     ++summary_.lost;
     StoreFailed(e.what(), EWhere::kCapturing);
@@ -432,7 +452,7 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
     return;
   }
   if (Options.ExecuteWriteYoyaku) {
-    if (!writesStopped_ && SendNextReservation()) return;
+    if (SendNextReservation()) return;
     Options.ExecuteWriteYoyaku = false;
     view_.OptionsChanged();
   }
@@ -517,13 +537,12 @@ bool TSessionPolicy::SendNextReservation() {
     try {
       box_.MarkSending(i);
     } catch (const EInOutError& e) {
-      // Unrecorded, a post could go out twice: no writes in this pass.
+      // Unrecorded, a post could go out twice: nothing is sent. A folder
+      // that cannot take Write.Dat takes nothing else either: the pass stops.
       ++summary_.skipped;
-      writesStopped_ = true;
-      const std::string text = e.what() + Sjis("。書き込み予約箱を保存できないため、このパスでは書き込みを行いません");
-      view_.SetStatus(text);
-      view_.ReportError(text);
-      return false;
+      StoreFailed(e.what() + Sjis("。書き込み予約箱を保存できないため、このパスでは書き込みを行いません"),
+                  EWhere::kAtPrompt);
+      return true;
     }
     box_.SendingName = r.FileName;
     box_.DeleteWhenSent = false;
@@ -550,17 +569,13 @@ void TSessionPolicy::WriteSettled(bool sent, bool refused) {
       if (sent || deleteAsked) box_.DeleteReservation(i);
       else box_.ClearSending(i);  // not posted: due again at the next pass
     } catch (const EInOutError& e) {
-      if (sent) {
-        // Posted, but the box still holds it, marked as being sent: the next
-        // load shows it as interrupted instead of posting it again.
-        ++summary_.unrecorded;
-        writesStopped_ = true;
-        const std::string text = e.what() + Sjis("。書き込みましたが予約箱を保存できないため、このパスの書き込みはここまでにします");
-        view_.SetStatus(text);
-        view_.ReportError(text);
-      } else {
-        view_.ReportError(e.what());
-      }
+      // The box on the disk still marks it as being sent: the next load
+      // shows it as interrupted, never posts it again by itself. The host
+      // goes back to its prompt, where the pass logs out.
+      if (sent) ++summary_.unrecorded;
+      StoreFailed(e.what() + Sjis(sent ? "。書き込みましたが予約箱を保存できないため、このパスの書き込みはここまでにします"
+                                       : "。書き込み予約箱を保存できません"),
+                  EWhere::kBeforePrompt);
     }
   }
   if (box_.OnChanged) box_.OnChanged();
@@ -589,7 +604,7 @@ void TSessionPolicy::EndOfPass() {
       try {
         box_.DeleteReservation(i);
       } catch (const EInOutError& e) {
-        view_.ReportError(e.what());
+        StoreFailed(e.what(), EWhere::kPassOver);
       }
     }
     if (box_.OnChanged) box_.OnChanged();

@@ -48,6 +48,8 @@ struct TPassSummary {
   int stored = 0;       // messages and mail appended to the store
   int duplicates = 0;   // shown again by the host, already stored whole
   int lost = 0;         // captured, but a store write failed
+  int completed = 0;    // whole copies that completed a stored copy a lost line had cut off
+  int beyondRange = 0;  // not stored: the host's number is beyond what a record holds
   // The reservations due in this pass (held ones are not due).
   int sent = 0;         // confirmed by the host and taken out of the box
   int refused = 0;      // turned down by the host: nothing was posted
@@ -172,8 +174,11 @@ class TSessionPolicy {
  private:
   void Counter();
   void Store(TVeskoMessage& mes);
-  // Where a store write failed, which decides how fetching stops.
-  enum class EWhere { kCapturing, kAtPrompt, kPassOver };
+  // Where the session is when a store write fails, which decides how
+  // fetching stops: capturing (it hangs up at once), at the main prompt (it
+  // logs out), in a write dialogue that ends at the prompt (the logout
+  // waits for it), or over.
+  enum class EWhere { kCapturing, kAtPrompt, kBeforePrompt, kPassOver };
   // A store write failed: fetching stops (the host marks as read what it
   // sends), the status line names the file and the reason.
   void StoreFailed(const std::string& sjis, EWhere where);
@@ -232,7 +237,6 @@ class TSessionPolicy {
   std::unique_ptr<TDuplicateIndex> duplicates_;
   std::set<std::string> tried_;          // body files offered in this pass
   std::optional<TInFlight> inFlight_;
-  bool writesStopped_ = false;           // the box cannot be saved: no more writes this pass
   // Uploads of the pass: the files of UP/ sent after the host's upload
   // command, once per pass; moved to UP/sent/ when the host has them.
   bool uploadsTried_ = false;

@@ -1,6 +1,8 @@
 #include "session/Dialogue.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <string_view>
 
 #include "common/DateTime.h"
@@ -54,7 +56,24 @@ std::string_view Bytes(std::string_view l, int from, int count) {
 // The date of bytes 7-23 of a "Time:" line, or the fixed date of year 80.
 TDateTime LineDate(const std::string& line) {
   if (auto d = ParseHostDate(Bytes(line, 7, 17))) return *d;
-  return EncodeDateTime({80, 1, 1, 0, 0, 0, 0});
+  return TVeskoMessage::UnreadableDate();
+}
+
+// A modem that loses the carrier says so, CR LF "NO CARRIER" CR LF, and its
+// CR LF ends the host's half line. So when a body is cut and its last line
+// is that code, neither the code nor the line its CR LF ended is the host's
+// text: the body keeps the host's whole lines before them.
+void DropHangUpCode(std::string& text) {
+  static const std::string kCode = "NO CARRIER\r\n";
+  if (text.size() < kCode.size() || text.compare(text.size() - kCode.size(), kCode.size(), kCode) != 0) return;
+  if (text.size() > kCode.size() && text[text.size() - kCode.size() - 1] != '\n') return;  // not a line of its own
+  text.resize(text.size() - kCode.size());
+  if (text.size() <= 2) {  // the half line was all
+    text.clear();
+    return;
+  }
+  const size_t lastEnd = text.rfind("\r\n", text.size() - 3);  // the end of the line before the half line
+  text.resize(lastEnd == std::string::npos ? 0 : lastEnd + 2);
 }
 
 }  // namespace
@@ -313,7 +332,17 @@ void TDialogue::CaptureMessage(std::string l) {
         m.MesNo = SafeStrToIntDef(Bytes(l, 11, 4), -1);
         r = Bytes(l, 25, 23);
       } else {
-        m.MesNo = digits <= 9 ? SafeStrToIntDef(lv.substr(10, digits), -1) : -1;
+        // A number the record cannot hold is kept as the host printed it:
+        // the message is then refused, never stored under another number.
+        const std::string_view number = lv.substr(10, digits);
+        const std::string_view significant = number.substr(std::min(number.find_first_not_of('0'), number.size()));
+        if (significant.size() < 10 || (significant.size() == 10 && significant <= "2147483647")) {
+          int64_t value = 0;
+          std::from_chars(significant.data(), significant.data() + significant.size(), value);
+          m.MesNo = static_cast<int32_t>(value);
+        } else {
+          m.NumberBeyondRange = number;
+        }
         const size_t from = lv.find("is from: ", 10 + digits);
         r = from == std::string_view::npos ? std::string_view() : lv.substr(from + 9, 23);
       }
@@ -340,18 +369,26 @@ void TDialogue::CaptureMessage(std::string l) {
     if (!Contains(l, "Subj:")) return;
     m.Title = Bytes(l, 7, 60);  // the first 60 of bytes 7-86
     m.Text.reserve(1024);
+    m.Cut = true;  // until the host ends the body
     while (!Terminated()) {
       if (settings_.HostKind != HK_vesko) {
         // A KTBBS news listing goes straight on with the next board line.
         while (!src_.LineWaiting() && !Terminated()) src_.Idle(30);
         if (Terminated()) break;
-        if (src_.CurrentLineHas([](const std::string& next) { return IsBoardLine(next); })) break;
+        if (src_.CurrentLineHas([](const std::string& next) { return IsBoardLine(next); })) {
+          m.Cut = false;
+          break;
+        }
       }
       if (!src_.NextLineInto(l)) break;
-      if (StartsWith(l, t.messageHead) || StartsWith(l, "*CH") || l == "//") break;
+      if (StartsWith(l, t.messageHead) || StartsWith(l, "*CH") || l == "//") {
+        m.Cut = false;
+        break;
+      }
       m.Text.append(l).append("\r\n");
       if (m.Text.size() >= kMaxCaptureBytes) break;  // a body without end cannot exhaust memory
     }
+    if (m.Cut) DropHangUpCode(m.Text);
     m.CutShortStrings();
     events_.ReceiveMessage(m);
     if (Terminated()) return;
@@ -380,6 +417,7 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
     l = src_.NextLine();
     if (!Contains(l, "Subj:")) return;
     m.Title = SafeCopy(SafeCopy(l, 7, 80), 1, 60);
+    m.Cut = true;  // until the host ends the body
     while (!Terminated()) {
       if (deleteOption) {
         while (!src_.LineWaiting() && !Terminated()) {
@@ -391,10 +429,14 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
         }
       }
       if (!src_.NextLineInto(l)) break;
-      if (StartsWith(l, t.deletePrompt) || StartsWith(l, "*CH") || StartsWith(l, t.mailHead)) break;
+      if (StartsWith(l, t.deletePrompt) || StartsWith(l, "*CH") || StartsWith(l, t.mailHead)) {
+        m.Cut = false;
+        break;
+      }
       m.Text.append(l).append("\r\n");
       if (m.Text.size() >= kMaxCaptureBytes) break;
     }
+    if (m.Cut) DropHangUpCode(m.Text);
     m.CutShortStrings();
     events_.ReceiveMail(m);
     if (Terminated()) return;

@@ -1,6 +1,7 @@
 #include "session/VeskoClient.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <QCoreApplication>
@@ -214,7 +215,18 @@ void TVeskoClient::OpenLog() {
     MakeDir(DirName(name));  // one level; an existing folder or a failure is ignored
   }
   LogFileName = name;
-  if (!log_.Open(name)) Status(Sjis("ログファイルを作成できません"));
+  if (log_.Open(name)) return;
+  const int err = errno;
+  Status(Sjis("ログファイルを作成できません"));
+  if (OnLogFailed) OnLogFailed(this, CannotWriteText(name, err));
+}
+
+void TVeskoClient::LogNote(const std::string& sjis) {
+  if (const int err = log_.WriteLine("(" + sjis + ")"); err != 0) {
+    const std::string why = CannotWriteText(log_.Path(), err);
+    if (OnLogFailed) OnLogFailed(this, why);
+    else Status(why);
+  }
 }
 
 void TVeskoClient::Connect() {

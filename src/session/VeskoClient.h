@@ -119,6 +119,11 @@ class TVeskoClient : private ISendTarget {
   // Our addition: a write that ended without the host's confirmation,
   // refused by the host (nothing posted) or failed (main thread, synchronised).
   TWriteFailedEvent OnWriteFailed;
+  // Our addition: the session log could not be created or written, with
+  // the reason naming the file (main thread; from the work thread
+  // synchronised). Once per session. Unassigned, the status line says it
+  // and the session goes on without a log.
+  TStringEvent OnLogFailed;
 
   void Connect();
   // Ends the session. The lines already received are still consumed and
@@ -133,6 +138,9 @@ class TVeskoClient : private ISendTarget {
   // Sends a telegram to a channel through the host's telegram dialogue; the
   // work thread picks it up at its next turn, like a write.
   void SendTelegram(const std::string& channel, const std::string& message);
+  // A line of ours in the session log, in parentheses (nothing without a
+  // log). Main thread, while the work thread waits for an event's handler.
+  void LogNote(const std::string& sjis);
 
   // The ring, for the terminal view (any thread) and the work thread.
   TLineRing& Ring() { return ring_; }

@@ -2,6 +2,8 @@
 
 namespace brelo {
 
+TDateTime TVeskoMessage::UnreadableDate() { return EncodeDateTime({80, 1, 1, 0, 0, 0, 0}); }
+
 void TVeskoMessage::CutShortStrings() {
   if (FromID.size() > kFromIDMax) FromID.resize(kFromIDMax);
   if (FromHandle.size() > kFromHandleMax) FromHandle.resize(kFromHandleMax);

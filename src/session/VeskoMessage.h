@@ -24,11 +24,22 @@ struct TVeskoMessage {
   uint8_t NewMark = 0;        // store only
   uint8_t Unread = 0;         // store only
   uint8_t Spare1 = 0, Spare2 = 0;
+  // Capture only, never stored:
+  // the body ended with the line (lost, or a log that ran dry), not with the
+  // host's end of it: what came may be the beginning of the message only;
+  bool Cut = false;
+  // the host's message number as it printed it, when MesNo cannot hold it:
+  // such a message is not stored (never under another number).
+  std::string NumberBeyondRange;
 
   static constexpr size_t kFromIDMax = 8;
   static constexpr size_t kFromHandleMax = 14;
   static constexpr size_t kTitleMax = 60;
   static constexpr size_t kBoardNameMax = 60;
+
+  // The date a capture gives a message whose date it cannot read: 1 January
+  // of the year 80 (no host's message is that old).
+  static TDateTime UnreadableDate();
 
   // Cuts the short strings at their byte limits (a double-byte character at
   // the limit may be split, as the records do).

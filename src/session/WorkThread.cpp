@@ -130,7 +130,9 @@ void TWorkThread::Consumed(const std::string& consumed, int slot) {
   const std::string& line = masked.empty() ? consumed : masked;
   if (const int err = owner_.log_.WriteLine(line); err != 0 && !logFailed_) {
     logFailed_ = true;
-    PostStatus(CannotWriteText(owner_.log_.Path(), err));
+    const std::string why = CannotWriteText(owner_.log_.Path(), err);
+    if (owner_.OnLogFailed) Synchronize([&] { owner_.OnLogFailed(&owner_, why); });
+    else PostStatus(why);
   }
   if (owner_.OnReceiveLine) {
     // Reported only while the thread keeps up; far behind, lines are logged only.

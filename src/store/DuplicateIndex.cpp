@@ -1,10 +1,8 @@
 #include "store/DuplicateIndex.h"
 
-#include <algorithm>
 #include <limits>
 
 #include "common/Sjis.h"
-#include <vector>
 
 namespace brelo {
 
@@ -21,24 +19,48 @@ void TDuplicateIndex::Load(int board) {
   std::vector<TVeskoMessage> entries;
   store_.ReadIndex(board, std::numeric_limits<int>::max(), entries);
   for (const TVeskoMessage& e : entries) {
-    const size_t head = TMessageStore::HeadLength(e.MesNo);
-    const size_t text = e.TextLen > 0 && static_cast<size_t>(e.TextLen) > head ? e.TextLen - head : 0;
-    size_t& known = textBytes_[Key(board, e)];
-    known = std::max(known, text);
+    copies_[Key(board, e)].push_back({e.IndexNo, e.TextPos, e.TextLen, e.MesNo, false});
   }
 }
 
-bool TDuplicateIndex::Stored(int board, const TVeskoMessage& m) {
-  if (!TMessageStore::ValidBoard(board)) return false;
-  if (!loaded_[static_cast<size_t>(board)]) Load(board);
-  const auto it = textBytes_.find(Key(board, m));
-  return it != textBytes_.end() && it->second >= m.Text.size();
+std::string TDuplicateIndex::StoredText(int board, const TCopy& c) const {
+  const size_t head = TMessageStore::HeadLength(c.mesNo);
+  std::string text;
+  if (c.textPos >= 0 && c.textLen > 0 && static_cast<size_t>(c.textLen) > head) {
+    store_.ReadTextSpan(board, static_cast<int64_t>(c.textPos) + static_cast<int64_t>(head),
+                        static_cast<size_t>(c.textLen) - head, text);
+  }
+  return text;
 }
 
-void TDuplicateIndex::Add(int board, const TVeskoMessage& m) {
+TDuplicateIndex::TFinding TDuplicateIndex::Find(int board, const TVeskoMessage& m) {
+  TFinding found;
+  if (!TMessageStore::ValidBoard(board)) return found;
+  if (!loaded_[static_cast<size_t>(board)]) Load(board);
+  const auto it = copies_.find(Key(board, m));
+  if (it == copies_.end()) return found;
+  const bool dated = !(board == 0 && m.Date == TVeskoMessage::UnreadableDate());
+  for (const TCopy& c : it->second) {
+    const std::string stored = StoredText(board, c);
+    const bool begins = m.Text.compare(0, stored.size(), stored) == 0;  // stored is a beginning of m.Text
+    if (dated && begins && stored.size() == m.Text.size()) return {EVerdict::kStored, c.indexNo};
+    if (dated && m.Cut && stored.compare(0, m.Text.size(), m.Text) == 0) return {EVerdict::kStored, c.indexNo};
+    if (begins && stored.size() < m.Text.size() && !c.knownWhole) found = {EVerdict::kCompletes, c.indexNo};
+  }
+  return found;
+}
+
+void TDuplicateIndex::Stored(int board, const TVeskoMessage& m) {
   if (!TMessageStore::ValidBoard(board)) return;
-  size_t& known = textBytes_[Key(board, m)];
-  known = std::max(known, m.Text.size());
+  std::vector<TCopy>& copies = copies_[Key(board, m)];
+  const TCopy now{m.IndexNo, m.TextPos, m.TextLen, m.MesNo, !m.Cut};
+  for (TCopy& c : copies) {
+    if (c.indexNo == m.IndexNo) {
+      c = now;  // completed in place
+      return;
+    }
+  }
+  copies.push_back(now);
 }
 
 }  // namespace brelo

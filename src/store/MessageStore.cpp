@@ -289,6 +289,52 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   m.TextLen = rec.TextLen;
 }
 
+void TMessageStore::CompleteMessage(TVeskoMessage& m, int indexNo) {
+  if (!ValidBoard(m.BoardNo)) {
+    throw EInOutError(Sjis("ボード番号 ") + SafeIntToStr(m.BoardNo) + Sjis(" は 0～99 の範囲にありません"));
+  }
+  TStringLockGuard lock;
+  const std::string idxPath = IndexFile(m.BoardNo);
+  const std::string txtPath = TextFile(m.BoardNo);
+  TFile idx(idxPath, O_RDWR);
+  if (!idx.ok()) CannotWrite(idxPath);
+  const off_t at = static_cast<off_t>(indexNo) * static_cast<off_t>(kIndexRecordSize);
+  char r[kIndexRecordSize];
+  if (indexNo < 0 || PReadAll(idx.fd(), r, sizeof r, at) != static_cast<ssize_t>(sizeof r)) {
+    throw EInOutError(CannotWriteText(idxPath, EINVAL));
+  }
+  TVeskoMessage rec = DecodeIndexRecord(r);
+  TFile txt(TFile::OpenOrCreate(txtPath, newFile_));
+  if (!txt.ok()) CannotWrite(txtPath);
+  unsynced_[static_cast<size_t>(m.BoardNo)] = true;
+  const off_t pos = txt.Size();
+  if (pos < 0) CannotRead(txtPath);
+  const std::string block = SafeFormat("#%.6d\r\n", rec.MesNo) + m.Text;
+  if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) {
+    const int err = errno;
+    const int cut = ::ftruncate(txt.fd(), pos);
+    (void)cut;
+    throw EInOutError(CannotWriteText(txtPath, err));
+  }
+  rec.TextPos = static_cast<int32_t>(pos);
+  rec.TextLen = static_cast<int32_t>(block.size());
+  rec.Unread = 1;
+  EncodeIndexRecord(rec, r);
+  // One write of where the text is and the marks (bytes 96-111): the record
+  // points to the cut copy or to the whole, never to anything between.
+  constexpr size_t kFrom = 96;
+  if (!PWriteAll(idx.fd(), r + kFrom, sizeof r - kFrom, at + static_cast<off_t>(kFrom))) {
+    const int err = errno;
+    const int cut = ::ftruncate(txt.fd(), pos);
+    (void)cut;
+    throw EInOutError(CannotWriteText(idxPath, err));
+  }
+  m.MesNo = rec.MesNo;
+  m.IndexNo = indexNo;
+  m.TextPos = rec.TextPos;
+  m.TextLen = rec.TextLen;
+}
+
 int TMessageStore::ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const {
   // The last `count` records: the start is found under the same lock as the read.
   return ReadRecords(board, -count, count, entries);

@@ -5,9 +5,10 @@
 // Records are encoded and decoded field by field, little-endian, never by
 // casting. Each file operation holds StringLock for its whole duration.
 // File errors raise EInOutError with a Shift-JIS message naming the file.
-// Index and text files only grow; an interrupted append leaves at most one
-// partial record at the end of the index, which readers ignore and the next
-// append overwrites.
+// Index and text files only grow, and a record changes only in its marks or,
+// when a cut-off copy is completed, in where its text is; an interrupted
+// append leaves at most one partial record at the end of the index, which
+// readers ignore and the next append overwrites.
 #pragma once
 
 #include <array>
@@ -66,6 +67,12 @@ class TMessageStore {
   // EInOutError and writes nothing; so does a failed write, naming the file
   // and the system's reason.
   void AppendMessage(TVeskoMessage& m);
+  // Completes record indexNo of m's board, a copy a lost line cut off, with
+  // m's whole text: the block is appended under the record's own number and
+  // the record points to it, marked unread (the cut block stays behind,
+  // unused). m takes the record's number and place. Raises EInOutError, the
+  // record left as it was.
+  void CompleteMessage(TVeskoMessage& m, int indexNo);
   // Makes every append since the last Sync durable: the message files it
   // touched are flushed to the disk (and the folder, when a file was new).
   // Called once per board's capture, not per message. Raises EInOutError.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/DateTime.h"
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "common/Sjis.h"
@@ -134,6 +135,41 @@ TEST(PilotMode, AFullDiskStopsThePassAtTheFirstFailedWrite) {
     store.ReadIndex(board, 999, e);
     for (const TVeskoMessage& m : e) EXPECT_FALSE(store.ReadText(board, m.TextPos, m.TextLen).empty()) << board;
   }
+}
+
+TEST(PilotMode, LookAlikeMailIsAllStoredForTheHostDeletesWhatWasRead) {
+  test::TDemoHost host({"--look-alike-mail"});
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_EQ(StoredLine(r), "brelo: received 16: 16 stored, 0 already stored, 0 lost") << r.out;
+  EXPECT_EQ(host.DataFile("mail/TARO.txt"), "");  // read, so deleted there
+  TMessageStore store;
+  store.HostFolder = home.Path() + "DEMO/";
+  std::vector<TVeskoMessage> e;
+  ASSERT_EQ(store.ReadIndex(0, 999, e), 6);
+  std::vector<std::string> texts;
+  for (size_t i = 2; i < e.size(); ++i) texts.push_back(SjisToUtf8(store.ReadText(0, e[i].TextPos, e[i].TextLen)));
+  EXPECT_EQ(texts, (std::vector<std::string>{"\r\n明日は駅前に10時です。\r\n遅れる人は連絡してね。\r\n",
+                                             "\r\n明日は駅前に10時です。\r\n", "\r\n来週は休みます。\r\nけんじ\r\n",
+                                             "\r\n再来週も休みます。\r\n"}));
+}
+
+TEST(PilotMode, ASessionLogThatCannotBeWrittenStopsThePass) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  MakePath(home.Path() + "DEMO");
+  // The day's log sits on a full disk; the folder passes the pass's check.
+  const std::string log = home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG");
+  ASSERT_EQ(::symlink("/dev/full", log.c_str()), 0);
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 6) << r.out << r.err;
+  EXPECT_NE(r.err.find(".LOG に書き込めません (ディスクに空きがありません)"), std::string::npos) << r.err;
+  // Nothing was fetched that the host would count as read.
+  EXPECT_EQ(host.Received().find("N@"), std::string::npos) << host.Received();
+  EXPECT_NE(host.DataFile("mail/TARO.txt").find(Sjis("オフ会の件")), std::string::npos);
 }
 
 TEST(PilotMode, APassDoesNotStartWhereItCannotWrite) {

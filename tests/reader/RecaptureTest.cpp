@@ -42,16 +42,17 @@ TEST_F(RecaptureTest, StoresWhatTheLogHoldsOnceAndACutMessageAsFarAsItGoes) {
   EXPECT_EQ(r.boards, 1);
   EXPECT_EQ(model->Store.RecordCount(1), 3);
   EXPECT_EQ(model->Store.BoardTable[1].Name, "GENERAL");
-  // Again, with the cut message whole: only the longer copy is new.
+  // Again, with the cut message whole: it completes the cut copy's record.
   r = Recapture(*model, kNews + third + "first half\r\nsecond half\r\n//\r\n");
   EXPECT_EQ(r.stored, 1);
   EXPECT_EQ(r.skipped, 2);
   EXPECT_EQ(r.cut, 0);
-  ASSERT_EQ(model->Store.RecordCount(1), 4);
+  ASSERT_EQ(model->Store.RecordCount(1), 3);
   std::vector<TVeskoMessage> e;
   model->Store.ReadIndex(1, 999, e);
   EXPECT_EQ(model->Store.ReadText(1, e[1].TextPos, e[1].TextLen), "\r\nline two\r\n");
-  EXPECT_EQ(model->Store.ReadText(1, e[3].TextPos, e[3].TextLen), "\r\nfirst half\r\nsecond half\r\n");
+  EXPECT_EQ(model->Store.ReadText(1, e[2].TextPos, e[2].TextLen), "\r\nfirst half\r\nsecond half\r\n");
+  EXPECT_EQ(e[2].MesNo, 12);
   // And once more: nothing is stored twice.
   r = Recapture(*model, kNews + third + "first half\r\nsecond half\r\n//\r\n");
   EXPECT_EQ(r.stored, 0);

@@ -238,7 +238,7 @@ TEST_F(PolicyTest, BoardAnnouncementsMessagesAndMail) {
   EXPECT_EQ(view.boardLists, lists + 1);
 }
 
-TEST_F(PolicyTest, ArticlesShownAgainAreNotStoredTwiceButACutCopyIsReplaced) {
+TEST_F(PolicyTest, ArticlesAreToldApartByTheirWholeTextAndACutCopyIsCompleted) {
   TVeskoMessage m;
   m.BoardNo = 3;
   m.MesNo = 7;
@@ -246,30 +246,103 @@ TEST_F(PolicyTest, ArticlesShownAgainAreNotStoredTwiceButACutCopyIsReplaced) {
   m.Text = "whole\r\nbody\r\n";
   TVeskoMessage cut = m;
   cut.Text = "whole\r\n";  // what a lost line left of it
+  cut.Cut = true;
   policy->VeskoClient1Connect();
   policy->VeskoClient1ReceiveMessage(cut);
-  policy->VeskoClient1ReceiveMessage(m);    // longer: stored
-  policy->VeskoClient1ReceiveMessage(m);    // the same again: not
+  policy->VeskoClient1ReceiveMessage(m);    // completes the cut copy in its record
+  policy->VeskoClient1ReceiveMessage(m);    // the same again: not stored
+  policy->VeskoClient1ReceiveMessage(cut);  // a cut copy of what is stored: nothing new
   TVeskoMessage other = m;
   other.Date += 1;                          // another article with that number
   policy->VeskoClient1ReceiveMessage(other);
-  EXPECT_EQ(model->Store.RecordCount(3), 3);
-  EXPECT_EQ(policy->Summary().stored, 3);
-  EXPECT_EQ(policy->Summary().duplicates, 1);
-  EXPECT_EQ(policy->ReceivedCount(), 4);
-  // A new pass knows what the last one stored; mail by date, sender and title.
-  TVeskoMessage mail;
-  mail.FromID = "TARO";
-  mail.Title = "hi";
-  mail.Date = 36001;
-  policy->VeskoClient1ReceiveMail(mail);
+  ASSERT_EQ(model->Store.RecordCount(3), 2);
+  std::vector<TVeskoMessage> e;
+  model->Store.ReadIndex(3, 999, e);
+  EXPECT_EQ(model->Store.ReadText(3, e[0].TextPos, e[0].TextLen), "\r\n" + m.Text);
+  EXPECT_EQ(e[0].MesNo, 7);
+  EXPECT_EQ(e[0].Unread, 1);
+  EXPECT_EQ(policy->Summary().stored, 2);
+  EXPECT_EQ(policy->Summary().completed, 1);
+  EXPECT_EQ(policy->Summary().duplicates, 2);
+  EXPECT_EQ(policy->ReceivedCount(), 5);
+  // A new pass knows what the last one stored, and a copy stored then is
+  // completed now.
   policy->BeginCount();
   policy->VeskoClient1Connect();
   policy->VeskoClient1ReceiveMessage(m);
-  mail.MesNo = -1;
-  policy->VeskoClient1ReceiveMail(mail);
-  EXPECT_EQ(policy->Summary().duplicates, 2);
-  EXPECT_EQ(model->Store.RecordCount(0), 1);
+  TVeskoMessage longer = other;
+  longer.Text += "more\r\n";
+  policy->VeskoClient1ReceiveMessage(longer);
+  EXPECT_EQ(policy->Summary().duplicates, 1);
+  EXPECT_EQ(policy->Summary().completed, 1);
+  EXPECT_EQ(model->Store.RecordCount(3), 2);
+}
+
+TEST_F(PolicyTest, LookAlikeMailIsToldApartByItsText) {
+  // One sender, one title, one minute: the host deletes mail once it is read.
+  TVeskoMessage a;
+  a.FromID = "HANAKO";
+  a.Title = "hi";
+  a.Date = 36001.5;
+  a.Text = "see you at ten\r\nat the station\r\n";
+  TVeskoMessage b = a;
+  b.Text = "see you at ten\r\n";  // shorter, and the beginning of the first
+  TVeskoMessage c = a;
+  c.Text = "other\r\n";
+  policy->VeskoClient1Connect();
+  for (TVeskoMessage* m : {&a, &b, &c}) {
+    TVeskoMessage copy = *m;
+    policy->VeskoClient1ReceiveMail(copy);
+  }
+  // The other way round: a mail stored whole in this pass is not taken for cut.
+  TVeskoMessage d = b, e = a;
+  d.Date = e.Date = 36002.5;
+  policy->VeskoClient1ReceiveMail(d);
+  policy->VeskoClient1ReceiveMail(e);
+  EXPECT_EQ(model->Store.RecordCount(0), 5);
+  EXPECT_EQ(policy->Summary().stored, 5);
+  // Shown again after a cut pass: the same text is stored.
+  policy->BeginCount();
+  policy->VeskoClient1Connect();
+  TVeskoMessage again = a;
+  policy->VeskoClient1ReceiveMail(again);
+  EXPECT_EQ(policy->Summary().duplicates, 1);
+  // Two mails whose date cannot be read have no date to tell them by: each
+  // is stored, even with one text.
+  TVeskoMessage undated = a;
+  undated.Date = TVeskoMessage::UnreadableDate();
+  for (int i = 0; i < 3; ++i) {
+    TVeskoMessage copy = undated;
+    if (i == 2) copy.Text = "short\r\n";
+    policy->VeskoClient1ReceiveMail(copy);
+  }
+  EXPECT_EQ(model->Store.RecordCount(0), 8);
+  EXPECT_EQ(policy->Summary().stored, 3);
+  std::vector<TVeskoMessage> idx;
+  model->Store.ReadIndex(0, 999, idx);
+  std::vector<std::string> texts;
+  for (const TVeskoMessage& m : idx) texts.push_back(model->Store.ReadText(0, m.TextPos, m.TextLen).substr(2));
+  EXPECT_EQ(texts, (std::vector<std::string>{a.Text, b.Text, c.Text, d.Text, e.Text, a.Text, a.Text, "short\r\n"}));
+}
+
+TEST_F(PolicyTest, ANumberBeyondTheRecordIsRefusedNeverRenumbered) {
+  policy->VeskoClient1Connect();
+  TVeskoMessage m;
+  m.BoardNo = 1;
+  m.MesNo = -1;
+  m.NumberBeyondRange = "2147483648";
+  m.Text = "x\r\n";
+  for (int pass = 0; pass < 2; ++pass) {
+    policy->BeginCount();
+    policy->VeskoClient1Connect();
+    TVeskoMessage copy = m;
+    policy->VeskoClient1ReceiveMessage(copy);
+    EXPECT_EQ(policy->Summary().beyondRange, 1);
+    EXPECT_EQ(policy->Summary().stored, 0);
+  }
+  EXPECT_EQ(model->Store.RecordCount(1), 0);
+  EXPECT_NE(view.statuses.back().find("#2147483648"), std::string::npos) << view.statuses.back();
+  EXPECT_FALSE(policy->Summary().storeFailed);
 }
 
 TEST_F(PolicyTest, TheFirstFailedStoreWriteStopsFetching) {

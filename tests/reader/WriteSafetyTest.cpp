@@ -44,8 +44,9 @@ struct THost : ISessionCommands {
   std::vector<std::string> posts;
   std::string lastBody;
   std::function<void(const std::string&)> onPost;
-  void SendLine(const std::string&) override {}
-  void SendText(const std::string&) override {}
+  std::vector<std::string> commands;  // what else went to the host
+  void SendLine(const std::string& s) override { commands.push_back(s); }
+  void SendText(const std::string& s) override { commands.push_back(s); }
   void WriteMessage(const std::string&, const std::string& t, const std::string& body, int) override {
     Post(t, body);
   }
@@ -181,7 +182,7 @@ TEST_F(WriteSafety, AnEntryIsMarkedAsBeingSentBeforeItGoesAndHeldWhenThePassEnds
   EXPECT_EQ(policy->Summary().refused, 1);
 }
 
-TEST_F(WriteSafety, ABoxThatCannotBeSavedStopsTheWrites) {
+TEST_F(WriteSafety, ABoxThatCannotBeSavedStopsThePassLikeAnyStoreWrite) {
   Reserve(3, "a");
   Reserve(3, "b");
   Pass();
@@ -193,13 +194,30 @@ TEST_F(WriteSafety, ABoxThatCannotBeSavedStopsTheWrites) {
   Confirm();
   EXPECT_EQ(policy->Summary().sent, 1);
   EXPECT_EQ(policy->Summary().unrecorded, 1);
+  EXPECT_TRUE(policy->Summary().storeFailed);  // exit status 6
   ASSERT_FALSE(view.errors.empty());
   EXPECT_NE(view.errors.back().find("このパスの書き込みはここまで"), std::string::npos);
-  // The confirmed entry stays held in memory; no further write in this pass.
+  // The confirmed entry stays held in memory. Back at the prompt the pass
+  // logs out: no further write, and no unread fetch the host would mark read.
   EXPECT_TRUE(TReservationBox::Interrupted(box->ReservationTable[0]));
+  host.commands.clear();
   Prompt();
   EXPECT_EQ(host.posts.size(), 1u);
-  EXPECT_FALSE(policy->Options.ExecuteWriteYoyaku);
+  EXPECT_EQ(host.commands, (std::vector<std::string>{"Q", ""}));
+}
+
+TEST_F(WriteSafety, ABoxThatCannotBeMarkedBeforeAPostEndsThePassThere) {
+  Reserve(3, "a");
+  ::unlink(box->WriteFile().c_str());
+  ASSERT_EQ(::mkdir(box->WriteFile().c_str(), 0755), 0);
+  Pass();
+  Prompt();
+  EXPECT_TRUE(host.posts.empty());
+  EXPECT_EQ(host.commands, (std::vector<std::string>{"Q", ""}));
+  EXPECT_TRUE(policy->Summary().storeFailed);
+  EXPECT_EQ(policy->Summary().skipped, 1);
+  Prompt();  // and nothing after it
+  EXPECT_EQ(host.commands.size(), 2u);
 }
 
 TEST_F(WriteSafety, BodiesThatAreNotWholeAreNeverSent) {

@@ -119,7 +119,10 @@ TEST_F(DialogueTest, NumbersOfFiveDigitsAndMoreKeepTheirSender) {
            {"Message  #9999 is from: TARO ", 9999},
            {"Message  #10000 is from: TARO ", 10000},
            {"Message  #123456 is from: TARO ", 123456},
-           {"Message  #2147483647 is from: TARO ", -1}}) {
+           {"Message  #2147483647 is from: TARO ", 2147483647},
+           {"Message  #00000000012 is from: TARO ", 12},
+           {"Message  #2147483648 is from: TARO ", -1},
+           {"Message  #99999999999999999999 is from: TARO ", -1}}) {
     test::TScriptedSource s;
     TEvents e;
     s.Lines({"Time: 98/03/15 21:07:33  Section 7:x", "Subj: t", "body", "//"});
@@ -129,6 +132,45 @@ TEST_F(DialogueTest, NumbersOfFiveDigitsAndMoreKeepTheirSender) {
     EXPECT_EQ(e.messages[0].MesNo, number) << header;
     EXPECT_EQ(e.messages[0].FromID, "TARO") << header;
     EXPECT_EQ(e.messages[0].FromHandle, Sjis("とても長いハン")) << header;
+    // A number the record cannot hold is kept as the host printed it.
+    const std::string digits = header.substr(10, header.find(' ', 10) - 10);
+    EXPECT_EQ(e.messages[0].NumberBeyondRange, number < 0 ? digits : "") << header;
+  }
+}
+
+TEST_F(DialogueTest, ABodyTheLineCutKeepsTheHostsWholeLinesOnlyNotTheModemsHangUp) {
+  const std::string head = "Message  #0001 is from: TARO x";
+  const std::vector<std::string> top = {"Time: 98/03/15 21:07:33  Section 1:x", "Subj: t"};
+  struct TCase {
+    std::vector<std::string> body;
+    std::string text;
+    bool cut;
+  };
+  for (const TCase& c : std::vector<TCase>{
+           // The modem's CR LF ended the host's half line "hal", then its code.
+           {{"line 1", "hal", "NO CARRIER"}, "line 1\r\n", true},
+           // After a whole line its CR LF makes an empty line.
+           {{"line 1", "", "NO CARRIER"}, "line 1\r\n", true},
+           {{"NO CARRIER"}, "", true},
+           // A line that is gone without a modem's word keeps its whole lines.
+           {{"line 1", "line 2"}, "line 1\r\nline 2\r\n", true},
+           // The host's own text is never touched.
+           {{"line 1", "NO CARRIER", "*CH01"}, "line 1\r\nNO CARRIER\r\n", false},
+           {{"xNO CARRIER"}, "xNO CARRIER\r\n", true}}) {
+    std::vector<std::string> lines = top;
+    lines.insert(lines.end(), c.body.begin(), c.body.end());
+    for (bool mail : {false, true}) {
+      test::TScriptedSource s;
+      TEvents e;
+      s.Lines(lines);  // then the line is gone
+      TDialogue dl(s, s, e, control, settings, mode, channel, [] { return TPendingWrite(); });
+      if (mail) dl.CaptureMail("Private Message is from: TARO x to: HANAKO", false);
+      else dl.CaptureMessage(head);
+      const auto& got = mail ? e.mails : e.messages;
+      ASSERT_EQ(got.size(), 1u) << c.body.back();
+      EXPECT_EQ(got[0].Text, c.text) << c.body.back() << mail;
+      EXPECT_EQ(got[0].Cut, c.cut) << c.body.back() << mail;
+    }
   }
 }
 

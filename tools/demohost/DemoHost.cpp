@@ -81,6 +81,9 @@ const char* kHelp =
     "  --fail-writes     every post and mail fails\n"
     "  --flood N         send N numbered lines before the banner\n"
     "  --echo-password   echo the password as it is typed\n"
+    "  --look-alike-mail  TARO finds four more mails: two from one sender with one\n"
+    "                    title in one minute, the second a shorter beginning of the\n"
+    "                    first, and two with a date no one can read\n"
     "  --no-address      the web page carries no telnet address\n"
     "  --help            this text\n";
 
@@ -220,6 +223,7 @@ int main(int argc, char** argv) {
   long port = 2323, httpPort = -1, busy = 0;
   std::string data = "demohost-data", modemLink, logPath, readyFile;
   bool withAddress = true;
+  bool lookAlikeMail = false;
   HostConfig config;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -314,6 +318,8 @@ int main(int argc, char** argv) {
       value(config.faults.flood);
     } else if (a == "--echo-password") {
       config.faults.echoPassword = true;
+    } else if (a == "--look-alike-mail") {
+      lookAlikeMail = true;
     } else if (a == "--no-address") {
       withAddress = false;
     } else {
@@ -332,6 +338,10 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &sa, nullptr);
 
   HostData hostData(data);
+  if (lookAlikeMail) {
+    std::lock_guard<std::mutex> lk(hostData.Lock());
+    for (const Message& m : LookAlikeMail()) hostData.AddMail("TARO", m);
+  }
   if (logPath.empty()) logPath = hostData.Folder() + "received.log";
   ReceiveLog log(logPath);
   Registry registry;

@@ -93,6 +93,17 @@ Message Msg(int no, const char* id, const char* handle, const char* date, const 
 
 }  // namespace
 
+std::vector<Message> LookAlikeMail() {
+  std::vector<Message> out = {
+      Msg(0, "HANAKO", "はなこ", "98/03/07 21:15", "明日の件", {"明日は駅前に10時です。", "遅れる人は連絡してね。"}),
+      Msg(0, "HANAKO", "はなこ", "98/03/07 21:15", "明日の件", {"明日は駅前に10時です。"}),
+      Msg(0, "KENJI", "けんじ", "--/--/-- --:--", "お知らせ", {"来週は休みます。", "けんじ"}),
+      Msg(0, "KENJI", "けんじ", "--/--/-- --:--", "お知らせ", {"再来週も休みます。"}),
+  };
+  for (Message& m : out) m.to = "TARO";
+  return out;
+}
+
 std::string NowText() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
