@@ -47,6 +47,7 @@ void TAppSettings::Read(const std::string& programFolder) {
   if (Patrol.EveryMinutes < 1 || Patrol.EveryMinutes > 1440) Patrol.EveryMinutes = 60;
   Patrol.Times = TPatrolSettings::ParseTimes(ini.ReadString("Patrol", "Times", "")).value_or(std::vector<int>{});
   Patrol.Notify = ini.ReadInteger("Patrol", "Notify", 1) != 0;
+  TerminalLines = ini.ReadString("Terminal", "View", "Screen") == "Lines";
 }
 
 void TAppSettings::Write(const std::string& programFolder) const {
@@ -70,6 +71,7 @@ void TAppSettings::Write(const std::string& programFolder) const {
     ini.WriteString("Patrol", "Times", TPatrolSettings::TimesText(Patrol.Times));
     ini.WriteInteger("Patrol", "Notify", Patrol.Notify ? 1 : 0);
   }
+  if (TerminalLines || ini.HasKey("Terminal", "View")) ini.WriteString("Terminal", "View", TerminalLines ? "Lines" : "Screen");
   ini.Save();
 }
 

@@ -24,6 +24,7 @@ struct TAppSettings {
   std::string Editor = "NotePad";   // a program name or a full path
   TWindowPlace Window;
   TPatrolSettings Patrol;   // section "Patrol"
+  bool TerminalLines = false;  // the terminal page shows lines (行表示), not the screen; "Terminal", "View"
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);

@@ -275,6 +275,7 @@ size_t TLineRing::Process(const char* p, size_t n) {
       const int before = ansi_;
       const bool consumed = ++ansiLength_ <= kMaxEscapeLength && ContinueEscape(ansi_, b);
       if (consumed) {
+        if (tapping_) tapped_ += static_cast<char>(b);
         if (before == kCsi) {
           CsiByte(b);
         } else if (ansi_ == kCsi) {  // ESC [: a new parameter list
@@ -293,6 +294,7 @@ size_t TLineRing::Process(const char* p, size_t n) {
       size_t room = kMaxLineBytes - partial_.size();
       if (j - i > room) j = i + room;
       partial_.append(p + i, j - i);
+      if (tapping_) tapped_.append(p + i, j - i);
       i = j;
       if (partial_.size() >= kMaxLineBytes && !EndLine()) return i;
       continue;
@@ -326,9 +328,23 @@ size_t TLineRing::Process(const char* p, size_t n) {
       default:
         break;  // other control bytes, LF among them, are dropped
     }
+    if (tapping_ && b != IAC) tapped_ += static_cast<char>(b);
     ++i;
   }
   return n;
+}
+
+void TLineRing::FlushTap() {
+  if (tapped_.empty()) return;
+  screenTap_(tapped_.data(), tapped_.size());
+  tapped_.clear();
+}
+
+void TLineRing::SetScreenTap(TSink tap) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  screenTap_ = std::move(tap);
+  tapping_ = static_cast<bool>(screenTap_);
+  tapped_.clear();
 }
 
 bool TLineRing::Feed(const char* data, size_t len) {
@@ -438,6 +454,12 @@ void TLineRing::AskTelnet(unsigned char option) {
   if (!replies_.empty()) hasReplies_ = true;
 }
 
+void TLineRing::SetWindowSize(int columns, int rows) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  telnet_.WindowSize(columns, rows, replies_);
+  if (!replies_.empty()) hasReplies_ = true;
+}
+
 bool TLineRing::FeedText(const char* data, size_t len) {
   if (decoding_) {
     // Telnet commands out first: the conversion sees the host's text alone,
@@ -472,6 +494,7 @@ bool TLineRing::FeedText(const char* data, size_t len) {
     if (used < len) backlog_.assign(data + used, len - used);
   }
   PublishPartial();
+  FlushTap();
   if (!replies_.empty()) hasReplies_ = true;
   binaryOut_ = telnet_.WeDo(telnet::BINARY);
   backlogBytes_ = backlog_.size();
@@ -492,6 +515,7 @@ bool TLineRing::FeedBacklog() {
       backlog_.erase(0, used);
       backlogBytes_ = backlog_.size();
       PublishPartial();
+      FlushTap();
       if (!replies_.empty()) hasReplies_ = true;
       Signal();
     }

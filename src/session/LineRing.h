@@ -113,6 +113,9 @@ class TLineRing {
   void SetTelnetLine(bool telnet) { telnetLine_ = telnet; }
   // Asks the host for a telnet option both ways (answers to send follow).
   void AskTelnet(unsigned char option);
+  // The terminal's size in characters, told to the host now when it agreed
+  // to hear it (answers to send follow), else when it asks.
+  void SetWindowSize(int columns, int rows);
   // Whether the host agreed that we send in binary (any thread).
   bool BinaryOut() const { return binaryOut_.load(); }
   // Telnet answers for the session that starts next (TCP hosts): on, with
@@ -159,6 +162,14 @@ class TLineRing {
   // ring; the owner lets the writer's thread run FeedBacklog.
   std::function<void()> OnRoom;
 
+  // The screen's tap: the host's bytes after the telnet commands and the
+  // conversion to Shift-JIS, escape sequences and control bytes kept, in
+  // order and each once, as the receive path takes them (bytes that wait
+  // behind a full ring come when they are taken; a transfer's bytes never
+  // come). Called on the writer's thread under the writer's lock, once per
+  // chunk: it must be quick and must not call the ring. Empty: no tap.
+  void SetScreenTap(TSink tap);
+
  private:
   // Processes bytes; returns how many were taken (fewer when the ring is full).
   size_t Process(const char* p, size_t n);
@@ -178,6 +189,8 @@ class TLineRing {
   void Signal();
   // A complete line that waits for the reader (only the reader may ask).
   bool ReadersOwn(int slot) const;
+  // Hands what the tap gathered to it (under the writer's lock).
+  void FlushTap();
 
   std::array<std::string, kSize> slots_;
   std::array<std::vector<TAttrRun>, kSize> runs_;  // beside slots_, under the same rules
@@ -219,6 +232,9 @@ class TLineRing {
   std::string backlog_;
   TResumeGate gate_;            // written by both sides, see ResumeGate.h
   std::atomic<size_t> backlogBytes_{0};
+  TSink screenTap_;             // under writerMutex_
+  bool tapping_ = false;        // screenTap_ is set
+  std::string tapped_;          // the chunk's bytes for the tap
   int batch_ = 0;               // writer only
   bool batchSignal_ = false;    // writer only
 

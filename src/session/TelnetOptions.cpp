@@ -1,5 +1,7 @@
 #include "session/TelnetOptions.h"
 
+#include <algorithm>
+
 namespace brelo {
 
 using namespace telnet;
@@ -53,6 +55,15 @@ void TTelnetOptions::SendWindowSize(std::string& out) const {
   }
   out += static_cast<char>(IAC);
   out += static_cast<char>(SE);
+}
+
+void TTelnetOptions::WindowSize(int columns, int rows, std::string& out) {
+  columns = std::clamp(columns, 1, 0xFFFF);
+  rows = std::clamp(rows, 1, 0xFFFF);
+  if (columns == Columns && rows == Rows) return;
+  Columns = columns;
+  Rows = rows;
+  if (us_[NAWS]) SendWindowSize(out);
 }
 
 void TTelnetOptions::Command(unsigned char verb, unsigned char option, std::string& out) {

@@ -37,6 +37,10 @@ class TTelnetOptions {
   // asked for already; the host's agreement then gets no answer.
   void Ask(unsigned char option, std::string& out);
 
+  // The terminal's new size: kept for the host's DO NAWS, and sent at once
+  // when the host has agreed to hear it and the size changed.
+  void WindowSize(int columns, int rows, std::string& out);
+
   bool HostDoes(unsigned char option) const { return him_[option]; }
   bool WeDo(unsigned char option) const { return us_[option]; }
 

@@ -329,6 +329,11 @@ void TVeskoClient::EnqueueBytes(const std::string& bytes) {
   if (s != nullptr) s->Enqueue(bytes.data(), bytes.size());
 }
 
+void TVeskoClient::SetWindowSize(int columns, int rows) {
+  ring_.SetWindowSize(columns, rows);
+  SendTelnetReplies();
+}
+
 void TVeskoClient::SendLine(const std::string& s) { Enqueue(s + "\r\n"); }
 void TVeskoClient::SendText(const std::string& s) { Enqueue(s); }
 

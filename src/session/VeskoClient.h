@@ -133,6 +133,9 @@ class TVeskoClient : private ISendTarget {
   // Queue s + CR LF (SendText: s alone) when a session's send thread exists.
   void SendLine(const std::string& s);
   void SendText(const std::string& s);
+  // The terminal's size in characters (main thread): a telnet host that
+  // agreed to hear it is told at once when it changes, any other when it asks.
+  void SetWindowSize(int columns, int rows);
   void WriteMessage(const std::string& board, const std::string& title, const std::string& body, int tag);
   void WriteMail(const std::string& to, const std::string& title, const std::string& body, int tag);
   // Sends a telegram to a channel through the host's telegram dialogue; the

@@ -311,6 +311,8 @@ void TMainForm::BuildPages() {
   connect(BrowserPage->SearchText, &QLineEdit::returnPressed, this, &TMainForm::SearchClick);
   TerminalPage = new TTerminalPage(model_.VeskoClient1);
   model_.VeskoClient1.OnReceive = [page = TerminalPage](TVeskoClient*, const std::string&) { page->MarkChanged(); };
+  TerminalPage->SetLineView(settings_.TerminalLines);
+  TerminalPage->OnViewChosen = [this](bool lines) { settings_.TerminalLines = lines; };
   TerminalPage->OnProtocolChanged = [this] {
     TModemSettings s;
     s.Read(programFolder_);

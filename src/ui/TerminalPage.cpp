@@ -1,7 +1,12 @@
 #include "ui/TerminalPage.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QShortcut>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -102,6 +107,15 @@ void TTerminalView::paintEvent(QPaintEvent*) {
 
 TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(parent), client_(client) {
   PaintBox1 = new TTerminalView(client);
+  PaintBox1->setFocusPolicy(Qt::StrongFocus);
+  PaintBox1->installEventFilter(this);
+  ScreenView = new TScreenView(screen_);
+  ScreenView->OnKey = [this](QKeyEvent* k) { return HostKey(k); };
+  ScreenView->OnShortcutOverride = [this](QKeyEvent* k) { return KeyMode() && !TerminalShortcut(k); };
+  ScreenView->OnCommit = [this](const QString& text) {
+    if (KeyMode()) SendToHost(screen_.TextBytes(text, false), text);
+  };
+  ScreenView->OnContextMenu = [this](QPoint global) { ShowContextMenu(global); };
   Edit1 = new QLineEdit;
   Edit1->setObjectName(QStringLiteral("Edit1"));
   Edit1->setFont(FixedFont(16));
@@ -111,9 +125,13 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   SpeedButton2->setText(QStringLiteral("送信"));
   Edit1->setAccessibleName(QStringLiteral("ホストに送る行"));
   SpeedButton2->setAccessibleName(QStringLiteral("送信"));
-  auto* view = new QHBoxLayout;
+  viewArea_ = new QWidget;
+  auto* view = new QHBoxLayout(viewArea_);
   view->setContentsMargins(0, 0, 0, 0);
+  view->addWidget(ScreenView, 1);
   view->addWidget(PaintBox1, 1);
+  PaintBox1->hide();
+  viewArea_->installEventFilter(this);  // the screen's size follows the area
   ProtocolBox = new QComboBox;
   ProtocolBox->setObjectName(QStringLiteral("ProtocolBox"));
   ProtocolBox->setAccessibleName(QStringLiteral("転送プロトコル"));
@@ -170,10 +188,66 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   transfer->addWidget(TransferBar, 1);
   transfer->addStretch(0);
   TransferBar->hide();
+  // How keys go to the host, and which view shows the session.
+  KeyModeButton = new QToolButton;
+  KeyModeButton->setText(QStringLiteral("キー入力"));
+  KeyModeButton->setCheckable(true);
+  KeyModeButton->setToolTip(QStringLiteral("キーをそのままホストに送ります (Ctrl+Shift+K で切り替え)。"
+                                           "オフのときは下の行に入力して送信します"));
+  connect(KeyModeButton, &QToolButton::toggled, this, &TTerminalPage::SetKeyMode);
+  ScreenButton = new QToolButton;
+  ScreenButton->setText(QStringLiteral("画面表示"));
+  ScreenButton->setToolTip(QStringLiteral("ホストの画面をそのまま表示します"));
+  LinesButton = new QToolButton;
+  LinesButton->setText(QStringLiteral("行表示"));
+  LinesButton->setToolTip(QStringLiteral("受信した行を 80 桁で表示します"));
+  for (QToolButton* b : {ScreenButton, LinesButton}) {
+    b->setCheckable(true);
+    b->setAutoExclusive(true);
+  }
+  ScreenButton->setChecked(true);
+  connect(LinesButton, &QToolButton::clicked, this, [this] { SetLineView(true); });
+  connect(ScreenButton, &QToolButton::clicked, this, [this] { SetLineView(false); });
+  transfer->addWidget(KeyModeButton);
+  transfer->addWidget(ScreenButton);
+  transfer->addWidget(LinesButton);
+  // Find in the scrollback: upwards (back in time) with Enter.
+  FindBar = new QWidget;
+  FindBar->setObjectName(QStringLiteral("FindBar"));
+  auto* find = new QHBoxLayout(FindBar);
+  find->setContentsMargins(0, 2, 0, 2);
+  FindText = new QLineEdit;
+  FindText->setAccessibleName(QStringLiteral("スクロールバックを検索"));
+  FindText->installEventFilter(this);
+  FindUpButton = new QToolButton;
+  FindUpButton->setText(QStringLiteral("↑前"));
+  FindDownButton = new QToolButton;
+  FindDownButton->setText(QStringLiteral("↓次"));
+  FindResult = new QLabel;
+  auto* findClose = new QToolButton;
+  findClose->setText(QStringLiteral("閉じる"));
+  find->addWidget(new QLabel(QStringLiteral("検索:")));
+  find->addWidget(FindText, 1);
+  find->addWidget(FindUpButton);
+  find->addWidget(FindDownButton);
+  find->addWidget(FindResult);
+  find->addWidget(findClose);
+  FindBar->hide();
+  connect(FindUpButton, &QToolButton::clicked, this, [this] { FindNext(true); });
+  connect(FindDownButton, &QToolButton::clicked, this, [this] { FindNext(false); });
+  connect(FindText, &QLineEdit::textChanged, this, [this] {
+    ScreenView->ClearFound();
+    FindResult->clear();
+  });
+  connect(findClose, &QToolButton::clicked, this, [this] {
+    FindBar->hide();
+    ScreenView->ClearFound();
+  });
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addLayout(view, 1);
+  layout->addWidget(viewArea_, 1);
+  layout->addWidget(FindBar);
   layout->addWidget(transferRow);
   auto* barHolder = new QWidget;
   barHolder->setFixedHeight(33);
@@ -200,16 +274,205 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
     return ok ? name.trimmed().toStdString() : std::string();
   };
   Timer1.start();
+  // The screen takes the tapped bytes at most every kScreenIntervalMs.
+  screenTimer_.setSingleShot(true);
+  screenTimer_.setInterval(kScreenIntervalMs);
+  connect(&screenTimer_, &QTimer::timeout, this, &TTerminalPage::TakeScreenBytes);
+  feed_->SetOnWake([this] {
+    if (!screenTimer_.isActive()) screenTimer_.start();
+  });
+  client_.Ring().SetScreenTap([feed = feed_](const char* p, size_t n) { feed->Append(p, n); });
+  const auto shortcut = [this](QKeyCombination keys, auto slot) {
+    auto* s = new QShortcut(QKeySequence(keys), this);
+    s->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(s, &QShortcut::activated, this, slot);
+  };
+  shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_K, [this] { KeyModeButton->toggle(); });
+  shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_C, [this] { CopySelection(); });
+  shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_V, [this] { PasteToHost(); });
+  shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_F, [this] { ShowFind(); });
+  ConfirmPaste = [this](int lines) {
+    return QMessageBox::question(this, QStringLiteral("貼り付け"),
+                                 QStringLiteral("%1 行をホストに送ります。よろしいですか?").arg(lines)) ==
+           QMessageBox::Yes;
+  };
+}
+
+// The session's component outlives the page or not (the window's members go
+// before its child widgets): the page never touches it here. The tap keeps
+// the feed alive; nothing wakes the page any more.
+TTerminalPage::~TTerminalPage() { feed_->SetOnWake(nullptr); }
+
+void TTerminalPage::TakeScreenBytes() {
+  const std::string bytes = feed_->Take();
+  if (bytes.empty()) return;
+  screen_.Feed(bytes);
+  // The host's questions (where is the cursor, which terminal) are answered
+  // while the user drives it; an unattended pass sends only its own words.
+  const std::string answers = screen_.TakeAnswers();
+  if (KeyMode() && !answers.empty()) client_.SendText(answers);
+  ScreenView->ScreenChanged();
+}
+
+void TTerminalPage::FitScreen() {
+  const QSize cells = ScreenView->CellsFor(viewArea_->size());
+  screen_.Resize(cells.width(), cells.height());
+  ScreenView->ScreenChanged();
+  client_.SetWindowSize(screen_.Columns(), screen_.Rows());
+}
+
+void TTerminalPage::SetLineView(bool lines) {
+  ScreenView->setVisible(!lines);
+  PaintBox1->setVisible(lines);
+  (lines ? LinesButton : ScreenButton)->setChecked(true);
+  if (lines) PaintBox1->DrawView();
+  if (KeyMode()) (lines ? static_cast<QWidget*>(PaintBox1) : ScreenView)->setFocus();
+  if (OnViewChosen) OnViewChosen(lines);
+}
+
+bool TTerminalPage::LineView() const { return LinesButton->isChecked(); }
+
+void TTerminalPage::SetKeyMode(bool on) {
+  if (KeyModeButton->isChecked() != on) KeyModeButton->setChecked(on);  // comes back here once
+  Edit1->setEnabled(!on);
+  SpeedButton2->setEnabled(!on);
+  ScreenView->setAttribute(Qt::WA_InputMethodEnabled, on);
+  if (on) (LineView() ? static_cast<QWidget*>(PaintBox1) : ScreenView)->setFocus();
+  else Edit1->setFocus();
+}
+
+bool TTerminalPage::KeyMode() const { return KeyModeButton->isChecked(); }
+
+bool TTerminalPage::TerminalShortcut(const QKeyEvent* k) {
+  const Qt::KeyboardModifiers m = k->modifiers() & ~Qt::KeypadModifier;
+  if (m == Qt::ShiftModifier && (k->key() == Qt::Key_PageUp || k->key() == Qt::Key_PageDown)) return true;
+  return m == (Qt::ControlModifier | Qt::ShiftModifier) &&
+         (k->key() == Qt::Key_C || k->key() == Qt::Key_V || k->key() == Qt::Key_F || k->key() == Qt::Key_K);
+}
+
+bool TTerminalPage::HostKey(QKeyEvent* k) {
+  if (!KeyMode()) {
+    // Typing on the view goes to the input line.
+    if (!k->text().isEmpty() && k->text()[0] >= QLatin1Char(' ') &&
+        !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      Edit1->setFocus();
+      QApplication::sendEvent(Edit1, k);
+      return true;
+    }
+    return false;
+  }
+  if (TerminalShortcut(k)) return false;
+  const TKeyBytes b = screen_.KeyBytes({k->key(), k->modifiers(), k->text()});
+  if (!b.handled) return false;
+  SendToHost(b, k->text());
+  return true;
+}
+
+void TTerminalPage::SendToHost(const TKeyBytes& b, const QString& typed) {
+  if (!b.unmappable.isEmpty()) {
+    ToSjisOrWarn(this, typed);  // says which characters, and nothing goes out
+    return;
+  }
+  if (b.bytes.empty()) return;
+  client_.SendText(b.bytes);
+  ScreenView->ScrollToBottom();
+}
+
+void TTerminalPage::CopySelection() {
+  if (ScreenView->isVisible() && ScreenView->HasSelection()) {
+    QApplication::clipboard()->setText(ScreenView->SelectedText());
+  }
+}
+
+void TTerminalPage::PasteToHost() {
+  const QString text = QApplication::clipboard()->text();
+  if (text.isEmpty()) return;
+  QString lines = text;
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  const int count = static_cast<int>(lines.count(QLatin1Char('\n'))) + (lines.endsWith(QLatin1Char('\n')) ? 0 : 1);
+  if (count > 1 && ConfirmPaste && !ConfirmPaste(count)) return;
+  SendToHost(screen_.TextBytes(text, true), text);
+}
+
+void TTerminalPage::ShowFind() {
+  FindBar->show();
+  FindText->setFocus();
+  FindText->selectAll();
+}
+
+void TTerminalPage::FindNext(bool backwards) {
+  if (FindText->text().isEmpty()) return;
+  if (LineView()) SetLineView(false);  // the scrollback is the screen's
+  TScreenPos at;
+  int cells = 0;
+  if (screen_.Find(FindText->text(), ScreenView->FindFrom(), backwards, at, cells)) {
+    ScreenView->ShowFound(at, cells);
+    FindResult->setText(QStringLiteral("%1 / %2 行").arg(at.line + 1).arg(screen_.LineCount()));
+  } else {
+    FindResult->setText(QStringLiteral("見つかりません"));
+  }
+}
+
+void TTerminalPage::ShowContextMenu(QPoint global) {
+  QMenu menu(this);
+  QAction* copy = menu.addAction(QStringLiteral("コピー(&C)\tCtrl+Shift+C"), this, &TTerminalPage::CopySelection);
+  copy->setEnabled(ScreenView->HasSelection());
+  menu.addAction(QStringLiteral("貼り付け(&P)\tCtrl+Shift+V"), this, &TTerminalPage::PasteToHost);
+  menu.addAction(QStringLiteral("検索(&F)...\tCtrl+Shift+F"), this, &TTerminalPage::ShowFind);
+  menu.addSeparator();
+  QAction* keys = menu.addAction(QStringLiteral("キー入力(&K)\tCtrl+Shift+K"));
+  keys->setCheckable(true);
+  keys->setChecked(KeyMode());
+  connect(keys, &QAction::toggled, this, &TTerminalPage::SetKeyMode);
+  menu.exec(global);
+}
+
+void TTerminalPage::Recall(int step) {
+  if (history_.empty()) return;
+  const int size = static_cast<int>(history_.size());
+  if (historyAt_ == size) draft_ = Edit1->text();
+  historyAt_ = std::clamp(historyAt_ + step, 0, size);
+  Edit1->setText(historyAt_ == size ? draft_ : history_[static_cast<size_t>(historyAt_)]);
 }
 
 bool TTerminalPage::eventFilter(QObject* o, QEvent* e) {
+  if (o == viewArea_ && e->type() == QEvent::Resize) FitScreen();
   if (o == Edit1 && e->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(e);
     if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
       SendInputLine();
       return true;
     }
+    if (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down) {
+      Recall(k->key() == Qt::Key_Up ? -1 : 1);
+      return true;
+    }
+    if (k->modifiers() == Qt::ShiftModifier && (k->key() == Qt::Key_PageUp || k->key() == Qt::Key_PageDown)) {
+      if (k->key() == Qt::Key_PageUp) ScreenView->PageBack();
+      else ScreenView->PageForward();
+      return true;
+    }
   }
+  if (o == FindText && e->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+      FindNext(!(k->modifiers() & Qt::ShiftModifier));
+      return true;
+    }
+    if (k->key() == Qt::Key_Escape) {
+      FindBar->hide();
+      ScreenView->ClearFound();
+      ScreenView->setFocus();
+      return true;
+    }
+  }
+  // The line view takes keys for the host as the screen does.
+  if (o == PaintBox1 && e->type() == QEvent::ShortcutOverride && KeyMode() &&
+      !TerminalShortcut(static_cast<QKeyEvent*>(e))) {
+    e->accept();
+    return true;
+  }
+  if (o == PaintBox1 && e->type() == QEvent::KeyPress && HostKey(static_cast<QKeyEvent*>(e))) return true;
   return QWidget::eventFilter(o, e);
 }
 
@@ -267,6 +530,13 @@ void TTerminalPage::SendInputLine() {
   std::optional<std::string> line = ToSjisOrWarn(this, Edit1->text());
   if (!line) return;  // kept in the field for the user to mend
   client_.SendLine(*line);
+  const QString sent = Edit1->text();
+  if (!sent.isEmpty() && (history_.empty() || history_.back() != sent)) {
+    history_.push_back(sent);
+    if (history_.size() > static_cast<size_t>(kHistoryLines)) history_.erase(history_.begin());
+  }
+  historyAt_ = static_cast<int>(history_.size());
+  draft_.clear();
   Edit1->clear();
 }
 

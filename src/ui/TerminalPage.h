@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "ui/ScreenView.h"
+#include "ui/TerminalScreen.h"
+
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -59,15 +63,51 @@ class TTerminalView : public QWidget {
   double drawSeconds_ = 0;
 };
 
+// The page: the screen (画面表示) or the Part's line view (行表示) over the
+// input line, or over nothing when keys go to the host as typed (キー入力).
 class TTerminalPage : public QWidget {
   Q_OBJECT
  public:
+  // How often, at most, the screen takes what the receive path tapped and
+  // redraws: the host's bursts are coalesced, an echo still feels immediate.
+  static constexpr int kScreenIntervalMs = 30;
+  static constexpr int kHistoryLines = 100;
+
   explicit TTerminalPage(TVeskoClient& client, QWidget* parent = nullptr);
+  ~TTerminalPage() override;
 
   TTerminalView* PaintBox1 = nullptr;
   QLineEdit* Edit1 = nullptr;
   QToolButton* SpeedButton2 = nullptr;
   QTimer Timer1;
+  // The screen and its view; the choice of view and of input.
+  TTerminalScreen& Screen() { return screen_; }
+  TScreenView* ScreenView = nullptr;
+  QToolButton* ScreenButton = nullptr;   // 画面表示
+  QToolButton* LinesButton = nullptr;    // 行表示
+  QToolButton* KeyModeButton = nullptr;  // キー入力 (Ctrl+Shift+K)
+  // Find in the scrollback (Ctrl+Shift+F).
+  QWidget* FindBar = nullptr;
+  QLineEdit* FindText = nullptr;
+  QToolButton* FindUpButton = nullptr;
+  QToolButton* FindDownButton = nullptr;
+  QLabel* FindResult = nullptr;
+  // Whether a paste of several lines goes out (a question by default; tests answer it).
+  std::function<bool(int lines)> ConfirmPaste;
+  // The view chosen (true: 行表示), to be kept in the settings.
+  std::function<void(bool lines)> OnViewChosen;
+
+  void SetLineView(bool lines);
+  bool LineView() const;
+  void SetKeyMode(bool on);
+  bool KeyMode() const;
+  // Ctrl+Shift+C, Ctrl+Shift+V, Ctrl+Shift+F.
+  void CopySelection();
+  void PasteToHost();
+  void ShowFind();
+  void FindNext(bool backwards);
+  // Main thread: takes what the receive path tapped into the screen.
+  void TakeScreenBytes();
   // File transfers (our addition): the protocol, the two directions, and
   // while one runs, its progress and a cancel button.
   QComboBox* ProtocolBox = nullptr;
@@ -95,8 +135,25 @@ class TTerminalPage : public QWidget {
 
  private:
   bool eventFilter(QObject* o, QEvent* e) override;
+  // A key for the host in key mode (true: taken), from either view.
+  bool HostKey(QKeyEvent* k);
+  // Keys the terminal keeps for itself in key mode.
+  static bool TerminalShortcut(const QKeyEvent* k);
+  void SendToHost(const TKeyBytes& bytes, const QString& typed);
+  // The input line's history: ↑ older, ↓ newer (the line being typed last).
+  void Recall(int step);
+  void ShowContextMenu(QPoint global);
+  void FitScreen();
+
   TVeskoClient& client_;
   std::atomic<bool> viewChanged_{false};
+  TTerminalScreen screen_;
+  std::shared_ptr<TScreenFeed> feed_ = std::make_shared<TScreenFeed>();
+  QTimer screenTimer_;
+  QWidget* viewArea_ = nullptr;
+  std::vector<QString> history_;
+  int historyAt_ = 0;          // history_.size(): the line being typed
+  QString draft_;              // what was being typed before ↑
 };
 
 }  // namespace brelo

@@ -95,21 +95,27 @@ TEST(HostEncoding, WhatWeSendArrivesInTheHostsEncodingAndReadsBackTheSame) {
 
 TEST(HostEncoding, TheRingConvertsAfterTheTelnetCommandsAreTakenOut) {
   // A UTF-8 character cut by a telnet request and by the reads; IAC IAC
-  // inside the text; the request answered as on a Shift-JIS line.
-  const std::string bytes = std::string("\xE6\xBC") + "\xFF\xFD\x18" + "\xA2\xE5\xAD\x97\xFF\xFF" + "!\r\nx";
+  // inside the text; the request answered as on a Shift-JIS line. The
+  // screen's tap gets the Shift-JIS with the colour escape the line lost.
+  const std::string bytes =
+      std::string("\xE6\xBC") + "\xFF\xFD\x18" + "\xA2\xE5\xAD\x97\xFF\xFF" + "\x1b[31m!\r\nx";
   const auto feed = [&](const std::vector<std::string>& chunks) {
     TLineRing ring;
+    std::string tapped;
+    ring.SetScreenTap([&tapped](const char* p, size_t n) { tapped.append(p, n); });
     ring.SetTelnetAnswers(true, "VT100");
     ring.SetEncoding(EHostEncoding::kUtf8);
+    ring.SetEscapeRemoval(true);
     ring.ResetIndexes();
     for (const std::string& c : chunks) ring.Feed(c.data(), c.size());
     std::vector<std::string> out;
     while (ring.LineWaiting()) out.push_back(ring.Take());
     out.push_back(ring.Line(ring.LineIndex()));
     out.push_back(ring.TakeTelnetReplies());
+    out.push_back(tapped);
     return out;
   };
-  const std::vector<std::string> want = {Sjis("漢字!"), "x", "\xFF\xFB\x18"};
+  const std::vector<std::string> want = {Sjis("漢字!"), "x", "\xFF\xFB\x18", Sjis("漢字") + "\x1b[31m!\r\nx"};
   EXPECT_EQ(feed({bytes}), want);
   for (size_t cut = 1; cut < bytes.size(); ++cut) {
     EXPECT_EQ(feed({bytes.substr(0, cut), bytes.substr(cut)}), want) << "cut at " << cut;

@@ -1,6 +1,6 @@
 // The receive path is a function of its state and the bytes: every input of
 // the fuzz corpus up to 4 KiB, fed whole and split at every byte offset,
-// gives the same lines.
+// gives the same lines, and the screen's tap the same bytes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,6 +13,8 @@ namespace {
 
 std::vector<std::string> Lines(const std::string& a, const std::string& b) {
   TLineRing ring;
+  std::string tapped;
+  ring.SetScreenTap([&tapped](const char* p, size_t n) { tapped.append(p, n); });
   std::vector<std::string> out;
   for (const std::string* chunk : {&a, &b}) {
     ring.Feed(chunk->data(), chunk->size());
@@ -22,6 +24,7 @@ std::vector<std::string> Lines(const std::string& a, const std::string& b) {
     }
   }
   out.push_back("partial:" + ring.Line(ring.LineIndex()));
+  out.push_back("tapped:" + tapped);
   return out;
 }
 

@@ -96,6 +96,29 @@ TEST(TelnetOptions, NothingIsSentToAHostThatSendsNoCommandOrOverAModem) {
   }
 }
 
+TEST(TelnetOptions, ANewWindowSizeGoesOutOnlyWhenAgreedAndChanged) {
+  TLineRing ring;
+  ring.SetTelnetAnswers(true, "VT100");
+  ring.ResetIndexes();
+  // Before the host asks: kept, and the agreement carries the size.
+  ring.SetWindowSize(100, 30);
+  EXPECT_EQ(ring.TakeTelnetReplies(), "");
+  const std::string ask = Cmd(DO, NAWS);
+  ring.Feed(ask.data(), ask.size());
+  EXPECT_EQ(ring.TakeTelnetReplies(), Cmd(WILL, NAWS) + Sub(std::string{static_cast<char>(NAWS), 0, 100, 0, 30}));
+  // Agreed: each change once; the same size again is nothing; 255 is doubled.
+  ring.SetWindowSize(100, 30);
+  EXPECT_EQ(ring.TakeTelnetReplies(), "");
+  ring.SetWindowSize(255, 40);
+  EXPECT_EQ(ring.TakeTelnetReplies(), Sub(std::string{static_cast<char>(NAWS), 0, '\xFF', '\xFF', 0, 40}));
+  // Refused later: nothing more goes out.
+  const std::string stop = Cmd(DONT, NAWS);
+  ring.Feed(stop.data(), stop.size());
+  ring.TakeTelnetReplies();
+  ring.SetWindowSize(120, 50);
+  EXPECT_EQ(ring.TakeTelnetReplies(), "");
+}
+
 TEST(TelnetOptions, AHostOverIpv6IsCalledLikeAnyOther) {
   test::TDemoHost host;
   test::TTempDir home;

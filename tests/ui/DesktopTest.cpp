@@ -246,6 +246,7 @@ TEST_F(Desktop, TheStatusLineOutlivesAMenu) {
 TEST_F(Desktop, TheTerminalRepaintsFromTheRingWhenResizedAndTakesTheWidth) {
   Open();
   form->Pages()->setCurrentIndex(kPageTerminal);
+  QTest::mouseClick(form->TerminalPage->LinesButton, Qt::LeftButton);  // the line view
   TVeskoClient& c = form->Model().VeskoClient1;
   const std::string lines = "MAIN (A,C,E,N,Q,T,U,W,?)>\r\n" + Sjis("日付が 98/01/01 以降のものを読みます。") + "\r\n";
   c.ReceiveChunk(lines.data(), lines.size());
@@ -275,6 +276,7 @@ TEST_F(Desktop, TheTerminalShowsTheHostsColours) {
   Open();
   form->resize(1000, 700);
   form->Pages()->setCurrentIndex(kPageTerminal);
+  QTest::mouseClick(form->TerminalPage->LinesButton, Qt::LeftButton);  // the line view
   TVeskoClient& c = form->Model().VeskoClient1;
   c.Ring().SetEscapeRemoval(true);
   // A red word, a word on a green ground, and a reversed one.

@@ -1,0 +1,385 @@
+#include "ui/ScreenView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <algorithm>
+#include <chrono>
+
+#include "common/MainThread.h"
+#include "ui/Fonts.h"
+
+namespace brelo {
+
+// ------------------------------------------------------------------ the feed
+
+void TScreenFeed::Append(const char* p, size_t n) {
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    bytes_.append(p, n);
+    if (!woken_) woken_ = wake = true;
+  }
+  if (!wake) return;
+  std::weak_ptr<TScreenFeed> self = weak_from_this();
+  PostToMain([self] {
+    const std::shared_ptr<TScreenFeed> feed = self.lock();
+    if (!feed) return;
+    std::function<void()> f;
+    {
+      std::lock_guard<std::mutex> lk(feed->mutex_);
+      f = feed->onWake_;
+    }
+    if (f) f();
+  });
+}
+
+std::string TScreenFeed::Take() {
+  std::lock_guard<std::mutex> lk(mutex_);
+  std::string out;
+  out.swap(bytes_);
+  woken_ = false;
+  return out;
+}
+
+void TScreenFeed::SetOnWake(std::function<void()> f) {
+  std::lock_guard<std::mutex> lk(mutex_);
+  onWake_ = std::move(f);
+}
+
+// ------------------------------------------------------------------ the view
+
+TScreenView::TScreenView(TTerminalScreen& screen, QWidget* parent) : QWidget(parent), screen_(screen) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::StrongFocus);
+  setMinimumWidth(480);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  setAccessibleName(QStringLiteral("ターミナル画面"));
+  setCursor(Qt::IBeamCursor);
+  bar_ = new QScrollBar(Qt::Vertical, this);
+  bar_->setCursor(Qt::ArrowCursor);
+  bar_->setAccessibleName(QStringLiteral("スクロールバック"));
+  connect(bar_, &QScrollBar::valueChanged, this, [this](int v) {
+    if (syncingBar_) return;
+    scrolledBack_ = std::clamp(screen_.ScrollbackSize() - v, 0, screen_.ScrollbackSize());
+    update();
+  });
+  SetFont(kPixelSize);
+  seenPushed_ = screen_.Pushed();
+  SyncBar();
+}
+
+void TScreenView::SetFont(int pixelSize) {
+  font_ = FixedFont(pixelSize);
+  const QFontMetrics fm(font_);
+  cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('A')));
+  cellHeight_ = std::max(1, fm.height());
+  ascent_ = fm.ascent();
+  wideExact_ = fm.horizontalAdvance(QChar(0x6F22)) == 2 * cellWidth_ &&
+               fm.horizontalAdvance(QChar(0x2500)) == 2 * cellWidth_;
+}
+
+QSize TScreenView::CellsFor(QSize area) {
+  const int w = std::max(1, area.width() - bar_->sizeHint().width());
+  const int h = std::max(1, area.height());
+  int px = kPixelSize;
+  for (; px > kMinPixelSize; --px) {
+    const QFontMetrics fm(FixedFont(px));
+    if (fm.horizontalAdvance(QLatin1Char('A')) * TTerminalScreen::kMinColumns <= w &&
+        fm.height() * TTerminalScreen::kMinRows <= h) {
+      break;
+    }
+  }
+  if (px != font_.pixelSize()) SetFont(px);
+  update();
+  return {std::max(TTerminalScreen::kMinColumns, w / cellWidth_), std::max(TTerminalScreen::kMinRows, h / cellHeight_)};
+}
+
+void TScreenView::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  const int bw = bar_->sizeHint().width();
+  bar_->setGeometry(width() - bw, 0, bw, height());
+}
+
+void TScreenView::SyncBar() {
+  syncingBar_ = true;
+  bar_->setRange(0, screen_.ScrollbackSize());
+  bar_->setPageStep(screen_.Rows());
+  bar_->setValue(screen_.ScrollbackSize() - scrolledBack_);
+  syncingBar_ = false;
+}
+
+void TScreenView::ScreenChanged() {
+  const unsigned long long pushed = screen_.Pushed();
+  const long long added = static_cast<long long>(pushed) - static_cast<long long>(seenPushed_);
+  seenPushed_ = pushed;
+  int first = 0, last = 0;
+  const bool changed = screen_.TakeChanged(first, last);
+  if (scrolledBack_ > 0) {
+    // What the user reads back stays where it is while lines come in.
+    scrolledBack_ = static_cast<int>(std::clamp<long long>(scrolledBack_ + added, 0, screen_.ScrollbackSize()));
+    if (changed || added != 0) update();
+  } else if (changed) {
+    update(QRect(0, first * cellHeight_, width(), (last - first + 1) * cellHeight_));
+  }
+  SyncBar();
+}
+
+void TScreenView::ScrollBy(int lines) {
+  const int to = std::clamp(scrolledBack_ + lines, 0, screen_.ScrollbackSize());
+  if (to == scrolledBack_) return;
+  scrolledBack_ = to;
+  SyncBar();
+  update();
+}
+
+TScreenPos TScreenView::CellAt(QPoint p) const {
+  const int row = std::clamp(p.y() / cellHeight_, 0, screen_.Rows() - 1);
+  const int col = std::clamp(p.x() / cellWidth_, 0, screen_.Columns() - 1);
+  return {TopLine() + row, col};
+}
+
+QRect TScreenView::CellRect(int row, int column, int cells) const {
+  return {column * cellWidth_, row * cellHeight_, cells * cellWidth_, cellHeight_};
+}
+
+bool TScreenView::Selected(int line, int column) const {
+  if (!hasSelection_) return false;
+  const std::pair<long long, int> at{Base() + line, column};
+  std::pair<long long, int> a{anchorLine_, anchorColumn_}, b{extentLine_, extentColumn_};
+  if (b < a) std::swap(a, b);
+  return a <= at && at <= b;
+}
+
+bool TScreenView::Found(int line, int column) const {
+  return foundLine_ >= 0 && Base() + line == foundLine_ && column >= foundColumn_ &&
+         column < foundColumn_ + foundCells_;
+}
+
+QString TScreenView::SelectedText() const {
+  if (!hasSelection_) return {};
+  const long long base = Base();
+  const auto pos = [base](long long line, int column) {
+    return line < base ? TScreenPos{0, 0} : TScreenPos{static_cast<int>(line - base), column};
+  };
+  return screen_.Text(pos(anchorLine_, anchorColumn_), pos(extentLine_, extentColumn_));
+}
+
+void TScreenView::ClearSelection() {
+  if (!hasSelection_) return;
+  hasSelection_ = false;
+  update();
+}
+
+void TScreenView::ShowFound(TScreenPos at, int cells) {
+  foundLine_ = Base() + at.line;
+  foundColumn_ = at.column;
+  foundCells_ = cells;
+  if (at.line < TopLine() || at.line >= TopLine() + screen_.Rows()) {
+    const int top = std::clamp(at.line - screen_.Rows() / 2, 0, screen_.ScrollbackSize());
+    scrolledBack_ = screen_.ScrollbackSize() - top;
+    SyncBar();
+  }
+  update();
+}
+
+void TScreenView::ClearFound() {
+  if (foundLine_ < 0) return;
+  foundLine_ = -1;
+  update();
+}
+
+TScreenPos TScreenView::FindFrom() const {
+  if (foundLine_ >= Base()) return {static_cast<int>(foundLine_ - Base()), foundColumn_};
+  return {screen_.LineCount() - 1, screen_.Columns()};
+}
+
+namespace {
+QColor Colour(uint32_t rgb) { return QColor::fromRgb(rgb & 0xFFFFFF); }
+}  // namespace
+
+void TScreenView::paintEvent(QPaintEvent* e) {
+  const auto start = std::chrono::steady_clock::now();
+  ++paints_;
+  QPainter p(this);
+  p.fillRect(e->rect(), Qt::black);
+  p.setFont(font_);
+  const int rows = screen_.Rows();
+  const int top = TopLine();
+  const int firstRow = std::max(0, e->rect().top() / cellHeight_);
+  const int lastRow = std::min(rows - 1, e->rect().bottom() / cellHeight_);
+  for (int r = firstRow; r <= lastRow; ++r) {
+    const int line = top + r;
+    const TScreenLine cells = screen_.Line(line);
+    const int y = r * cellHeight_;
+    size_t c = 0;
+    // Runs of cells painted alike and of one width are drawn at once.
+    while (c < cells.size()) {
+      const TScreenCell& head = cells[c];
+      if (head.width == 0) {
+        ++c;
+        continue;
+      }
+      const bool wide = head.width == 2;
+      const bool marked = Selected(line, static_cast<int>(c));
+      const bool found = Found(line, static_cast<int>(c));
+      QString text;
+      int span = 0;
+      size_t j = c;
+      while (j < cells.size()) {
+        const TScreenCell& cell = cells[j];
+        if (cell.width == 0) {
+          ++j;
+          continue;
+        }
+        if ((cell.width == 2) != wide || !cell.SameStyle(head) || Selected(line, static_cast<int>(j)) != marked ||
+            Found(line, static_cast<int>(j)) != found) {
+          break;
+        }
+        const char32_t ch = cell.ch == 0 ? U' ' : cell.ch;
+        text += QString::fromUcs4(&ch, 1);
+        span += cell.width;
+        ++j;
+        if (wide && !wideExact_) break;  // the font's wide glyphs are placed one by one
+      }
+      uint32_t fg = head.fg == TScreenCell::kDefaultColour ? 0xFFFFFF : head.fg;
+      uint32_t bg = head.bg == TScreenCell::kDefaultColour ? 0x000000 : head.bg;
+      if (head.reverse != marked) std::swap(fg, bg);
+      if (found) {
+        fg = 0x000000;
+        bg = 0xFFD700;
+      }
+      const QRect rect(static_cast<int>(c) * cellWidth_, y, span * cellWidth_, cellHeight_);
+      if (bg != 0) p.fillRect(rect, Colour(bg));
+      if (!text.trimmed().isEmpty()) {
+        p.setPen(Colour(fg));
+        p.drawText(rect.left(), y + ascent_, text);
+      }
+      if (head.underline) {
+        p.setPen(Colour(fg));
+        p.drawLine(rect.left(), y + ascent_ + 1, rect.right(), y + ascent_ + 1);
+      }
+      c = j;
+    }
+    // The cursor: a block where keys go, an outline without the focus.
+    if (scrolledBack_ <= 0 && screen_.CursorVisible() && r == screen_.CursorRow() &&
+        screen_.CursorColumn() < static_cast<int>(cells.size())) {
+      const int col = screen_.CursorColumn();
+      const TScreenCell& cell = cells[static_cast<size_t>(col)];
+      const QRect rect = CellRect(r, col, std::max<int>(1, cell.width));
+      if (hasFocus()) {
+        p.fillRect(rect, Qt::white);
+        p.setPen(Qt::black);
+        const char32_t ch = cell.ch == 0 ? U' ' : cell.ch;
+        p.drawText(rect.left(), y + ascent_, QString::fromUcs4(&ch, 1));
+      } else {
+        p.setPen(Qt::white);
+        p.drawRect(rect.adjusted(0, 0, -1, -1));
+      }
+    }
+  }
+  paintSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void TScreenView::wheelEvent(QWheelEvent* e) {
+  const int notches = e->angleDelta().y() / 120;
+  if (notches != 0) ScrollBy(notches * kWheelLines);
+  e->accept();
+}
+
+void TScreenView::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
+  setFocus(Qt::MouseFocusReason);
+  const TScreenPos at = CellAt(e->position().toPoint());
+  anchorLine_ = extentLine_ = Base() + at.line;
+  anchorColumn_ = extentColumn_ = at.column;
+  selecting_ = true;
+  const bool had = hasSelection_;
+  hasSelection_ = false;
+  if (had) update();
+}
+
+void TScreenView::mouseMoveEvent(QMouseEvent* e) {
+  if (!selecting_) return;
+  const TScreenPos at = CellAt(e->position().toPoint());
+  extentLine_ = Base() + at.line;
+  extentColumn_ = at.column;
+  hasSelection_ = extentLine_ != anchorLine_ || extentColumn_ != anchorColumn_;
+  update();
+}
+
+void TScreenView::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton || !selecting_) return QWidget::mouseReleaseEvent(e);
+  selecting_ = false;
+  // As X terminals do: the selection is also the primary selection.
+  if (hasSelection_ && QApplication::clipboard()->supportsSelection()) {
+    QApplication::clipboard()->setText(SelectedText(), QClipboard::Selection);
+  }
+}
+
+void TScreenView::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  // A word: the run of non-blank cells under the pointer.
+  const TScreenPos at = CellAt(e->position().toPoint());
+  const TScreenLine cells = screen_.Line(at.line);
+  const auto blank = [&](int c) {
+    return c < 0 || c >= static_cast<int>(cells.size()) ||
+           (cells[static_cast<size_t>(c)].width != 0 && cells[static_cast<size_t>(c)].ch == U' ');
+  };
+  if (blank(at.column)) return;
+  int from = at.column, to = at.column;
+  while (!blank(from - 1)) --from;
+  while (!blank(to + 1)) ++to;
+  anchorLine_ = extentLine_ = Base() + at.line;
+  anchorColumn_ = from;
+  extentColumn_ = to;
+  hasSelection_ = true;
+  selecting_ = false;
+  update();
+}
+
+bool TScreenView::event(QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride && OnShortcutOverride &&
+      OnShortcutOverride(static_cast<QKeyEvent*>(e))) {
+    e->accept();
+    return true;
+  }
+  if (e->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    // Tab is the host's, not the focus chain's, when keys go to the host.
+    if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) && OnKey && OnKey(k)) return true;
+  }
+  return QWidget::event(e);
+}
+
+void TScreenView::keyPressEvent(QKeyEvent* e) {
+  if (e->modifiers() == Qt::ShiftModifier && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+    if (e->key() == Qt::Key_PageUp) PageBack();
+    else PageForward();
+    return;
+  }
+  if (OnKey && OnKey(e)) return;
+  QWidget::keyPressEvent(e);
+}
+
+void TScreenView::inputMethodEvent(QInputMethodEvent* e) {
+  if (!e->commitString().isEmpty() && OnCommit) OnCommit(e->commitString());
+  e->accept();
+}
+
+QVariant TScreenView::inputMethodQuery(Qt::InputMethodQuery q) const {
+  if (q == Qt::ImCursorRectangle) return CellRect(screen_.CursorRow(), screen_.CursorColumn());
+  if (q == Qt::ImFont) return font_;
+  return QWidget::inputMethodQuery(q);
+}
+
+void TScreenView::contextMenuEvent(QContextMenuEvent* e) {
+  if (OnContextMenu) OnContextMenu(e->globalPos());
+}
+
+}  // namespace brelo

@@ -1,0 +1,203 @@
+// The terminal page's screen without a display: golden screens from byte
+// streams as hosts send them (fed whole and split at every byte), what the
+// keys send, the scrollback, selection text and find.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Sjis.h"
+#include "ui/TerminalScreen.h"
+
+namespace brelo {
+namespace {
+
+struct TGolden {
+  const char* name;
+  std::string bytes;                 // Shift-JIS, as the receive path hands them on
+  std::vector<std::string> rows;     // the screen's top rows (UTF-8, blanks at the end left out)
+  int cursorRow;
+  int cursorColumn;
+};
+
+std::vector<std::string> TopRows(const TTerminalScreen& s, size_t n) {
+  std::vector<std::string> out;
+  for (size_t r = 0; r < n; ++r) out.push_back(s.RowText(static_cast<int>(r)).toStdString());
+  return out;
+}
+
+const std::vector<TGolden>& Goldens() {
+  static const std::vector<TGolden> g = {
+      {"cursor motion: absolute, relative and to a column",
+       "\x1b[2J\x1b[3;5HABC\x1b[1;1HX\x1b[2BY\x1b[10GZ\x1b[A\x1b[2D@",
+       {"X", "        @", " Y  ABC  Z"}, 1, 9},
+      {"clears: to the end and start of a row, below and above",
+       "11111\r\n22222\r\n33333\r\n44444\x1b[1;3H\x1b[K\x1b[2;3H\x1b[1K\x1b[3;2H\x1b[J\x1b[1;1H",
+       {"11", "   22", "3", ""}, 0, 0},
+      {"a clear of the whole screen keeps nothing",
+       "abc\r\ndef\x1b[2J\x1b[H", {"", ""}, 0, 0},
+      {"a scroll region scrolls only its rows",
+       "\x1b[1;1Htop\x1b[2;1Ha\r\nb\r\nc\x1b[5;1Hbottom\x1b[2;4r\x1b[4;1H\nd\x1b[r",
+       {"top", "b", "c", "d", "bottom"}, 0, 0},
+      {"insert and delete lines inside a region",
+       "l1\r\nl2\r\nl3\r\nl4\x1b[2;1H\x1b[L\x1b[4;1H\x1b[M", {"l1", "", "l2", "l4"}, 3, 0},
+      {"a Shift-JIS screen: double-byte characters two cells, half-width katakana one",
+       Sjis("漢○ｱ|\r\n┌─┐※\r\nｶﾀｶﾅ全角"), {"漢○ｱ|", "┌─┐※", "ｶﾀｶﾅ全角"}, 2, 8},
+      {"a character cut by a control byte is one mark, and the byte still acts",
+       std::string("a\x8A\rb"), {"b\xEF\xBF\xBD"}, 0, 1},
+      {"overwriting half of a wide character blanks the other half",
+       Sjis("漢字") + "\x1b[1;2HX", {" X字"}, 0, 2},
+  };
+  return g;
+}
+
+TEST(TerminalScreen, GoldenScreensWhereverTheReadsSplit) {
+  for (const TGolden& g : Goldens()) {
+    for (size_t cut = 0; cut <= g.bytes.size(); ++cut) {
+      TTerminalScreen s;
+      s.Feed(g.bytes.substr(0, cut));
+      s.Feed(g.bytes.substr(cut));
+      ASSERT_EQ(TopRows(s, g.rows.size()), g.rows) << g.name << ", split at " << cut;
+      ASSERT_EQ(s.CursorRow(), g.cursorRow) << g.name;
+      ASSERT_EQ(s.CursorColumn(), g.cursorColumn) << g.name;
+    }
+  }
+}
+
+TEST(TerminalScreen, ColoursBoldReverseUnderlineAndTheWidthOfEachCell) {
+  TTerminalScreen s;
+  s.Feed("\x1b[31mR\x1b[1;34mB\x1b[0;38;5;196mX\x1b[38;2;1;2;3mT\x1b[0;7;4mU\x1b[0;42mG\x1b[0mN" + Sjis("漢"));
+  const TScreenLine row = s.Row(0);
+  EXPECT_EQ(row[0].fg, 0xCD0000u);  // the line view's red
+  EXPECT_EQ(row[1].fg, 0x7F9FFFu);  // bold: the bright blue
+  EXPECT_TRUE(row[1].bold);
+  EXPECT_EQ(row[2].fg, 0xFF0000u);  // 256 colours: the cube's red
+  EXPECT_EQ(row[3].fg, 0x010203u);  // true colour
+  EXPECT_TRUE(row[4].reverse);
+  EXPECT_TRUE(row[4].underline);
+  EXPECT_EQ(row[5].bg, 0x00CD00u);
+  EXPECT_EQ(row[6].fg, TScreenCell::kDefaultColour);
+  EXPECT_EQ(row[6].bg, TScreenCell::kDefaultColour);
+  EXPECT_EQ(row[7].ch, U'漢');
+  EXPECT_EQ(row[7].width, 2);
+  EXPECT_EQ(row[8].width, 0);
+}
+
+TEST(TerminalScreen, ScrollbackKeepsTheNewestTenThousandLinesAndAFullScreenProgramLeavesNone) {
+  TTerminalScreen s;
+  std::string text;
+  for (int i = 1; i <= 10100; ++i) text += "line " + std::to_string(i) + "\r\n";
+  s.Feed(text);
+  // 10100 lines and the empty row the cursor stands on: 10101 - 24 left the top.
+  EXPECT_EQ(s.Pushed(), 10101u - 24u);
+  ASSERT_EQ(s.ScrollbackSize(), TTerminalScreen::kScrollbackLines);
+  EXPECT_EQ(s.LineText(0).toStdString(), "line " + std::to_string(10101 - 24 - 10000 + 1));
+  EXPECT_EQ(s.RowText(22).toStdString(), "line 10100");
+  EXPECT_LT(s.ScrollbackBytes(), 10000u * 400u);  // a short line costs what its text needs
+  // A full-screen program draws on its own screen and leaves the lines alone.
+  const auto pushed = s.Pushed();
+  s.Feed("\x1b[?1049h\x1b[2J\x1b[H");
+  EXPECT_TRUE(s.AltScreen());
+  for (int i = 0; i < 100; ++i) s.Feed("vi line\r\n");
+  EXPECT_EQ(s.Pushed(), pushed);
+  s.Feed("\x1b[?1049l");
+  EXPECT_FALSE(s.AltScreen());
+  EXPECT_EQ(s.RowText(22).toStdString(), "line 10100");
+}
+
+TEST(TerminalScreen, ASizeBelowEightyByTwentyFourIsRaisedAndGrowingBringsLinesBack) {
+  TTerminalScreen s(40, 10);
+  EXPECT_EQ(s.Columns(), 80);
+  EXPECT_EQ(s.Rows(), 24);
+  std::string text;
+  for (int i = 1; i <= 30; ++i) text += "line " + std::to_string(i) + "\r\n";
+  s.Feed(text);
+  ASSERT_EQ(s.ScrollbackSize(), 7);
+  s.Resize(100, 30);
+  EXPECT_EQ(s.Columns(), 100);
+  EXPECT_EQ(s.Rows(), 30);
+  EXPECT_EQ(s.ScrollbackSize(), 1);  // six lines came back onto the screen
+  EXPECT_EQ(s.RowText(0).toStdString(), "line 2");
+  EXPECT_EQ(s.RowText(28).toStdString(), "line 30");
+  s.Feed("\x1b[999;999H");
+  EXPECT_EQ(s.CursorRow(), 29);
+  EXPECT_EQ(s.CursorColumn(), 99);
+}
+
+TEST(TerminalScreen, SelectionTextAndFindOverScrollbackAndScreen) {
+  TTerminalScreen s;
+  std::string text;
+  for (int i = 1; i <= 40; ++i) text += "row " + std::to_string(i) + (i == 5 ? Sjis(" 日本語の行") : "") + "\r\n";
+  s.Feed(text);
+  // Wide characters once, blanks at the ends of rows left out.
+  EXPECT_EQ(s.Text({4, 4}, {5, 2}).toStdString(), "5 日本語の行\nrow");
+  EXPECT_EQ(s.Text({5, 2}, {4, 4}), s.Text({4, 4}, {5, 2}));
+  // From the bottom upwards, and on downwards from a hit.
+  TScreenPos at;
+  int cells = 0;
+  ASSERT_TRUE(s.Find(QStringLiteral("本語"), {s.LineCount() - 1, 0}, true, at, cells));
+  EXPECT_EQ(at.line, 4);
+  EXPECT_EQ(at.column, 8);
+  EXPECT_EQ(cells, 4);
+  ASSERT_TRUE(s.Find(QStringLiteral("ROW 3"), {0, 0}, false, at, cells));  // ASCII case ignored
+  EXPECT_EQ(at.line, 2);
+  ASSERT_TRUE(s.Find(QStringLiteral("row 3"), at, false, at, cells));
+  EXPECT_EQ(at.line, 29);  // row 30
+  EXPECT_FALSE(s.Find(QStringLiteral("row 99"), {0, 0}, false, at, cells));
+}
+
+std::string Key(TTerminalScreen& s, int key, Qt::KeyboardModifiers m = Qt::NoModifier, const QString& text = {}) {
+  const TKeyBytes k = s.KeyBytes({key, m, text});
+  return k.handled ? k.bytes : "(none)";
+}
+
+TEST(TerminalScreen, KeysSendWhatAVt100OrXtermSends) {
+  TTerminalScreen s;
+  EXPECT_EQ(Key(s, Qt::Key_Return), "\r");
+  EXPECT_EQ(Key(s, Qt::Key_Enter, Qt::KeypadModifier), "\r");
+  EXPECT_EQ(Key(s, Qt::Key_Backspace), "\x08");
+  EXPECT_EQ(Key(s, Qt::Key_Tab), "\t");
+  EXPECT_EQ(Key(s, Qt::Key_Escape), "\x1b");
+  EXPECT_EQ(Key(s, Qt::Key_Up), "\x1b[A");
+  EXPECT_EQ(Key(s, Qt::Key_Down), "\x1b[B");
+  EXPECT_EQ(Key(s, Qt::Key_Right), "\x1b[C");
+  EXPECT_EQ(Key(s, Qt::Key_Left), "\x1b[D");
+  EXPECT_EQ(Key(s, Qt::Key_Home), "\x1b[H");
+  EXPECT_EQ(Key(s, Qt::Key_End), "\x1b[F");
+  EXPECT_EQ(Key(s, Qt::Key_PageUp), "\x1b[5~");
+  EXPECT_EQ(Key(s, Qt::Key_PageDown), "\x1b[6~");
+  EXPECT_EQ(Key(s, Qt::Key_Delete), "\x1b[3~");
+  EXPECT_EQ(Key(s, Qt::Key_F1), "\x1bOP");
+  EXPECT_EQ(Key(s, Qt::Key_F4), "\x1bOS");
+  EXPECT_EQ(Key(s, Qt::Key_F5), "\x1b[15~");
+  EXPECT_EQ(Key(s, Qt::Key_F12), "\x1b[24~");
+  EXPECT_EQ(Key(s, Qt::Key_C, Qt::ControlModifier, QStringLiteral("\x03")), "\x03");
+  EXPECT_EQ(Key(s, Qt::Key_M, Qt::ControlModifier), "\r");
+  EXPECT_EQ(Key(s, Qt::Key_BracketLeft, Qt::ControlModifier), "\x1b");
+  EXPECT_EQ(Key(s, Qt::Key_X, Qt::AltModifier, QStringLiteral("x")), "\x1bx");
+  EXPECT_EQ(Key(s, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")), "a");
+  EXPECT_EQ(Key(s, Qt::Key_Shift, Qt::ShiftModifier), "(none)");
+  EXPECT_EQ(Key(s, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("あ")), Sjis("あ"));
+  // A full-screen program asks for the application cursor keys.
+  s.Feed("\x1b[?1h");
+  EXPECT_EQ(Key(s, Qt::Key_Up), "\x1bOA");
+  EXPECT_EQ(Key(s, Qt::Key_Home), "\x1bOH");
+  // What Shift-JIS cannot hold is named, and nothing goes out.
+  const TKeyBytes bad = s.KeyBytes({Qt::Key_unknown, Qt::NoModifier, QString::fromUcs4(U"😀", 1)});
+  EXPECT_TRUE(bad.handled);
+  EXPECT_TRUE(bad.bytes.empty());
+  EXPECT_FALSE(bad.unmappable.isEmpty());
+}
+
+TEST(TerminalScreen, PastesEndLinesWithCrAndAreMarkedWhenTheHostAsksAndQuestionsAreAnswered) {
+  TTerminalScreen s;
+  EXPECT_EQ(s.TextBytes(QStringLiteral("a\nb\r\nあ"), true).bytes, "a\rb\r" + Sjis("あ"));
+  s.Feed("\x1b[?2004h");
+  EXPECT_EQ(s.TextBytes(QStringLiteral("x"), true).bytes, "\x1b[200~x\x1b[201~");
+  EXPECT_EQ(s.TakeAnswers(), "");
+  s.Feed("\x1b[3;7H\x1b[6n");
+  EXPECT_EQ(s.TakeAnswers(), "\x1b[3;7R");
+}
+
+}  // namespace
+}  // namespace brelo
