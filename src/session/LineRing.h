@@ -104,6 +104,8 @@ class TLineRing {
   void SetTelnetLine(bool telnet) { telnetLine_ = telnet; }
   // Asks the host for a telnet option both ways (answers to send follow).
   void AskTelnet(unsigned char option);
+  // Gives the option back both ways (answers to send follow).
+  void GiveBackTelnet(unsigned char option);
   // Whether the host agreed that we send in binary (any thread).
   bool BinaryOut() const { return binaryOut_.load(); }
   // Telnet answers for the session that starts next (TCP hosts): on, with
