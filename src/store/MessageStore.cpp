@@ -81,6 +81,24 @@ ssize_t PReadAll(int fd, char* p, size_t n, off_t at) {
 [[noreturn]] void CannotRead(const std::string& path) { throw EInOutError(CannotReadText(path, errno)); }
 [[noreturn]] void CannotWrite(const std::string& path) { throw EInOutError(CannotWriteText(path, errno)); }
 
+// Cuts the text file back to pos after a failed write: no half block stays
+// behind a record that never came (best effort: a later append starts at
+// the record's own position either way).
+[[noreturn]] void UndoBlock(int txtFd, off_t pos, const std::string& failedPath) {
+  const int err = errno;
+  const int cut = ::ftruncate(txtFd, pos);
+  (void)cut;
+  throw EInOutError(CannotWriteText(failedPath, err));
+}
+
+// Writes a message's block ("#", its number in six digits or more, CR LF,
+// the text) at pos, the end of the text file; its length.
+size_t WriteBlock(int txtFd, off_t pos, int32_t mesNo, const std::string& text, const std::string& txtPath) {
+  const std::string block = SafeFormat("#%.6d\r\n", mesNo) + text;
+  if (!PWriteAll(txtFd, block.data(), block.size(), pos)) UndoBlock(txtFd, pos, txtPath);
+  return block.size();
+}
+
 // Flushes a file's data to the disk; false with errno on failure.
 bool SyncFile(const std::string& path, bool folder) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
@@ -248,22 +266,14 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   if (pos < 0 || idxSize < 0) CannotRead(idxPath);
   const int32_t k = static_cast<int32_t>(idxSize / static_cast<off_t>(kIndexRecordSize));
   if (m.MesNo < 0) m.MesNo = k + 1;
-  const std::string block = SafeFormat("#%.6d\r\n", m.MesNo) + m.Text;
-  if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) {
-    const int err = errno;
-    // No half block stays behind a record that never came (best effort: a
-    // later append starts at the record's own position either way).
-    const int cut = ::ftruncate(txt.fd(), pos);
-    (void)cut;
-    throw EInOutError(CannotWriteText(txtPath, err));
-  }
+  const size_t blockSize = WriteBlock(txt.fd(), pos, m.MesNo, m.Text, txtPath);
   // The record without the text: the text is in the block already.
   std::string text = std::move(m.Text);
   TVeskoMessage rec = m;
   m.Text = std::move(text);
   rec.CutShortStrings();
   rec.TextPos = static_cast<int32_t>(pos);
-  rec.TextLen = static_cast<int32_t>(block.size());
+  rec.TextLen = static_cast<int32_t>(blockSize);
   rec.NewMark = 1;
   rec.Unread = 1;
   rec.Spare1 = rec.Spare2 = 0;
@@ -274,10 +284,7 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   // At the end of the whole records: a partial record an interrupted append
   // left behind is overwritten.
   if (!PWriteAll(idx.fd(), r, sizeof r, static_cast<off_t>(k) * static_cast<off_t>(kIndexRecordSize))) {
-    const int err = errno;
-    const int cut = ::ftruncate(txt.fd(), pos);
-    (void)cut;
-    throw EInOutError(CannotWriteText(idxPath, err));
+    UndoBlock(txt.fd(), pos, idxPath);
   }
   if (idxSize % static_cast<off_t>(kIndexRecordSize) != 0) {
     // The partial record's tail, if any, goes; readers ignore it anyway.
@@ -309,25 +316,15 @@ void TMessageStore::CompleteMessage(TVeskoMessage& m, int indexNo) {
   unsynced_[static_cast<size_t>(m.BoardNo)] = true;
   const off_t pos = txt.Size();
   if (pos < 0) CannotRead(txtPath);
-  const std::string block = SafeFormat("#%.6d\r\n", rec.MesNo) + m.Text;
-  if (!PWriteAll(txt.fd(), block.data(), block.size(), pos)) {
-    const int err = errno;
-    const int cut = ::ftruncate(txt.fd(), pos);
-    (void)cut;
-    throw EInOutError(CannotWriteText(txtPath, err));
-  }
   rec.TextPos = static_cast<int32_t>(pos);
-  rec.TextLen = static_cast<int32_t>(block.size());
+  rec.TextLen = static_cast<int32_t>(WriteBlock(txt.fd(), pos, rec.MesNo, m.Text, txtPath));
   rec.Unread = 1;
   EncodeIndexRecord(rec, r);
   // One write of where the text is and the marks (bytes 96-111): the record
   // points to the cut copy or to the whole, never to anything between.
   constexpr size_t kFrom = 96;
   if (!PWriteAll(idx.fd(), r + kFrom, sizeof r - kFrom, at + static_cast<off_t>(kFrom))) {
-    const int err = errno;
-    const int cut = ::ftruncate(txt.fd(), pos);
-    (void)cut;
-    throw EInOutError(CannotWriteText(idxPath, err));
+    UndoBlock(txt.fd(), pos, idxPath);
   }
   m.MesNo = rec.MesNo;
   m.IndexNo = indexNo;

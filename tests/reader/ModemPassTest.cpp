@@ -2,10 +2,6 @@
 // playing the modem and the host: a hang-up in the middle of a message line
 // leaves the host's whole lines only, and the next pass completes them;
 // numbers a record cannot hold are never stored under another one.
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "common/DateTime.h"
@@ -58,9 +54,7 @@ class ModemPass : public ::testing::Test {
   // host shows its prompt again and says goodbye to the logout.
   void Pass(const std::string& listing, bool carrierLost) {
     test::TPty pty;
-    // A look at the caller's side of the line: what it has not read yet.
-    const int look = ::open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(look, 0);
+    pty.WatchCaller();
     model->VeskoClient1.ModemDevice = pty.SlavePath();
     model->Policy.SpeedButton1Click(true);
     ASSERT_NE(pty.ReadUntil("ATD0312345678\r\n").find("ATD"), std::string::npos);
@@ -78,15 +72,7 @@ class ModemPass : public ::testing::Test {
       ASSERT_NE(pty.ReadUntil("Q\r\n").find("Q\r\n"), std::string::npos);
       pty.Write(Sjis("さようなら。") + "\r\n\r\nNO CARRIER\r\n");
     }
-    // The modem hangs up once its bytes have reached the computer (a
-    // pseudo-terminal drops what the other side has not read).
-    for (int i = 0, quiet = 0; i < 1000 && quiet < 20; ++i) {
-      int n = 0;
-      quiet = ::ioctl(look, FIONREAD, &n) == 0 && n == 0 ? quiet + 1 : 0;
-      ::usleep(10000);
-    }
-    pty.CloseMaster();
-    ::close(look);
+    pty.HangUpWhenRead();
     ASSERT_TRUE(test::WaitUntil([&] { return !model->VeskoClient1.SessionRunning(); }, 60000));
   }
 

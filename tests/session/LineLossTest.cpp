@@ -2,10 +2,6 @@
 // sent before it closed (by a plain close, a reset or a modem hang-up, with
 // no pause) is captured with all of its complete lines, although the work
 // thread had not read them yet when the line went.
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "common/Sjis.h"
@@ -99,9 +95,7 @@ INSTANTIATE_TEST_SUITE_P(CloseAndReset, LineLossTest, ::testing::Values(false, t
 
 TEST(LineLoss, AModemHangUpKeepsWhatThePortReceived) {
   test::TPty pty;
-  // A look at the caller's side of the line: what it has not read yet.
-  const int look = ::open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(look, 0);
+  pty.WatchCaller();
   TVeskoClient c;
   test::TSessionRecorder r(c);
   Taro(c);
@@ -120,14 +114,7 @@ TEST(LineLoss, AModemHangUpKeepsWhatThePortReceived) {
   pty.Write(Listing(100));
   // The modem hangs up once its bytes have reached the computer; the work
   // thread, waiting for this thread, has consumed none of them yet.
-  // (The kernel hands bytes on in steps: nothing unread for a while.)
-  for (int i = 0, quiet = 0; i < 1000 && quiet < 20; ++i) {
-    int n = 0;
-    quiet = ::ioctl(look, FIONREAD, &n) == 0 && n == 0 ? quiet + 1 : 0;
-    ::usleep(10000);
-  }
-  pty.CloseMaster();
-  ::close(look);
+  pty.HangUpWhenRead();
   ASSERT_TRUE(r.WaitForEnd(60000));
   ExpectAllMessages(r, 100);
   EXPECT_TRUE(r.HasStatus("切断されました.."));

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,11 +19,30 @@ TPty::TPty() {
   slave_ = ::ptsname(master_);
 }
 
-TPty::~TPty() { CloseMaster(); }
+TPty::~TPty() {
+  CloseMaster();
+  if (look_ >= 0) ::close(look_);
+}
 
 void TPty::CloseMaster() {
   if (master_ >= 0) ::close(master_);
   master_ = -1;
+}
+
+void TPty::WatchCaller() {
+  if (look_ < 0) look_ = ::open(slave_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (look_ < 0) throw std::runtime_error("cannot look at the pty's caller side");
+}
+
+void TPty::HangUpWhenRead() {
+  for (int i = 0, quiet = 0; i < 1000 && quiet < 20; ++i) {
+    int n = 0;
+    quiet = ::ioctl(look_, FIONREAD, &n) == 0 && n == 0 ? quiet + 1 : 0;
+    ::usleep(10000);
+  }
+  CloseMaster();
+  ::close(look_);  // the caller's side is gone with its last opener
+  look_ = -1;
 }
 
 void TPty::Write(const std::string& bytes) {
