@@ -33,6 +33,8 @@ int32_t ParentNumber(const std::string& title) {
 
 void TArticleBrowser::Clear() {
   BoardLines.clear();
+  BoardCounts.clear();
+  countedRead_.clear();
   ArticleArray.clear();
   ThreadList.clear();
   SelectedBoard = SelectedRow = -1;
@@ -54,9 +56,49 @@ void TArticleBrowser::ShowBoardList() {
     if (OnError) OnError(e.what());
   }
   Clear();
+  FillBoardLines();
+  Notify(OnBoardsChanged);
+}
+
+void TArticleBrowser::FillBoardLines() {
+  countedRead_.clear();
+  BoardLines.clear();
+  BoardCounts.clear();
   for (int b = 0; b < kBoardCount; ++b) {
     const TBoardEntry& e = store_.BoardTable[static_cast<size_t>(b)];
-    if (e.Active) BoardLines.push_back(SafeFormat("%.2d %.8s ", b, e.Name) + e.Title);
+    if (!e.Active) continue;
+    BoardLines.push_back(SafeFormat("%.2d %.8s ", b, e.Name) + e.Title);
+    TBoardCounts c;
+    try {
+      c = CountBoard(store_, b);
+    } catch (const EInOutError&) {
+      // The list itself reports a damaged index when the board is chosen.
+    }
+    BoardCounts.push_back(c);
+  }
+}
+
+void TArticleBrowser::RefreshBoards() {
+  if (store_.HostFolder.empty()) return;
+  try {
+    store_.LoadBoards();
+  } catch (const EInOutError& e) {
+    if (OnError) OnError(e.what());
+    return;
+  }
+  const int chosen = SelectedBoard >= 0 && SelectedBoard < static_cast<int>(BoardLines.size())
+                         ? BoardOfLine(BoardLines[static_cast<size_t>(SelectedBoard)])
+                         : -1;
+  const std::vector<std::string> before = BoardLines;
+  FillBoardLines();
+  if (BoardLines == before) {
+    Notify(OnCountsChanged);
+    return;
+  }
+  // A board the round announced may come before the chosen one.
+  SelectedBoard = -1;
+  for (size_t i = 0; i < BoardLines.size(); ++i) {
+    if (chosen >= 0 && BoardOfLine(BoardLines[i]) == chosen) SelectedBoard = static_cast<int>(i);
   }
   Notify(OnBoardsChanged);
 }
@@ -290,6 +332,16 @@ void TArticleBrowser::OpenArticle(int row) {
   const std::string when = DateText ? DateText(CurrentArticle.Date) : FormatDateTime(CurrentArticle.Date);
   Header = SafeFormat("#%4d From:%s / %s D/T: %s\r\nSub: %s", CurrentArticle.MesNo, CurrentArticle.FromID,
                       CurrentArticle.FromHandle, when, CurrentArticle.Title);
+  if (CurrentArticle.Unread != 0 && countedRead_.insert({CurrentBoard, CurrentArticle.IndexNo}).second) {
+    // The board's counts follow the reading, without reading the index again.
+    for (size_t i = 0; i < BoardLines.size() && i < BoardCounts.size(); ++i) {
+      if (BoardOfLine(BoardLines[i]) != CurrentBoard) continue;
+      TBoardCounts& c = BoardCounts[i];
+      if (c.unread > 0) --c.unread;
+      if (CurrentArticle.NewMark != 0 && c.news > 0) --c.news;
+      Notify(OnCountsChanged);
+    }
+  }
   CurrentArticle.Unread = 0;
   try {
     store_.SetMarks(CurrentBoard, CurrentArticle.IndexNo, CurrentArticle.Marks());

@@ -6,9 +6,11 @@
 
 #include <array>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "reader/News.h"
 #include "session/VeskoMessage.h"
 #include "store/MessageStore.h"
 
@@ -30,6 +32,7 @@ class TArticleBrowser {
 
   // What the page shows.
   std::vector<std::string> BoardLines;   // "%.2d %.8s " + Title, Shift-JIS
+  std::vector<TBoardCounts> BoardCounts; // beside each line: unread and new
   int SelectedBoard = -1;                // line of BoardLines
   int SelectedRow = -1;                  // row of the article list
   bool NewMode = true;                   // "Ｎ" down; otherwise the unread mode
@@ -47,6 +50,7 @@ class TArticleBrowser {
 
   // Notifications to the page.
   std::function<void()> OnBoardsChanged;   // BoardLines rebuilt
+  std::function<void()> OnCountsChanged;   // BoardCounts changed, the lines did not
   std::function<void()> OnBoardSelected;   // SelectedBoard moved
   std::function<void()> OnRowsChanged;     // the article list rebuilt
   std::function<void()> OnRowSelected;     // SelectedRow moved
@@ -68,6 +72,10 @@ class TArticleBrowser {
   static int BoardOfLine(const std::string& line);
 
   void ShowBoardList();
+  // The boards again from the store (a round brought more), keeping the
+  // reader's place: the chosen board, the list, the opened article and its
+  // text stay as they are; the lines and their counts follow the store.
+  void RefreshBoards();
   void Clear();  // the three lists emptied (no host selected)
   void BoardsClick(int line);
   void ShowArticleList();
@@ -99,12 +107,16 @@ class TArticleBrowser {
   bool FindMarkedBefore();
   bool FindMarkedAfter();
   void SelectBoard(int line);
+  void FillBoardLines();
   void SelectRow(int row);
   void Notify(const std::function<void()>& f) {
     if (f) f();
   }
 
   TMessageStore& store_;
+  // Articles opened since the counts were read: the list keeps their old
+  // marks, and a second opening must not count them again.
+  std::set<std::pair<int, int>> countedRead_;
   std::vector<int> numberMap_ = std::vector<int>(kMapSize, -1);
   // Scratch of BuildThreads, kept between lists.
   std::vector<int> rank_ = std::vector<int>(kMapSize, -1);

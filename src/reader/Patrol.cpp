@@ -72,6 +72,51 @@ std::string RoundOutcome(const std::vector<TPatrolResult>& results, bool stopped
   return out;
 }
 
+std::string LineErrorWords(int code, const std::string& text) {
+  static const std::pair<int, const char*> kWords[] = {
+      {10061, "接続が拒否されました"},     {10060, "応答がありません"},
+      {10065, "ホストに届きません"},       {10051, "ネットワークに届きません"},
+      {10050, "ネットワークが使えません"}, {10064, "ホストが止まっています"},
+      {10054, "相手が回線を切りました"},   {10053, "回線が切れました"},
+      {11001, "ホストが見つかりません"},   {11002, "ホストが見つかりません"},
+      {11004, "ホストのアドレスがありません"}};
+  for (const auto& [c, words] : kWords) {
+    if (c == code) return Sjis(words);
+  }
+  return text.empty() ? Sjis("エラー ") + std::to_string(code) : text;
+}
+
+std::string FailureWords(const TPatrolResult& r) {
+  const std::string because = r.summary.problem.empty() ? std::string() : " (" + r.summary.problem + ")";
+  switch (r.status) {
+    case kExitOk: return std::string();
+    case kExitBusy:
+      if (r.busyHolder > 0) return Sjis("使用中 (pid ") + std::to_string(r.busyHolder) + ")";
+      return Sjis("使用中") + (r.problem.empty() ? std::string() : " (" + r.problem + ")");
+    case kExitNoLogin:
+      if (r.lineError.code != 0) return Sjis("接続できません (") + LineErrorWords(r.lineError.code, r.lineError.text) + ")";
+      if (!r.summary.started) return Sjis("接続しませんでした") + because;
+      return Sjis("ログインできません");
+    case kExitTimeout: return Sjis("時間切れ");
+    case kExitLineLost:
+      if (r.lineError.code != 0) return Sjis("回線断 (") + LineErrorWords(r.lineError.code, r.lineError.text) + ")";
+      return Sjis("回線断");
+    case kExitWrites: return Sjis("書き込み未完了");
+    case kExitStore: return Sjis("保存できません") + because;
+    case kExitStopped: return Sjis("中断");
+    default: return StatusWords(r.status);
+  }
+}
+
+std::vector<std::string> FailureLines(const std::vector<TPatrolResult>& results) {
+  std::vector<std::string> out;
+  for (const TPatrolResult& r : results) {
+    const std::string words = FailureWords(r);
+    if (!words.empty()) out.push_back(r.title + ": " + words);
+  }
+  return out;
+}
+
 TPatrol::TPatrol(TMainModel& model) : model_(model) {
   SelectHost = [this](int host) { model_.Policy.HostComboBoxChange(host); };
   watch_.setInterval(100);
@@ -109,6 +154,7 @@ void TPatrol::Start(const std::vector<int>& hosts) {
   results_.clear();
   before_ = options_ = model_.Policy.Options;
   options_.PassgoodbyeMessage = true;  // nobody is there to answer the goodbye
+  if (KeepNews) options_.ClearNews = false;
   running_ = true;
   stopped_ = false;
   QTimer::singleShot(0, &watch_, [this] { Next(); });

@@ -47,6 +47,15 @@ struct TPatrolResult;
 std::string RoundNews(const std::vector<TPatrolResult>& results);
 // How a round went, in a few Japanese words: "3 ホスト: 完了 2、使用中 1".
 std::string RoundOutcome(const std::vector<TPatrolResult>& results, bool stopped);
+// Why a host's pass did not end well, in the user's words (Shift-JIS):
+// "接続できません (接続が拒否されました)", "使用中 (pid 123)", "時間切れ";
+// "" when it did.
+std::string FailureWords(const TPatrolResult& r);
+// The failed hosts of a round, one "title: words" each (Shift-JIS).
+std::vector<std::string> FailureLines(const std::vector<TPatrolResult>& results);
+// A line error of the socket (its Winsock code) in Japanese; the English
+// text when the code is not one a user meets.
+std::string LineErrorWords(int code, const std::string& text);
 
 struct TPatrolResult {
   int host = -1;
@@ -69,6 +78,9 @@ class TPatrol {
   ~TPatrol();
 
   int TimeoutSeconds = 600;
+  // The passes leave the new marks of earlier ones (ClearNews off): what a
+  // round brings adds to what the user has not read yet.
+  bool KeepNews = false;
   // How a host is selected: the window moves its selector (which tells the
   // policy); the default tells the policy.
   std::function<void(int host)> SelectHost;

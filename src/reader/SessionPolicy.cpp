@@ -246,11 +246,11 @@ void TSessionPolicy::VeskoClient1Connect() {
 
 void TSessionPolicy::VeskoClient1DisConnect() {
   view_.SetControls(currentHost_ >= 0 ? ESessionControls::kHostSelected : ESessionControls::kNoHost);
-  Options.ClearNews = true;
-  Options.GetMidoku = true;
+  Options.ClearNews = UserOptions.ClearNews;
+  Options.GetMidoku = UserOptions.GetMidoku;
   Options.SetMidokuDate = false;
-  Options.ExecuteWriteYoyaku = true;
-  Options.GoodbyeWhenExecute = true;
+  Options.ExecuteWriteYoyaku = UserOptions.ExecuteWriteYoyaku;
+  Options.GoodbyeWhenExecute = UserOptions.GoodbyeWhenExecute;
   view_.OptionsChanged();
 }
 

@@ -28,8 +28,8 @@
 
 namespace brelo {
 
-// The options page "ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ". Nothing here is stored: every start shows
-// these defaults.
+// The options page "ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ", with the defaults of a first start; what
+// the user sets is kept in the settings file (TAppSettings).
 struct TSessionOptions {
   bool SealthLogin = true;
   bool ClearNews = true;
@@ -41,6 +41,8 @@ struct TSessionOptions {
   std::string MidokuDate = "98/01/01";
   bool GoodbyeWhenExecute = true;
   bool PassgoodbyeMessage = false;
+
+  bool operator==(const TSessionOptions&) const = default;
 };
 
 // What one pass did, for its summary and the pilot's exit status.
@@ -112,6 +114,13 @@ class TSessionPolicy {
                  TUserList& users, IMainView& view, std::string programFolder);
 
   TSessionOptions Options;
+  // What the user set on the page: a session puts back these values of the
+  // options it uses up (the unread fetch, the writes, the logout, clearing
+  // the new marks); the unread date and the user-list fetch are for one
+  // session only and always go back off.
+  TSessionOptions UserOptions;
+  void UserChanged(bool TSessionOptions::*field) { UserOptions.*field = Options.*field; }
+  void UserChangedDate() { UserOptions.MidokuDate = Options.MidokuDate; }
 
   int CurrentHost() const { return currentHost_; }
   const std::string& HostFolder() const { return store_.HostFolder; }

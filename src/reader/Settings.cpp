@@ -41,6 +41,20 @@ void TAppSettings::Read(const std::string& programFolder) {
   Window.BoardSplit = ini.ReadString("Window", "BoardSplit", "");
   Window.HostKnown = ini.HasKey("Window", "Host");
   Window.Host = ini.ReadString("Window", "Host", "");
+  Window.Page = ini.ReadInteger("Window", "Page", 0);
+  Window.Board = ini.ReadInteger("Window", "Board", -1);
+  Window.Article = ini.ReadInteger("Window", "Article", -1);
+  Window.Scroll = ini.ReadInteger("Window", "Scroll", 0);
+  const TSessionOptions d;
+  auto flag = [&ini](const char* key, bool def) { return ini.ReadInteger("TerminalOptions", key, def ? 1 : 0) != 0; };
+  Options.SealthLogin = flag("SealthLogin", d.SealthLogin);
+  Options.ClearNews = flag("ClearNews", d.ClearNews);
+  Options.CheckBox7 = flag("ReceiveMail", d.CheckBox7);
+  Options.ExecuteWriteYoyaku = flag("ExecuteWriteYoyaku", d.ExecuteWriteYoyaku);
+  Options.GetMidoku = flag("GetMidoku", d.GetMidoku);
+  Options.MidokuDate = ini.ReadString("TerminalOptions", "MidokuDate", d.MidokuDate);
+  Options.GoodbyeWhenExecute = flag("GoodbyeWhenExecute", d.GoodbyeWhenExecute);
+  Options.PassgoodbyeMessage = flag("PassgoodbyeMessage", d.PassgoodbyeMessage);
   Patrol.Enabled = ini.ReadInteger("Patrol", "Enabled", 0) != 0;
   Patrol.AtTimes = ini.ReadInteger("Patrol", "AtTimes", 0) != 0;
   Patrol.EveryMinutes = ini.ReadInteger("Patrol", "Every", 60);
@@ -62,6 +76,22 @@ void TAppSettings::Write(const std::string& programFolder) const {
     ini.WriteString("Window", "BrowserSplit", Window.BrowserSplit);
     ini.WriteString("Window", "BoardSplit", Window.BoardSplit);
     ini.WriteString("Window", "Host", Window.Host);
+    ini.WriteInteger("Window", "Page", Window.Page);
+    ini.WriteInteger("Window", "Board", Window.Board);
+    ini.WriteInteger("Window", "Article", Window.Article);
+    ini.WriteInteger("Window", "Scroll", Window.Scroll);
+  }
+  // Like the schedule: a file that never had options set stays as it was.
+  if (!(Options == TSessionOptions()) || ini.HasKey("TerminalOptions", "ClearNews")) {
+    auto flag = [&ini](const char* key, bool on) { ini.WriteInteger("TerminalOptions", key, on ? 1 : 0); };
+    flag("SealthLogin", Options.SealthLogin);
+    flag("ClearNews", Options.ClearNews);
+    flag("ReceiveMail", Options.CheckBox7);
+    flag("ExecuteWriteYoyaku", Options.ExecuteWriteYoyaku);
+    flag("GetMidoku", Options.GetMidoku);
+    ini.WriteString("TerminalOptions", "MidokuDate", Options.MidokuDate);
+    flag("GoodbyeWhenExecute", Options.GoodbyeWhenExecute);
+    flag("PassgoodbyeMessage", Options.PassgoodbyeMessage);
   }
   // Like the window's place: a file that never had a schedule stays as it was.
   if (!(Patrol == TPatrolSettings()) || ini.HasKey("Patrol", "Enabled")) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "reader/PatrolSchedule.h"
+#include "reader/SessionPolicy.h"
 
 namespace brelo {
 
@@ -17,6 +18,12 @@ struct TWindowPlace {
   std::string BoardSplit;
   std::string Host;           // the title of the host last selected (Shift-JIS)
   bool HostKnown = false;     // a host was remembered (even none: an empty title)
+  // The reading place: the page shown, the board and the article opened
+  // (its record number) and how far its text was scrolled; -1: none.
+  int Page = 0;
+  int Board = -1;
+  int Article = -1;
+  int Scroll = 0;
 };
 
 struct TAppSettings {
@@ -25,6 +32,9 @@ struct TAppSettings {
   TWindowPlace Window;
   TPatrolSettings Patrol;   // section "Patrol"
   bool TerminalLines = false;  // the terminal page shows lines (行表示), not the screen; "Terminal", "View"
+  // The terminal options the user set (section "TerminalOptions"); the
+  // unread date's check box and the user-list fetch are not kept.
+  TSessionOptions Options;
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);

@@ -1,5 +1,6 @@
 #include "ui/BrowserPage.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -8,7 +9,9 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QSplitter>
 #include <QToolButton>
@@ -20,6 +23,40 @@
 #include "ui/Text.h"
 
 namespace brelo {
+namespace {
+// A board line with its counts at the right: the title gives way (elided),
+// the counts always show.
+class TBoardCountsDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QString counts = index.data(kCountsRole).toString();
+    if (counts.isEmpty()) {
+      QStyledItemDelegate::paint(p, option, index);
+      return;
+    }
+    QStyleOptionViewItem o = option;
+    initStyleOption(&o, index);
+    QFont bold = o.font;
+    bold.setBold(counts.contains(QStringLiteral("新着")));
+    const int w = QFontMetrics(bold).horizontalAdvance(counts) + 8;
+    const QWidget* view = option.widget;
+    QStyle* style = view != nullptr ? view->style() : QApplication::style();
+    // The selection band covers the counts too.
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &o, p, view);
+    o.rect.setRight(o.rect.right() - w);
+    o.text = o.fontMetrics.elidedText(o.text, Qt::ElideRight, o.rect.width() - 4);
+    style->drawControl(QStyle::CE_ItemViewItem, &o, p, view);
+    p->save();
+    p->setFont(bold);
+    p->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
+                                                     : option.palette.text().color());
+    p->drawText(QRect(option.rect.right() - w, option.rect.top(), w - 4, option.rect.height()),
+                Qt::AlignRight | Qt::AlignVCenter, counts);
+    p->restore();
+  }
+};
+}  // namespace
 
 int TArticleListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : browser_.RowCount();
@@ -49,6 +86,7 @@ QString TArticleListView::itemText(int row) const {
 TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(parent), browser_(browser) {
   Boards = new QListWidget;
   Boards->setObjectName(QStringLiteral("Boards"));
+  Boards->setItemDelegate(new TBoardCountsDelegate(Boards));
   ListBox1 = new TArticleListView;
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   ListBox1->setFont(FixedGothicFont(12));  // the tree cells line up only in a fixed pitch
@@ -142,6 +180,7 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
     return QStringToSjis(s).bytes;
   };
   browser_.OnBoardsChanged = [this] { FillBoards(); };
+  browser_.OnCountsChanged = [this] { FillCounts(); };
   browser_.OnBoardSelected = [this] {
     updating_ = true;
     Boards->setCurrentRow(browser_.SelectedBoard);
@@ -175,6 +214,17 @@ void TBrowserPage::FillBoards() {
   for (const std::string& l : browser_.BoardLines) Boards->addItem(Q(l));
   Boards->setCurrentRow(browser_.SelectedBoard);
   updating_ = false;
+  FillCounts();
+}
+
+void TBrowserPage::FillCounts() {
+  for (int i = 0; i < Boards->count() && i < static_cast<int>(browser_.BoardCounts.size()); ++i) {
+    const TBoardCounts& c = browser_.BoardCounts[static_cast<size_t>(i)];
+    QListWidgetItem* item = Boards->item(i);
+    item->setData(kCountsRole, Q(CountsText(c)));
+    item->setToolTip(QStringLiteral("%1\n未読 %2 件、うち新着 %3 件").arg(item->text()).arg(c.unread).arg(c.news));
+  }
+  Boards->viewport()->update();
 }
 
 void TBrowserPage::FillRows() {

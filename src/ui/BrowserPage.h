@@ -46,6 +46,10 @@ class TArticleListView : public QListView {
   QString itemText(int row) const;
 };
 
+// The item role of a board line's counts ("未読 3 新着 2"), drawn at the
+// right of the line.
+constexpr int kCountsRole = Qt::UserRole + 1;
+
 class TBrowserPage : public QWidget {
   Q_OBJECT
  public:
@@ -69,6 +73,7 @@ class TBrowserPage : public QWidget {
 
  private:
   void FillBoards();
+  void FillCounts();
   void FillRows();
   void ShowArticle();
 

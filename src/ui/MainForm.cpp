@@ -13,11 +13,13 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -58,7 +60,7 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
       programFolder_(WithSlash(std::move(programFolder))),
       settings_(std::move(settings)),
       model_(programFolder_, *this),
-      browser_(model_.Store),
+      browser_(readStore_),
       templates_(programFolder_) {
   setFont(UiFont());
   try {
@@ -104,8 +106,33 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   MakeTextDialog = new TMakeTextDialog(templates_, this);
   demoHost_ = std::make_unique<TDemoHostStarter>(programFolder_, QCoreApplication::applicationDirPath().toStdString());
   SetControls(ESessionControls::kNoHost);
+  // The options as the user last set them.
+  model_.Policy.Options = model_.Policy.UserOptions = settings_.Options;
+  OptionsPage->Refresh();
+  OptionsPage->OnChecked = [this](bool TSessionOptions::*field) {
+    model_.Policy.UserChanged(field);
+    OptionsEdited();
+  };
+  OptionsPage->OnDateEdited = [this] {
+    model_.Policy.UserChangedDate();
+    OptionsEdited();
+  };
   RestorePlace();
   Rounds = new TRounds(*this);
+  // The counts change as the user reads: so does the news.
+  browser_.OnCountsChanged = [this, counts = browser_.OnCountsChanged] {
+    if (counts) counts();
+    Rounds->NewsMayHaveChanged();
+  };
+  // Quitting during a pass waits for the pass to put the line down and
+  // store what arrived.
+  quitTimer_ = new QTimer(this);
+  quitTimer_->setInterval(100);
+  connect(quitTimer_, &QTimer::timeout, this, [this] {
+    if (model_.VeskoClient1.SessionRunning() || model_.VeskoClient1.WorkThreadRunning() || Rounds->Running()) return;
+    quitTimer_->stop();
+    close();
+  });
   // A host a pilot holds shows again once the pilot lets go.
   busyTimer_ = new QTimer(this);
   busyTimer_->setInterval(1000);
@@ -206,7 +233,7 @@ void TMainForm::BuildMenu() {
   QMenu* file = mb->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
   Recapture1 = add(file, QStringLiteral("セッションログから再取り込み(&R)..."));
   connect(Recapture1, &QAction::triggered, this, [this] {
-    if (SelectedHost() == nullptr || model_.VeskoClient1.SessionRunning()) {
+    if (SelectedHost() == nullptr || model_.VeskoClient1.SessionRunning() || Rounds->Running()) {
       QMessageBox::information(this, QStringLiteral("再取り込み"),
                                QStringLiteral("接続していないときに、ホストを選んでから行ってください。"));
       return;
@@ -258,7 +285,7 @@ void TMainForm::BuildMenu() {
   connect(Q1, &QAction::triggered, this, &TMainForm::Q1Click);
   connect(E1, &QAction::triggered, this, &TMainForm::E1Click);
 
-  QMenu* jump = mb->addMenu(QStringLiteral("ｼﾞｬﾝﾌﾟ(&J)"));
+  QMenu* jump = JumpMenu = mb->addMenu(QStringLiteral("ｼﾞｬﾝﾌﾟ(&J)"));
   K1 = add(jump, QStringLiteral("前のアーティクル"), QKeySequence(Qt::CTRL | Qt::Key_Up));
   K2 = add(jump, QStringLiteral("次のアーティクル"), QKeySequence(Qt::CTRL | Qt::Key_Down));
   K3 = add(jump, QStringLiteral("すぐ前のアーティクル"), QKeySequence(Qt::ALT | Qt::Key_Up));
@@ -326,7 +353,9 @@ void TMainForm::BuildPages() {
   OptionsPage = new TOptionsPage(model_.Policy.Options);
   ReservationPage = new TReservationPage(model_.Box, model_.Store);
   ReservationPage->OpenEditor = [this](int i) { OpenEditor(i); };
-  model_.Box.OnChanged = [this] { ReservationPage->Refresh(); };
+  model_.Box.OnChanged = [this] {
+    if (!KeepingPlace()) ReservationPage->Refresh();
+  };
   // What an outside editor saved shows in the box's preview.
   TExternalEdits::Instance().OnBodyChanged = [this](const std::string&) { ReservationPage->Refresh(); };
   notepad_ = new QPlainTextEdit;
@@ -334,7 +363,9 @@ void TMainForm::BuildPages() {
   notepad_->setFont(FixedGothicFont(19));
   notepad_->setPlainText(QStringLiteral("メモ帳(^^;"));
   UserListPage = new TUserListPage(model_.Users);
-  model_.Users.OnChanged = [this] { UserListPage->Refresh(); };
+  model_.Users.OnChanged = [this] {
+    if (!KeepingPlace()) UserListPage->Refresh();
+  };
   connect(UserListPage->Button3, &QPushButton::clicked, this, &TMainForm::UserListMailClick);
   connect(UserListPage->Button4, &QPushButton::clicked, this, &TMainForm::UserListReserveClick);
   pages_->addTab(BrowserPage, QStringLiteral("アーティクルブラウザ"));
@@ -376,10 +407,20 @@ const THostEntry* TMainForm::SelectedHost() const {
 
 // ---------------------------------------------------------------- IMainView
 
-void TMainForm::SetStatus(const std::string& sjis) { StatusText->setText(Q(sjis)); }
+bool TMainForm::KeepingPlace() const { return Rounds != nullptr && Rounds->KeepingPlace(); }
+
+void TMainForm::SetStatus(const std::string& sjis) {
+  // During a round the line says which host it is at, before what that host does.
+  const QString progress = Rounds != nullptr ? Rounds->ProgressText() : QString();
+  if (progress.isEmpty()) StatusText->setText(Q(sjis));
+  else StatusText->setText(sjis.empty() ? progress : progress + QStringLiteral("  ") + Q(sjis));
+}
 void TMainForm::SetCounter(const std::string& text) { Label4->setText(Q(text)); }
 
 void TMainForm::SetControls(ESessionControls state) {
+  // A round's passes come and go; for the user the round is one session.
+  if (KeepingPlace()) state = ESessionControls::kSession;
+  else if (Rounds != nullptr && state != ESessionControls::kSession) Rounds->NewsMayHaveChanged();
   const bool session = state == ESessionControls::kSession;
   HostComboBox->setEnabled(!session);
   SpeedButton6->setEnabled(!session);
@@ -390,15 +431,58 @@ void TMainForm::SetControls(ESessionControls state) {
 }
 
 void TMainForm::ShowTerminal(bool focusInput) {
+  if (KeepingPlace()) return;  // the terminal fills in the background
   pages_->setCurrentIndex(kPageTerminal);
   if (focusInput) TerminalPage->Edit1->setFocus();
 }
 
 void TMainForm::OptionsChanged() { OptionsPage->Refresh(); }
-void TMainForm::ShowBoardList() { browser_.ShowBoardList(); }
-void TMainForm::ClearBrowser() { browser_.Clear(); }
+void TMainForm::ShowBoardList() {
+  if (KeepingPlace()) {
+    // A round at the host being read: the lines and counts follow, the place stays.
+    if (!readStore_.HostFolder.empty() && readStore_.HostFolder == model_.Store.HostFolder) browser_.RefreshBoards();
+    return;
+  }
+  readStore_.HostFolder = model_.Store.HostFolder;
+  browser_.ShowBoardList();
+  if (Rounds != nullptr) Rounds->NewsMayHaveChanged();
+}
+
+void TMainForm::ClearBrowser() {
+  if (KeepingPlace()) return;
+  readStore_.HostFolder.clear();
+  browser_.Clear();
+}
+
+void TMainForm::RoundBegins() {
+  ReservationPage->setEnabled(false);
+  UserListPage->setEnabled(false);
+  SetControls(ESessionControls::kSession);
+}
+
+void TMainForm::RoundEnds() {
+  ReservationPage->setEnabled(true);
+  UserListPage->setEnabled(true);
+  ReservationPage->Refresh();
+  UserListPage->Refresh();
+  const TSessionPolicy& p = model_.Policy;
+  SetControls(model_.VeskoClient1.SessionRunning() ? ESessionControls::kSession
+              : p.CurrentHost() < 0                ? ESessionControls::kNoHost
+              : p.HostBusy()                       ? ESessionControls::kHostBusy
+                                                   : ESessionControls::kHostSelected);
+  if (readStore_.HostFolder == model_.Store.HostFolder) browser_.RefreshBoards();
+  else ShowBoardList();  // the user's host could not be selected again
+}
+
+bool TMainForm::RefusedDuringRound() {
+  if (!KeepingPlace()) return false;
+  QMessageBox::information(this, QStringLiteral("巡回中"),
+                           QStringLiteral("巡回中は書き込みの予約ができません。巡回が終わってからどうぞ。"));
+  return true;
+}
 
 void TMainForm::SelectHost(int index) {
+  if (KeepingPlace()) return;
   selectorUpdating_ = true;
   HostComboBox->setCurrentIndex(index);
   selectorUpdating_ = false;
@@ -426,7 +510,7 @@ void TMainForm::ReportError(const std::string& sjis) {
 // --------------------------------------------------------------- editors
 
 void TMainForm::OpenEditor(int index) {
-  if (index < 0 || index >= model_.Box.ReservationCount) return;
+  if (index < 0 || index >= model_.Box.ReservationCount || RefusedDuringRound()) return;
   if (IReservationEditor* e = model_.Box.EditorSlots[static_cast<size_t>(index)]) {
     e->BringToFront();
     return;
@@ -473,6 +557,7 @@ void TMainForm::DraftFlow(int kind, bool showDialog, int board, const std::strin
 
 void TMainForm::ResButtonClick() {
   if (!BrowserPage->ResButton->isEnabled() || SelectedHost() == nullptr) return;
+  if (RefusedDuringRound()) return;
   const TVeskoMessage& a = browser_.CurrentArticle;
   TTemplateContext& c = templates_.Context;
   c.MyID = SelectedHost()->UserID;
@@ -488,6 +573,7 @@ void TMainForm::ResButtonClick() {
 
 void TMainForm::NewButtonClick() {
   if (!BrowserPage->NewButton->isEnabled() || SelectedHost() == nullptr) return;
+  if (RefusedDuringRound()) return;
   const TVeskoMessage& a = browser_.CurrentArticle;
   TTemplateContext& c = templates_.Context;
   c.MyID = SelectedHost()->UserID;
@@ -500,6 +586,7 @@ void TMainForm::NewButtonClick() {
 
 void TMainForm::M_MailClick() {
   if (SelectedHost() == nullptr) return;
+  if (RefusedDuringRound()) return;
   TTemplateContext& c = templates_.Context;
   c.MyID = SelectedHost()->UserID;
   c.MyHandle = SelectedHost()->HandleName;
@@ -517,6 +604,7 @@ void TMainForm::K5Click() {
 
 void TMainForm::UserListMailClick() {
   if (SelectedHost() == nullptr) return;
+  if (RefusedDuringRound()) return;
   auto id = ToSjisOrWarn(this, UserListPage->Edit3->text());
   auto handle = ToSjisOrWarn(this, UserListPage->Edit4->text());
   if (!id || !handle) return;
@@ -561,9 +649,9 @@ void TMainForm::E1Click() {
 }
 
 void TMainForm::Readme1Click() {
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(programFolder_ + "readme.TXT")))) {
-    ShowReadmeWindow();
-  }
+  // The readme is Shift-JIS, which a desktop's text editor takes for
+  // another code and garbles: the program shows it itself.
+  ShowReadmeWindow();
 }
 
 void TMainForm::ShowReadmeWindow() {
@@ -599,7 +687,7 @@ void TMainForm::SearchClick() {
     SearchDialog = new TSearchDialog(this);
     SearchDialog->OnOpen = [this](int board, int indexNo) {
       // Hits of a host that is no longer selected would open other articles.
-      if (SearchDialog->Folder() != model_.Store.HostFolder) {
+      if (SearchDialog->Folder() != readStore_.HostFolder) {
         SearchDialog->Stop();
         SearchDialog->hide();
         return;
@@ -609,7 +697,7 @@ void TMainForm::SearchClick() {
     };
     SearchDialog->OnError = [this](const std::string& error) { ReportError(error); };
   }
-  SearchDialog->Start(model_.Store, *needle, text);
+  SearchDialog->Start(readStore_, *needle, text);
 }
 
 void TMainForm::RecaptureFile(const std::string& logPath) {
@@ -626,6 +714,11 @@ void TMainForm::RecaptureFile(const std::string& logPath) {
   } catch (const EInOutError& e) {
     ReportError(e.what());
   }
+}
+
+void TMainForm::OptionsEdited() {
+  settings_.Options = model_.Policy.UserOptions;
+  WriteSettingsReporting();
 }
 
 void TMainForm::WriteSettingsReporting() {
@@ -688,6 +781,35 @@ void TMainForm::RememberPlace() {
   const int host = model_.Policy.CurrentHost();
   w.Host = host >= 0 ? model_.Hosts.HostTable[static_cast<size_t>(host)].Title : std::string();
   w.HostKnown = true;
+  RememberReadingPlace();
+}
+
+void TMainForm::RememberReadingPlace() {
+  TWindowPlace& w = settings_.Window;
+  w.Page = pages_->currentIndex();
+  w.Board = browser_.CurrentBoard;
+  w.Article = browser_.ArticleOpened && browser_.CurrentArticle.BoardNo == browser_.CurrentBoard
+                  ? browser_.CurrentArticle.IndexNo
+                  : -1;
+  w.Scroll = BrowserPage->Memo1->verticalScrollBar()->value();
+}
+
+void TMainForm::RestoreReadingPlace() {
+  const TWindowPlace& w = settings_.Window;
+  if (w.Page >= 0 && w.Page < pages_->count()) pages_->setCurrentIndex(w.Page);
+  if (readStore_.HostFolder.empty() || !TMessageStore::ValidBoard(w.Board)) return;
+  if (w.Article >= 0) {
+    browser_.OpenStored(w.Board, w.Article);
+    // The text is laid out once the page shows it; the scroll follows then.
+    QTimer::singleShot(0, this, [this, scroll = w.Scroll] { BrowserPage->Memo1->verticalScrollBar()->setValue(scroll); });
+    return;
+  }
+  for (int line = 0; line < static_cast<int>(browser_.BoardLines.size()); ++line) {
+    if (TArticleBrowser::BoardOfLine(browser_.BoardLines[static_cast<size_t>(line)]) != w.Board) continue;
+    browser_.BoardsClick(line);
+    BrowserPage->Boards->setCurrentRow(line);
+    return;
+  }
 }
 
 // ------------------------------------------------------------ show, close
@@ -705,20 +827,49 @@ void TMainForm::showEvent(QShowEvent* e) {
       }
     }
     HostComboBox->setCurrentIndex(select);
+    // The reading place belongs to the host it was remembered with.
+    if (select >= 0 && settings_.Window.HostKnown &&
+        model_.Hosts.HostTable[static_cast<size_t>(select)].Title == settings_.Window.Host) {
+      RestoreReadingPlace();
+    }
   }
   setWindowTitle(WindowTitleText());
   QMainWindow::showEvent(e);
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
+  // A pass or a round under way: the user says whether to end it. Ending it
+  // puts the line down and keeps what arrived; the window closes once the
+  // pass is over.
+  const bool round = Rounds->Running();
+  if (round || model_.VeskoClient1.SessionRunning() || model_.VeskoClient1.WorkThreadRunning()) {
+    e->ignore();
+    if (quitAfterPass_) return;
+    QMessageBox ask(QMessageBox::Question, QStringLiteral("終了"),
+                    round ? QStringLiteral("巡回中です。巡回を止めて終了しますか?\n(受信したものは保存します)")
+                          : QStringLiteral("接続中です。切断して終了しますか?\n(受信したものは保存します)"),
+                    QMessageBox::NoButton, this);
+    QPushButton* end = ask.addButton(QStringLiteral("切断して終了(&D)"), QMessageBox::AcceptRole);
+    QPushButton* keep = ask.addButton(round ? QStringLiteral("巡回を続ける(&C)") : QStringLiteral("接続を続ける(&C)"),
+                                      QMessageBox::RejectRole);
+    ask.setDefaultButton(keep);
+    ask.setEscapeButton(keep);
+    ask.exec();
+    if (ask.clickedButton() != end) return;
+    quitAfterPass_ = true;
+    if (round) Rounds->StopRound();
+    else if (model_.VeskoClient1.SessionRunning()) model_.Policy.SpeedButton1Click(false);
+    quitTimer_->start();
+    return;
+  }
   // FormCloseQuery: every open editor is asked; one that stays keeps the window.
   if (!CloseEditors()) {
+    quitAfterPass_ = false;
     e->ignore();
     return;
   }
   // FormClose: a settings file that cannot be written is reported and the
   // window still closes, so that the user can always quit.
-  Rounds->StopRound();
   RememberPlace();
   WriteSettingsReporting();
   e->accept();

@@ -104,6 +104,7 @@ class TMainForm : public QMainWindow, public IMainView {
   QAction* V1 = nullptr;
   QMenu* ActionMenu = nullptr;
   QMenu* SettingsMenu = nullptr;
+  QMenu* JumpMenu = nullptr;
   // The rounds of every host, their schedule and the tray icon.
   TRounds* Rounds = nullptr;
 
@@ -130,6 +131,17 @@ class TMainForm : public QMainWindow, public IMainView {
   // settings.
   void RestorePlace();
   void RememberPlace();
+  // A round keeps the user's place: from its start until the window is back
+  // on the user's host, the browser reads its own copy of the host's store,
+  // the pages that show the selected host's box and user list stand still,
+  // and what would write into the box waits.
+  void RoundBegins();
+  void RoundEnds();
+  // The folder of the host the browser shows ("" when none).
+  const std::string& ReadingFolder() const { return readStore_.HostFolder; }
+  // The browser's place (page, board, article) to and from the settings.
+  void RestoreReadingPlace();
+  void RememberReadingPlace();
   // The browser's search, and re-capture from a session log (file menu).
   void SearchClick();
   void RecaptureFile(const std::string& logPath);
@@ -161,10 +173,19 @@ class TMainForm : public QMainWindow, public IMainView {
   void DraftFlow(int kind, bool showDialog, int board, const std::string& title, const std::string& recipients);
   const THostEntry* SelectedHost() const;
   void WriteSettingsReporting();
+  bool KeepingPlace() const;
+  // True (and the user told) when a round is under way: the selected host's
+  // box is not the one being read.
+  bool RefusedDuringRound();
+  // The options the user set on the page, kept in the settings.
+  void OptionsEdited();
 
   std::string programFolder_;
   TAppSettings settings_;
   TMainModel model_;
+  // What the browser reads: the store of the host the user reads, apart
+  // from the session's, which a round moves from host to host.
+  TMessageStore readStore_;
   TArticleBrowser browser_;
   TTemplateEngine templates_;
   QTabWidget* pages_ = nullptr;
@@ -173,6 +194,8 @@ class TMainForm : public QMainWindow, public IMainView {
   bool selectorUpdating_ = false;
   std::unique_ptr<TDemoHostStarter> demoHost_;
   QTimer* busyTimer_ = nullptr;  // asks again for a host another process holds
+  bool quitAfterPass_ = false;
+  QTimer* quitTimer_ = nullptr;   // the user chose to quit once the pass has ended
 };
 
 }  // namespace brelo

@@ -18,6 +18,9 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
     box = new QCheckBox(caption);
     layout->addWidget(box, row++, indented ? 1 : 0, 1, indented ? 2 : 3);
     connect(box, &QCheckBox::toggled, this, [this, field](bool on) { options_.*field = on; });
+    connect(box, &QCheckBox::clicked, this, [this, field] {
+      if (OnChecked) OnChecked(field);
+    });
   };
   add(SealthLogin, QStringLiteral("ステルスモード(ログイン通知電報を出さない)でログイン [VESKO VER 1.34以降]"),
       &TSessionOptions::SealthLogin, false);
@@ -33,7 +36,10 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
   MidokuDate->setAccessibleName(QStringLiteral("未読日時"));
   connect(MidokuDate, &QLineEdit::textEdited, this, [this](const QString& t) {
     // A date is plain ASCII; anything Shift-JIS cannot hold is pointed out.
-    if (auto s = ToSjisOrWarn(this, t)) options_.MidokuDate = *s;
+    if (auto s = ToSjisOrWarn(this, t)) {
+      options_.MidokuDate = *s;
+      if (OnDateEdited) OnDateEdited();
+    }
   });
   layout->addWidget(SetMidokuDate, row, 1);
   layout->addWidget(MidokuDate, row++, 2, Qt::AlignLeft);

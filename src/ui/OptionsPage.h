@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
+#include <string>
 
 class QCheckBox;
 class QLineEdit;
@@ -17,6 +19,10 @@ class TOptionsPage : public QWidget {
   TOptionsPage(TSessionOptions& options, QWidget* parent = nullptr);
   // Shows the options as they are now (the policy changes some itself).
   void Refresh();
+  // The user changed an option (a click, a typed date), after the options
+  // took the change.
+  std::function<void(bool TSessionOptions::*field)> OnChecked;
+  std::function<void()> OnDateEdited;
 
   QCheckBox* SealthLogin = nullptr;
   QCheckBox* ClearNews = nullptr;

@@ -4,30 +4,38 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include "common/Sjis.h"
 #include "ui/BrowserPage.h"
 #include "ui/MainForm.h"
 #include "ui/MessageEditor.h"
+#include "ui/NewsDialog.h"
 #include "ui/PatrolDialog.h"
 #include "ui/Text.h"
 
 namespace brelo {
 
 TRounds::TRounds(TMainForm& form) : QObject(&form), form_(form), patrol_(form.Model()) {
-  // The round moves the selector, which tells the policy: the window shows
-  // the host being called.
-  patrol_.SelectHost = [this](int host) { form_.HostComboBox->setCurrentIndex(host); };
+  // The round selects each host in the policy alone: the selector, the
+  // browser and the pages stay the user's.
+  patrol_.KeepNews = true;
   patrol_.OnHostStarting = [this](int host) {
-    form_.SetStatus(Sjis("巡回中 (") + std::to_string(patrol_.Results().size() + 1) + "/" + std::to_string(total_) +
-                    "): " + form_.Model().Hosts.HostTable[static_cast<size_t>(host)].Title);
+    progress_ = QStringLiteral("巡回中 (%1/%2): %3")
+                    .arg(patrol_.Results().size() + 1)
+                    .arg(total_)
+                    .arg(Q(form_.Model().Hosts.HostTable[static_cast<size_t>(host)].Title));
+    form_.SetStatus(std::string());
+    UpdateTray();
   };
   patrol_.OnHostDone = [this](const TPatrolResult& r) {
     if (r.status == kExitBusy) form_.SetStatus(r.problem);
@@ -51,46 +59,43 @@ TRounds::TRounds(TMainForm& form) : QObject(&form), form_(form), patrol_(form.Mo
       ApplySettings();
     }
   });
+  News1 = form_.JumpMenu->addAction(QStringLiteral("新着一覧(&N)..."));
+  News1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+  News1->setShortcutContext(Qt::WindowShortcut);
+  connect(News1, &QAction::triggered, this, &TRounds::ShowNewsList);
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     Tray = new QSystemTrayIcon(QApplication::windowIcon(), this);
     TrayMenu = new QMenu(&form_);
     TrayLast = TrayMenu->addAction(QStringLiteral("最後の巡回: まだありません"));
     TrayLast->setEnabled(false);
-    TrayNews = TrayMenu->addAction(QString());
-    TrayNews->setEnabled(false);
-    TrayNews->setVisible(false);
     TrayMenu->addSeparator();
-    TrayRead = TrayMenu->addAction(QStringLiteral("新着を読む(&R)"));
-    TrayRead->setEnabled(false);
-    connect(TrayRead, &QAction::triggered, this, &TRounds::OpenFirstNew);
+    TrayRead = TrayMenu->addAction(QStringLiteral("新着一覧(&N)..."));
+    connect(TrayRead, &QAction::triggered, this, &TRounds::ShowNewsList);
     QAction* round = TrayMenu->addAction(QStringLiteral("全ホスト巡回(&P)"));
     connect(round, &QAction::triggered, Patrol1, &QAction::trigger);
     connect(TrayMenu, &QMenu::aboutToShow, this, [this, round] { round->setText(Patrol1->text()); });
     QAction* show = TrayMenu->addAction(QStringLiteral("ウィンドウを表示(&W)"));
-    connect(show, &QAction::triggered, this, [this] {
-      form_.showNormal();
-      form_.raise();
-      form_.activateWindow();
-    });
+    connect(show, &QAction::triggered, this, &TRounds::ShowWindow);
     TrayMenu->addSeparator();
     QAction* quit = TrayMenu->addAction(QStringLiteral("終了(&X)"));
     connect(quit, &QAction::triggered, &form_, &QWidget::close);
     Tray->setContextMenu(TrayMenu);
     connect(Tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-      if (why != QSystemTrayIcon::Trigger && why != QSystemTrayIcon::DoubleClick) return;
-      form_.showNormal();
-      form_.raise();
-      form_.activateWindow();
+      if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) ShowNewsList();
     });
-    connect(Tray, &QSystemTrayIcon::messageClicked, this, &TRounds::OpenFirstNew);
-    UpdateTray();
+    connect(Tray, &QSystemTrayIcon::messageClicked, this, &TRounds::ShowNewsList);
     Tray->show();
   }
 
+  newsTimer_ = new QTimer(this);
+  newsTimer_->setSingleShot(true);
+  newsTimer_->setInterval(300);
+  connect(newsTimer_, &QTimer::timeout, this, &TRounds::RefreshNews);
   ScheduleTimer = new QTimer(this);
   ScheduleTimer->setInterval(20 * 1000);
   connect(ScheduleTimer, &QTimer::timeout, this, &TRounds::Tick);
+  RefreshNews();  // what earlier rounds brought and nobody read yet
   ApplySettings();
 }
 
@@ -117,12 +122,13 @@ bool TRounds::StartRound(bool scheduled) {
     if (!scheduled) QMessageBox::information(&form_, QStringLiteral("全ホスト巡回"), why);
     return false;
   }
-  scheduled_ = scheduled;
   before_ = form_.Model().Policy.CurrentHost();
   std::vector<int> hosts;
   for (int i = 0; i < form_.Model().Hosts.HostCount; ++i) hosts.push_back(i);
   Patrol1->setText(QStringLiteral("巡回を止める(&P)"));
   total_ = static_cast<int>(hosts.size());
+  keeping_ = true;
+  form_.RoundBegins();
   patrol_.Start(hosts);
   return true;
 }
@@ -146,54 +152,118 @@ void TRounds::Tick() {
 void TRounds::Finished() {
   Patrol1->setText(QStringLiteral("全ホスト巡回(&P)"));
   last_ = patrol_.Results();
-  form_.OptionsChanged();
-  // Back to the host the user had, when nothing keeps the selector.
-  if (before_ >= 0 && before_ < form_.Model().Hosts.HostCount && !form_.Model().VeskoClient1.SessionRunning()) {
-    form_.HostComboBox->setCurrentIndex(before_);
+  progress_.clear();
+  // Back on the host the user had, in the policy: the browser keeps its place.
+  TSessionPolicy& policy = form_.Model().Policy;
+  if (before_ < form_.Model().Hosts.HostCount && !form_.Model().VeskoClient1.SessionRunning()) {
+    policy.HostComboBoxChange(before_);
   }
-  lastText_ = QLocale().toString(QDateTime::currentDateTime(), QStringLiteral("M/d HH:mm ")) +
-              Q(RoundOutcome(last_, patrol_.Stopped()));
-  newsText_ = Q(RoundNews(last_)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  form_.SetStatus(Sjis("巡回が終わりました: ") + RoundOutcome(last_, patrol_.Stopped()));
+  keeping_ = false;
+  form_.RoundEnds();
+  form_.OptionsChanged();
+  const std::string outcome = RoundOutcome(last_, patrol_.Stopped());
+  lastText_ = QLocale().toString(QDateTime::currentDateTime(), QStringLiteral("M/d HH:mm ")) + Q(outcome);
+  failures_.clear();
+  for (const std::string& line : FailureLines(last_)) failures_ << Q(line);
+  form_.SetStatus(Sjis("巡回が終わりました: ") + outcome +
+                  (failures_.isEmpty() ? std::string() : Sjis("  ") + FailureLines(last_).front()));
+  RefreshNews();
+  bool brought = false;
+  for (const TPatrolResult& r : last_) brought = brought || r.summary.stored > 0;
+  if (brought && !newsText_.isEmpty() && form_.Settings().Patrol.Notify) Notify();
+}
+
+void TRounds::NewsMayHaveChanged() { newsTimer_->start(); }
+
+void TRounds::RefreshNews() {
+  newsTimer_->stop();
+  news_.clear();
+  const THostTable& hosts = form_.Model().Hosts;
+  for (int i = 0; i < hosts.HostCount; ++i) {
+    news_.push_back(CollectNews(i, hosts.HostTable[static_cast<size_t>(i)].Title, form_.Model().Policy.FolderOf(i)));
+  }
+  newsText_ = Q(brelo::NewsText(news_));
   UpdateTray();
-  if (!newsText_.isEmpty() && form_.Settings().Patrol.Notify) Notify();
+  if (NewsDialog != nullptr && NewsDialog->isVisible()) NewsDialog->Show(news_);
+}
+
+QStringList TRounds::TrayLines() const {
+  QStringList lines;
+  for (const QString& l : newsText_.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) lines << l;
+  for (const QString& f : failures_) lines << f;
+  // Within the screen: a long title or reason is cut, never the menu widened.
+  const QScreen* s = QGuiApplication::primaryScreen();
+  const int room = s != nullptr ? std::min(s->availableGeometry().width() / 2, 640) : 480;
+  const QFontMetrics fm(TrayMenu != nullptr ? TrayMenu->font() : QApplication::font());
+  for (QString& l : lines) l = fm.elidedText(l, Qt::ElideRight, room);
+  return lines;
 }
 
 void TRounds::UpdateTray() {
-  if (Tray == nullptr) return;
   QString tip = QStringLiteral("Brelo");
-  if (!lastText_.isEmpty()) {
-    TrayLast->setText(QStringLiteral("最後の巡回: ") + lastText_);
-    tip += QStringLiteral("\n最後の巡回: ") + lastText_;
-  }
-  TrayNews->setText(newsText_.isEmpty() ? QString() : newsText_);
-  TrayNews->setVisible(!newsText_.isEmpty());
-  TrayRead->setEnabled(!newsText_.isEmpty());
-  if (!newsText_.isEmpty()) tip += QStringLiteral("\n") + newsText_;
-  else if (!lastText_.isEmpty()) tip += QStringLiteral("\n新着はありません");
+  if (!progress_.isEmpty()) tip += QStringLiteral("\n") + progress_;
+  tip += QStringLiteral("\n") + (newsText_.isEmpty() ? QStringLiteral("新着はありません") : newsText_);
+  if (!lastText_.isEmpty()) tip += QStringLiteral("\n最後の巡回: ") + lastText_;
+  for (const QString& f : failures_) tip += QStringLiteral("\n") + f;
   const QDateTime next = schedule_.Next();
   if (next.isValid()) tip += QStringLiteral("\n次の巡回: ") + QLocale().toString(next, QStringLiteral("M/d HH:mm"));
+  tip_ = tip;
+  if (Tray == nullptr) return;
+  if (!lastText_.isEmpty()) TrayLast->setText(QStringLiteral("最後の巡回: ") + lastText_);
+  for (QAction* a : trayLines_) {
+    TrayMenu->removeAction(a);
+    a->deleteLater();
+  }
+  trayLines_.clear();
+  for (const QString& l : TrayLines()) {
+    auto* a = new QAction(l, TrayMenu);
+    a->setEnabled(false);
+    TrayMenu->insertAction(TrayRead, a);
+    trayLines_.push_back(a);
+  }
   Tray->setToolTip(tip);
 }
 
 void TRounds::Notify() {
-  if (Tray != nullptr) Tray->showMessage(QStringLiteral("Brelo 巡回"), newsText_, QSystemTrayIcon::Information, 15000);
+  balloon_ = newsText_;
+  if (Tray != nullptr) Tray->showMessage(QStringLiteral("Brelo 巡回"), balloon_, QSystemTrayIcon::Information, 15000);
 }
 
-void TRounds::OpenFirstNew() {
+void TRounds::ShowWindow() {
   form_.showNormal();
   form_.raise();
   form_.activateWindow();
-  for (const TPatrolResult& r : last_) {
-    if (r.summary.stored == 0 || r.host >= form_.Model().Hosts.HostCount) continue;
-    if (form_.Model().VeskoClient1.SessionRunning() && form_.Model().Policy.CurrentHost() != r.host) return;
-    form_.HostComboBox->setCurrentIndex(r.host);
-    if (form_.Model().Policy.CurrentHost() != r.host || form_.Model().Policy.HostBusy()) return;
-    form_.Pages()->setCurrentIndex(kPageBrowser);
-    form_.BrowserPage->NewMode->click();
-    form_.Browser().DOWNButtonClick();
-    return;
+}
+
+void TRounds::ShowNewsList() {
+  ShowWindow();
+  if (NewsDialog == nullptr) {
+    NewsDialog = new TNewsDialog(&form_);
+    NewsDialog->OnOpen = [this](int host, int board, int indexNo) { OpenNews(host, board, indexNo); };
   }
+  RefreshNews();
+  NewsDialog->Show(news_);
+  NewsDialog->show();
+  NewsDialog->raise();
+  NewsDialog->activateWindow();
+}
+
+void TRounds::OpenNews(int host, int board, int indexNo) {
+  TMainModel& m = form_.Model();
+  if (host < 0 || host >= m.Hosts.HostCount) return;
+  if (m.Policy.FolderOf(host) != form_.ReadingFolder()) {
+    if (patrol_.Running() || m.VeskoClient1.SessionRunning()) {
+      QMessageBox::information(NewsDialog, QStringLiteral("新着一覧"),
+                               QStringLiteral("巡回中や接続中は、ほかのホストの記事は開けません。終わってからどうぞ。"));
+      return;
+    }
+    form_.HostComboBox->setCurrentIndex(host);
+    if (m.Policy.CurrentHost() != host || m.Policy.HostBusy()) return;
+  }
+  form_.Pages()->setCurrentIndex(kPageBrowser);
+  form_.Browser().OpenStored(board, indexNo);
+  ShowWindow();
+  NewsMayHaveChanged();
 }
 
 }  // namespace brelo

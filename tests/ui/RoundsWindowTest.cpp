@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <unistd.h>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -78,21 +79,18 @@ TEST_F(RoundsWindow, ARoundCallsEveryHostSkipsTheBusyOneAndOpensWhatItBrought) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0].status, kExitOk);
   EXPECT_EQ(r[1].status, kExitBusy);
-  EXPECT_EQ(form->Rounds->NewsText(), QStringLiteral("新着メール 2 通 / 新着 10 件 (A)"));
+  EXPECT_EQ(form->Rounds->NewsText(), QStringLiteral("A: 新着 10 件、メール 2 通"));
   EXPECT_TRUE(form->Rounds->LastRoundText().endsWith(QStringLiteral("2 ホスト: 完了 1、使用中 1")))
       << form->Rounds->LastRoundText().toStdString();
+  // The busy host is named with its holder, in the menu of the tray too.
+  const QString busy = QStringLiteral("B: 使用中 (pid %1)").arg(::getpid());
+  EXPECT_EQ(form->Rounds->FailureTexts(), QStringList{busy});
+  EXPECT_TRUE(form->Rounds->TrayLines().contains(busy));
   EXPECT_EQ(form->Rounds->Patrol1->text(), QStringLiteral("全ホスト巡回(&P)"));
   // Back on the host the user had, and the options as they were.
   EXPECT_EQ(form->HostComboBox->currentIndex(), 0);
   EXPECT_FALSE(form->Model().Policy.Options.PassgoodbyeMessage);
-
-  // What came, from the first new article on.
-  form->Pages()->setCurrentIndex(kPageNotepad);
-  form->Rounds->OpenFirstNew();
-  EXPECT_EQ(form->Pages()->currentIndex(), kPageBrowser);
-  EXPECT_TRUE(form->Browser().ArticleOpened);
-  EXPECT_EQ(form->Browser().CurrentBoard, 0);  // the mail comes first
-  EXPECT_FALSE(form->Browser().Text.empty());
+  EXPECT_TRUE(form->Model().Policy.Options.ClearNews);
 }
 
 TEST_F(RoundsWindow, AHostInUseIsBusyUntilThePilotEnds) {
