@@ -232,6 +232,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
 
 void TSessionPolicy::VeskoClient1Connect() {
   captured_ = false;
+  goodbyeToUser_ = false;
   view_.ShowTerminal(false);
   tried_.clear();
   inFlight_.reset();
@@ -467,9 +468,23 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
   if (Options.GoodbyeWhenExecute) {
     commands_->SendLine("Q");
     summary_.logoutSent = true;
-    if (Options.PassgoodbyeMessage) commands_->SendLine("");
-    else view_.ShowTerminal(true);
+    if (Options.PassgoodbyeMessage) {
+      commands_->SendLine("");
+    } else {
+      // The host now asks its goodbye questions and waits; the status line
+      // says so, not "main menu detected" while nothing moves.
+      goodbyeToUser_ = true;
+      view_.SetStatus(GoodbyeWaitStatus(std::string()));
+      view_.ShowTerminal(true);
+    }
   }
+}
+
+std::string TSessionPolicy::GoodbyeWaitStatus(const std::string& question) {
+  std::string q = question;
+  while (!q.empty() && static_cast<unsigned char>(q.back()) <= ' ') q.pop_back();
+  if (q.empty()) return Sjis("ログアウト中: ホストが返事を待っています。ターミナルで答えてください");
+  return Sjis("ホストが返事を待っています: ") + q + Sjis(" (ターミナルで答えてください)");
 }
 
 // ------------------------------------------------------------------ writes

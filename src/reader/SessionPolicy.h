@@ -168,6 +168,13 @@ class TSessionPolicy {
   void VeskoClient1Logout();
   void VeskoClient1ReceiveUsers(const std::string& users);
 
+  // The logout was sent and its questions are the user's to answer
+  // (PassgoodbyeMessage off): the host waits for the terminal.
+  bool AwaitingGoodbyeAnswer() const { return goodbyeToUser_ && client_.SessionRunning(); }
+  // The status line while it waits, naming the host's question when it is
+  // known (the line the host left open, Shift-JIS).
+  static std::string GoodbyeWaitStatus(const std::string& question);
+
   // Counting starts afresh (a pass, or a re-capture of a session log).
   void BeginCount();
   // Makes what was stored durable; a failure counts as a failed store write
@@ -242,6 +249,7 @@ class TSessionPolicy {
   bool busy_ = false;
   int received_ = 0;
   bool captured_ = false;
+  bool goodbyeToUser_ = false;
   TPassSummary summary_;
   std::unique_ptr<TDuplicateIndex> duplicates_;
   std::set<std::string> tried_;          // body files offered in this pass

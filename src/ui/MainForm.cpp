@@ -91,6 +91,10 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   StatusText = new QLabel;
   StatusText->setTextFormat(Qt::PlainText);
   StatusText->setAccessibleName(QStringLiteral("ステータス"));
+  // A long line (a round's host and what it does) is cut at the window's
+  // edge; it never widens the window.
+  StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  StatusText->setMinimumWidth(1);
   bar->addPermanentWidget(StatusText, 1);
   setStatusBar(bar);
   if (QScreen* s = QGuiApplication::primaryScreen()) {
@@ -124,6 +128,19 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
     if (counts) counts();
     Rounds->NewsMayHaveChanged();
   };
+  // The goodbye left to the user: the status line names what the host asks,
+  // the line it left open at the end of the screen.
+  goodbyeTimer_ = new QTimer(this);
+  goodbyeTimer_->setInterval(300);
+  connect(goodbyeTimer_, &QTimer::timeout, this, [this] {
+    TVeskoClient& c = model_.VeskoClient1;
+    if (!model_.Policy.AwaitingGoodbyeAnswer()) return;
+    const std::string open = c.Lines(c.LineIndex());
+    if (open.empty() || open == goodbyeShown_) return;
+    goodbyeShown_ = open;
+    SetStatus(TSessionPolicy::GoodbyeWaitStatus(open));
+  });
+  goodbyeTimer_->start();
   // Quitting during a pass waits for the pass to put the line down and
   // store what arrived.
   quitTimer_ = new QTimer(this);
@@ -438,6 +455,14 @@ void TMainForm::ShowTerminal(bool focusInput) {
 
 void TMainForm::OptionsChanged() { OptionsPage->Refresh(); }
 void TMainForm::ShowBoardList() {
+  // The session's store follows its host's file: a pass saves what it
+  // announces over it, and a round moves it from host to host.
+  try {
+    model_.Store.LoadBoards();
+  } catch (const EInOutError& e) {
+    if (KeepingPlace()) SetStatus(e.what());
+    else ReportError(e.what());
+  }
   if (KeepingPlace()) {
     // A round at the host being read: the lines and counts follow, the place stays.
     if (!readStore_.HostFolder.empty() && readStore_.HostFolder == model_.Store.HostFolder) browser_.RefreshBoards();

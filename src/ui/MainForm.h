@@ -195,7 +195,9 @@ class TMainForm : public QMainWindow, public IMainView {
   std::unique_ptr<TDemoHostStarter> demoHost_;
   QTimer* busyTimer_ = nullptr;  // asks again for a host another process holds
   bool quitAfterPass_ = false;
-  QTimer* quitTimer_ = nullptr;   // the user chose to quit once the pass has ended
+  QTimer* quitTimer_ = nullptr;
+  QTimer* goodbyeTimer_ = nullptr;  // names the host's goodbye question
+  std::string goodbyeShown_;   // the user chose to quit once the pass has ended
 };
 
 }  // namespace brelo

@@ -114,6 +114,11 @@ TEST_F(PolicyTest, EmptyBoxFetchesUnreadThenLogsOutHandingTheGoodbyeToTheUser) {
   EXPECT_EQ(view.terminalFocused, 1);
   EXPECT_TRUE(policy->LogoutSent());
   EXPECT_FALSE(policy->Options.GetMidoku);
+  // The host now waits for the user: the status line says so, and names the
+  // question once the host has asked it.
+  EXPECT_EQ(view.statuses.back(), "ログアウト中: ホストが返事を待っています。ターミナルで答えてください");
+  EXPECT_EQ(SjisToUtf8(TSessionPolicy::GoodbyeWaitStatus(Sjis("シスオペへの伝言があればどうぞ (改行のみで終了): "))),
+            "ホストが返事を待っています: シスオペへの伝言があればどうぞ (改行のみで終了): (ターミナルで答えてください)");
 }
 
 TEST_F(PolicyTest, AllEntriesOnHoldStartTheUnreadFetchInTheSameCall) {
@@ -200,6 +205,19 @@ TEST_F(PolicyTest, DisconnectResetsTheOptions) {
   EXPECT_EQ(o.MidokuDate, "99/01/01");
   EXPECT_FALSE(o.SealthLogin);
   EXPECT_EQ(view.controls, ESessionControls::kHostSelected);
+
+  // What the user set on the page is what a session goes back to; the
+  // unread date is for one session only.
+  policy->Options.GoodbyeWhenExecute = false;
+  policy->UserChanged(&TSessionOptions::GoodbyeWhenExecute);
+  policy->Options.ClearNews = false;
+  policy->UserChanged(&TSessionOptions::ClearNews);
+  policy->Options.SetMidokuDate = true;
+  policy->UserChanged(&TSessionOptions::SetMidokuDate);
+  o.GetMidoku = o.ExecuteWriteYoyaku = false;  // used up by the session
+  policy->VeskoClient1DisConnect();
+  EXPECT_TRUE(o.GetMidoku && o.ExecuteWriteYoyaku);
+  EXPECT_FALSE(o.GoodbyeWhenExecute || o.ClearNews || o.SetMidokuDate);
 }
 
 TEST_F(PolicyTest, BoardAnnouncementsMessagesAndMail) {

@@ -38,6 +38,45 @@ TEST(AppSettings, QuoteStringSpaceUnderscoreSwap) {
   EXPECT_EQ(r.QuoteString, "a b");
 }
 
+TEST(AppSettings, TerminalOptionsAndTheReadingPlaceAreKeptInKeysOfTheirOwn) {
+  TTempDir dir;
+  WriteBytes(dir.File("Brelo_V3.ini"), "[Text]\r\nQuoteString=>_\r\n");
+  TAppSettings s;
+  s.Read(dir.Path());
+  EXPECT_EQ(s.Options, TSessionOptions());  // nothing set yet: the defaults
+  s.Write(dir.Path());
+  EXPECT_EQ(ReadBytes(dir.File("Brelo_V3.ini")).find("TerminalOptions"), std::string::npos);
+
+  s.Options.ClearNews = false;
+  s.Options.PassgoodbyeMessage = true;
+  s.Options.MidokuDate = "26/12/01";
+  s.Options.GetUserList = s.Options.SetMidokuDate = true;  // one session's only
+  s.Window.Geometry = "10,20,640,460";
+  s.Window.Host = "A";
+  s.Window.Page = 3;
+  s.Window.Board = 5;
+  s.Window.Article = 12;
+  s.Window.Scroll = 40;
+  s.Write(dir.Path());
+  const std::string file = ReadBytes(dir.File("Brelo_V3.ini"));
+  EXPECT_EQ(file.rfind("[Text]\r\nQuoteString=>_\r\n", 0), 0u) << file;  // the original's keys first, as they were
+  EXPECT_NE(file.find("[TerminalOptions]\r\n"), std::string::npos);
+  EXPECT_NE(file.find("ClearNews=0\r\n"), std::string::npos);
+  EXPECT_EQ(file.find("GetUserList"), std::string::npos);
+  EXPECT_EQ(file.find("SetMidokuDate"), std::string::npos);
+  TAppSettings r;
+  r.Read(dir.Path());
+  EXPECT_FALSE(r.Options.ClearNews);
+  EXPECT_TRUE(r.Options.PassgoodbyeMessage);
+  EXPECT_EQ(r.Options.MidokuDate, "26/12/01");
+  EXPECT_FALSE(r.Options.GetUserList || r.Options.SetMidokuDate);
+  EXPECT_TRUE(r.Options.SealthLogin && r.Options.GetMidoku && r.Options.GoodbyeWhenExecute);
+  EXPECT_EQ(r.Window.Page, 3);
+  EXPECT_EQ(r.Window.Board, 5);
+  EXPECT_EQ(r.Window.Article, 12);
+  EXPECT_EQ(r.Window.Scroll, 40);
+}
+
 TEST(AppSettings, UnderscoreAsTrailByteIsNotASpace) {
   // ダ is 0x83 0x5F: its second byte must survive reading.
   const std::string da = Sjis("ダ>");
