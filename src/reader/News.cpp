@@ -28,6 +28,9 @@ THostNews CollectNews(int host, const std::string& title, const std::string& fol
   out.folder = folder;
   TMessageStore store;
   store.HostFolder = WithSlash(folder);
+  // A host never called has no files: nothing to read, and no folder is made
+  // for it by looking.
+  if (!FileExists(store.BoardsFile())) return out;
   std::vector<TVeskoMessage> records;
   try {
     store.LoadBoards();

@@ -374,7 +374,9 @@ void TMainForm::BuildPages() {
     if (!KeepingPlace()) ReservationPage->Refresh();
   };
   // What an outside editor saved shows in the box's preview.
-  TExternalEdits::Instance().OnBodyChanged = [this](const std::string&) { ReservationPage->Refresh(); };
+  TExternalEdits::Instance().OnBodyChanged = [this](const std::string&) {
+    if (!KeepingPlace()) ReservationPage->Refresh();
+  };
   notepad_ = new QPlainTextEdit;
   notepad_->setAccessibleName(QStringLiteral("メモ帳"));
   notepad_->setFont(FixedGothicFont(19));

@@ -52,12 +52,14 @@ void TNewsDialog::Show(const std::vector<THostNews>& hosts) {
   for (const THostNews& h : hosts) {
     if (h.Empty()) continue;
     auto* hostItem = new QTreeWidgetItem(Tree, {Q(NewsLine(h))});
+    hostItem->setFirstColumnSpanned(true);  // the host's line and the boards' run across the columns
     hostItem->setData(0, kHostRole, h.host);
     if (h.host == keepHost) keep = hostItem;
     for (const TBoardNews& b : h.boards) {
       auto* boardItem = new QTreeWidgetItem(
           hostItem, {Q(SafeFormat("%.2d %.8s ", b.board, b.name) + b.title) +
                      QStringLiteral(" (%1)").arg(static_cast<int>(b.articles.size()))});
+      boardItem->setFirstColumnSpanned(true);
       boardItem->setData(0, kHostRole, h.host);
       boardItem->setData(0, kBoardRole, b.board);
       if (h.host == keepHost && b.board == keepBoard) keep = boardItem;

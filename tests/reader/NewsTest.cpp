@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "reader/ArticleBrowser.h"
 #include "reader/Patrol.h"
@@ -76,6 +77,7 @@ TEST_F(NewsTest, RoundsAddUpUntilReadAndAPassTheUserStartsClearsThem) {
   b.OpenStored(0, 1);
   n = News();
   EXPECT_EQ(SjisToUtf8(NewsText({n, CollectNews(1, "empty", dir.Path() + "none/")})), "大きな局: 新着 1 件");
+  EXPECT_FALSE(FileExists(dir.Path() + "none"));  // looking made no folder
 
   // A damaged board file is told, not thrown.
   test::WriteBytes(dir.File("Boards.Dat"), "short");

@@ -1,7 +1,7 @@
 // Rounds in the window: アクション → 全ホスト巡回 over two demo hosts, a host
-// a pilot holds shown as busy until it is free, the schedule held back by an
-// open editor, and the browser opened on what the round brought. Driven with
-// real clicks.
+// a pilot holds shown as busy (and named so in the round's result) until it
+// is free, and the schedule held back by an open editor. Driven with real
+// clicks.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -67,7 +67,7 @@ class RoundsWindow : public ::testing::Test {
   bool RoundOver() { return QTest::qWaitFor([&] { return !form->Rounds->Running(); }, 60000); }
 };
 
-TEST_F(RoundsWindow, ARoundCallsEveryHostSkipsTheBusyOneAndOpensWhatItBrought) {
+TEST_F(RoundsWindow, ARoundCallsEveryHostAndNamesTheBusyOneWithItsHolder) {
   ASSERT_EQ(form->HostComboBox->currentIndex(), 0);
   THostLock pilot;  // another process's pass, as far as the window can tell
   ASSERT_TRUE(pilot.Acquire(home.Path() + "HB/"));
