@@ -153,7 +153,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     model.Hosts.LoadHostList(programFolder);
   } catch (const EInOutError& e) {
     view.ReportError(e.what());
-    return kExitNoLogin;
+    return kExitHostList;
   }
   if (!model.Hosts.LoadProblem.empty()) view.ReportError(model.Hosts.LoadProblem);
   std::vector<int> hosts;

@@ -30,6 +30,7 @@ enum EExit : int {
   kExitNoDisplay = 8,    // the window was asked for where there is no display
   kExitStopped = 9,      // stopped by a signal (or by the user): disconnected
   kExitBusy = 10,        // a host's folder was in use by another process: skipped
+  kExitHostList = 11,    // the host list cannot be read
 };
 
 // The outcome of a pass from its summary.
