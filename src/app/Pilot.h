@@ -28,6 +28,10 @@ class TConsoleView : public IMainView {
   void SelectHost(int) override {}
   bool CloseEditors() override { return true; }
   void ReportError(const std::string& sjis) override;
+  // When set, status lines and errors are kept there (UTF-8) instead of
+  // printed: a pass of a round run in parallel prints its lines together.
+  std::string* HeldOut = nullptr;
+  std::string* HeldErr = nullptr;
 
  private:
   bool printStatus_;
@@ -39,8 +43,8 @@ class TConsoleView : public IMainView {
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder);
 
 // The hosts HOSTS names: a title or index (the whole text first), "all", or
-// titles and indexes separated by commas. False, with `bad` the part that
-// names no host, when one does not.
+// titles and indexes separated by commas, each host once in the order first
+// named. False, with `bad` the part that names no host, when one does not.
 bool ParseHostList(const class THostTable& hosts, const std::string& hostsText, std::vector<int>& out,
                    std::string& bad);
 
