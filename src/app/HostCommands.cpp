@@ -35,18 +35,6 @@ int Refuse(const std::string& why) {
   return kExitUsage;
 }
 
-// The host list, or the exit status of a list that cannot be read.
-int Load(THostTable& hosts, const std::string& programFolder) {
-  try {
-    hosts.LoadHostList(programFolder);
-  } catch (const EInOutError& e) {
-    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(e.what()).c_str());
-    return kExitHostList;
-  }
-  if (!hosts.LoadProblem.empty()) std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(hosts.LoadProblem).c_str());
-  return kExitOk;
-}
-
 int Save(THostTable& hosts, const std::string& programFolder) {
   try {
     hosts.SaveHostList(programFolder);
@@ -86,6 +74,17 @@ bool ToSjis(const std::string& option, const std::string& utf8, size_t limit, st
 
 }  // namespace
 
+int LoadHostListOrSay(THostTable& hosts, const std::string& programFolder) {
+  try {
+    hosts.LoadHostList(programFolder);
+  } catch (const EInOutError& e) {
+    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(e.what()).c_str());
+    return kExitHostList;
+  }
+  if (!hosts.LoadProblem.empty()) std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(hosts.LoadProblem).c_str());
+  return kExitOk;
+}
+
 std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &g_terminal) == 0;
   struct sigaction restore {}, oldInt {}, oldTerm {}, oldHup {};
@@ -118,7 +117,7 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
 
 int RunListHosts(const TCommandLine&, const std::string& programFolder) {
   THostTable hosts;
-  if (const int status = Load(hosts, programFolder); status != kExitOk) return status;
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
   for (int i = 0; i < hosts.HostCount; ++i) {
     const THostEntry& e = hosts.HostTable[static_cast<size_t>(i)];
     std::printf("%d\t%s\t%s\t%s\n", i, Field(SjisToUtf8(e.Title)).c_str(), Field(SjisToUtf8(e.Address)).c_str(),
@@ -129,7 +128,7 @@ int RunListHosts(const TCommandLine&, const std::string& programFolder) {
 
 int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
   THostTable hosts;
-  if (const int status = Load(hosts, programFolder); status != kExitOk) return status;
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
   THostEntry e;
   std::string why;
   if (!ToSjis("TITLE", cmd.host, 1023, e.Title, why) || !ToSjis("--address", cmd.address, 1023, e.Address, why) ||
@@ -182,7 +181,7 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
 
 int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder) {
   THostTable hosts;
-  if (const int status = Load(hosts, programFolder); status != kExitOk) return status;
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
   const int index = FindHost(hosts, cmd.host);
   if (index < 0) {
     std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());

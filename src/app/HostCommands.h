@@ -20,6 +20,10 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder);
 // Removes the entry named by index or title; its folder and data stay.
 int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder);
 
+// Loads the host list for a command: its exit status when it cannot be
+// read (said on standard error), and what the load mended, said there too.
+int LoadHostListOrSay(class THostTable& hosts, const std::string& programFolder);
+
 // One line of standard input without its line end, asked for with `prompt`
 // and without echo when standard input is a terminal; nothing at its end.
 std::optional<std::string> ReadSecretLine(const std::string& prompt);

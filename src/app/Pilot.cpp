@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "app/CommandLine.h"
+#include "app/HostCommands.h"
 #include "common/Programs.h"
 #include "reader/DemoHostStarter.h"
 #include "reader/Patrol.h"
@@ -46,11 +47,14 @@ void TConsoleView::ShowBoardList() {
 }
 
 void TConsoleView::ReportError(const std::string& sjis) {
-  if (HeldErr != nullptr) {
-    *HeldErr += "brelo: " + SjisToUtf8(sjis) + "\n";
-    return;
-  }
-  std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(sjis).c_str());
+  reported_ += sjis + '\n';
+  // One line for the one who reads the cron mail: the window's two-line
+  // notices are joined.
+  std::string line = SjisToUtf8(sjis);
+  for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, " ");
+  line = "brelo: " + line + "\n";
+  if (HeldErr != nullptr) *HeldErr += line;
+  else std::fputs(line.c_str(), stderr);
 }
 
 int FindHost(const THostTable& hosts, const std::string& hostArg) {
@@ -137,12 +141,12 @@ std::string Format(const char* format, ...) {
 }
 
 // Why a pass failed, in words, for the one who reads the cron mail.
-std::string Cause(const TPatrolResult& r, int timeoutSeconds) {
+std::string Cause(const TPatrolResult& r, int timeoutSeconds, const TConsoleView& view) {
   const std::string& address = r.address;
   const TVeskoClient::TLineError& err = r.lineError;
   switch (r.status) {
     case kExitStore:
-      return "brelo: " + SjisToUtf8(r.summary.problem) + "\n";
+      return view.Reported(r.summary.problem) ? std::string() : "brelo: " + SjisToUtf8(r.summary.problem) + "\n";
     case kExitTimeout:
       if (r.summary.loggedIn) return std::string();
       return Format("brelo: %s did not answer the login within %d seconds\n", address.c_str(), timeoutSeconds);
@@ -290,13 +294,7 @@ class TRoundOutput {
 
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   THostTable table;
-  try {
-    table.LoadHostList(programFolder);
-  } catch (const EInOutError& e) {
-    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(e.what()).c_str());
-    return kExitHostList;
-  }
-  if (!table.LoadProblem.empty()) std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(table.LoadProblem).c_str());
+  if (const int status = LoadHostListOrSay(table, programFolder); status != kExitOk) return status;
   std::vector<int> hosts;
   std::string bad;
   if (!ParseHostList(table, cmd.host, hosts, bad)) {
@@ -357,6 +355,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     lane->patrol.TimeoutSeconds = cmd.timeoutSeconds;
     lane->patrol.LockWaitMs = cmd.lockWaitSeconds * 1000;
     lane->patrol.OnHostStarting = [&, lane](int host) {
+      lane->view.ForgetReported();
       const std::string address = table.HostTable[static_cast<size_t>(host)].Address;
       if (!cmd.quiet) {
         output.Print(lane->position, Format("brelo: %s (%s)\n",
@@ -372,7 +371,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     lane->patrol.OnHostDone = [&, lane](const TPatrolResult& r) {
       const bool called = r.status != kExitBusy && (r.status != kExitStopped || r.summary.loggedIn || r.received > 0);
       if (!cmd.quiet && called) output.Print(lane->position, PassReport(r, lane->model));
-      output.PrintError(lane->position, Cause(r, cmd.timeoutSeconds));
+      output.PrintError(lane->position, Cause(r, cmd.timeoutSeconds, lane->view));
       output.Print(lane->position, SummaryLine(r));
       results[static_cast<size_t>(lane->position)] = r;
     };

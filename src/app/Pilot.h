@@ -32,9 +32,14 @@ class TConsoleView : public IMainView {
   // printed: a pass of a round run in parallel prints its lines together.
   std::string* HeldOut = nullptr;
   std::string* HeldErr = nullptr;
+  // Whether an error holding `sjis` was reported since the last Forget, so
+  // that the pilot does not say it twice.
+  bool Reported(const std::string& sjis) const { return reported_.find(sjis) != std::string::npos; }
+  void ForgetReported() { reported_.clear(); }
 
  private:
   bool printStatus_;
+  std::string reported_;
 };
 
 // Runs the round and returns its exit status (EExit). What arrived before a

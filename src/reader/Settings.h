@@ -5,6 +5,7 @@
 #include <string>
 
 #include "reader/PatrolSchedule.h"
+#include "store/LogPruning.h"
 
 namespace brelo {
 
@@ -25,6 +26,10 @@ struct TAppSettings {
   TWindowPlace Window;
   TPatrolSettings Patrol;   // section "Patrol"
   bool TerminalLines = false;  // the terminal page shows lines (行表示), not the screen; "Terminal", "View"
+  // Section "SessionLog", keys "KeepDays" and "MaxMegabytes": set by hand
+  // in the file, read at each pass and never written, so that an edit made
+  // while a window is open stays.
+  TLogKeeping Logs;
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);

@@ -108,14 +108,19 @@ TEST(ParallelRounds, SignalsEndTheWaitForAFolderInUseAndASecondSignalEndsTheProg
   Hosts(home.Path(), {{host.TelnetAddress(), "H0"}, {host.TelnetAddress(), "H1"}});
   THostLock window;  // as an open window holds the host it shows
   ASSERT_TRUE(window.Acquire(home.Path() + "H0/"));
-  for (const int sig : {SIGTERM, SIGINT}) {
-    QProcess p;
+  // A round that waits an hour for A's folder: what it printed up to the wait.
+  const auto startWaiting = [&](QProcess& p) {
     p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--pilot", "all", "--lock-wait", "3600"});
     std::string out;
     for (int i = 0; i < 300 && out.find("使用中") == std::string::npos; ++i) {
       p.waitForReadyRead(100);
       out += p.readAllStandardOutput().toStdString();
     }
+    return out;
+  };
+  for (const int sig : {SIGTERM, SIGINT}) {
+    QProcess p;
+    std::string out = startWaiting(p);
     ASSERT_NE(out.find("使用中"), std::string::npos) << out;
     ::kill(static_cast<pid_t>(p.processId()), sig);
     ASSERT_TRUE(p.waitForFinished(30000));  // an hour's wait given, ended at once
@@ -127,12 +132,7 @@ TEST(ParallelRounds, SignalsEndTheWaitForAFolderInUseAndASecondSignalEndsTheProg
   }
   // Two signals at once: the first stops the round, the second the program.
   QProcess p;
-  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--pilot", "all", "--lock-wait", "3600"});
-  std::string out;
-  for (int i = 0; i < 300 && out.find("使用中") == std::string::npos; ++i) {
-    p.waitForReadyRead(100);
-    out += p.readAllStandardOutput().toStdString();
-  }
+  ASSERT_NE(startWaiting(p).find("使用中"), std::string::npos);
   const auto pid = static_cast<pid_t>(p.processId());
   ::kill(pid, SIGSTOP);  // both arrive before it runs again
   ::kill(pid, SIGTERM);
@@ -169,6 +169,61 @@ TEST(ParallelRounds, TheSampleHostIsStartedForTheRoundAndStoppedAfterIt) {
   EXPECT_NE(r.out.find("ログアウトしました"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("brelo: 0 デモ草の根ネット (練習用): done (0)"), std::string::npos) << r.out;
   EXPECT_EQ(ProcessesNaming(home + "demohost-data"), 0);  // stopped with the round
+}
+
+
+TEST(PilotMessages, EachLineSaysWhatHappenedAndNothingIsSaidTwice) {
+  test::TTempDir home;
+  // Refused: no login lines follow the connection error.
+  Hosts(home.Path(), {{"telnet://127.0.0.1:1/", "H0"}});
+  MakePath(home.Path() + "H0");
+  test::WriteBytes(home.Path() + "H0/20200101.LOG", "a night long ago\r\n");  // pruned as the pass starts
+  TRun r = Round(home.Path(), {"--pilot", "A"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_FALSE(FileExists(home.Path() + "H0/20200101.LOG"));
+  EXPECT_NE(r.out.find("古いセッションログを 1 個削除しました (20200101.LOG)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("接続エラーが発生しました"), std::string::npos) << r.out;
+  for (const char* never : {"ログインモード", "ID送出待機中", "ログアウトしました"}) {
+    EXPECT_EQ(r.out.find(never), std::string::npos) << never << r.out;
+  }
+  // A line lost after the login, before the logout: no logout is claimed.
+  test::TDemoHost dropping({"--drop-after-messages", "3"});
+  Hosts(home.Path(), {{dropping.TelnetAddress(), "H0"}});
+  r = Round(home.Path(), {"--pilot", "A"});
+  EXPECT_EQ(r.exit, 4);
+  EXPECT_NE(r.out.find("ログインしました"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("ログアウトしました"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("切断されました.."), std::string::npos) << r.out;
+}
+
+TEST(PilotMessages, AProgramFolderThatCannotBeWrittenNamesTheSystemsReasonOnce) {
+  test::TDemoHost host;
+  test::TTempDir dir;
+  const std::string home = dir.Path() + "home/";
+  MakePath(home);
+  Hosts(home, {{host.TelnetAddress(), "H0"}, {host.TelnetAddress(), "H1"}});
+  ASSERT_EQ(::chmod(THostTable::FileName(home).c_str(), 0644), 0);  // readable by the one below, as an admin set it up
+  ASSERT_EQ(::chmod(home.c_str(), 0555), 0);
+  // Permissions bind only a user without privileges: as root, run as nobody.
+  QStringList before;
+  QString program = BRELO_PROGRAM;
+  if (::geteuid() == 0) {
+    if (!FileExists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv: cannot drop privileges";
+    ::chmod(dir.Path().c_str(), 0755);
+    program = "/usr/bin/setpriv";
+    before = {"--reuid=65534", "--regid=65534", "--clear-groups", BRELO_PROGRAM};
+  }
+  const TRun r = Round(home, {"--pilot", "all", "--quiet"}, program, before);
+  EXPECT_EQ(r.exit, 6) << r.err;
+  for (const std::string folder : {"H0/", "H1/"}) {
+    const std::string said = "brelo: " + home + folder + " を作れません (アクセスが許可されていません)";
+    const size_t at = r.err.find(said);
+    EXPECT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(said, at + 1), std::string::npos) << r.err;  // once
+  }
+  EXPECT_EQ(r.err.find("Write.Dat"), std::string::npos) << r.err;
+  EXPECT_EQ(host.Received(), "");  // never called
+  ::chmod(home.c_str(), 0755);
 }
 
 }  // namespace
