@@ -3,8 +3,6 @@
 // longest of the eight single passes and beside `--jobs 1`, all in the same
 // run. Each measurement calls hosts of its own that have shown nothing yet
 // (a host shows a user each message once), into a program folder of its own.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,21 +55,7 @@ double Pilot(const std::string& home, const std::string& hostsArg, int jobs) {
   const std::vector<std::string> args = {BRELO_PROGRAM, "--home", home, "--pilot", hostsArg, "--jobs",
                                          std::to_string(jobs), "--timeout", "120"};
   const double start = bench::Seconds();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "round_bench: brelo --pilot %s --jobs %d failed (status %d)\n", hostsArg.c_str(), jobs, status);
-    std::exit(1);
-  }
+  if (!bench::RunQuietly(args)) std::exit(1);
   return bench::Seconds() - start;
 }
 
