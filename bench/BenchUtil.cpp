@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,6 +26,28 @@ struct TPeakRss {
 } peakRss;
 
 }  // namespace
+
+bool RunQuietly(const std::vector<std::string>& args, rusage* use) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage own{};
+  if (::wait4(pid, &status, 0, use != nullptr ? use : &own) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "bench: %s %s failed (status %d)\n", args[0].c_str(), args.size() > 1 ? args[1].c_str() : "",
+                 status);
+    return false;
+  }
+  return true;
+}
 
 int ConnectLoopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
+
+struct rusage;
 
 namespace brelo::bench {
 
@@ -14,6 +17,10 @@ inline double Seconds() {
 // A blocking TCP connection to 127.0.0.1:port, for the bare-loop baselines;
 // the benchmark stops with a message when it cannot be made.
 int ConnectLoopback(int port);
+
+// Runs a program (args[0], a path) with its output thrown away and waits
+// for it; true when it exited with status 0. `use` gets what it used.
+bool RunQuietly(const std::vector<std::string>& args, ::rusage* use = nullptr);
 
 // Prints the result line; ratio = figure / baseline.
 void Report(const std::string& name, double figure, double baseline, const std::string& unit,

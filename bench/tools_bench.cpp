@@ -26,23 +26,8 @@ namespace {
 // Runs the program with args, its output thrown away; the peak RSS in MB,
 // or -1 when it fails.
 double PeakMb(const std::vector<std::string>& args) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
   rusage use{};
-  if (::wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "tools_bench: %s %s failed (status %d)\n", args[0].c_str(), args[1].c_str(), status);
-    return -1;
-  }
+  if (!bench::RunQuietly(args, &use)) return -1;
   return static_cast<double>(use.ru_maxrss) / 1024.0;
 }
 

@@ -40,7 +40,18 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const QCommandLineOption exportOption(QStringLiteral("export"), QString(), QStringLiteral("HOST"));
   const QCommandLineOption board(QStringLiteral("board"), QString(), QStringLiteral("N"));
   const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("FORMAT"));
-  p.addOptions({help, version, home, pilot, timeout, lockWait, quiet, search, recapture, exportOption, board, format});
+  const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+  const QCommandLineOption listHosts(QStringLiteral("list-hosts"));
+  const QCommandLineOption addHost(QStringLiteral("add-host"), QString(), QStringLiteral("TITLE"));
+  const QCommandLineOption removeHost(QStringLiteral("remove-host"), QString(), QStringLiteral("HOST"));
+  const QCommandLineOption address(QStringLiteral("address"), QString(), QStringLiteral("ADDRESS"));
+  const QCommandLineOption userId(QStringLiteral("user-id"), QString(), QStringLiteral("ID"));
+  const QCommandLineOption handle(QStringLiteral("handle"), QString(), QStringLiteral("NAME"));
+  const QCommandLineOption kind(QStringLiteral("kind"), QString(), QStringLiteral("KIND"));
+  const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("NAME"));
+  const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("ENCODING"));
+  p.addOptions({help, version, home, pilot, timeout, lockWait, quiet, search, recapture, exportOption, board, format,
+                jobs, listHosts, addHost, removeHost, address, userId, handle, kind, folder, encoding});
   // Qt's own options, for QApplication to take.
   const QStringList qtWithValue = {"platform", "display", "session", "style", "stylesheet", "geometry",
                                    "qwindowgeometry", "qwindowtitle", "qwindowicon", "platformpluginpath",
@@ -85,6 +96,28 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     c.host = p.value(exportOption).toStdString();
     ++actions;
   }
+  if (p.isSet(listHosts)) {
+    c.action = TCommandLine::kListHosts;
+    ++actions;
+  }
+  if (p.isSet(addHost)) {
+    c.action = TCommandLine::kAddHost;
+    c.host = p.value(addHost).toStdString();
+    ++actions;
+  }
+  if (p.isSet(removeHost)) {
+    c.action = TCommandLine::kRemoveHost;
+    c.host = p.value(removeHost).toStdString();
+    ++actions;
+  }
+  c.address = p.value(address).toStdString();
+  c.userId = p.value(userId).toStdString();
+  c.handle = p.value(handle).toStdString();
+  c.kind = p.value(kind).toStdString();
+  c.hostFolder = p.value(folder).toStdString();
+  c.encoding = p.value(encoding).toStdString();
+  const bool entryGiven = p.isSet(address) || p.isSet(userId) || p.isSet(handle) || p.isSet(kind) ||
+                          p.isSet(folder) || p.isSet(encoding);
   if (p.isSet(timeout) && (!ParseInt(p.value(timeout), c.timeoutSeconds, 1000000) || c.timeoutSeconds == 0)) {
     c.error = "--timeout needs a number of seconds from 1 to 1000000";
   } else if (p.isSet(lockWait) && !ParseInt(p.value(lockWait), c.lockWaitSeconds, 86400)) {
@@ -93,8 +126,18 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     c.error = "--board needs a number from 0 to 99";
   } else if (p.isSet(format) && (c.format = p.value(format).toStdString()) != "text" && c.format != "mbox") {
     c.error = "--format is text or mbox";
+  } else if (p.isSet(jobs) && (!ParseInt(p.value(jobs), c.jobs, 100) || c.jobs == 0)) {
+    c.error = "--jobs needs a number from 1 to 100";
   } else if (actions > 1) {
-    c.error = "--pilot, --search, --recapture and --export go one at a time";
+    c.error = "--pilot, --search, --recapture, --export and the host commands go one at a time";
+  } else if (c.action == TCommandLine::kAddHost && (!p.isSet(address) || !p.isSet(userId))) {
+    c.error = "--add-host needs --address ADDRESS and --user-id ID";
+  } else if (c.action != TCommandLine::kAddHost && entryGiven) {
+    c.error = "--address, --user-id, --handle, --kind, --folder and --encoding go with --add-host";
+  } else if (p.isSet(kind) && c.kind != "vesko" && c.kind != "ktbbs") {
+    c.error = "--kind is vesko or ktbbs";
+  } else if (p.isSet(encoding) && c.encoding != "shift_jis" && c.encoding != "euc-jp" && c.encoding != "utf-8") {
+    c.error = "--encoding is shift_jis, euc-jp or utf-8";
   } else if (static_cast<size_t>(positional.size()) != wantPositional) {
     if (positional.size() > static_cast<qsizetype>(wantPositional)) {
       c.error = "unexpected argument " + positional.at(static_cast<qsizetype>(wantPositional)).toStdString();
@@ -113,7 +156,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string HelpText() {
   return "Usage: brelo [--home DIR]\n"
          "       brelo --pilot HOSTS [--home DIR] [--timeout SECONDS] [--lock-wait SECONDS]\n"
-         "                   [--quiet]\n"
+         "                   [--jobs N] [--quiet]\n"
+         "       brelo --list-hosts [--home DIR]\n"
+         "       brelo --add-host TITLE --address ADDRESS --user-id ID [--handle NAME]\n"
+         "                   [--kind vesko|ktbbs] [--folder NAME]\n"
+         "                   [--encoding shift_jis|euc-jp|utf-8] [--home DIR]\n"
+         "       brelo --remove-host HOST [--home DIR]\n"
          "       brelo --search HOST TEXT [--home DIR]\n"
          "       brelo --recapture HOST LOGFILE [--home DIR]\n"
          "       brelo --export HOST [--board N] [--format text|mbox] [--home DIR]\n"
@@ -123,7 +171,8 @@ std::string HelpText() {
          "fetches unread messages and mail, carries out the posts and mail queued\n"
          "offline, and logs out; offline it lets you read, answer and draft.\n"
          "\n"
-         "Without options the main window opens. An option's value may follow it\n"
+         "Without options the main window opens (the program brelo-desktop, where a\n"
+         "display answers). An option's value may follow it\n"
          "(--home DIR) or an equals sign (--home=DIR); \"--\" ends the options.\n"
          "\n"
          "  --home DIR        use DIR as the program folder.\n"
@@ -143,7 +192,22 @@ std::string HelpText() {
          "  --lock-wait SECONDS  wait up to SECONDS (default 15) for a host that\n"
          "                    another Brelo (a window, another pilot) is using; then\n"
          "                    the host is skipped as busy.\n"
-         "  -q, --quiet       print only the summary lines and the failures.\n"
+         "  --jobs N          run up to N passes of the round at once (default 1), one\n"
+         "                    per host folder; each host's lines are printed together\n"
+         "                    when its pass is over, in the order of HOSTS.\n"
+         "  -q, --quiet       print only the summary lines and the failures, and\n"
+         "                    nothing for a round that brought nothing new and had\n"
+         "                    no failure.\n"
+         "  --list-hosts      print the host list, one host a line: index, title,\n"
+         "                    address and folder, separated by tabs.\n"
+         "  --add-host TITLE  add a host to the host list and print its index. The\n"
+         "                    password is read from standard input (one line), or\n"
+         "                    asked for without echo on a terminal; never give it on\n"
+         "                    the command line. --handle (default Pallo), --kind\n"
+         "                    (default vesko), --folder (default HOSTxxxx, a new\n"
+         "                    folder) and --encoding (default shift_jis) are optional.\n"
+         "  --remove-host HOST  remove a host (title or index) from the host list;\n"
+         "                    its folder and the data in it stay.\n"
          "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"
          "                    ID, handle or text contains TEXT, one line each.\n"
          "  --recapture HOST LOGFILE  read a session log and store what it holds, as\n"
@@ -169,11 +233,13 @@ std::string HelpText() {
          "     is stored)\n"
          "  5  logged out, but writes failed, were skipped or were interrupted\n"
          "  6  the host folder cannot be written: the pass did not start, or stopped\n"
-         "     at the first failed write\n"
+         "     at the first failed write; or the host list cannot be written\n"
          "  7  there is no such host in the host list\n"
-         "  8  the window was asked for, but there is no display\n"
+         "  8  the window was asked for, but no display answers (or the window\n"
+         "     program is not installed)\n"
          "  9  stopped by SIGTERM or SIGINT; the pass in progress was disconnected\n"
          "  10 a host was skipped: another Brelo was using its folder\n"
+         "  11 the host list cannot be read\n"
          "A pilot of several hosts exits with the most serious status of its passes,\n"
          "in this order: 9, 6, 5, 4, 3, 1, 10.\n";
 }

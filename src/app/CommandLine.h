@@ -9,13 +9,19 @@
 namespace brelo {
 
 struct TCommandLine {
-  enum EAction { kWindow, kHelp, kVersion, kPilot, kSearch, kRecapture, kExport } action = kWindow;
+  enum EAction {
+    kWindow, kHelp, kVersion, kPilot, kSearch, kRecapture, kExport, kListHosts, kAddHost, kRemoveHost
+  } action = kWindow;
   std::string home;       // --home DIR
-  std::string host;       // HOST of --pilot ("all", or a list "0,2,名前"), --search, --recapture, --export
+  std::string host;       // HOST of --pilot ("all", or a list "0,2,名前"), --search, --recapture, --export,
+                          // --remove-host; TITLE of --add-host
   std::string text;       // TEXT of --search, LOGFILE of --recapture
   int timeoutSeconds = 600; // --timeout, per host: a silent host never holds a pilot forever
   int lockWaitSeconds = 15;  // --lock-wait: how long a host folder in use is waited for
   bool quiet = false;        // --quiet: only the summaries and the failures
+  int jobs = 1;              // --jobs: passes of a round at once, one per host folder
+  // The entry of --add-host (UTF-8 as typed; "" when not given).
+  std::string address, userId, handle, kind, hostFolder, encoding;
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   bool qtPlatformGiven = false;  // -platform: Qt is told where to draw

@@ -4,15 +4,22 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "app/CommandLine.h"
+#include "app/HostCommands.h"
+#include "common/Programs.h"
+#include "reader/DemoHostStarter.h"
+#include "reader/Patrol.h"
 #include "reader/ModemSettings.h"
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -23,6 +30,10 @@ namespace brelo {
 
 void TConsoleView::SetStatus(const std::string& sjis) {
   if (!printStatus_) return;
+  if (HeldOut != nullptr) {
+    *HeldOut += SjisToUtf8(sjis) + "\n";
+    return;
+  }
   std::printf("%s\n", SjisToUtf8(sjis).c_str());
   std::fflush(stdout);
 }
@@ -36,7 +47,14 @@ void TConsoleView::ShowBoardList() {
 }
 
 void TConsoleView::ReportError(const std::string& sjis) {
-  std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(sjis).c_str());
+  reported_ += sjis + '\n';
+  // One line for the one who reads the cron mail: the window's two-line
+  // notices are joined.
+  std::string line = SjisToUtf8(sjis);
+  for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, " ");
+  line = "brelo: " + line + "\n";
+  if (HeldErr != nullptr) *HeldErr += line;
+  else std::fputs(line.c_str(), stderr);
 }
 
 int FindHost(const THostTable& hosts, const std::string& hostArg) {
@@ -76,7 +94,7 @@ bool ParseHostList(const THostTable& hosts, const std::string& hostsText, std::v
       out.clear();
       return false;
     }
-    out.push_back(i);
+    if (std::find(out.begin(), out.end(), i) == out.end()) out.push_back(i);  // "2,2" calls once
     if (comma == std::string::npos) return true;
     from = comma + 1;
   }
@@ -92,58 +110,176 @@ void OnStopSignal(int sig) {
   const char c = static_cast<char>(sig);
   const ssize_t n = ::write(g_signalPipe[1], &c, 1);
   (void)n;
+  // A second signal ends the program at once, whatever the first one waits for.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  ::sigaction(SIGTERM, &dfl, nullptr);
+  ::sigaction(SIGINT, &dfl, nullptr);
 }
 
 void InstallStopSignals() {
   if (g_signalPipe[0] >= 0 || ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
+  // One at a time: a second signal pending meanwhile meets the default action.
   sigemptyset(&sa.sa_mask);
+  sigaddset(&sa.sa_mask, SIGTERM);
+  sigaddset(&sa.sa_mask, SIGINT);
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGTERM, &sa, nullptr);
   ::sigaction(SIGINT, &sa, nullptr);
 }
 
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  char buf[2048];
+  const int n = std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  return std::string(buf, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+}
+
 // Why a pass failed, in words, for the one who reads the cron mail.
-void PrintCause(const TPatrolResult& r, int timeoutSeconds) {
+std::string Cause(const TPatrolResult& r, int timeoutSeconds, const TConsoleView& view) {
   const std::string& address = r.address;
   const TVeskoClient::TLineError& err = r.lineError;
   switch (r.status) {
     case kExitStore:
-      std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(r.summary.problem).c_str());
-      break;
+      return view.Reported(r.summary.problem) ? std::string() : "brelo: " + SjisToUtf8(r.summary.problem) + "\n";
     case kExitTimeout:
-      if (!r.summary.loggedIn) {
-        std::fprintf(stderr, "brelo: %s did not answer the login within %d seconds\n", address.c_str(),
-                     timeoutSeconds);
-      }
-      break;
+      if (r.summary.loggedIn) return std::string();
+      return Format("brelo: %s did not answer the login within %d seconds\n", address.c_str(), timeoutSeconds);
     case kExitNoLogin:
       if (!err.lookup.empty()) {
-        std::fprintf(stderr, "brelo: the address page gave no address: %s\n", SjisToUtf8(err.lookup).c_str());
-      } else if (err.code != 0) {
-        std::fprintf(stderr, "brelo: cannot reach %s: %s (error %d)\n", address.c_str(), err.text.c_str(), err.code);
-      } else {
-        std::fprintf(stderr, "brelo: %s ended the line before the login was done\n", address.c_str());
+        return Format("brelo: the address page gave no address: %s\n", SjisToUtf8(err.lookup).c_str());
       }
-      break;
+      if (err.code != 0) {
+        return Format("brelo: cannot reach %s: %s (error %d)\n", address.c_str(), err.text.c_str(), err.code);
+      }
+      return Format("brelo: %s ended the line before the login was done\n", address.c_str());
     case kExitLineLost:
-      std::fprintf(stderr, "brelo: the line was lost before the logout%s; what arrived is stored\n",
-                   err.code != 0 ? (": " + err.text).c_str() : "");
-      break;
+      return Format("brelo: the line was lost before the logout%s; what arrived is stored\n",
+                    err.code != 0 ? (": " + err.text).c_str() : "");
     case kExitWrites:
-      std::fprintf(stderr, "brelo: not every reservation was carried out (see the writes above)\n");
-      break;
+      return "brelo: not every reservation was carried out (see the writes above)\n";
     case kExitBusy:
-      std::fprintf(stderr, "brelo: %s; skipped\n", SjisToUtf8(r.problem).c_str());
-      break;
+      return "brelo: " + SjisToUtf8(r.problem) + "; skipped\n";
     case kExitStopped:
-      std::fprintf(stderr, "brelo: the pass was stopped before the logout; what arrived is stored\n");
-      break;
+      return r.summary.loggedIn || r.received > 0
+                 ? "brelo: the pass was stopped before the logout; what arrived is stored\n"
+                 : "brelo: stopped before the host was called\n";
     default:
-      break;
+      return std::string();
   }
 }
+
+// What a finished pass stored and wrote, as the pass's own lines.
+std::string PassReport(const TPatrolResult& r, TMainModel& model) {
+  const TPassSummary& s = r.summary;
+  std::string out;
+  for (int b = 0; b < kBoardCount; ++b) {
+    const TBoardEntry& e = model.Store.BoardTable[static_cast<size_t>(b)];
+    const int n = model.Store.RecordCount(b);
+    if (!e.Active || n == 0) continue;
+    out += Format("  %02d %-8s %s: %d\n", b, e.Name.c_str(), SjisToUtf8(e.Title).c_str(), n);
+  }
+  std::string more;
+  if (s.completed > 0) more += ", " + std::to_string(s.completed) + " completing a copy a lost line had cut off";
+  if (s.beyondRange > 0) {
+    more += ", " + std::to_string(s.beyondRange) +
+            " not stored (message numbers beyond 2147483647; they stay in the session log)";
+  }
+  out += Format("brelo: received %d: %d stored, %d already stored, %d lost%s\n", r.received, s.stored, s.duplicates,
+                s.lost, more.c_str());
+  out += Format("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
+                "recorded; %d reservation(s) left in the box\n",
+                s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
+  const std::string files = FilesSummary(s, model.Store.HostFolder);
+  if (!files.empty()) out += "brelo: " + files + "\n";
+  return out;
+}
+
+// The summary line: one per host, whatever else is printed.
+std::string SummaryLine(const TPatrolResult& r) {
+  const TPassSummary& s = r.summary;
+  std::string what = StatusWords(r.status);
+  if (r.status == kExitBusy) {
+    what += r.busyHolder > 0 ? " (" + SjisToUtf8(Sjis("使用中")) + ", process " + std::to_string(r.busyHolder) + ")"
+                             : " (" + SjisToUtf8(Sjis("使用中")) + ")";
+  }
+  return Format("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %d left in the box\n",
+                r.host, SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates,
+                s.lost, s.sent, r.boxLeft);
+}
+
+// One pass at a time: a round of --jobs N has N lanes, each with a model of
+// its own (its own session, store, box and host folder lock).
+struct TLane {
+  TLane(const std::string& programFolder, bool printStatus)
+      : view(printStatus), model(programFolder, view), patrol(model) {
+    view.store = &model.Store;
+  }
+  TConsoleView view;
+  TMainModel model;
+  TPatrol patrol;
+  int position = -1;  // the place in the round of the host of the pass in progress
+};
+
+// What the round prints. Lines go out as they come with one lane; with
+// several, each host's lines wait until its pass is over and go out in the
+// order of the round. Under --quiet the standard output waits for the end:
+// a round with nothing new and no failure prints nothing at all.
+class TRoundOutput {
+ public:
+  TRoundOutput(size_t hosts, bool hold, bool quiet) : out_(hosts), err_(hosts), done_(hosts), hold_(hold), quiet_(quiet) {}
+  std::string* Out(int position) { return hold_ ? &out_[static_cast<size_t>(position)] : nullptr; }
+  std::string* Err(int position) { return hold_ ? &err_[static_cast<size_t>(position)] : nullptr; }
+  void Print(int position, const std::string& text) { Put(position, text, false); }
+  void PrintError(int position, const std::string& text) { Put(position, text, true); }
+  // The host's pass is over: what the round has finished, in order, goes out.
+  void Done(int position) {
+    done_[static_cast<size_t>(position)] = true;
+    while (hold_ && next_ < done_.size() && done_[next_]) {
+      Write(out_[next_], false);
+      Write(err_[next_], true);
+      ++next_;
+    }
+  }
+  // The end of the round: under --quiet, the summaries only when they tell something.
+  void Finish(const std::string& roundLine, bool worthTelling) {
+    for (; hold_ && next_ < done_.size(); ++next_) {
+      Write(out_[next_], false);
+      Write(err_[next_], true);
+    }
+    Write(roundLine, false);
+    if (quiet_ && worthTelling) std::fputs(quietOut_.c_str(), stdout);
+    std::fflush(stdout);
+  }
+
+ private:
+  void Put(int position, const std::string& text, bool error) {
+    if (hold_ && position >= 0) (error ? err_ : out_)[static_cast<size_t>(position)] += text;
+    else Write(text, error);
+  }
+  void Write(const std::string& text, bool error) {
+    if (text.empty()) return;
+    if (error) {
+      std::fputs(text.c_str(), stderr);
+      std::fflush(stderr);
+    } else if (quiet_) {
+      quietOut_ += text;
+    } else {
+      std::fputs(text.c_str(), stdout);
+      std::fflush(stdout);
+    }
+  }
+  std::vector<std::string> out_, err_;
+  std::vector<bool> done_;
+  size_t next_ = 0;
+  bool hold_, quiet_;
+  std::string quietOut_;
+};
 
 }  // namespace
 
@@ -170,23 +306,15 @@ std::string FilesSummary(const TPassSummary& s, const std::string& hostFolder) {
 }
 
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
-  TConsoleView view(!cmd.quiet);
-  TMainModel model(programFolder, view);
-  view.store = &model.Store;
-  try {
-    model.Hosts.LoadHostList(programFolder);
-  } catch (const EInOutError& e) {
-    view.ReportError(e.what());
-    return kExitNoLogin;
-  }
-  if (!model.Hosts.LoadProblem.empty()) view.ReportError(model.Hosts.LoadProblem);
+  THostTable table;
+  if (const int status = LoadHostListOrSay(table, programFolder); status != kExitOk) return status;
   std::vector<int> hosts;
   std::string bad;
-  if (!ParseHostList(model.Hosts, cmd.host, hosts, bad)) {
+  if (!ParseHostList(table, cmd.host, hosts, bad)) {
     std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list %s. The hosts are:\n", bad.c_str(),
                  THostTable::FileName(programFolder).c_str());
-    for (int i = 0; i < model.Hosts.HostCount; ++i) {
-      std::fprintf(stderr, "  %d  %s\n", i, SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(i)].Title).c_str());
+    for (int i = 0; i < table.HostCount; ++i) {
+      std::fprintf(stderr, "  %d  %s\n", i, SjisToUtf8(table.HostTable[static_cast<size_t>(i)].Title).c_str());
     }
     return kExitUnknownHost;
   }
@@ -196,101 +324,123 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   }
   TModemSettings modem;
   modem.Read(programFolder);
-  modem.ApplyTo(model.VeskoClient1);
-  model.Policy.LockWaitMs = cmd.lockWaitSeconds * 1000;
+  // The sample host of a first start, started for the round as the window
+  // starts it, and stopped at its end.
+  TDemoHostStarter demoHost(programFolder, ExecutableFolder());
 
-  TPatrol patrol(model);
-  patrol.TimeoutSeconds = cmd.timeoutSeconds;
-  patrol.OnHostStarting = [&](int host) {
-    if (cmd.quiet) return;
-    std::printf("brelo: %s (%s)\n", SjisToUtf8(model.Hosts.HostTable[static_cast<size_t>(host)].Title).c_str(),
-                model.Policy.FolderOf(host).c_str());
-    std::fflush(stdout);
+  const size_t laneCount = std::min(hosts.size(), static_cast<size_t>(cmd.jobs));
+  TRoundOutput output(hosts.size(), laneCount > 1, cmd.quiet);
+  std::vector<std::unique_ptr<TLane>> lanes;
+  std::vector<std::optional<TPatrolResult>> results(hosts.size());
+  std::vector<bool> started(hosts.size());
+  bool stopping = false;
+  const auto folderOf = [&](int host) {
+    return WithSlash(programFolder + SjisToUtf8(table.HostTable[static_cast<size_t>(host)].FilePath));
   };
-  patrol.OnTimeout = [&](int) {
-    std::fprintf(stderr, "brelo: no logout after %d seconds; disconnecting\n", cmd.timeoutSeconds);
-  };
-  patrol.OnHostDone = [&](const TPatrolResult& r) {
-    const TPassSummary& s = r.summary;
-    if (!cmd.quiet && r.status != kExitBusy) {
-      for (int b = 0; b < kBoardCount; ++b) {
-        const TBoardEntry& e = model.Store.BoardTable[static_cast<size_t>(b)];
-        const int n = model.Store.RecordCount(b);
-        if (!e.Active || n == 0) continue;
-        std::printf("  %02d %-8s %s: %d\n", b, e.Name.c_str(), SjisToUtf8(e.Title).c_str(), n);
+  // Starts passes on the idle lanes: the next host of the round whose folder
+  // no pass in progress uses. Quits when nothing runs any more.
+  std::function<void()> dispatch = [&] {
+    for (auto& lane : lanes) {
+      if (lane->position >= 0 || stopping) continue;
+      for (size_t p = 0; p < hosts.size(); ++p) {
+        if (started[p]) continue;
+        const bool folderInUse = std::any_of(lanes.begin(), lanes.end(), [&](const auto& other) {
+          return other->position >= 0 && folderOf(hosts[static_cast<size_t>(other->position)]) == folderOf(hosts[p]);
+        });
+        if (folderInUse) continue;
+        started[p] = true;
+        lane->position = static_cast<int>(p);
+        lane->view.HeldOut = output.Out(lane->position);
+        lane->view.HeldErr = output.Err(lane->position);
+        lane->patrol.Start({hosts[p]});
+        break;
       }
-      std::string more;
-      if (s.completed > 0) more += ", " + std::to_string(s.completed) + " completing a copy a lost line had cut off";
-      if (s.beyondRange > 0) {
-        more += ", " + std::to_string(s.beyondRange) +
-                " not stored (message numbers beyond 2147483647; they stay in the session log)";
-      }
-      std::printf("brelo: received %d: %d stored, %d already stored, %d lost%s\n", r.received, s.stored,
-                  s.duplicates, s.lost, more.c_str());
-      std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
-                  "recorded; %d reservation(s) left in the box\n",
-                  s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
-      const std::string files = FilesSummary(s, model.Store.HostFolder);
-      if (!files.empty()) std::printf("brelo: %s\n", files.c_str());
     }
-    std::fflush(stdout);
-    PrintCause(r, cmd.timeoutSeconds);
-    // The summary line: one per host, whatever else is printed.
-    std::string what = StatusWords(r.status);
-    if (r.status == kExitBusy) {
-      what += r.busyHolder > 0 ? " (" + SjisToUtf8(Sjis("使用中")) + ", process " + std::to_string(r.busyHolder) + ")"
-                               : " (" + SjisToUtf8(Sjis("使用中")) + ")";
+    if (std::none_of(lanes.begin(), lanes.end(), [](const auto& lane) { return lane->position >= 0; })) {
+      QCoreApplication::quit();
     }
-    std::printf("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %d left in the box\n",
-                r.host, SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates,
-                s.lost, s.sent, r.boxLeft);
-    std::fflush(stdout);
-    std::fflush(stderr);
   };
-  patrol.OnFinished = [] { QCoreApplication::quit(); };
+  for (size_t i = 0; i < laneCount; ++i) {
+    lanes.push_back(std::make_unique<TLane>(programFolder, !cmd.quiet));
+    TLane* const lane = lanes.back().get();
+    lane->model.Hosts = table;
+    modem.ApplyTo(lane->model.VeskoClient1);
+    lane->patrol.TimeoutSeconds = cmd.timeoutSeconds;
+    lane->patrol.LockWaitMs = cmd.lockWaitSeconds * 1000;
+    lane->patrol.OnHostStarting = [&, lane](int host) {
+      lane->view.ForgetReported();
+      const std::string address = table.HostTable[static_cast<size_t>(host)].Address;
+      if (!cmd.quiet) {
+        output.Print(lane->position, Format("brelo: %s (%s)\n",
+                                            SjisToUtf8(table.HostTable[static_cast<size_t>(host)].Title).c_str(),
+                                            lane->model.Policy.FolderOf(host).c_str()));
+      }
+      if (const std::string note = demoHost.Before(address); !note.empty()) lane->view.SetStatus(note);
+    };
+    lane->patrol.OnTimeout = [&, lane](int) {
+      output.PrintError(lane->position,
+                        Format("brelo: no logout after %d seconds; disconnecting\n", cmd.timeoutSeconds));
+    };
+    lane->patrol.OnHostDone = [&, lane](const TPatrolResult& r) {
+      const bool called = r.status != kExitBusy && (r.status != kExitStopped || r.summary.loggedIn || r.received > 0);
+      if (!cmd.quiet && called) output.Print(lane->position, PassReport(r, lane->model));
+      output.PrintError(lane->position, Cause(r, cmd.timeoutSeconds, lane->view));
+      output.Print(lane->position, SummaryLine(r));
+      results[static_cast<size_t>(lane->position)] = r;
+    };
+    lane->patrol.OnFinished = [&, lane] {
+      const int position = lane->position;
+      lane->position = -1;
+      lane->view.HeldOut = lane->view.HeldErr = nullptr;
+      // The folder is let go at once: the next pass there may be another lane's.
+      lane->model.Policy.HostComboBoxChange(-1);
+      output.Done(position);
+      QTimer::singleShot(0, dispatch);
+    };
+  }
 
   InstallStopSignals();
   std::unique_ptr<QSocketNotifier> stopper;
-  int stopSignal = 0;
   if (g_signalPipe[0] >= 0) {
     stopper = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(stopper.get(), &QSocketNotifier::activated, [&] {
       char c = 0;
       while (::read(g_signalPipe[0], &c, 1) == 1) {
-        if (stopSignal != 0) continue;
-        stopSignal = c;
+        if (stopping) continue;
+        stopping = true;
         std::fprintf(stderr, "brelo: stopped by %s; disconnecting\n", c == SIGINT ? "SIGINT" : "SIGTERM");
-        // A second signal ends the program at once.
-        ::signal(SIGTERM, SIG_DFL);
-        ::signal(SIGINT, SIG_DFL);
-        patrol.Stop();
+        for (auto& lane : lanes) lane->patrol.Stop();
       }
     });
   }
-  patrol.Start(hosts);
+  QTimer::singleShot(0, dispatch);
   QCoreApplication::exec();
 
   std::vector<int> statuses;
   int newItems = 0, newMail = 0;
-  for (const TPatrolResult& r : patrol.Results()) {
-    statuses.push_back(r.status);
-    newItems += r.summary.stored;
-    newMail += r.summary.storedMail;
+  for (const auto& r : results) {
+    if (!r) continue;
+    statuses.push_back(r->status);
+    newItems += r->summary.stored;
+    newMail += r->summary.storedMail;
   }
-  if (patrol.Stopped()) statuses.push_back(kExitStopped);
-  const int status = WorstStatus(statuses);
+  const int notCalled = static_cast<int>(std::count(started.begin(), started.end(), false));
+  std::vector<int> all = statuses;
+  if (stopping) all.push_back(kExitStopped);
+  const int status = WorstStatus(all);
+  std::string roundLine;
   if (hosts.size() > 1) {
     std::string counts;
     for (int st : {kExitOk, kExitBusy, kExitNoLogin, kExitTimeout, kExitLineLost, kExitWrites, kExitStore,
                    kExitStopped}) {
-      const auto n = std::count(statuses.begin(), statuses.end() - (patrol.Stopped() ? 1 : 0), st);
+      const auto n = std::count(statuses.begin(), statuses.end(), st);
       if (n > 0) counts += ", " + std::to_string(n) + " " + StatusWords(st);
     }
-    if (patrol.NotCalled() > 0) counts += ", " + std::to_string(patrol.NotCalled()) + " not called";
-    std::printf("brelo: round of %zu hosts: %s; %d new (%d mail); exit status %d\n", hosts.size(),
-                counts.empty() ? "none called" : counts.substr(2).c_str(), newItems, newMail, status);
+    if (notCalled > 0) counts += ", " + std::to_string(notCalled) + " not called";
+    roundLine = Format("brelo: round of %zu hosts: %s; %d new (%d mail); exit status %d\n", hosts.size(),
+                       counts.empty() ? "none called" : counts.substr(2).c_str(), newItems, newMail, status);
   }
-  std::fflush(stdout);
+  output.Finish(roundLine, newItems > 0 || status != kExitOk);
   return status;
 }
 

@@ -28,9 +28,18 @@ class TConsoleView : public IMainView {
   void SelectHost(int) override {}
   bool CloseEditors() override { return true; }
   void ReportError(const std::string& sjis) override;
+  // When set, status lines and errors are kept there (UTF-8) instead of
+  // printed: a pass of a round run in parallel prints its lines together.
+  std::string* HeldOut = nullptr;
+  std::string* HeldErr = nullptr;
+  // Whether an error holding `sjis` was reported since the last Forget, so
+  // that the pilot does not say it twice.
+  bool Reported(const std::string& sjis) const { return reported_.find(sjis) != std::string::npos; }
+  void ForgetReported() { reported_.clear(); }
 
  private:
   bool printStatus_;
+  std::string reported_;
 };
 
 // Runs the round and returns its exit status (EExit). What arrived before a
@@ -44,8 +53,8 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder);
 std::string FilesSummary(const TPassSummary& s, const std::string& hostFolder);
 
 // The hosts HOSTS names: a title or index (the whole text first), "all", or
-// titles and indexes separated by commas. False, with `bad` the part that
-// names no host, when one does not.
+// titles and indexes separated by commas, each host once in the order first
+// named. False, with `bad` the part that names no host, when one does not.
 bool ParseHostList(const class THostTable& hosts, const std::string& hostsText, std::vector<int>& out,
                    std::string& bad);
 

@@ -34,7 +34,7 @@ int Open(const TCommandLine& cmd, const std::string& folder, TOpened& o, EUse us
     o.model->Hosts.LoadHostList(folder);
   } catch (const EInOutError& e) {
     o.view.ReportError(e.what());
-    return kExitUnknownHost;
+    return kExitHostList;
   }
   const int index = FindHost(o.model->Hosts, cmd.host);
   if (index < 0) {

@@ -13,6 +13,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Display.h"
+#include "app/HostCommands.h"
 #include "app/Pilot.h"
 #include "app/ProgramFolder.h"
 #include "app/Tools.h"
@@ -70,6 +71,9 @@ int main(int argc, char** argv) {
     case brelo::TCommandLine::kPilot: return brelo::RunPilot(cmd, folder);
     case brelo::TCommandLine::kSearch: return brelo::RunSearch(cmd, folder);
     case brelo::TCommandLine::kRecapture: return brelo::RunRecapture(cmd, folder);
+    case brelo::TCommandLine::kListHosts: return brelo::RunListHosts(cmd, folder);
+    case brelo::TCommandLine::kAddHost: return brelo::RunAddHost(cmd, folder);
+    case brelo::TCommandLine::kRemoveHost: return brelo::RunRemoveHost(cmd, folder);
     default: return brelo::RunExport(cmd, folder);
   }
 }

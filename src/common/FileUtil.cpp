@@ -73,7 +73,10 @@ bool DirExists(const std::string& path) {
 bool MakeDir(const std::string& path) {
   if (path.empty()) return false;
   if (::mkdir(path.c_str(), 0755) == 0) return true;
-  return DirExists(path);
+  const int err = errno;  // the reason, not the look that follows
+  if (DirExists(path)) return true;
+  errno = err;
+  return false;
 }
 
 bool MakePath(const std::string& path) {

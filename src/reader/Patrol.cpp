@@ -140,11 +140,22 @@ TPatrol::TPatrol(TMainModel& model) : model_(model) {
     if (OnTimeout) OnTimeout(host_);
     if (model_.VeskoClient1.SessionRunning()) model_.VeskoClient1.Disconnect();
   });
+  lockRetry_.setInterval(50);
+  QObject::connect(&lockRetry_, &QTimer::timeout, [this] {
+    if (model_.Policy.RetryHostLock()) {
+      lockRetry_.stop();
+      StartPass();
+    } else if (std::chrono::steady_clock::now() >= lockDeadline_) {
+      lockRetry_.stop();
+      Skipped();
+    }
+  });
 }
 
 TPatrol::~TPatrol() {
   watch_.stop();
   limit_.stop();
+  lockRetry_.stop();
 }
 
 void TPatrol::Start(const std::vector<int>& hosts) {
@@ -163,6 +174,14 @@ void TPatrol::Start(const std::vector<int>& hosts) {
 void TPatrol::Stop() {
   if (!running_ || stopped_) return;
   stopped_ = true;
+  if (lockRetry_.isActive()) {
+    // Waiting for the host's folder: that host is not called.
+    lockRetry_.stop();
+    results_.back().status = kExitStopped;
+    if (OnHostDone) OnHostDone(results_.back());
+    QTimer::singleShot(0, &watch_, [this] { Next(); });
+    return;
+  }
   if (inPass_ && model_.VeskoClient1.SessionRunning()) model_.VeskoClient1.Disconnect();
 }
 
@@ -180,19 +199,34 @@ void TPatrol::Next() {
   r.title = entry.Title;
   r.address = entry.Address;
   r.folder = policy.FolderOf(host_);
+  results_.push_back(r);
   if (OnHostStarting) OnHostStarting(host_);
   SelectHost(host_);
   if (policy.CurrentHost() == host_ && policy.HostBusy()) policy.RetryHostLock();
-  if (policy.CurrentHost() != host_ || policy.HostBusy()) {
-    r.status = kExitBusy;
-    r.busyHolder = policy.HostBusy() ? policy.BusyHolder() : 0;
-    r.problem = policy.HostBusy() ? policy.BusyText() : std::string();
-    results_.push_back(r);
-    if (OnHostDone) OnHostDone(results_.back());
-    QTimer::singleShot(0, &watch_, [this] { Next(); });
+  if (policy.CurrentHost() == host_ && policy.HostBusy() && LockWaitMs > 0) {
+    lockDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(LockWaitMs);
+    lockRetry_.start();
     return;
   }
-  results_.push_back(r);
+  if (policy.CurrentHost() != host_ || policy.HostBusy()) {
+    Skipped();
+    return;
+  }
+  StartPass();
+}
+
+void TPatrol::Skipped() {
+  TSessionPolicy& policy = model_.Policy;
+  TPatrolResult& r = results_.back();
+  r.status = kExitBusy;
+  r.busyHolder = policy.HostBusy() ? policy.BusyHolder() : 0;
+  r.problem = policy.HostBusy() ? policy.BusyText() : std::string();
+  if (OnHostDone) OnHostDone(r);
+  QTimer::singleShot(0, &watch_, [this] { Next(); });
+}
+
+void TPatrol::StartPass() {
+  TSessionPolicy& policy = model_.Policy;
   policy.Options = options_;
   timedOut_ = false;
   inPass_ = true;

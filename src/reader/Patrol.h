@@ -30,6 +30,7 @@ enum EExit : int {
   kExitNoDisplay = 8,    // the window was asked for where there is no display
   kExitStopped = 9,      // stopped by a signal (or by the user): disconnected
   kExitBusy = 10,        // a host's folder was in use by another process: skipped
+  kExitHostList = 11,    // the host list cannot be read
 };
 
 // The outcome of a pass from its summary.
@@ -81,6 +82,10 @@ class TPatrol {
   // The passes leave the new marks of earlier ones (ClearNews off): what a
   // round brings adds to what the user has not read yet.
   bool KeepNews = false;
+  // How long a host whose folder another process holds is waited for, with
+  // the event loop running, so that a stop ends the wait at once; 0 skips it
+  // at once (the policy may wait itself, see TSessionPolicy::LockWaitMs).
+  int LockWaitMs = 0;
   // How a host is selected: the window moves its selector (which tells the
   // policy); the default tells the policy.
   std::function<void(int host)> SelectHost;
@@ -94,7 +99,8 @@ class TPatrol {
   // of the first pass apply to every pass, the goodbye always skipped; at
   // the end the policy has the options it had before.
   void Start(const std::vector<int>& hosts);
-  // The pass in progress disconnects; no other host is called.
+  // The pass in progress disconnects (a wait for a host's folder ends at
+  // once); no other host is called.
   void Stop();
   bool Running() const { return running_; }
   bool Stopped() const { return stopped_; }
@@ -104,6 +110,8 @@ class TPatrol {
 
  private:
   void Next();
+  void StartPass();
+  void Skipped();  // the host's folder stayed in use
   void PassOver();
   void Finish();
 
@@ -120,6 +128,8 @@ class TPatrol {
   std::chrono::steady_clock::time_point deadline_;
   QTimer watch_;
   QTimer limit_;
+  QTimer lockRetry_;  // runs while the host's folder is waited for
+  std::chrono::steady_clock::time_point lockDeadline_;
 };
 
 }  // namespace brelo

@@ -14,6 +14,8 @@
 #include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
+#include "reader/Settings.h"
+#include "store/LogPruning.h"
 
 namespace brelo {
 namespace {
@@ -109,7 +111,8 @@ void TSessionPolicy::HostComboBoxChange(int index) {
     view_.SelectHost(currentHost_);  // an editor refused to close: the old host stays
     return;
   }
-  if (!store_.HostFolder.empty()) {
+  // An empty box of a folder that was never made has nothing to keep.
+  if (!store_.HostFolder.empty() && (box_.ReservationCount > 0 || DirExists(store_.HostFolder))) {
     try {
       box_.SaveReservations();
     } catch (const EInOutError& e) {
@@ -223,6 +226,13 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
     view_.SetStatus(problem);
     view_.ReportError(problem + Sjis("\r\n受信したものを保存できないため、接続しません。"));
     return;
+  }
+  // Old session logs go before today's is opened: nights need no care.
+  TAppSettings settings;
+  settings.Read(programFolder_);
+  if (const auto removed = PruneSessionLogs(store_.HostFolder, settings.Logs, NowCivil()); !removed.empty()) {
+    view_.SetStatus(Sjis("古いセッションログを ") + std::to_string(removed.size()) + Sjis(" 個削除しました (") +
+                    removed.front() + (removed.size() > 1 ? Sjis(" から ") + removed.back() : std::string()) + ")");
   }
   const THostEntry& e = hosts_.HostTable[static_cast<size_t>(currentHost_)];
   client_.Address = e.Address;

@@ -1,5 +1,7 @@
 #include "reader/Settings.h"
 
+#include <algorithm>
+
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "common/Sjis.h"
@@ -62,6 +64,8 @@ void TAppSettings::Read(const std::string& programFolder) {
   Patrol.Times = TPatrolSettings::ParseTimes(ini.ReadString("Patrol", "Times", "")).value_or(std::vector<int>{});
   Patrol.Notify = ini.ReadInteger("Patrol", "Notify", 1) != 0;
   TerminalLines = ini.ReadString("Terminal", "View", "Screen") == "Lines";
+  Logs.KeepDays = std::clamp(ini.ReadInteger("SessionLog", "KeepDays", TLogKeeping().KeepDays), 0, 36500);
+  Logs.MaxMegabytes = std::clamp(ini.ReadInteger("SessionLog", "MaxMegabytes", TLogKeeping().MaxMegabytes), 0, 1 << 20);
 }
 
 void TAppSettings::Write(const std::string& programFolder) const {

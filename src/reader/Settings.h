@@ -6,6 +6,7 @@
 
 #include "reader/PatrolSchedule.h"
 #include "reader/SessionPolicy.h"
+#include "store/LogPruning.h"
 
 namespace brelo {
 
@@ -35,6 +36,10 @@ struct TAppSettings {
   // The terminal options the user set (section "TerminalOptions"); the
   // unread date's check box and the user-list fetch are not kept.
   TSessionOptions Options;
+  // Section "SessionLog", keys "KeepDays" and "MaxMegabytes": set by hand
+  // in the file, read at each pass and never written, so that an edit made
+  // while a window is open stays.
+  TLogKeeping Logs;
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);

@@ -110,7 +110,7 @@ void TDialogue::Execute() {
       default: WatcherTurn(); break;
     }
   }
-  Status(Sjis("ログアウトしました"));
+  Status(events_.LogoutCommandSent() ? Sjis("ログアウトしました") : Sjis("切断されました.."));
   events_.Logout();
 }
 
@@ -194,6 +194,7 @@ void TDialogue::ModemCall(const std::string& number) {
 
 void TDialogue::RunLogin() {
   WaitText(src_, "ID");
+  if (src_.Stopping()) return;  // no line: no login to report
   if (settings_.StealthLogin && settings_.HostKind == HK_vesko) {
     Status(Sjis("ログインモード設定中"));
     sink_.SendLine("$SET_LOGIN_MODE");
@@ -204,6 +205,7 @@ void TDialogue::RunLogin() {
     }
   }
   WaitText(src_, "ID");
+  if (src_.Stopping()) return;
   Status(Sjis("ID送出待機中"));
   sink_.SendLine(settings_.UserID);
   if (!Terminated()) {

@@ -41,6 +41,9 @@ class IDialogueEvents {
   // and the record of a sent mail depend on it.
   virtual bool HasExecuteWriteMessage() = 0;
   virtual bool HasReceiveMail() = 0;
+  // Whether the host was sent its logout command: only then does the end of
+  // the session say "ログアウトしました". Peers that do not track it keep that.
+  virtual bool LogoutCommandSent() { return true; }
 };
 
 // The line as the connection phase drives it.

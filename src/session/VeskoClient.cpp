@@ -239,6 +239,7 @@ void TVeskoClient::Connect() {
   }
   ReapThreads();
   lk.unlock();
+  LogoutCommandSent = false;
   if (OnConnect) OnConnect(this);
   lk.lock();
   ReapThreads();
@@ -341,7 +342,12 @@ void TVeskoClient::SetWindowSize(int columns, int rows) {
   SendTelnetReplies();
 }
 
-void TVeskoClient::SendLine(const std::string& s) { Enqueue(s + "\r\n"); }
+void TVeskoClient::SendLine(const std::string& s) {
+  // "Q" at the main prompt is the host's logout, whoever sends it (the
+  // policy, the user at the terminal page).
+  if ((s == "Q" || s == "q") && mode_ == sm_online) LogoutCommandSent = true;
+  Enqueue(s + "\r\n");
+}
 void TVeskoClient::SendText(const std::string& s) { Enqueue(s); }
 
 void TVeskoClient::WriteMessage(const std::string& board, const std::string& title, const std::string& body,

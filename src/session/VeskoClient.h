@@ -125,6 +125,11 @@ class TVeskoClient : private ISendTarget {
   // and the session goes on without a log.
   TStringEvent OnLogFailed;
 
+  // Our addition: whether the host was sent its logout command ("Q" at the
+  // main prompt), so that the session's end says "ログアウトしました" only
+  // after it (a line lost before is "切断されました.."). Cleared by Connect.
+  std::atomic<bool> LogoutCommandSent{false};
+
   void Connect();
   // Ends the session. The lines already received are still consumed and
   // captured by the work thread before it ends (the host counts them as

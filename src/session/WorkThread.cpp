@@ -176,6 +176,8 @@ void TWorkThread::PostStatus(const std::string& s) {
 void TWorkThread::Login() {
   if (owner_.OnLogin) Synchronize([&] { owner_.OnLogin(&owner_); });
 }
+bool TWorkThread::LogoutCommandSent() { return owner_.LogoutCommandSent; }
+
 void TWorkThread::Logout() {
   if (owner_.OnLogout) Synchronize([&] { owner_.OnLogout(&owner_); });
 }

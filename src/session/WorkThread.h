@@ -51,6 +51,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void PostStatus(const std::string& s) override;
   void Login() override;
   void Logout() override;
+  bool LogoutCommandSent() override;
   void GetMainPrompt() override;
   void GetMessageBoard(int boardNo, const std::string& name, const std::string& title) override;
   void ReceiveMessage(TVeskoMessage& m) override;

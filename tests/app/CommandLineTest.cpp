@@ -38,6 +38,17 @@ TEST(CommandLine, ValuesAfterASpaceOrAnEqualsSignAndQtsOwnOptions) {
   c = Parse({"--export", "0", "--board", "3", "--format", "mbox"});
   EXPECT_EQ(c.board, 3);
   EXPECT_EQ(c.format, "mbox");
+  c = Parse({"--add-host", "草の根", "--address", "telnet://bbs.example.jp:2323/", "--user-id", "TARO",
+             "--handle=たろう", "--kind", "ktbbs", "--folder", "KUSA", "--encoding", "euc-jp"});
+  EXPECT_EQ(c.error, "");
+  EXPECT_EQ(c.action, TCommandLine::kAddHost);
+  EXPECT_EQ(c.host, "草の根");
+  EXPECT_EQ(c.address, "telnet://bbs.example.jp:2323/");
+  EXPECT_EQ(c.userId + c.handle + c.kind + c.hostFolder + c.encoding, "TAROたろうktbbsKUSAeuc-jp");
+  EXPECT_EQ(Parse({"--remove-host", "2"}).action, TCommandLine::kRemoveHost);
+  EXPECT_EQ(Parse({"--list-hosts"}).action, TCommandLine::kListHosts);
+  EXPECT_EQ(Parse({"--pilot", "all", "--jobs", "8"}).jobs, 8);
+  EXPECT_EQ(Parse({"--pilot", "all"}).jobs, 1);
   EXPECT_EQ(Parse({"-h"}).action, TCommandLine::kHelp);
   EXPECT_EQ(Parse({"--version"}).action, TCommandLine::kVersion);
 }
@@ -53,7 +64,13 @@ TEST(CommandLine, WhatIsRefusedSaysWhy) {
            {{"--format", "pdf", "--export", "0"}, "--format"},
            {{"--search", "0"}, "TEXT"},
            {{"--pilot", "0", "extra"}, "extra"},
-           {{"--pilot", "0", "--export", "1"}, "one at a time"}}) {
+           {{"--pilot", "0", "--export", "1"}, "one at a time"},
+           {{"--pilot", "0", "--jobs", "0"}, "--jobs"},
+           {{"--list-hosts", "--remove-host", "0"}, "one at a time"},
+           {{"--add-host", "A", "--address", "x"}, "--user-id"},
+           {{"--add-host", "A", "--address", "x", "--user-id", "U", "--kind", "big"}, "--kind"},
+           {{"--add-host", "A", "--address", "x", "--user-id", "U", "--encoding", "latin1"}, "--encoding"},
+           {{"--pilot", "0", "--address", "x"}, "go with --add-host"}}) {
     const TCommandLine c = Parse(args);
     EXPECT_NE(c.error.find(part), std::string::npos) << args.front() << ": " << c.error;
   }
@@ -64,7 +81,7 @@ TEST(CommandLine, HelpNamesTheFolderRuleAndEveryExitStatus) {
   for (const char* part : {"--home DIR", "$BRELO_HOME", "brelo.portable", "$XDG_DATA_HOME/brelo", "~/.local/share/brelo"}) {
     EXPECT_NE(h.find(part), std::string::npos) << part;
   }
-  for (int status = 0; status <= 10; ++status) {
+  for (int status = 0; status <= 11; ++status) {
     EXPECT_NE(h.find("\n  " + std::to_string(status) + (status < 10 ? "  " : " ")), std::string::npos) << status;
   }
 }

@@ -1,0 +1,199 @@
+#include "app/HostCommands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "app/CommandLine.h"
+#include "app/Pilot.h"
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "hosts/HostTable.h"
+#include "reader/Patrol.h"
+
+// Last: its macros (ECHO, ...) would clash with the telnet option names above.
+#include <termios.h>
+
+namespace brelo {
+namespace {
+
+// The terminal as it was before the echo went off, for a signal to restore.
+termios g_terminal{};
+
+void RestoreTerminalAndDie(int sig) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_terminal);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "brelo: %s\n", why.c_str());
+  return kExitUsage;
+}
+
+int Save(THostTable& hosts, const std::string& programFolder) {
+  try {
+    hosts.SaveHostList(programFolder);
+  } catch (const EInOutError& e) {
+    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(e.what()).c_str());
+    return kExitStore;
+  }
+  return kExitOk;
+}
+
+std::string Field(std::string utf8) {
+  std::replace_if(utf8.begin(), utf8.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+  return utf8;
+}
+
+std::string FolderPath(const std::string& programFolder, const THostEntry& e) {
+  return JoinPath(programFolder, SjisToUtf8(e.FilePath));
+}
+
+// A text of the command line in Shift-JIS, within `limit` bytes and without
+// control characters; why not in `why`.
+bool ToSjis(const std::string& option, const std::string& utf8, size_t limit, std::string& out, std::string& why) {
+  const TSjisResult r = Utf8ToSjisChecked(utf8);
+  if (!r.ok()) {
+    why = option + " holds characters that Shift-JIS cannot hold: " + r.unmappable.toStdString();
+  } else if (r.bytes.size() > limit) {
+    why = option + " is at most " + std::to_string(limit) + " bytes in Shift-JIS (" + std::to_string(r.bytes.size()) +
+          " given)";
+  } else if (std::any_of(r.bytes.begin(), r.bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    why = option + " holds a control character";
+  } else {
+    out = r.bytes;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int LoadHostListOrSay(THostTable& hosts, const std::string& programFolder) {
+  try {
+    hosts.LoadHostList(programFolder);
+  } catch (const EInOutError& e) {
+    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(e.what()).c_str());
+    return kExitHostList;
+  }
+  if (!hosts.LoadProblem.empty()) std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(hosts.LoadProblem).c_str());
+  return kExitOk;
+}
+
+std::optional<std::string> ReadSecretLine(const std::string& prompt) {
+  const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &g_terminal) == 0;
+  struct sigaction restore {}, oldInt {}, oldTerm {}, oldHup {};
+  if (terminal) {
+    restore.sa_handler = RestoreTerminalAndDie;
+    sigemptyset(&restore.sa_mask);
+    ::sigaction(SIGINT, &restore, &oldInt);
+    ::sigaction(SIGTERM, &restore, &oldTerm);
+    ::sigaction(SIGHUP, &restore, &oldHup);
+    termios quiet = g_terminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;  // the Enter still shows
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    // Asked for only once nothing typed can show any more.
+    std::fprintf(stderr, "%s", prompt.c_str());
+    std::fflush(stderr);
+  }
+  std::string line;
+  const bool got = static_cast<bool>(std::getline(std::cin, line)) || !line.empty();
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_terminal);
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    ::sigaction(SIGHUP, &oldHup, nullptr);
+  }
+  if (!got) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+int RunListHosts(const TCommandLine&, const std::string& programFolder) {
+  THostTable hosts;
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+  for (int i = 0; i < hosts.HostCount; ++i) {
+    const THostEntry& e = hosts.HostTable[static_cast<size_t>(i)];
+    std::printf("%d\t%s\t%s\t%s\n", i, Field(SjisToUtf8(e.Title)).c_str(), Field(SjisToUtf8(e.Address)).c_str(),
+                Field(FolderPath(programFolder, e)).c_str());
+  }
+  return kExitOk;
+}
+
+int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
+  THostTable hosts;
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+  THostEntry e;
+  std::string why;
+  if (!ToSjis("TITLE", cmd.host, 1023, e.Title, why) || !ToSjis("--address", cmd.address, 1023, e.Address, why) ||
+      !ToSjis("--user-id", cmd.userId, 8, e.UserID, why) ||
+      !ToSjis("--handle", cmd.handle.empty() ? "Pallo" : cmd.handle, 14, e.HandleName, why) ||
+      !ToSjis("--folder", cmd.hostFolder, 255, e.FilePath, why)) {
+    return Refuse(why);
+  }
+  if (e.Title.empty() || e.Address.empty() || e.UserID.empty()) return Refuse("TITLE, --address and --user-id may not be empty");
+  // Hosts are named by title or by index: a title must name one host, and
+  // digits alone would read as an index.
+  if (e.Title.find_first_not_of("0123456789") == std::string::npos) {
+    return Refuse("a title of digits alone would be taken for an index: " + cmd.host);
+  }
+  if (const int same = FindHost(hosts, cmd.host); same >= 0) {
+    return Refuse("there is already a host titled " + cmd.host + " (" + std::to_string(same) + ")");
+  }
+  if (hosts.HostCount >= kMaxHosts) return Refuse("the host list is full (" + std::to_string(kMaxHosts) + " hosts)");
+  const auto folderTaken = [&](const std::string& name) {
+    for (int i = 0; i < hosts.HostCount; ++i) {
+      if (hosts.HostTable[static_cast<size_t>(i)].FilePath == name) return true;
+    }
+    return false;
+  };
+  if (e.FilePath.empty()) {
+    // As the window names a new host's folder, but never one in use or on the disk.
+    auto tick = static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch()).count());
+    do {
+      e.FilePath = "HOST" + THostTable::TickSuffix(tick++);
+    } while (folderTaken(e.FilePath) || FileExists(FolderPath(programFolder, e)));
+  } else if (e.FilePath == "." || e.FilePath == ".." || e.FilePath.find('/') != std::string::npos) {
+    return Refuse("--folder is the name of a folder in the program folder, without \"/\": " + cmd.hostFolder);
+  } else if (folderTaken(e.FilePath)) {
+    return Refuse("the folder " + cmd.hostFolder + " belongs to another host of the list");
+  }
+  e.HostKind = cmd.kind == "ktbbs" ? 1 : 0;
+  e.Encoding = ParseHostEncoding(cmd.encoding);
+  const std::optional<std::string> password = ReadSecretLine("Password for " + cmd.host + ": ");
+  if (!password) return Refuse("no password on standard input (one line; an empty line for none)");
+  if (!ToSjis("the password", *password, 8, e.Password, why)) return Refuse(why);
+
+  const int index = hosts.HostCount;
+  hosts.Add(0);
+  hosts.HostTable[static_cast<size_t>(index)] = e;
+  if (const int status = Save(hosts, programFolder); status != kExitOk) return status;
+  std::printf("%d\n", index);
+  return kExitOk;
+}
+
+int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder) {
+  THostTable hosts;
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+  const int index = FindHost(hosts, cmd.host);
+  if (index < 0) {
+    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());
+    return kExitUnknownHost;
+  }
+  const THostEntry e = hosts.HostTable[static_cast<size_t>(index)];
+  hosts.Delete(index);
+  if (const int status = Save(hosts, programFolder); status != kExitOk) return status;
+  std::printf("brelo: removed host %d %s; its folder %s and the data in it stay%s\n", index,
+              SjisToUtf8(e.Title).c_str(), FolderPath(programFolder, e).c_str(),
+              index < hosts.HostCount ? " (the hosts after it moved up by one)" : "");
+  return kExitOk;
+}
+
+}  // namespace brelo

@@ -1,0 +1,166 @@
+// The host list from a shell, as an administrator keeps it on a server:
+// the real program on a fresh program folder, the demo host.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QProcess>
+
+#include "common/FileUtil.h"
+#include "common/Sjis.h"
+#include "hosts/HostTable.h"
+#include "support/DemoHost.h"
+#include "support/Pty.h"
+#include "support/TempDir.h"
+
+namespace brelo {
+namespace {
+
+struct TRun {
+  int exit = -1;
+  std::string out, err;
+};
+
+// brelo --home HOME ARGS, with `input` on its standard input.
+TRun Brelo(const std::string& home, const QStringList& args, const std::string& input = "") {
+  QProcess p;
+  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
+  p.write(input.data(), static_cast<qint64>(input.size()));
+  p.closeWriteChannel();
+  p.waitForFinished(60000);
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+          p.readAllStandardError().toStdString()};
+}
+
+TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
+  test::TDemoHost host;
+  test::TTempDir dir;
+  const std::string home = dir.Path() + "fresh/";
+  TRun r = Brelo(home, {"--list-hosts"});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "0\tデモ草の根ネット (練習用)\ttelnet://127.0.0.1:2323/\t" + home + "DEMO\n");
+
+  r = Brelo(home, {"--add-host", "テスト局", "--address", QString::fromStdString(host.TelnetAddress()), "--user-id",
+                   "TARO", "--handle", "たろう"},
+            "taro\n");
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "1\n");
+  // The list is the window's file: Shift-JIS, the owner's only.
+  struct stat st {};
+  ASSERT_EQ(::stat(THostTable::FileName(home).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  THostTable t;
+  t.LoadHostList(home);
+  ASSERT_EQ(t.HostCount, 2);
+  const THostEntry& e = t.HostTable[1];
+  EXPECT_EQ(e.Title, Sjis("テスト局"));
+  EXPECT_EQ(e.Password, "taro");
+  EXPECT_EQ(e.HandleName, Sjis("たろう"));
+  EXPECT_EQ(e.HostKind, 0);
+  EXPECT_EQ(e.FilePath.rfind("HOST", 0), 0u);
+  const std::string folder = home + e.FilePath;
+  EXPECT_FALSE(FileExists(folder));  // a folder of its own, made by the first pass
+
+  r = Brelo(home, {"--list-hosts"});
+  EXPECT_NE(r.out.find("\n1\tテスト局\t" + host.TelnetAddress() + "\t" + folder + "\n"), std::string::npos) << r.out;
+
+  r = Brelo(home, {"--pilot", "テスト局"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("ログアウトしました"), std::string::npos);
+  EXPECT_TRUE(FileExists(folder + "/MES01.IDX"));
+
+  r = Brelo(home, {"--remove-host", "テスト局"});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "brelo: removed host 1 テスト局; its folder " + folder + " and the data in it stay\n");
+  EXPECT_TRUE(FileExists(folder + "/MES01.IDX"));
+  r = Brelo(home, {"--list-hosts"});
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  // By index, too; the hosts after it move up.
+  Brelo(home, {"--add-host", "B", "--address", "b", "--user-id", "U"}, "\n");
+  Brelo(home, {"--add-host", "C", "--address", "c", "--user-id", "U", "--kind", "ktbbs", "--encoding", "utf-8"}, "\n");
+  r = Brelo(home, {"--remove-host", "1"});
+  EXPECT_NE(r.out.find("removed host 1 B;"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("moved up by one"), std::string::npos) << r.out;
+  t.LoadHostList(home);
+  ASSERT_EQ(t.HostCount, 2);
+  EXPECT_EQ(t.HostTable[1].Title, "C");
+  EXPECT_EQ(t.HostTable[1].HostKind, 1);
+  EXPECT_EQ(t.HostTable[1].Encoding, EHostEncoding::kUtf8);
+  EXPECT_EQ(t.HostTable[1].Password, "");
+}
+
+TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
+  test::TTempDir home;
+  ASSERT_EQ(Brelo(home.Path(), {"--add-host", "A", "--address", "a", "--user-id", "U"}, "pw\n").exit, 0);
+  const std::string before = *ReadWholeFile(THostTable::FileName(home.Path()));
+  const QStringList add = {"--address", "a", "--user-id", "U"};
+  for (const auto& [args, input, part] : std::vector<std::tuple<QStringList, std::string, std::string>>{
+           {QStringList{"--add-host", "A"} + add, "pw\n", "already a host titled A (1)"},
+           {QStringList{"--add-host", "12"} + add, "pw\n", "digits alone"},
+           {QStringList{"--add-host", "B"} + add, "123456789\n", "the password is at most 8 bytes"},
+           {QStringList{"--add-host", "B"} + add, "", "no password"},
+           {QStringList{"--add-host", "絵文字😀"} + add, "pw\n", "😀"},
+           {QStringList{"--add-host", "B", "--address", "a", "--user-id", "123456789"}, "pw\n", "--user-id is at most 8"},
+           {QStringList{"--add-host", "B", "--folder", "../x"} + add, "pw\n", "without \"/\""},
+           {QStringList{"--add-host", "B", "--folder", "DEMO"} + add, "pw\n", "belongs to another host"}}) {
+    const TRun r = Brelo(home.Path(), args, input);
+    EXPECT_EQ(r.exit, 2) << args.join(' ').toStdString();
+    EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
+  const TRun r = Brelo(home.Path(), {"--remove-host", "nowhere"});
+  EXPECT_EQ(r.exit, 7);
+  EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
+}
+
+TEST(HostCommands, APasswordTypedAtATerminalIsNotEchoed) {
+  test::TTempDir home;
+  test::TPty tty;
+  QProcess p;
+  p.setStandardInputFile(QString::fromStdString(tty.SlavePath()));
+  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--add-host", "A", "--address", "a",
+                          "--user-id", "U"});
+  std::string err;
+  for (int i = 0; i < 300 && err.find("Password for A: ") == std::string::npos; ++i) {
+    p.waitForReadyRead(100);
+    err += p.readAllStandardError().toStdString();
+  }
+  ASSERT_NE(err.find("Password for A: "), std::string::npos) << err;
+  tty.Write("secret1\n");
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  EXPECT_EQ(tty.Read(64, 500).find("secret1"), std::string::npos);  // only the line end shows
+  THostTable t;
+  t.LoadHostList(home.Path());
+  EXPECT_EQ(t.HostTable[1].Password, "secret1");
+}
+
+TEST(HostCommands, AHostListThatCannotBeReadHasAStatusOfItsOwn) {
+  test::TTempDir home;
+  THostTable t;
+  t.LoadHostList(home.Path());
+  t.SaveHostList(home.Path());
+  ASSERT_EQ(::chmod(THostTable::FileName(home.Path()).c_str(), 0), 0);
+  // Permissions bind only a user without privileges: as root, run as nobody.
+  QStringList prefix;
+  if (::geteuid() == 0) {
+    if (!FileExists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv: cannot drop privileges";
+    ::chmod(home.Path().c_str(), 0777);
+    prefix = {"--reuid=65534", "--regid=65534", "--clear-groups", BRELO_PROGRAM};
+  }
+  for (const QStringList& args : {QStringList{"--list-hosts"}, QStringList{"--pilot", "0"},
+                                  QStringList{"--search", "0", "x"}, QStringList{"--remove-host", "0"}}) {
+    QProcess p;
+    const QStringList all = QStringList{"--home", QString::fromStdString(home.Path())} + args;
+    p.start(prefix.isEmpty() ? QString(BRELO_PROGRAM) : QString("/usr/bin/setpriv"), prefix + all);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const std::string err = p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitCode(), 11) << args.join(' ').toStdString() << err;
+    EXPECT_NE(err.find("veskohosts.dat を読めません"), std::string::npos) << err;
+  }
+}
+
+}  // namespace
+}  // namespace brelo
