@@ -54,6 +54,9 @@ class Connection {
   // read what came within timeoutMs (0: nothing, -1: the line is gone).
   bool WriteRaw(const std::string& bytes);
   long ReadRaw(char* buf, size_t n, int timeoutMs);
+  // Bytes a transfer read from the line but its program never took (the
+  // caller typed at once after it): the line reader gets them first.
+  void Unread(const std::string& bytes);
   bool IsSocket() const { return isSocket_; }
   void Close();
   // Drops the line at once, as the faults say: a plain close or a reset on a
