@@ -81,12 +81,13 @@ ssize_t PReadAll(int fd, char* p, size_t n, off_t at) {
 [[noreturn]] void CannotRead(const std::string& path) { throw EInOutError(CannotReadText(path, errno)); }
 [[noreturn]] void CannotWrite(const std::string& path) { throw EInOutError(CannotWriteText(path, errno)); }
 
-// Flushes a file's data to the disk; false with errno on failure.
-bool SyncFile(const std::string& path, bool folder) {
+// Flushes a file's data (or a folder) to the disk with sync; false with
+// errno on failure.
+bool SyncFile(const std::string& path, bool folder, int (*sync)(int)) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
   if (fd < 0) return errno == ENOENT;
   // A special file (a device standing in for a disk) has nothing to sync.
-  const bool ok = (folder ? ::fsync(fd) : ::fdatasync(fd)) == 0 || errno == EINVAL;
+  const bool ok = sync(fd) == 0 || errno == EINVAL;
   const int err = errno;
   ::close(fd);
   errno = err;
@@ -220,12 +221,12 @@ void TMessageStore::Sync() {
   for (int b = 0; b < kBoardCount; ++b) {
     if (!unsynced_[static_cast<size_t>(b)]) continue;
     for (const std::string& path : {TextFile(b), IndexFile(b)}) {
-      if (!SyncFile(path, false)) CannotWrite(path);
+      if (!SyncFile(path, false, SyncData)) CannotWrite(path);
     }
     unsynced_[static_cast<size_t>(b)] = false;
   }
   if (newFile_) {
-    if (!SyncFile(HostFolder.empty() ? "." : HostFolder, true)) CannotWrite(HostFolder);
+    if (!SyncFile(HostFolder.empty() ? "." : HostFolder, true, SyncFolder)) CannotWrite(HostFolder);
     newFile_ = false;
   }
 }
