@@ -54,6 +54,22 @@ void Taro(TVeskoClient& c) {
   c.Password = "p";
 }
 
+// A session over the loopback peer up to the host reading the unread fetch
+// the client sent at its first main prompt.
+void UntilTheUnreadFetch(test::TLoopbackPeer& peer, TVeskoClient& c, test::TSessionRecorder& r) {
+  Taro(c);
+  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
+  r.script = {[](TVeskoClient& s) {
+    s.SendText("N@ ");
+    s.SendLine("");
+  }};
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  HostLogin(peer);
+  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
+  ASSERT_NE(peer.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+}
+
 void ExpectAllMessages(const test::TSessionRecorder& r, int n) {
   ASSERT_EQ(static_cast<int>(r.messages.size()), n);
   for (int i = 0; i < n; ++i) {
@@ -75,17 +91,8 @@ TEST_P(LineLossTest, EveryWholeMessageSentBeforeTheCutIsCaptured) {
   test::TLoopbackPeer peer;
   TVeskoClient c;
   test::TSessionRecorder r(c);
-  Taro(c);
-  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
-  r.script = {[](TVeskoClient& s) {
-    s.SendText("N@ ");
-    s.SendLine("");
-  }};
-  c.Connect();
-  ASSERT_TRUE(peer.Accept());
-  HostLogin(peer);
-  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
-  ASSERT_NE(peer.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+  UntilTheUnreadFetch(peer, c, r);
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
   // All at once and gone: the client's main thread has read none of it yet.
   peer.Write(Listing(300));
   if (reset) peer.Reset();
@@ -103,19 +110,10 @@ TEST(LineLoss, AMessageTheLineCutsInItsMiddleIsStoredWithTheLinesThatCame) {
   test::TLoopbackPeer peer;
   TVeskoClient c;
   test::TSessionRecorder r(c);
-  Taro(c);
-  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
   std::vector<std::string> lines;
   c.OnReceiveLine = [&](TVeskoClient*, const std::string& l) { lines.push_back(l); };
-  r.script = {[](TVeskoClient& s) {
-    s.SendText("N@ ");
-    s.SendLine("");
-  }};
-  c.Connect();
-  ASSERT_TRUE(peer.Accept());
-  HostLogin(peer);
-  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
-  ASSERT_NE(peer.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+  UntilTheUnreadFetch(peer, c, r);
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
   // Two whole messages and the head and two lines of a third; the work
   // thread has read all of it and waits inside the third when the line goes.
   const std::string listing = Listing(3);
