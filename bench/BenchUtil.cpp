@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,29 @@ void Report(const std::string& name, double figure, double baseline, const std::
             const std::string& goal) {
   std::printf("RESULT %s | %.3f %s | baseline %.3f %s | ratio %.3f | goal %s\n", name.c_str(), figure, unit.c_str(),
               baseline, unit.c_str(), baseline != 0 ? figure / baseline : 0.0, goal.c_str());
+  std::fflush(stdout);
+}
+
+double TRounds::Median() const {
+  if (values_.empty()) return 0;
+  std::vector<double> v = values_;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double TRounds::Min() const { return values_.empty() ? 0 : *std::min_element(values_.begin(), values_.end()); }
+double TRounds::Max() const { return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end()); }
+
+void Report(const std::string& name, const TRounds& figure, const TRounds& baseline, const std::string& unit,
+            const std::string& goal) {
+  TRounds ratio;
+  for (size_t i = 0; i < figure.Size() && i < baseline.Size(); ++i) {
+    if (baseline[i] != 0) ratio.Add(figure[i] / baseline[i]);
+  }
+  std::printf("RESULT %s | %.3f %s [%.3f..%.3f] | baseline %.3f %s [%.3f..%.3f] | ratio %.3f [%.3f..%.3f] | goal %s\n",
+              name.c_str(), figure.Median(), unit.c_str(), figure.Min(), figure.Max(), baseline.Median(), unit.c_str(),
+              baseline.Min(), baseline.Max(), ratio.Median(), ratio.Min(), ratio.Max(), goal.c_str());
   std::fflush(stdout);
 }
 

@@ -72,20 +72,20 @@ int main(int argc, char** argv) {
   }
   const double logMb = static_cast<double>(std::filesystem::file_size(logPath)) / 1e6;
   std::printf("%d messages on one board; a log of %.1f MB\n", count, logMb);
-  // Best (lowest) of three rounds, interleaved with the floor.
-  double floor = 1e9, few = 1e9, all = 1e9, exported = 1e9;
+  // Three rounds, interleaved with the floor.
+  bench::TRounds floor, few, all, exported;
   for (int round = 0; round < 3; ++round) {
-    floor = std::min(floor, PeakMb(version));
-    few = std::min(few, PeakMb({program, "--home", home, "--search", "0", "めずらしい言葉"}));
-    all = std::min(all, PeakMb({program, "--home", home, "--search", "0", "話"}));
-    exported = std::min(exported, PeakMb({program, "--home", home, "--export", "0", "--board", "1"}));
+    floor.Add(PeakMb(version));
+    few.Add(PeakMb({program, "--home", home, "--search", "0", "めずらしい言葉"}));
+    all.Add(PeakMb({program, "--home", home, "--search", "0", "話"}));
+    exported.Add(PeakMb({program, "--home", home, "--export", "0", "--board", "1"}));
   }
   const double recaptured = PeakMb({program, "--home", home, "--recapture", "0", logPath});
   std::filesystem::remove_all(home);
-  if (floor < 0 || few < 0 || all < 0 || exported < 0 || recaptured < 0) return 1;
+  if (floor.Min() < 0 || few.Min() < 0 || all.Min() < 0 || exported.Min() < 0 || recaptured < 0) return 1;
   bench::Report("--search, 100 hits in 100,000, peak RSS MB", few, floor, "MB", "<= 40 MB");
   bench::Report("--search, every message a hit, peak RSS MB", all, floor, "MB", "<= 40 MB");
   bench::Report("--export of the 100,000-message board, peak RSS MB", exported, floor, "MB", "<= 40 MB");
-  bench::Report("--recapture of the log, peak RSS MB", recaptured, floor, "MB", "<= 40 MB");
+  bench::Report("--recapture of the log, peak RSS MB", recaptured, floor.Median(), "MB", "<= 40 MB");
   return 0;
 }

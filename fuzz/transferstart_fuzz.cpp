@@ -1,5 +1,6 @@
 // The start of a ZMODEM send in the host's bytes: fed whole and split at two
-// places taken from the input, the watch finds the same header ends.
+// places taken from the input, the watch finds the same header ends, and the
+// check of what follows a header comes to the same verdict.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,13 @@ std::vector<size_t> Ends(const std::string& in, const std::vector<size_t>& cuts)
   return out;
 }
 
+brelo::TZmodemFollowCheck::EVerdict Verdict(const std::string& in, size_t a, size_t b) {
+  brelo::TZmodemFollowCheck c;
+  c.Feed(in.data(), a);
+  c.Feed(in.data() + a, b - a);
+  return c.Feed(in.data() + b, in.size() - b);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,5 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t a = size > 0 ? data[0] % (size + 1) : 0;
   const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
   if (Ends(in, {}) != Ends(in, {a, b})) __builtin_trap();
+  if (Verdict(in, 0, 0) != Verdict(in, a, b)) __builtin_trap();
   return 0;
 }

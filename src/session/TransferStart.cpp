@@ -81,4 +81,54 @@ size_t TZmodemStartWatch::Find(const char* p, size_t n) {
   return kNone;
 }
 
+TZmodemFollowCheck::EVerdict TZmodemFollowCheck::Byte(unsigned char b) {
+  constexpr unsigned char kZrinit = 1, kLastFrameType = 19;
+  const auto frameType = [](int type) { return type == kZrinit || type < 0 || type > kLastFrameType ? fvText : fvFrames; };
+  const unsigned char low = b & 0x7F;
+  switch (state_) {
+    case 0:  // between frames
+      if (low == 0 || low == '\r' || low == '\n' || low == 0x11 || low == 0x13) return fvUnknown;
+      if (low == '*') state_ = 1;
+      else if (b == 'r') state_ = 10;
+      else return b == kZdle ? fvFrames : fvText;  // a sender's cancel, or text
+      return fvUnknown;
+    case 1:  // stars
+      if (low == '*') return fvUnknown;
+      if (b != kZdle) return fvText;
+      state_ = 2;
+      return fvUnknown;
+    case 2:  // the header's kind
+      if (b == 'A' || b == 'C') state_ = 3;
+      else if (b == 'B') state_ = 5;
+      else return fvText;
+      return fvUnknown;
+    case 3:  // a binary header's type, perhaps escaped
+      if (b != kZdle) return frameType(b);
+      state_ = 4;
+      return fvUnknown;
+    case 4:
+      return frameType(b ^ 0x40);
+    case 5:  // a hex header's type, two digits
+      if (HexValue(static_cast<char>(b)) < 0) return fvText;
+      hexType_ = static_cast<char>(b);
+      state_ = 6;
+      return fvUnknown;
+    case 6:
+      return HexValue(static_cast<char>(b)) < 0 ? fvText : frameType(HexValue(hexType_) << 4 | HexValue(static_cast<char>(b)));
+    case 10:  // "rz" CR before a header
+      if (b != 'z') return fvText;
+      state_ = 11;
+      return fvUnknown;
+    default:
+      if (b != '\r') return fvText;
+      state_ = 0;
+      return fvUnknown;
+  }
+}
+
+TZmodemFollowCheck::EVerdict TZmodemFollowCheck::Feed(const char* p, size_t n) {
+  for (size_t i = 0; i < n && verdict_ == fvUnknown; ++i) verdict_ = Byte(static_cast<unsigned char>(p[i]));
+  return verdict_;
+}
+
 }  // namespace brelo

@@ -33,4 +33,27 @@ class TZmodemStartWatch {
   size_t lastHeaderBytes_ = 0;
 };
 
+// Whether a ZRQINIT began a transfer, told by what the host sends after it,
+// never by how long the receiving program takes to start. A sender waits for
+// the receiver's answer and then sends frames only: "**" or "*", ZDLE, the
+// header's kind ("A", "B", "C") and a frame type. Between them it may send
+// XON, XOFF, CR, LF and NUL, and once "rz" and CR before a ZRQINIT. Any other
+// byte, or a frame that is the receiver's own answer (ZRINIT) echoed by a
+// host that takes it for typed text, shows the header was part of a text.
+class TZmodemFollowCheck {
+ public:
+  enum EVerdict { fvUnknown, fvFrames, fvText };
+  // The bytes after the header, as the reads bring them; the verdict stays
+  // once it is not fvUnknown.
+  EVerdict Feed(const char* p, size_t n);
+  EVerdict Verdict() const { return verdict_; }
+
+ private:
+  EVerdict Byte(unsigned char b);
+
+  EVerdict verdict_ = fvUnknown;
+  int state_ = 0;        // where in the next frame's start the bytes are
+  char hexType_ = 0;     // the first hex digit of a hex header's type
+};
+
 }  // namespace brelo

@@ -27,6 +27,7 @@
 #include "session/SendThread.h"
 #include "session/SessionLog.h"
 #include "session/TransferProgram.h"
+#include "session/TransferStart.h"
 #include "session/VeskoMessage.h"
 #include "transport/WSocket.h"
 #include "transport/ZenuComm.h"
@@ -208,8 +209,6 @@ class TVeskoClient : private ISendTarget {
   void CancelTransfer();
   bool TransferRunning() const;
   TTransferProgress TransferProgress() const;
-  // How long a ZMODEM start may go without a file before it counts as text.
-  static constexpr int kFalseStartMs = 4000;
 
  private:
   friend class TWorkThread;
@@ -292,7 +291,10 @@ class TVeskoClient : private ISendTarget {
   bool transferDownload_ = false;               // guarded by transferMutex_
   bool transferFromHost_ = false;               // guarded by transferMutex_
   ProtType transferProtocol_ = pr_ZMODEM;       // guarded by transferMutex_
-  std::string transferAttempt_;                 // under the ring's lock: bytes before the first file
+  // Under the ring's lock: what the host sent after a ZMODEM start in its
+  // bytes, until it shows frames, and what it showed.
+  std::string transferAttempt_;
+  TZmodemFollowCheck startCheck_;
   std::shared_ptr<char> alive_;
 };
 

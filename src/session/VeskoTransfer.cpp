@@ -8,17 +8,12 @@
 #include <chrono>
 #include <thread>
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "session/VeskoClient.h"
 
 namespace brelo {
 namespace {
-
-constexpr size_t kMaxAttemptBytes = 1u << 20;
 
 std::string Names(const std::vector<std::string>& files) {
   std::string s;
@@ -124,10 +119,23 @@ TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, c
       SendTelnetReplies();
     }
   });
-  transferAttempt_.clear();
   TTransferProgram* raw = program.get();
+  if (!fromHost) return [raw](const char* p, size_t n) { raw->Input(p, n); };
+  // A ZMODEM start in the host's bytes (found under the ring's lock, where
+  // these are kept) is held as text until what follows it shows frames;
+  // when it shows text the program is stopped, and nothing more goes to it.
+  transferAttempt_.clear();
+  startCheck_ = TZmodemFollowCheck();
   return [this, raw](const char* p, size_t n) {
-    if (!raw->Begun() && transferAttempt_.size() < kMaxAttemptBytes) transferAttempt_.append(p, n);
+    if (startCheck_.Verdict() == TZmodemFollowCheck::fvFrames) {
+      raw->Input(p, n);
+      return;
+    }
+    transferAttempt_.append(p, n);
+    if (startCheck_.Feed(p, n) == TZmodemFollowCheck::fvText) {
+      raw->Cancel();
+      return;
+    }
     raw->Input(p, n);
   };
 }
@@ -135,23 +143,7 @@ TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, c
 TLineRing::TSink TVeskoClient::ZmodemFromHost(const std::string& folder) {
   if (TransferRunning()) return nullptr;
   ::mkdir(folder.c_str(), 0700);
-  TLineRing::TSink sink = BeginTransfer(true, pr_ZMODEM, TransferCommand(pr_ZMODEM, true, {}), folder, true);
-  if (!sink) return nullptr;
-  // A header inside a message is no transfer: without a file in a few
-  // seconds, the program is stopped and the bytes are text again.
-  std::weak_ptr<char> alive = alive_;
-  std::weak_ptr<TTransferProgram> weak;
-  {
-    std::lock_guard<std::mutex> lk(transferMutex_);
-    weak = transfer_;
-  }
-  PostToMain([alive, weak] {
-    QTimer::singleShot(kFalseStartMs, QCoreApplication::instance(), [alive, weak] {
-      auto p = weak.lock();
-      if (alive.lock() && p && p->Running() && !p->Begun()) p->Cancel();
-    });
-  });
-  return sink;
+  return BeginTransfer(true, pr_ZMODEM, TransferCommand(pr_ZMODEM, true, {}), folder, true);
 }
 
 bool TVeskoClient::TransferPossible() {
@@ -198,10 +190,14 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
     fromHost = transferFromHost_;
     protocol = transferProtocol_;
   }
-  // A ZMODEM start that never brought a file was text; after any transfer,
-  // what the program never took (the host's words after it) is text too.
-  const bool falseStart = fromHost && r.files.empty() && !r.success;
-  ring_.EndTransfer([&] { return (falseStart ? transferAttempt_ : std::string()) + program->TakeUnconsumed(); });
+  // A ZMODEM start whose next bytes were no frames was text: all the host
+  // sent after the header is. After a transfer, what the program never took
+  // (the host's words after it) is text.
+  bool falseStart = false;
+  ring_.EndTransfer([&] {  // under the ring's lock, as the sink
+    falseStart = fromHost && r.files.empty() && !r.success && startCheck_.Verdict() != TZmodemFollowCheck::fvFrames;
+    return falseStart ? transferAttempt_ : program->TakeUnconsumed();
+  });
   // Binary mode was for the transfer: text again ends its lines with CR LF.
   if (transport_.load() == 1) {
     ring_.GiveBackTelnet(telnet::BINARY);

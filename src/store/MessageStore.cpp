@@ -99,12 +99,13 @@ size_t WriteBlock(int txtFd, off_t pos, int32_t mesNo, const std::string& text, 
   return block.size();
 }
 
-// Flushes a file's data to the disk; false with errno on failure.
-bool SyncFile(const std::string& path, bool folder) {
+// Flushes a file's data (or a folder) to the disk with sync; false with
+// errno on failure.
+bool SyncFile(const std::string& path, bool folder, int (*sync)(int)) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
   if (fd < 0) return errno == ENOENT;
   // A special file (a device standing in for a disk) has nothing to sync.
-  const bool ok = (folder ? ::fsync(fd) : ::fdatasync(fd)) == 0 || errno == EINVAL;
+  const bool ok = sync(fd) == 0 || errno == EINVAL;
   const int err = errno;
   ::close(fd);
   errno = err;
@@ -238,12 +239,12 @@ void TMessageStore::Sync() {
   for (int b = 0; b < kBoardCount; ++b) {
     if (!unsynced_[static_cast<size_t>(b)]) continue;
     for (const std::string& path : {TextFile(b), IndexFile(b)}) {
-      if (!SyncFile(path, false)) CannotWrite(path);
+      if (!SyncFile(path, false, SyncData)) CannotWrite(path);
     }
     unsynced_[static_cast<size_t>(b)] = false;
   }
   if (newFile_) {
-    if (!SyncFile(HostFolder.empty() ? "." : HostFolder, true)) CannotWrite(HostFolder);
+    if (!SyncFile(HostFolder.empty() ? "." : HostFolder, true, SyncFolder)) CannotWrite(HostFolder);
     newFile_ = false;
   }
 }

@@ -11,6 +11,8 @@
 // readers ignore and the next append overwrites.
 #pragma once
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -77,6 +79,10 @@ class TMessageStore {
   // touched are flushed to the disk (and the folder, when a file was new).
   // Called once per board's capture, not per message. Raises EInOutError.
   void Sync();
+  // How Sync flushes: a message file's data (fdatasync) and the folder
+  // (fsync). A test puts a recorder here that passes the call on.
+  int (*SyncData)(int fd) = ::fdatasync;
+  int (*SyncFolder)(int fd) = ::fsync;
   // The last `count` index records of a board, oldest first. The entries'
   // storage is reused from call to call.
   int ReadIndex(int board, int count, std::vector<TVeskoMessage>& entries) const;

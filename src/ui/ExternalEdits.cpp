@@ -1,5 +1,6 @@
 #include "ui/ExternalEdits.h"
 
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -10,7 +11,9 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include "common/FileUtil.h"
@@ -79,13 +82,34 @@ bool TExternalEdits::Open(const std::string& program, const std::string& bodyPat
   if (!editor.isEmpty() && !terminal.isEmpty()) {
     QStringList args{QStringLiteral("-e")};
     args << QProcess::splitCommand(editor) << copy;
-    if (QProcess::startDetached(terminal, args)) return true;
+    qint64 pid = 0;
+    if (QProcess::startDetached(terminal, args, QString(), &pid)) {
+      CheckWhenEnded(pid);
+      return true;
+    }
   }
   if (QDesktopServices::openUrl(QUrl::fromLocalFile(copy))) return true;
   QMessageBox::warning(nullptr, QStringLiteral("外部エディタ"),
                        QStringLiteral("テキストエディタを起動できませんでした。環境変数 VISUAL か EDITOR に"
                                       "エディタを設定するか、設定→外部エディタ でエディタを選んでください。"));
   return false;
+}
+
+void TExternalEdits::CheckWhenEnded(qint64 pid) {
+  // An editor that has ended has saved: its copy is read back then, however
+  // late the watcher reports the change, or when it reports none at all.
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+  if (fd < 0) {  // ended already
+    QTimer::singleShot(0, this, [this] { Check(); });
+    return;
+  }
+  auto* ended = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(ended, &QSocketNotifier::activated, this, [this, ended, fd] {
+    ended->setEnabled(false);
+    ended->deleteLater();
+    ::close(fd);
+    Check();
+  });
 }
 
 void TExternalEdits::Check() {

@@ -5,8 +5,9 @@
 // its own), else the desktop's text editor, on a UTF-8 copy of the body.
 // When the copy changes it is read back, converted to Shift-JIS and checked
 // as the built-in editor checks, so that no editor can leave the body in the
-// wrong encoding. Any other value runs that program on the body file itself,
-// as it stands. The program does not wait for the editor.
+// wrong encoding; it is also read back when the editor's process ends. Any
+// other value runs that program on the body file itself, as it stands. The
+// program does not wait for the editor.
 #pragma once
 
 #include <QFileSystemWatcher>
@@ -34,6 +35,7 @@ class TExternalEdits : public QObject {
  private:
   TExternalEdits();
   void Check();  // reads back every copy that changed
+  void CheckWhenEnded(qint64 pid);  // Check() once the editor's process ends
   QFileSystemWatcher watcher_;
   std::map<QString, std::string> bodies_;  // copy -> body file
   std::map<QString, QByteArray> seen_;     // copy -> what it held last

@@ -17,6 +17,7 @@
 #include "store/HostLock.h"
 #include "store/ReservationBox.h"
 #include "support/DemoHost.h"
+#include "support/Loopback.h"
 #include "support/TempDir.h"
 
 namespace brelo {
@@ -272,7 +273,8 @@ TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
 
 TEST(PilotMode, FailureExits) {
   test::TTempDir home;
-  HostList(home.Path(), "telnet://127.0.0.1:1/");
+  const std::string nobody = "telnet://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/";
+  HostList(home.Path(), nobody);
   TRun unknown = Pilot(home.Path(), {"--pilot", "nowhere"});
   EXPECT_EQ(unknown.exit, 7);
   EXPECT_NE(unknown.err.find("nowhere"), std::string::npos);
@@ -280,7 +282,7 @@ TEST(PilotMode, FailureExits) {
   TRun refused = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(refused.exit, 1);
   EXPECT_NE(refused.out.find("接続エラーが発生しました"), std::string::npos);
-  EXPECT_NE(refused.err.find("cannot reach telnet://127.0.0.1:1/: Connection refused (error 10061)"), std::string::npos)
+  EXPECT_NE(refused.err.find("cannot reach " + nobody + ": Connection refused (error 10061)"), std::string::npos)
       << refused.err;
   test::TDemoHost silent({"--silent"});
   HostList(home.Path(), silent.TelnetAddress());

@@ -7,6 +7,7 @@
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "support/Loopback.h"
 #include "support/TempDir.h"
 #include "reader/MainModel.h"
 
@@ -405,7 +406,7 @@ TEST_F(PolicyTest, APassDoesNotStartWhereItCannotStore) {
 
 TEST_F(PolicyTest, ConnectButtonCopiesTheHostAndNamesTheDailyLog) {
   THostEntry& e = model->Hosts.HostTable[0];
-  e.Address = "telnet://127.0.0.1:1/";
+  e.Address = "telnet://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/";
   e.UserID = "U";
   e.Password = "P";
   e.HandleName = "H";
@@ -414,7 +415,7 @@ TEST_F(PolicyTest, ConnectButtonCopiesTheHostAndNamesTheDailyLog) {
   policy->Options.CheckBox7 = false;
   policy->SpeedButton1Click(true);
   TVeskoClient& c = model->VeskoClient1;
-  EXPECT_EQ(c.Address, "telnet://127.0.0.1:1/");
+  EXPECT_EQ(c.Address, e.Address);
   EXPECT_EQ(c.UserID, "U");
   EXPECT_EQ(c.HostKind, HK_ktbbs);
   EXPECT_FALSE(c.StealthLogin);

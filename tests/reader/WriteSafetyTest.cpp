@@ -152,9 +152,19 @@ TEST_F(WriteSafety, TheConfirmationRemovesTheEntryThatWasSentWhateverHappenedMea
 
 TEST_F(WriteSafety, AnEntryIsMarkedAsBeingSentBeforeItGoesAndHeldWhenThePassEndsWithoutAResult) {
   const std::string name = Reserve(5, "post");
+  // At the moment of the hand-over the mark is on the disk already: a kill
+  // right after it cannot leave an entry that looks unsent.
+  bool markedWhenHandedOver = false;
+  host.onPost = [&](const std::string&) {
+    const TReservationBox disk = Disk();
+    markedWhenHandedOver = disk.ReservationCount == 1 && disk.ReservationTable[0].Status == 1 &&
+                           TReservationBox::Interrupted(disk.ReservationTable[0]);
+  };
   Pass();
   Prompt();
   ASSERT_EQ(host.posts.size(), 1u);
+  EXPECT_TRUE(markedWhenHandedOver);
+  host.onPost = nullptr;
   {
     // On the disk, before any result: held, with the note.
     TReservationBox disk = Disk();
@@ -183,7 +193,7 @@ TEST_F(WriteSafety, AnEntryIsMarkedAsBeingSentBeforeItGoesAndHeldWhenThePassEnds
 }
 
 TEST_F(WriteSafety, ABoxThatCannotBeSavedStopsThePassLikeAnyStoreWrite) {
-  Reserve(3, "a");
+  const std::string a = Reserve(3, "a");
   Reserve(3, "b");
   Pass();
   Prompt();
@@ -197,9 +207,12 @@ TEST_F(WriteSafety, ABoxThatCannotBeSavedStopsThePassLikeAnyStoreWrite) {
   EXPECT_TRUE(policy->Summary().storeFailed);  // exit status 6
   ASSERT_FALSE(view.errors.empty());
   EXPECT_NE(view.errors.back().find("このパスの書き込みはここまで"), std::string::npos);
-  // The confirmed entry stays held in memory. Back at the prompt the pass
-  // logs out: no further write, and no unread fetch the host would mark read.
+  // The confirmed entry stays held in memory, and its body with it: the body
+  // goes only once the box without the entry is on the disk. Back at the
+  // prompt the pass logs out: no further write, and no unread fetch the host
+  // would mark read.
   EXPECT_TRUE(TReservationBox::Interrupted(box->ReservationTable[0]));
+  EXPECT_TRUE(FileExists(box->HostFolder + a));
   host.commands.clear();
   Prompt();
   EXPECT_EQ(host.posts.size(), 1u);

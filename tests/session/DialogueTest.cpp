@@ -276,6 +276,12 @@ TEST_F(DialogueTest, TelegramsUserListsAndChatLines) {
   D().Dispatch("1:X>y");
   ASSERT_EQ(ev.chats.size(), 1u);
   EXPECT_EQ(ev.chats[0], std::make_tuple(12, std::string("HANDLE"), std::string("12:HANDLE        >hello"), true));
+  // The shortest chat line has its '>' at byte 6; at byte 5 it is none.
+  src.NextLine();  // the "13:NEXT" line, read: nothing waits now
+  D().Dispatch("07:AB>hi");
+  D().Dispatch("07:A>hi");
+  ASSERT_EQ(ev.chats.size(), 2u);
+  EXPECT_EQ(ev.chats[1], std::make_tuple(7, std::string("AB>hi"), std::string("07:AB>hi"), false));
 }
 
 TEST_F(DialogueTest, CapturesFollowTheirSwitches) {

@@ -1,7 +1,7 @@
 // File transfers over the line against the demo host's library: every
 // protocol lrzsz offers, both ways, over telnet and over the pty modem, a
 // megabyte of random bytes arriving byte for byte; a cancelled download; a
-// ZMODEM header inside a text that is no transfer.
+// ZMODEM header inside a text that is no transfer, told by what follows it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -227,6 +227,7 @@ TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOnWithInterrupt
   PutInLibrary(host, "big.bin", RandomBytes(64 << 20, 5));
   TTransferSession s(host, false, pr_ZMODEM);
   s.r.script = {[](TVeskoClient& c) { c.SendLine("D big.bin"); },
+                [](TVeskoClient& c) { c.SendLine("D big.bin"); },
                 [](TVeskoClient& c) {
                   c.SendLine("Q");
                   c.SendLine("");
@@ -244,16 +245,27 @@ TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOnWithInterrupt
   ASSERT_EQ(::stat((s.c.DownloadFolder + "big.bin.part").c_str(), &st), 0);
   EXPECT_GT(st.st_size, 0);
   EXPECT_LT(st.st_size, 64 << 20);
-  // The host's next main prompt is answered: the session logs out.
+  // The host's next main prompt is answered: the same file again, cancelled
+  // again, is kept beside the first part, which stays as it was.
+  const std::string first = test::ReadBytes(s.c.DownloadFolder + "big.bin.part");
+  ASSERT_TRUE(WaitUntil([&] { return s.c.TransferProgress().bytes > 0; }, 30000));
+  s.c.CancelTransfer();
+  ASSERT_TRUE(s.Ended(2, 30000));
+  EXPECT_TRUE(s.ends[1].result.cancelled);
+  EXPECT_EQ(s.ends[1].result.files, std::vector<std::string>{"big.bin.part.1"});
+  EXPECT_TRUE(test::ReadBytes(s.c.DownloadFolder + "big.bin.part") == first);
+  EXPECT_FALSE(test::ReadBytes(s.c.DownloadFolder + "big.bin.part.1").empty());
+  // And the session logs out at the prompt after that.
   ASSERT_TRUE(s.r.WaitForEnd(60000));
   EXPECT_EQ(s.r.logouts, 1);
   EXPECT_TRUE(s.r.HasStatus("ダウンロード中止....big.bin.part"));
+  EXPECT_TRUE(s.r.HasStatus("ダウンロード中止....big.bin.part.1"));
 }
 
 // A ZRQINIT header as lrzsz writes it.
 const std::string kZrqinit = std::string("**\x18" "B00000000000000\r\x8a\x11", 21);
 
-TEST(FileTransfer, AZmodemHeaderThatStartsNoTransferIsTextAfterAFewSeconds) {
+TEST(FileTransfer, AZmodemHeaderFollowedByTextStartsNoTransferAndTheTextGoesOn) {
   test::TLoopbackPeer peer;
   test::TTempDir dir;
   TVeskoClient c;
@@ -266,9 +278,10 @@ TEST(FileTransfer, AZmodemHeaderThatStartsNoTransferIsTextAfterAFewSeconds) {
   c.Connect();
   ASSERT_TRUE(peer.Accept());
   peer.Write("before\r\n" + kZrqinit + "after the header\r\nand more\r\n");
-  // The program answered (its ZRINIT reached the peer), then gave up.
-  EXPECT_FALSE(peer.ReadUntil("B01", 5000).empty());
-  ASSERT_TRUE(WaitUntil([&] { return !c.TransferRunning() && lines.size() >= 3; }, 15000));
+  // The program answered (its ZRINIT reached the peer), and was stopped by
+  // the text after the header.
+  EXPECT_FALSE(peer.ReadUntil("B01", 10000).empty());
+  ASSERT_TRUE(WaitUntil([&] { return !c.TransferRunning() && lines.size() >= 3; }, 20000));
   EXPECT_FALSE(ended);  // no transfer is reported
   EXPECT_EQ(lines.front(), "before");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "after the header"), lines.end());
@@ -277,6 +290,50 @@ TEST(FileTransfer, AZmodemHeaderThatStartsNoTransferIsTextAfterAFewSeconds) {
   peer.Write("later\r\n");
   ASSERT_TRUE(WaitUntil([&] { return lines.back() == "later"; }));
   c.Disconnect();
+}
+
+TEST(ZmodemStart, WhatFollowsTheHeaderTellsATransferFromATextWhereverTheReadsSplitIt) {
+  using V = TZmodemFollowCheck::EVerdict;
+  const std::string zfile = std::string("*\x18" "C\x04\x00\x00\x00\x00\x4b\x3a\x11\x22", 10) + "rand.bin";
+  const std::string zsinitHex = std::string("**\x18" "B0900000000a87c\r\x8a\x11", 21);
+  const std::string escapedType = std::string("*\x18" "A\x18\x52\x00", 6);  // ZCOMMAND, type escaped
+  const struct {
+    std::string after;
+    V verdict;
+  } cases[] = {
+      // What senders send: the XON after the header, a ZRQINIT again ("rz" CR
+      // first), ZSINIT in hex, ZFILE in binary, a cancel.
+      {"\x11" + zfile, TZmodemFollowCheck::fvFrames},
+      {"\x11\r\n" + std::string("rz\r") + kZrqinit + zfile, TZmodemFollowCheck::fvFrames},
+      {zsinitHex, TZmodemFollowCheck::fvFrames},
+      {escapedType, TZmodemFollowCheck::fvFrames},
+      {std::string("\x18\x18\x18\x18\x18", 5), TZmodemFollowCheck::fvFrames},
+      // A text: words, an empty line and a prompt, a row of stars, "rz" said
+      // in a text, our own ZRINIT echoed back by a host.
+      {"\x11" "after the header\r\n", TZmodemFollowCheck::fvText},
+      {"\r\n\r\n> ", TZmodemFollowCheck::fvText},
+      {"*****\r\n", TZmodemFollowCheck::fvText},
+      {"rz is the receiver\r\n", TZmodemFollowCheck::fvText},
+      {std::string("**\x18" "B0100000023be50\r\n", 20), TZmodemFollowCheck::fvText},
+      {std::string("*\x18" "Dxyz", 6), TZmodemFollowCheck::fvText},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.after);
+    for (size_t cut = 0; cut <= k.after.size(); ++cut) {
+      TZmodemFollowCheck check;
+      check.Feed(k.after.data(), cut);
+      EXPECT_EQ(check.Feed(k.after.data() + cut, k.after.size() - cut), k.verdict) << "cut at " << cut;
+    }
+  }
+  // Nothing after the header, or only what comes between frames: nothing is
+  // decided yet, however long the sender takes.
+  TZmodemFollowCheck check;
+  EXPECT_EQ(check.Feed("", 0), TZmodemFollowCheck::fvUnknown);
+  EXPECT_EQ(check.Feed("\x11\r\n\x13\0\x8a", 6), TZmodemFollowCheck::fvUnknown);
+  EXPECT_EQ(check.Feed("**\x18", 3), TZmodemFollowCheck::fvUnknown);
+  // A verdict stays.
+  EXPECT_EQ(check.Feed("B04", 3), TZmodemFollowCheck::fvFrames);
+  EXPECT_EQ(check.Feed("text", 4), TZmodemFollowCheck::fvFrames);
 }
 
 TEST(ZmodemStart, OnlyAWholeRightHeaderWhereverTheReadsSplitIt) {

@@ -4,6 +4,8 @@
 // thread had not read them yet when the line went.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/Sjis.h"
 #include "support/Loopback.h"
 #include "support/Pty.h"
@@ -48,6 +50,22 @@ void Taro(TVeskoClient& c) {
   c.Password = "p";
 }
 
+// A session over the loopback peer up to the host reading the unread fetch
+// the client sent at its first main prompt.
+void UntilTheUnreadFetch(test::TLoopbackPeer& peer, TVeskoClient& c, test::TSessionRecorder& r) {
+  Taro(c);
+  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
+  r.script = {[](TVeskoClient& s) {
+    s.SendText("N@ ");
+    s.SendLine("");
+  }};
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  HostLogin(peer);
+  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
+  ASSERT_NE(peer.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+}
+
 void ExpectAllMessages(const test::TSessionRecorder& r, int n) {
   ASSERT_EQ(static_cast<int>(r.messages.size()), n);
   for (int i = 0; i < n; ++i) {
@@ -69,17 +87,8 @@ TEST_P(LineLossTest, EveryWholeMessageSentBeforeTheCutIsCaptured) {
   test::TLoopbackPeer peer;
   TVeskoClient c;
   test::TSessionRecorder r(c);
-  Taro(c);
-  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
-  r.script = {[](TVeskoClient& s) {
-    s.SendText("N@ ");
-    s.SendLine("");
-  }};
-  c.Connect();
-  ASSERT_TRUE(peer.Accept());
-  HostLogin(peer);
-  ASSERT_TRUE(test::WaitUntil([&] { return r.prompts == 1; }));
-  ASSERT_NE(peer.ReadUntil("N@ \r\n").find("N@ "), std::string::npos);
+  UntilTheUnreadFetch(peer, c, r);
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
   // All at once and gone: the client's main thread has read none of it yet.
   peer.Write(Listing(300));
   if (reset) peer.Reset();
@@ -92,6 +101,29 @@ TEST_P(LineLossTest, EveryWholeMessageSentBeforeTheCutIsCaptured) {
 
 INSTANTIATE_TEST_SUITE_P(CloseAndReset, LineLossTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Reset" : "Close"; });
+
+TEST(LineLoss, AMessageTheLineCutsInItsMiddleIsStoredWithTheLinesThatCame) {
+  test::TLoopbackPeer peer;
+  TVeskoClient c;
+  test::TSessionRecorder r(c);
+  std::vector<std::string> lines;
+  c.OnReceiveLine = [&](TVeskoClient*, const std::string& l) { lines.push_back(l); };
+  UntilTheUnreadFetch(peer, c, r);
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
+  // Two whole messages and the head and two lines of a third; the work
+  // thread has read all of it and waits inside the third when the line goes.
+  const std::string listing = Listing(3);
+  const std::string cut = "first line of 3\r\n" + Sjis("二行目です") + "\r\n";
+  peer.Write(listing.substr(0, listing.find(cut) + cut.size()));
+  ASSERT_TRUE(test::WaitUntil([&] {
+    return r.messages.size() == 2 && std::count(lines.begin(), lines.end(), Sjis("二行目です")) == 3;
+  }));
+  peer.HangUp();
+  ASSERT_TRUE(r.WaitForEnd(60000));
+  ASSERT_EQ(r.messages.size(), 3u);
+  EXPECT_EQ(r.messages[2].MesNo, 3);
+  EXPECT_EQ(r.messages[2].Text, cut);
+}
 
 TEST(LineLoss, AModemHangUpKeepsWhatThePortReceived) {
   test::TPty pty;

@@ -115,6 +115,27 @@ TEST(LineRingTest, FullRingPausesAndLosesNothing) {
   for (int i = 0; i < 1500; ++i) ASSERT_EQ(got[static_cast<size_t>(i)], "L" + std::to_string(i));
 }
 
+TEST(LineRingTest, AFullRingAsksForMoreExactlyWhenHalfOfItIsFree) {
+  TLineRing r;
+  int takenAtRoom = -1;
+  int taken = 0;
+  r.OnRoom = [&] { takenAtRoom = taken; };
+  std::string input;
+  for (int i = 0; i < 1200; ++i) input += "L" + std::to_string(i) + "\r\n";
+  ASSERT_FALSE(r.Feed(input.data(), input.size()));
+  ASSERT_EQ(r.LineIndex(), 999);  // 999 unread lines
+  // Reading resumes with the take that leaves 500 unread (500 slots free),
+  // not one take sooner or later.
+  while (takenAtRoom < 0 && taken < 999) {
+    ++taken;
+    r.Take();
+  }
+  EXPECT_EQ(takenAtRoom, 499);
+  EXPECT_TRUE(r.Paused());  // until the writer has run its backlog
+  EXPECT_TRUE(r.FeedBacklog());
+  EXPECT_FALSE(r.Paused());
+}
+
 TEST(LineRingTest, OverlongLineIsSplitNotDropped) {
   TLineRing r;
   std::string big(TLineRing::kMaxLineBytes + 10, 'x');

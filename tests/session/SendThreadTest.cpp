@@ -21,6 +21,8 @@ struct TLine : ISendTarget {
   std::atomic<int> accept{1 << 30};  // bytes the socket still takes
   std::atomic<int> driverRoom{4096};
   std::atomic<bool> failSerial{false};
+  std::atomic<int> failedWrites{0};
+  std::atomic<int> succeedAtFailure{-1};  // this failure succeeds instead, once
   std::atomic<bool> workGone{true};
   std::atomic<bool> ended{false};
   std::mutex m;
@@ -41,8 +43,13 @@ struct TLine : ISendTarget {
   int SerialQueued() override { return 4096 - driverRoom; }
   int SerialWrite(const char* p, int n) override {
     if (failSerial) {
-      errno = EIO;
-      return -1;
+      if (failedWrites == succeedAtFailure) {
+        succeedAtFailure = -1;  // this one goes
+      } else {
+        ++failedWrites;
+        errno = EIO;
+        return -1;
+      }
     }
     std::lock_guard<std::mutex> lk(m);
     sent.append(p, static_cast<size_t>(n));
@@ -138,15 +145,20 @@ TEST(SendThreadTest, SerialWritesAreSmallAndWaitForDriverRoom) {
   for (int c : line.calls) EXPECT_LE(c, 512);
 }
 
-TEST(SendThreadTest, ThirtyFailedSerialWritesEndTheThread) {
+TEST(SendThreadTest, ThirtyFailedSerialWritesInARowEndTheThread) {
   TLine line;
   line.transport = 0;
   line.failSerial = true;
+  line.succeedAtFailure = 29;  // 29 failures, a write that goes, then failures only
   TSendThread t(line);
-  t.Enqueue("x", 1);
-  ASSERT_TRUE(WaitUntil([&] { return t.Terminated(); }, 30000));  // 30 tries, 500 ms apart
+  t.Enqueue("xy", 2);
+  ASSERT_TRUE(WaitUntil([&] { return line.SentSize() == 2; }, 60000));  // tries 500 ms apart
+  t.Enqueue("z", 1);
+  ASSERT_TRUE(WaitUntil([&] { return t.Terminated(); }, 60000));
   ASSERT_TRUE(WaitUntil([&] { return t.Finished(); }));
-  EXPECT_EQ(line.SentSize(), 0u);
+  // The success started the count afresh: 29 failures before it, 30 after.
+  EXPECT_EQ(line.failedWrites, 59);
+  EXPECT_EQ(line.SentSize(), 2u);
 }
 
 TEST(SendThreadTest, ConcurrentProducersNeverInterleaveALine) {

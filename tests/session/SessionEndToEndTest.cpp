@@ -8,6 +8,7 @@
 #include "common/Sjis.h"
 #include "session/WebPage.h"
 #include "support/DemoHost.h"
+#include "support/Loopback.h"
 #include "support/TempDir.h"
 #include "support/SessionRecorder.h"
 #include "support/TlsPageServer.h"
@@ -109,6 +110,31 @@ TEST(SessionEndToEnd, APasswordEchoedByTheHostStaysOutOfTheLogAndTheStatusLines)
   EXPECT_NE(log.find("Password: ****"), std::string::npos);
   EXPECT_EQ(log.find("taro"), std::string::npos);
   for (const auto& s : r.statuses) EXPECT_EQ(s.find("taro"), std::string::npos) << s;
+}
+
+TEST(SessionEndToEnd, APasswordEchoedOnALineOfItsOwnIsMaskedThereAndTheLinesAroundItStay) {
+  test::TLoopbackPeer peer;
+  test::TTempDir dir;
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  c.Address = "127.0.0.1:" + std::to_string(peer.Port());
+  c.UserID = "TARO";
+  c.Password = "secret";
+  c.MakeLogFile = true;
+  c.LogFileName = dir.Path() + "session.log";
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  peer.Write("ID: ");
+  ASSERT_NE(peer.ReadUntil("TARO\r\n").find("TARO"), std::string::npos);
+  // The prompt ends its line; the echo comes on the next one.
+  peer.Write("\r\nPassword:\r\n");
+  ASSERT_NE(peer.ReadUntil("secret\r\n").find("secret"), std::string::npos);
+  peer.Write("secret\r\nsecrets are kept\r\n");
+  peer.HangUp();
+  ASSERT_TRUE(r.WaitForEnd());
+  const std::string log = test::ReadBytes(dir.Path() + "session.log");
+  EXPECT_NE(log.find("Password:\r\n******\r\nsecrets are kept\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("secret\r\n"), std::string::npos);
 }
 
 TEST(SessionEndToEnd, KtbbsPassCapturesTheSameMessages) {

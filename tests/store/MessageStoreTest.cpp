@@ -180,6 +180,68 @@ TEST_F(StoreTest, AFailedAppendLeavesNoHalfBlockAndSyncMakesAppendsDurable) {
     EXPECT_NE(SjisToUtf8(e.what()).find("MES02.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos);
   }
   EXPECT_EQ(store.RecordCount(2), 1);
+  // Full for the index alone: the error names it, and the text file loses
+  // the block whose record never came.
+  ::unlink(store.TextFile(2).c_str());
+  WriteBytes(store.TextFile(2), "#000001\r\nbody\r\n");
+  ::unlink(store.IndexFile(2).c_str());
+  ASSERT_EQ(::symlink("/dev/full", store.IndexFile(2).c_str()), 0);
+  try {
+    store.AppendMessage(second);
+    FAIL() << "an index record written to a full disk succeeded";
+  } catch (const EInOutError& e) {
+    EXPECT_NE(SjisToUtf8(e.what()).find("MES02.IDX に書き込めません (ディスクに空きがありません)"), std::string::npos);
+  }
+  EXPECT_EQ(ReadBytes(store.TextFile(2)), "#000001\r\nbody\r\n");
+}
+
+// What Sync handed to the disk: the path of each descriptor it flushed.
+std::vector<std::string> gSynced;
+int RecordSync(int fd, int (*sync)(int)) {
+  char path[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+  gSynced.push_back(n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("?"));
+  return sync(fd);
+}
+
+TEST_F(StoreTest, SyncFlushesTheFilesOfEveryBoardAppendedToAndTheFolderOfANewFile) {
+  store.SyncData = [](int fd) { return RecordSync(fd, ::fdatasync); };
+  store.SyncFolder = [](int fd) { return RecordSync(fd, ::fsync); };
+  gSynced.clear();
+  for (int board : {4, 2, 4}) {
+    TVeskoMessage m = Msg(board, -1);
+    store.AppendMessage(m);
+  }
+  store.Sync();
+  const std::string host = store.HostFolder.substr(0, store.HostFolder.size() - 1);
+  EXPECT_EQ(gSynced, (std::vector<std::string>{store.TextFile(2), store.IndexFile(2), store.TextFile(4),
+                                               store.IndexFile(4), host}));
+  // Nothing appended since: nothing to flush.
+  gSynced.clear();
+  store.Sync();
+  EXPECT_TRUE(gSynced.empty());
+  // Files that exist already: the folder needs no flush.
+  TVeskoMessage m = Msg(2, -1);
+  store.AppendMessage(m);
+  store.Sync();
+  EXPECT_EQ(gSynced, (std::vector<std::string>{store.TextFile(2), store.IndexFile(2)}));
+  // A flush the disk refuses is an error naming the file, and the board is
+  // flushed again at the next Sync.
+  store.AppendMessage(m);
+  store.SyncData = [](int) {
+    errno = EIO;
+    return -1;
+  };
+  try {
+    store.Sync();
+    FAIL() << "a failed flush went unreported";
+  } catch (const EInOutError& e) {
+    EXPECT_NE(SjisToUtf8(e.what()).find("MES02.TXT に書き込めません"), std::string::npos);
+  }
+  store.SyncData = [](int fd) { return RecordSync(fd, ::fdatasync); };
+  gSynced.clear();
+  store.Sync();
+  EXPECT_EQ(gSynced, (std::vector<std::string>{store.TextFile(2), store.IndexFile(2)}));
 }
 
 TEST_F(StoreTest, ReadIndexGivesTheLastRecordsOnly) {
@@ -265,7 +327,13 @@ TEST_F(StoreTest, DamagedIndexAndTextFilesAreReadSafely) {
   EXPECT_EQ(store.ReadText(5, e[0].TextPos, 100000), "\r\nhello\r\n#000002\r\nhello\r\n#000003\r\nbody\r\n");
   EXPECT_EQ(store.ReadText(5, 1 << 30, 10), "");
   EXPECT_EQ(store.ReadText(5, -4, 10), "");
-  EXPECT_EQ(store.ReadText(8, 0, 10), "");
+  EXPECT_EQ(store.ReadText(8, 0, 10), "");  // no file
+  // A block without its "#" head (a record written by hand, or pointing
+  // into the middle of a text): the seven bytes of a head are skipped,
+  // nothing more, nothing less.
+  WriteBytes(store.TextFile(8), "NOHEADHERE\r\ntext\r\n");
+  EXPECT_EQ(store.ReadText(8, 0, 18), "ERE\r\ntext\r\n");
+  EXPECT_EQ(store.ReadText(8, 0, 7), "");
 }
 
 TEST_F(StoreTest, BoardNumbersOutsideTheTableAreRefused) {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <thread>
 #include <vector>
 
@@ -72,6 +73,26 @@ TEST(TCPClient, RefusedReportsTheTableTextAndStaysConnectingUntilClose) {
   EXPECT_EQ(c.State(), ssConnecting);
   c.Close();
   EXPECT_EQ(c.State(), ssClosed);
+}
+
+TEST(TCPClient, AnUnreachableNetworkIsReportedLikeARefusalAfterTheConnectStarted) {
+  // The kernel refuses TCP to a broadcast address with ENETUNREACH before
+  // anything is sent: the line's "network unreachable", on this machine.
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.SetHost("255.255.255.255");
+  c.SetPort("23");
+  c.Connect();
+  EXPECT_TRUE(r.errors.empty());  // not from inside Connect: from the main thread, later
+  EXPECT_EQ(c.State(), ssConnecting);
+  ASSERT_TRUE(WaitUntil([&] { return !r.errors.empty(); }));
+  EXPECT_EQ(r.errors, std::vector<int>{10051});
+  EXPECT_EQ(r.events.back(), "error:Network is unreachable");
+  EXPECT_EQ(c.State(), ssConnecting);
+  c.Close();
+  EXPECT_EQ(c.State(), ssClosed);
+  EXPECT_EQ(WinsockCodeFromErrno(ENETUNREACH), 10051);
 }
 
 TEST(TCPClient, AnIpv6AddressConnectsAndARefusalIsReportedAsForIpv4) {

@@ -258,16 +258,18 @@ TEST_F(Desktop, TheTerminalRepaintsFromTheRingWhenResizedAndTakesTheWidth) {
       for (int x = 0; x < shot.width(); ++x) white += qGray(shot.pixel(x, y)) > 128;
     return white;
   };
+  const int narrow = view->width();
   form->resize(1000, 700);
-  QTest::qWait(50);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->width() > narrow; }));  // the layout has taken the new size
   EXPECT_GT(lit(), 50);  // the lines are there at once, not a black area
   // The 80 columns fill the width, centred, in a larger font.
   EXPECT_GE(view->CellWidth() * 80, view->width() * 8 / 10);
   EXPECT_LE(view->CellWidth() * 80, view->width());
   EXPECT_NEAR(view->TextLeft() * 2 + view->CellWidth() * 80, view->width(), 2);
   const int wide = view->CellWidth();
+  const int width = view->width();
   form->resize(640, 460);
-  QTest::qWait(50);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->width() < width; }));
   EXPECT_LT(view->CellWidth(), wide);
   EXPECT_GT(lit(), 50);
 }

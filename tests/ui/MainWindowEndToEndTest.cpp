@@ -168,16 +168,26 @@ TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
                                      form.StatusText->text() == QStringLiteral("メインメニューを検出しました"); },
                         30000));
   EXPECT_EQ(t->ProtocolBox->currentText(), QStringLiteral("ZMODEM"));
-  // The user asks the host for a file: the ZMODEM send starts by itself and
-  // the progress shows while it runs.
+  // What the transfers end with, as the window's own handler gets it.
+  TVeskoClient& client = form.Model().VeskoClient1;
+  std::vector<TVeskoClient::TTransferEnd> ends;
+  client.OnTransferEnd = [&ends, policy = client.OnTransferEnd](TVeskoClient* c, const TVeskoClient::TTransferEnd& e) {
+    ends.push_back(e);
+    policy(c, e);
+  };
+  // The user asks the host for a file: the ZMODEM send starts by itself, the
+  // file arrives whole and the program's progress report is read to its end
+  // (a loopback transfer may end before the bar is ever drawn).
   t->Edit1->setFocus();
   QTest::keyClicks(t->Edit1, QStringLiteral("D big.bin"));
   QTest::keyClick(t->Edit1, Qt::Key_Return);
-  ASSERT_TRUE(WaitUntil([&] { return t->TransferBar->isVisible(); }, 20000));
-  test::Screenshot(&form, "transfer");
   const std::string down = form.Model().Store.HostFolder + "DOWN/big.bin";
   ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == QStringLiteral("ダウンロード完了....big.bin"); }, 60000));
   EXPECT_TRUE(test::ReadBytes(down) == bytes);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_TRUE(ends[0].download);
+  EXPECT_EQ(ends[0].result.files, std::vector<std::string>{"big.bin"});
+  EXPECT_EQ(ends[0].result.bytes, static_cast<long long>(bytes.size()));
   ASSERT_TRUE(WaitUntil([&] { return !t->TransferBar->isVisible() && t->UploadButton->isEnabled(); }));
   // And sends one: the host is told first, then the button, then the file.
   const std::string mine = home.Path() + "mine.bin";
@@ -191,10 +201,27 @@ TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
       if (SjisToUtf8(form.Model().VeskoClient1.Lines(i)).find("受信を開始します") != std::string::npos) return true;
     }
     return false;
-  }));
+  })) << [&] {
+    std::string shown;
+    for (int i = std::max(0, form.Model().VeskoClient1.LineIndex() - 10); i <= form.Model().VeskoClient1.LineIndex(); ++i)
+      shown += SjisToUtf8(form.Model().VeskoClient1.Lines(i)) + "\n";
+    return shown;
+  }();
   QTest::mouseClick(t->UploadButton, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == QStringLiteral("アップロード完了....mine.bin"); }, 60000));
   EXPECT_TRUE(host.DataFile("upload/mine.bin") == bytes.substr(0, 300000));
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[1].result.bytes, 300000);
+  // A download the host has not begun: the bar shows it waiting for as long
+  // as it waits, and its cancel button ends it.
+  ASSERT_TRUE(WaitUntil([&] { return t->DownloadButton->isEnabled(); }));
+  QTest::mouseClick(t->DownloadButton, Qt::LeftButton);
+  EXPECT_TRUE(t->TransferBar->isVisible());
+  EXPECT_EQ(t->TransferLabel->text(), QStringLiteral("転送の開始を待っています"));
+  test::Screenshot(&form, "transfer");
+  QTest::mouseClick(t->CancelButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return !t->TransferBar->isVisible() && ends.size() == 3; }, 30000));
+  EXPECT_TRUE(ends[2].result.cancelled);
   form.SpeedButton1->click();  // 接続/強制切断
   ASSERT_TRUE(WaitUntil([&] { return !form.Model().VeskoClient1.SessionRunning(); }, 30000));
 }

@@ -223,6 +223,14 @@ long Connection::ReadRaw(char* buf, size_t n, int timeoutMs) {
   return static_cast<long>(got);
 }
 
+void Connection::Unread(const std::string& bytes) {
+  const std::string rest = inbuf_.substr(inpos_);
+  inbuf_.clear();
+  inpos_ = 0;
+  DecodeInput(bytes.data(), bytes.size());
+  inbuf_ += rest;
+}
+
 void Connection::DecodeInput(const char* p, size_t n) {
   if (faults_.encoding == brelo::EHostEncoding::kShiftJis) {
     inbuf_.append(p, n);

@@ -62,6 +62,9 @@ class Connection {
   // read what came within timeoutMs (0: nothing, -1: the line is gone).
   bool WriteRaw(const std::string& bytes);
   long ReadRaw(char* buf, size_t n, int timeoutMs);
+  // Bytes a transfer read from the line but its program never took (the
+  // caller typed at once after it): the line reader gets them first.
+  void Unread(const std::string& bytes);
   bool IsSocket() const { return isSocket_; }
   LineKind Kind() const { return kind_; }
   // Standard input is a terminal (a telnet server's pseudo-terminal): its

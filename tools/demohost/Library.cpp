@@ -215,6 +215,9 @@ bool HostSession::Transfer(const std::vector<std::string>& argv, const std::stri
   }
   binaryOut_ = binaryOut;
   conn_.RawTerminal(false);
+  // What came after the program had done (a command typed at once) is the
+  // caller's next input, not lost.
+  conn_.Unread(program.TakeUnconsumed() + data);
   // A breath before the host speaks again, as the caller's program ends too.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   return success;
