@@ -173,12 +173,15 @@ TEST(SessionEndToEnd, WebLookUpThenTelnet) {
   EXPECT_NE(host.Received().find("GET /bbs/index.html HTTP/1.1%0D%0A"), std::string::npos);
 }
 
-// The demo host's certificate, and no other, trusted while it lives.
+// The certificate the demo host made for itself, and no other, trusted while
+// it lives.
 class TTrustTheDemoHost {
  public:
-  TTrustTheDemoHost() : before_(QSslConfiguration::defaultConfiguration()) {
+  explicit TTrustTheDemoHost(const test::TDemoHost& host) : before_(QSslConfiguration::defaultConfiguration()) {
     QSslConfiguration c = before_;
-    c.setCaCertificates(QSslCertificate::fromPath(QStringLiteral(BRELO_DEMOHOST_CERTIFICATE)));
+    const auto made = QSslCertificate::fromPath(QString::fromStdString(host.DataFolder() + "tls/certificate.pem"));
+    EXPECT_EQ(made.size(), 1);
+    c.setCaCertificates(made);
     QSslConfiguration::setDefaultConfiguration(c);
   }
   ~TTrustTheDemoHost() { QSslConfiguration::setDefaultConfiguration(before_); }
@@ -188,8 +191,8 @@ class TTrustTheDemoHost {
 };
 
 TEST(SessionEndToEnd, WebLookUpOverHttpsThroughRedirects) {
-  TTrustTheDemoHost trust;
   TDemoHost host({"--https"}, true);
+  TTrustTheDemoHost trust(host);
   const std::string page = "https://127.0.0.1:" + std::to_string(host.HttpPort()) + "/redirect/";
   {
     TVeskoClient c;
