@@ -1,6 +1,7 @@
 #include "common/IniFile.h"
 
 #include <limits>
+#include <utility>
 
 #include "common/FileUtil.h"
 
@@ -159,7 +160,12 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   std::string line = std::string(Trim(key)) + "=" + std::string(value);
   int h = FindSection(section);
   if (h < 0) {
-    lines_.push_back("[" + std::string(Trim(section)) + "]");
+    // Appended piece by piece: GCC 12's -O3 sees an overlap in "[" + string
+    // (a false -Wrestrict) that a user's Release build would stop on.
+    std::string heading = "[";
+    heading.append(Trim(section));
+    heading += ']';
+    lines_.push_back(std::move(heading));
     lines_.push_back(line);
     return;
   }

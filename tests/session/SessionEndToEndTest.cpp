@@ -201,23 +201,26 @@ TEST(SessionEndToEnd, WebLookUpThenTelnet) {
   EXPECT_NE(host.Received().find("GET /bbs/index.html HTTP/1.1%0D%0A"), std::string::npos);
 }
 
-// The demo host's certificate, and no other, trusted while it lives.
-class TTrustTheDemoHost {
+// One certificate, and no other, trusted while this lives: the one the demo
+// host made for itself, or an https server's of the test.
+class TTrustTheCertificate {
  public:
-  TTrustTheDemoHost() : before_(QSslConfiguration::defaultConfiguration()) {
+  explicit TTrustTheCertificate(const std::string& path) : before_(QSslConfiguration::defaultConfiguration()) {
     QSslConfiguration c = before_;
-    c.setCaCertificates(QSslCertificate::fromPath(QStringLiteral(BRELO_DEMOHOST_CERTIFICATE)));
+    const auto made = QSslCertificate::fromPath(QString::fromStdString(path));
+    EXPECT_EQ(made.size(), 1);
+    c.setCaCertificates(made);
     QSslConfiguration::setDefaultConfiguration(c);
   }
-  ~TTrustTheDemoHost() { QSslConfiguration::setDefaultConfiguration(before_); }
+  ~TTrustTheCertificate() { QSslConfiguration::setDefaultConfiguration(before_); }
 
  private:
   QSslConfiguration before_;
 };
 
 TEST(SessionEndToEnd, WebLookUpOverHttpsThroughRedirects) {
-  TTrustTheDemoHost trust;
   TDemoHost host({"--https"}, true);
+  TTrustTheCertificate trust(host.DataFolder() + "tls/certificate.pem");
   const std::string page = "https://127.0.0.1:" + std::to_string(host.HttpPort()) + "/redirect/";
   {
     TVeskoClient c;
@@ -258,10 +261,10 @@ TEST(SessionEndToEnd, AnHttpsPageWithACertificateNobodyVouchesForIsNotRead) {
 TEST(SessionEndToEnd, AnHttpsPageFromAServerThatKeepsTheConnectionAfterClosingTls) {
   // OpenSSL's own server ends the page with close_notify and keeps TCP
   // open: the page is whole at its end, not at a time-out.
-  TTrustTheDemoHost trust;
   TDemoHost host;
   test::TTlsPageServer server("<HTML>\r\n<BODY>\r\ntelnet://127.0.0.1:" + std::to_string(host.Port()) +
                               "/<BR>\r\n</BODY>\r\n</HTML>\r\n");
+  TTrustTheCertificate trust(server.CertificatePath());
   TVeskoClient c;
   TSessionRecorder r(c);
   Guest(c, host);

@@ -8,15 +8,46 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <vector>
 
 namespace brelo::test {
+
+namespace {
+
+// Runs openssl with `args` in `folder`, its output to `said`; its exit status.
+int RunOpenssl(const std::vector<std::string>& args, const std::string& folder, const std::string& said) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
+    ::execvp("openssl", argv.data());
+    ::_exit(127);
+  }
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
 
 TTlsPageServer::TTlsPageServer(const std::string& page) {
   WriteBytes(dir_.Path() + "index.html", page);
   const std::string folder = dir_.Path();
   const std::string said = folder + "server.out";
-  const char* argv[] = {"openssl", "s_server", "-WWW", "-accept", "127.0.0.1:0", "-cert", BRELO_DEMOHOST_CERTIFICATE,
-                        "-key", BRELO_DEMOHOST_KEY, nullptr};
+  // A certificate of its own for 127.0.0.1, made for this server alone.
+  if (RunOpenssl({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                  "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                  "-keyout", "key.pem", "-out", "certificate.pem"},
+                 folder, said) != 0) {
+    throw std::runtime_error("openssl could not make a certificate: " + ReadBytes(said));
+  }
+  const char* argv[] = {"openssl", "s_server", "-WWW", "-accept", "127.0.0.1:0", "-cert", "certificate.pem",
+                        "-key", "key.pem", nullptr};
   pid_ = ::fork();
   if (pid_ == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);

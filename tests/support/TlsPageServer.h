@@ -1,6 +1,6 @@
 // OpenSSL's own web server (`openssl s_server -WWW`) on a loopback port the
-// kernel chose, serving files of a folder over TLS with the demo host's
-// certificate. It ends each page with close_notify and keeps the TCP
+// kernel chose, serving files of a folder over TLS with a certificate made
+// for it alone (CertificatePath). It ends each page with close_notify and keeps the TCP
 // connection open, as some servers do. Stopped at the end of the test.
 #pragma once
 
@@ -18,6 +18,7 @@ class TTlsPageServer {
   TTlsPageServer(const TTlsPageServer&) = delete;
   TTlsPageServer& operator=(const TTlsPageServer&) = delete;
   int Port() const { return port_; }
+  std::string CertificatePath() const { return dir_.Path() + "certificate.pem"; }
 
  private:
   TTempDir dir_;

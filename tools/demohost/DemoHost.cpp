@@ -3,9 +3,12 @@
 // tests. Telnet on one port, the web page of the address look-up on another,
 // and optionally a modem on a pseudo-terminal.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,10 +23,10 @@
 
 #include <QCoreApplication>
 #include <QSslCertificate>
+#include <QFile>
 #include <QSslKey>
 #include <QSslSocket>
 
-#include "DemoCertificate.h"
 #include "HostSession.h"
 #include "Modem.h"
 #include "common/FileUtil.h"
@@ -50,7 +53,8 @@ const char* kHelp =
     "  --http-port N     web page of the address look-up (default: none); the path\n"
     "                    /redirect/N sends the caller on N times first\n"
     "  --https           serve that page over TLS, with the demo host's own\n"
-    "                    self-signed certificate (tools/demohost/demo-certificate.pem)\n"
+    "                    self-signed certificate, made by openssl on first need\n"
+    "                    in DIR/tls/ (certificate.pem; key.pem, readable by you only)\n"
     "  --data DIR        the host's data folder (default ./demohost-data)\n"
     "  --ktbbs           behave as a host of the KTBBS family\n"
     "                    (the file library is DIR/files/, uploads go to DIR/upload/;\n"
@@ -186,14 +190,84 @@ void ServeHttp(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
 }
 
 // The same page over TLS, with the demo host's own certificate.
-void ServeHttps(int fd, int telnetPort, bool withAddress, ReceiveLog* log) {
+// The certificate and key of the https page. No key ships with the demo host:
+// each data folder gets its own, made by openssl the first time it is needed,
+// for 127.0.0.1, ::1 and localhost.
+struct TlsIdentity {
+  QSslCertificate certificate;
+  QSslKey key;
+};
+
+bool RunOpenssl(const std::vector<std::string>& args, std::string& error) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
+    return false;
+  }
+  if (pid == 0) {
+    ::umask(077);
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    if (quiet >= 0) ::dup2(quiet, 1);
+    ::execvp(argv[0], argv.data());
+    std::fprintf(stderr, "brelo-demohost: cannot run openssl: %s\n", std::strerror(errno));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  error = "openssl could not make the certificate (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
+  return false;
+}
+
+bool LoadOrMakeTlsIdentity(const std::string& dataFolder, TlsIdentity& out, std::string& error) {
+  const std::string dir = brelo::JoinPath(dataFolder, "tls");
+  const std::string certificate = brelo::JoinPath(dir, "certificate.pem");
+  const std::string key = brelo::JoinPath(dir, "key.pem");
+  struct stat st {};
+  if (::stat(certificate.c_str(), &st) != 0 || ::stat(key.c_str(), &st) != 0) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = dir + ": " + std::strerror(errno);
+      return false;
+    }
+    const std::string partKey = key + ".new", partCertificate = certificate + ".new";
+    if (!RunOpenssl({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                     "-days", "3650", "-subj", "/CN=localhost", "-addext",
+                     "subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost", "-keyout", partKey, "-out", partCertificate},
+                    error))
+      return false;
+    // The key first: a certificate without its key is never left behind.
+    if (::rename(partKey.c_str(), key.c_str()) != 0 || ::rename(partCertificate.c_str(), certificate.c_str()) != 0) {
+      error = dir + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  const QList<QSslCertificate> certificates = QSslCertificate::fromPath(QString::fromStdString(certificate));
+  QFile keyFile(QString::fromStdString(key));
+  if (certificates.isEmpty() || !keyFile.open(QIODevice::ReadOnly)) {
+    error = "cannot read " + certificate + " or " + key;
+    return false;
+  }
+  out.certificate = certificates.first();
+  out.key = QSslKey(keyFile.readAll(), QSsl::Ec);
+  if (out.key.isNull()) {
+    error = key + " holds no key the demo host can use";
+    return false;
+  }
+  return true;
+}
+
+void ServeHttps(int fd, int telnetPort, bool withAddress, ReceiveLog* log, const TlsIdentity& identity) {
   QSslSocket s;
   if (!s.setSocketDescriptor(fd)) {
     ::close(fd);
     return;
   }
-  s.setLocalCertificate(QSslCertificate(QByteArray(kDemoCertificate)));
-  s.setPrivateKey(QSslKey(QByteArray(kDemoKey), QSsl::Rsa));
+  s.setLocalCertificate(identity.certificate);
+  s.setPrivateKey(identity.key);
   s.startServerEncryption();
   if (!s.waitForEncrypted(5000)) {
     std::fprintf(stderr, "brelo-demohost: TLS with a caller failed: %s\n", s.errorString().toLocal8Bit().constData());
@@ -377,12 +451,17 @@ int main(int argc, char** argv) {
   }
   std::printf("brelo-demohost: %s host, telnet on 127.0.0.1:%d and [::1]:%d, data in %s\n",
               config.ktbbs ? "KTBBS" : "Vesko", telnetPort, telnetPort, hostData.Folder().c_str());
+  TlsIdentity identity;
+  if (https && !LoadOrMakeTlsIdentity(hostData.Folder(), identity, error)) {
+    std::fprintf(stderr, "brelo-demohost: %s\n", error.c_str());
+    return 1;
+  }
   std::vector<std::thread> services;
   if (httpFd >= 0) {
     std::printf("brelo-demohost: address page on %s://127.0.0.1:%d/\n", https ? "https" : "http", BoundPort(httpFd));
     services.emplace_back([&] {
       for (int c; (c = AcceptOne(httpFd)) >= 0;) {
-        if (https) ServeHttps(c, telnetPort, withAddress, &log);
+        if (https) ServeHttps(c, telnetPort, withAddress, &log, identity);
         else ServeHttp(c, telnetPort, withAddress, &log);
       }
     });
