@@ -460,6 +460,14 @@ void TLineRing::SetWindowSize(int columns, int rows) {
   if (!replies_.empty()) hasReplies_ = true;
 }
 
+void TLineRing::GiveBackTelnet(unsigned char option) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  if (!answerTelnet_) return;
+  telnet_.GiveBack(option, replies_);
+  if (!replies_.empty()) hasReplies_ = true;
+  binaryOut_ = telnet_.WeDo(telnet::BINARY);
+}
+
 bool TLineRing::FeedText(const char* data, size_t len) {
   if (decoding_) {
     // Telnet commands out first: the conversion sees the host's text alone,

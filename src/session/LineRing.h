@@ -116,6 +116,8 @@ class TLineRing {
   // The terminal's size in characters, told to the host now when it agreed
   // to hear it (answers to send follow), else when it asks.
   void SetWindowSize(int columns, int rows);
+  // Gives the option back both ways (answers to send follow).
+  void GiveBackTelnet(unsigned char option);
   // Whether the host agreed that we send in binary (any thread).
   bool BinaryOut() const { return binaryOut_.load(); }
   // Telnet answers for the session that starts next (TCP hosts): on, with

@@ -8,9 +8,6 @@ using namespace telnet;
 
 namespace {
 
-bool AgreeHostWill(unsigned char option) { return option == SGA || option == ECHO || option == BINARY; }
-bool AgreeWeDo(unsigned char option) { return option == TTYPE || option == NAWS || option == BINARY; }
-
 // A subnegotiation value: IAC doubled, as the protocol wants it.
 void PutEscaped(std::string& out, unsigned char b) {
   out += static_cast<char>(b);
@@ -20,22 +17,90 @@ void PutEscaped(std::string& out, unsigned char b) {
 }  // namespace
 
 void TTelnetOptions::Reset() {
-  him_.fill(false);
-  us_.fill(false);
-  refusedHim_.fill(false);
-  refusedUs_.fill(false);
-  askedHim_.fill(false);
-  askedUs_.fill(false);
+  him_.fill(kNo);
+  us_.fill(kNo);
+  wanted_.fill(false);
+}
+
+bool TTelnetOptions::Agree(bool hostSide, unsigned char option) const {
+  if (option == BINARY) return wanted_[option];
+  return hostSide ? option == SGA || option == ECHO : option == TTYPE || option == NAWS;
 }
 
 void TTelnetOptions::Ask(unsigned char option, std::string& out) {
-  if (!him_[option] && !askedHim_[option]) {
-    askedHim_[option] = true;
-    Send(out, DO, option);
+  wanted_[option] = true;
+  Want(him_, true, option, DO, DONT, out);
+  Want(us_, true, option, WILL, WONT, out);
+}
+
+void TTelnetOptions::GiveBack(unsigned char option, std::string& out) {
+  wanted_[option] = false;
+  Want(him_, false, option, DO, DONT, out);
+  Want(us_, false, option, WILL, WONT, out);
+}
+
+void TTelnetOptions::Want(std::array<EState, 256>& side, bool on, unsigned char option, unsigned char yes,
+                          unsigned char no, std::string& out) {
+  EState& s = side[option];
+  switch (s) {
+    case kNo:
+      if (on) {
+        s = kWantYes;
+        Send(out, yes, option);
+      }
+      break;
+    case kYes:
+      if (!on) {
+        s = kWantNo;
+        Send(out, no, option);
+      }
+      break;
+    // A request still unanswered: the reverse one follows its answer.
+    case kWantNo: if (on) s = kWantNoOpposite; break;
+    case kWantNoOpposite: if (!on) s = kWantNo; break;
+    case kWantYes: if (!on) s = kWantYesOpposite; break;
+    case kWantYesOpposite: if (on) s = kWantYes; break;
   }
-  if (!us_[option] && !askedUs_[option]) {
-    askedUs_[option] = true;
-    Send(out, WILL, option);
+}
+
+void TTelnetOptions::Received(std::array<EState, 256>& side, bool agree, bool positive, unsigned char option,
+                              unsigned char yes, unsigned char no, std::string& out) {
+  EState& s = side[option];
+  if (positive) {
+    switch (s) {
+      case kNo:
+        if (agree) {
+          s = kYes;
+          Send(out, yes, option);
+          if (yes == WILL && option == NAWS) SendWindowSize(out);
+        } else {
+          Send(out, no, option);  // each time it is asked
+        }
+        break;
+      case kYes: break;  // already on: no answer, or the two would loop
+      case kWantNo: s = kNo; break;  // our "off" answered with "on": the host is wrong, and off it stays
+      case kWantNoOpposite: s = kYes; break;
+      case kWantYes: s = kYes; break;  // the agreement to our own request
+      case kWantYesOpposite:
+        s = kWantNo;
+        Send(out, no, option);
+        break;
+    }
+  } else {
+    switch (s) {
+      case kNo: break;
+      case kYes:
+        s = kNo;
+        Send(out, no, option);
+        break;
+      case kWantNo: s = kNo; break;  // the confirmation of our own "off"
+      case kWantNoOpposite:
+        s = kWantYes;
+        Send(out, yes, option);
+        break;
+      case kWantYes:
+      case kWantYesOpposite: s = kNo; break;  // our request refused: nothing to confirm
+    }
   }
 }
 
@@ -63,62 +128,22 @@ void TTelnetOptions::WindowSize(int columns, int rows, std::string& out) {
   if (columns == Columns && rows == Rows) return;
   Columns = columns;
   Rows = rows;
-  if (us_[NAWS]) SendWindowSize(out);
+  if (us_[NAWS] == kYes) SendWindowSize(out);
 }
 
 void TTelnetOptions::Command(unsigned char verb, unsigned char option, std::string& out) {
   switch (verb) {
     case WILL:
-      if (him_[option]) break;  // already on: no answer, or the two would loop
-      if (askedHim_[option]) {  // the agreement to our own request
-        askedHim_[option] = false;
-        him_[option] = true;
-      } else if (AgreeHostWill(option)) {
-        him_[option] = true;
-        Send(out, DO, option);
-      } else if (!refusedHim_[option]) {
-        refusedHim_[option] = true;
-        Send(out, DONT, option);
-      }
-      break;
-    case WONT:
-      if (askedHim_[option]) {  // our request refused: nothing to confirm
-        askedHim_[option] = false;
-      } else if (him_[option]) {
-        him_[option] = false;
-        Send(out, DONT, option);
-      }
-      break;
+    case WONT: Received(him_, Agree(true, option), verb == WILL, option, DO, DONT, out); break;
     case DO:
-      if (us_[option]) break;
-      if (askedUs_[option]) {
-        askedUs_[option] = false;
-        us_[option] = true;
-      } else if (AgreeWeDo(option)) {
-        us_[option] = true;
-        Send(out, WILL, option);
-        if (option == NAWS) SendWindowSize(out);
-      } else if (!refusedUs_[option]) {
-        refusedUs_[option] = true;
-        Send(out, WONT, option);
-      }
-      break;
-    case DONT:
-      if (askedUs_[option]) {
-        askedUs_[option] = false;
-      } else if (us_[option]) {
-        us_[option] = false;
-        Send(out, WONT, option);
-      }
-      break;
-    default:
-      break;
+    case DONT: Received(us_, Agree(false, option), verb == DO, option, WILL, WONT, out); break;
+    default: break;
   }
 }
 
 void TTelnetOptions::Subnegotiation(std::string_view data, std::string& out) {
   if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == TTYPE &&
-      static_cast<unsigned char>(data[1]) == TTYPE_SEND && us_[TTYPE]) {
+      static_cast<unsigned char>(data[1]) == TTYPE_SEND && us_[TTYPE] == kYes) {
     out += static_cast<char>(IAC);
     out += static_cast<char>(SB);
     out += static_cast<char>(TTYPE);

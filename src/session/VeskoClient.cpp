@@ -29,7 +29,8 @@ TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
   tcp_.OnError = [this](TCustomWSocket*, int code, const std::string& text) {
     {
       std::lock_guard<std::mutex> lk(errorMutex_);
-      lastError_ = {code, text};
+      lastError_.code = code;  // the look-up's reason, if any, stays
+      lastError_.text = text;
     }
     LineLost(Sjis("接続エラーが発生しました.."));
   };
@@ -315,7 +316,13 @@ void TVeskoClient::Disconnect() {
 
 void TVeskoClient::Enqueue(const std::string& sjis) {
   const EHostEncoding e = sessionEncoding_.load();
-  EnqueueBytes(e == EHostEncoding::kShiftJis ? sjis : EncodeForHost(e, sjis));
+  std::string bytes = e == EHostEncoding::kShiftJis ? sjis : EncodeForHost(e, sjis);
+  // A telnet host that reads us in binary mode takes CR LF for two line
+  // ends: while it does, a line ends with CR alone.
+  if (transport_ == 1 && ring_.BinaryOut()) {
+    for (size_t at = 0; (at = bytes.find("\r\n", at)) != std::string::npos;) bytes.erase(++at, 1);
+  }
+  EnqueueBytes(bytes);
 }
 
 void TVeskoClient::EnqueueBytes(const std::string& bytes) {

@@ -202,6 +202,11 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
   // what the program never took (the host's words after it) is text too.
   const bool falseStart = fromHost && r.files.empty() && !r.success;
   ring_.EndTransfer([&] { return (falseStart ? transferAttempt_ : std::string()) + program->TakeUnconsumed(); });
+  // Binary mode was for the transfer: text again ends its lines with CR LF.
+  if (transport_.load() == 1) {
+    ring_.GiveBackTelnet(telnet::BINARY);
+    SendTelnetReplies();
+  }
   const std::string what = Sjis(download ? "ダウンロード" : "アップロード");
   std::string line = what + (r.success ? Sjis("完了....") : r.cancelled ? Sjis("中止....") : Sjis("失敗....")) +
                      Names(r.files);

@@ -1,5 +1,6 @@
-// Telnet option negotiation answered from the receive path: what is agreed,
-// what is refused, each answer once, whatever the chunks.
+// Telnet option negotiation answered from the receive path: what is agreed
+// (once per change), what is refused (each time it is asked), binary mode
+// only for a transfer, whatever the chunks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,11 +54,11 @@ const std::string kGreeting = Cmd(WILL, ECHO) + Cmd(WILL, SGA) + Cmd(DO, TTYPE) 
 
 const std::string kAnswers =
     Cmd(DO, ECHO) + Cmd(DO, SGA) + Cmd(WILL, TTYPE) + Cmd(WILL, NAWS) +
-    Sub(std::string{static_cast<char>(NAWS), 0, 80, 0, 24}) + Cmd(DONT, 5) + Cmd(WONT, 32) +
-    Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_IS)} + "ANSI") +
+    Sub(std::string{static_cast<char>(NAWS), 0, 80, 0, 24}) + Cmd(DONT, 5) + Cmd(WONT, 32) + Cmd(WONT, 32) +
+    Cmd(DONT, 5) + Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_IS)} + "ANSI") +
     Sub(std::string{static_cast<char>(TTYPE), static_cast<char>(TTYPE_IS)} + "ANSI");
 
-TEST(TelnetOptions, AgreedOptionsAnsweredOnceAndTheRestRefusedOnce) {
+TEST(TelnetOptions, AgreedOptionsAnsweredOnceAndTheRestRefusedEachTime) {
   const TResult r = Negotiate({kGreeting}, true, "ANSI");
   EXPECT_EQ(r.replies, kAnswers);
   // IAC IAC is data, never a command: the line keeps its text and no answer comes of it.
@@ -70,6 +71,44 @@ TEST(TelnetOptions, TurningOffIsConfirmedOnceAndOnlyForWhatWasOn) {
                          Cmd(DONT, NAWS) + Cmd(WONT, SGA) + Cmd(DONT, TTYPE) + Cmd(WILL, ECHO)});
   EXPECT_EQ(r.replies, Cmd(DO, ECHO) + Cmd(WILL, NAWS) + Sub(std::string{static_cast<char>(NAWS), 0, 80, 0, 24}) +
                            Cmd(DONT, ECHO) + Cmd(WONT, NAWS) + Cmd(DO, ECHO));
+}
+
+TEST(TelnetOptions, BinaryIsRefusedOutsideATransferAndGivenBackAfterOne) {
+  // A telnet server asks for binary at login: refused, each time it asks.
+  const TResult login = Negotiate({Cmd(DO, BINARY) + Cmd(WILL, BINARY) + Cmd(DO, BINARY) + "ID: "});
+  EXPECT_EQ(login.replies, Cmd(WONT, BINARY) + Cmd(DONT, BINARY) + Cmd(WONT, BINARY));
+
+  TLineRing ring;
+  ring.SetTelnetAnswers(true, "VT100");
+  ring.ResetIndexes();
+  const auto feed = [&](const std::string& bytes) {
+    ring.Feed(bytes.data(), bytes.size());
+    return ring.TakeTelnetReplies();
+  };
+  // A transfer asks for it both ways; the host's agreement gets no answer.
+  ring.AskTelnet(BINARY);
+  EXPECT_EQ(ring.TakeTelnetReplies(), Cmd(DO, BINARY) + Cmd(WILL, BINARY));
+  EXPECT_EQ(feed(Cmd(WILL, BINARY) + Cmd(DO, BINARY)), "");
+  EXPECT_TRUE(ring.BinaryOut());
+  EXPECT_TRUE(ring.Telnet().HostDoes(BINARY));
+  // After it, binary is given back; the host's confirmation gets no answer,
+  // and a new request is refused again.
+  ring.GiveBackTelnet(BINARY);
+  EXPECT_EQ(ring.TakeTelnetReplies(), Cmd(DONT, BINARY) + Cmd(WONT, BINARY));
+  EXPECT_FALSE(ring.BinaryOut());
+  EXPECT_EQ(feed(Cmd(WONT, BINARY) + Cmd(DONT, BINARY)), "");
+  EXPECT_FALSE(ring.Telnet().HostDoes(BINARY));
+  EXPECT_EQ(feed(Cmd(DO, BINARY)), Cmd(WONT, BINARY));
+  // A transfer that ends before the host answered: its agreement is
+  // followed at once by the request to turn binary off again.
+  ring.AskTelnet(BINARY);
+  EXPECT_EQ(ring.TakeTelnetReplies(), Cmd(DO, BINARY) + Cmd(WILL, BINARY));
+  ring.GiveBackTelnet(BINARY);
+  EXPECT_EQ(ring.TakeTelnetReplies(), "");
+  EXPECT_EQ(feed(Cmd(WILL, BINARY) + Cmd(WONT, BINARY) + Cmd(DO, BINARY)), Cmd(DONT, BINARY) + Cmd(WONT, BINARY));
+  EXPECT_EQ(feed(Cmd(DONT, BINARY)), "");
+  EXPECT_FALSE(ring.BinaryOut());
+  EXPECT_FALSE(ring.Telnet().HostDoes(BINARY));
 }
 
 TEST(TelnetOptions, TheSameAnswersWhereverTheChunksSplit) {

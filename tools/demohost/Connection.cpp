@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,9 +37,32 @@ void ReceiveLog::Add(int caller, const char* data, size_t n) {
   std::fflush(f_);
 }
 
-Connection::Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, bool isSocket)
-    : fd_(fd), caller_(caller), faults_(faults), log_(log), isSocket_(isSocket) {
+Connection::Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, LineKind kind, int outFd)
+    : fd_(fd),
+      outFd_(outFd),
+      kind_(kind),
+      caller_(caller),
+      faults_(faults),
+      log_(log),
+      isSocket_(kind == LineKind::kTelnet) {
   decoder_.SetEncoding(faults.encoding);
+  if (kind == LineKind::kStdio && ::isatty(fd) && ::tcgetattr(fd, &cooked_) == 0) {
+    // A program behind a telnet server reads whole lines from the
+    // terminal's line discipline, as login does: a CR or LF ends a line
+    // (a line end in each: CR LF is two). It echoes and ends its own lines
+    // itself.
+    terminal_ = true;
+    cooked_.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
+    cooked_.c_oflag &= static_cast<tcflag_t>(~OPOST);
+    ::tcsetattr(fd, TCSANOW, &cooked_);
+  }
+}
+
+void Connection::RawTerminal(bool raw) {
+  if (!terminal_ || fd_ < 0) return;
+  termios t = cooked_;
+  if (raw) ::cfmakeraw(&t);
+  ::tcsetattr(fd_, TCSADRAIN, &t);
 }
 
 Connection::~Connection() { Close(); }
@@ -49,7 +73,8 @@ void Connection::Close() {
     if (isSocket_) ::shutdown(fd_, SHUT_RDWR);
     ::close(fd_);
   }
-  fd_ = -1;
+  if (outFd_ >= 0) ::close(outFd_);
+  fd_ = outFd_ = -1;
   gone_ = true;
 }
 
@@ -75,18 +100,20 @@ void Connection::HangUp() {
     }
   }
   if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (outFd_ >= 0) ::close(outFd_);
+  fd_ = outFd_ = -1;
   gone_ = true;
 }
 
 bool Connection::RawWrite(const char* p, size_t n) {
   while (n > 0) {
     if (fd_ < 0) return false;
-    ssize_t w = isSocket_ ? ::send(fd_, p, n, MSG_NOSIGNAL) : ::write(fd_, p, n);
+    const int out = outFd_ >= 0 ? outFd_ : fd_;
+    ssize_t w = isSocket_ ? ::send(out, p, n, MSG_NOSIGNAL) : ::write(out, p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN) {
-        pollfd pf{fd_, POLLOUT, 0};
+        pollfd pf{out, POLLOUT, 0};
         ::poll(&pf, 1, 100);
         continue;
       }
@@ -239,7 +266,7 @@ int Connection::ReadByte(int timeoutMs) {
   inpos_ = 0;
   DecodeInput(buf, static_cast<size_t>(n));
   if (inbuf_.empty()) return -1;  // half a character: the rest comes with the next read
-  if (!isSocket_) {
+  if (kind_ == LineKind::kModem) {
     // On the modem line, "+++" alone is the escape to the modem's commands.
     plusRun_ += inbuf_;
     if (plusRun_.size() > 8) plusRun_.erase(0, plusRun_.size() - 8);

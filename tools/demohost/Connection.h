@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include <termios.h>
+
 #include "common/HostEncoding.h"
 
 namespace demohost {
@@ -42,9 +44,15 @@ class ReceiveLog {
   std::FILE* f_ = nullptr;
 };
 
+// What the line is: a telnet socket of the host's own; the modem's
+// pseudo-terminal; or standard input and output behind a telnet server or a
+// relay, which speaks telnet itself where it does (one session, --stdio).
+enum class LineKind { kTelnet, kModem, kStdio };
+
 class Connection {
  public:
-  Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, bool isSocket);
+  // Reads from fd, writes to outFd (-1: fd too).
+  Connection(int fd, int caller, const Faults& faults, ReceiveLog* log, LineKind kind, int outFd = -1);
   ~Connection();
   // Writes bytes as the fault settings say; false once the line is gone.
   bool Write(const std::string& bytes);
@@ -55,6 +63,11 @@ class Connection {
   bool WriteRaw(const std::string& bytes);
   long ReadRaw(char* buf, size_t n, int timeoutMs);
   bool IsSocket() const { return isSocket_; }
+  LineKind Kind() const { return kind_; }
+  // Standard input is a terminal (a telnet server's pseudo-terminal): its
+  // line discipline is the host's only while text is read; a transfer
+  // takes the bytes as they are, and gives the terminal back after.
+  void RawTerminal(bool raw);
   void Close();
   // Drops the line at once, as the faults say: a plain close or a reset on a
   // socket; on the modem line the session ends and the modem hangs up.
@@ -73,6 +86,10 @@ class Connection {
   int colour_ = 0;  // the last colour painted (--ansi)
 
   int fd_;
+  int outFd_;
+  bool terminal_ = false;  // standard input is a terminal
+  termios cooked_{};        // its settings while text is read
+  LineKind kind_;
   int caller_;
   Faults faults_;
   ReceiveLog* log_;

@@ -44,6 +44,9 @@ const char* kHelp =
     "callers may be on at once.\n"
     "\n"
     "  --port N          telnet port (default 2323; 0 picks a free one)\n"
+    "  --stdio           one caller's session on standard input and output, and\n"
+    "                    nothing else: the program a telnet server (in place of\n"
+    "                    login) or a relay runs for each caller\n"
     "  --http-port N     web page of the address look-up (default: none); the path\n"
     "                    /redirect/N sends the caller on N times first\n"
     "  --https           serve that page over TLS, with the demo host's own\n"
@@ -222,7 +225,7 @@ int main(int argc, char** argv) {
   bool https = false;
   long port = 2323, httpPort = -1, busy = 0;
   std::string data = "demohost-data", modemLink, logPath, readyFile;
-  bool withAddress = true;
+  bool withAddress = true, stdio = false;
   bool lookAlikeMail = false;
   HostConfig config;
   for (int i = 1; i < argc; ++i) {
@@ -244,6 +247,8 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       std::fputs(kHelp, stdout);
       return 0;
+    } else if (a == "--stdio") {
+      stdio = true;
     } else if (a == "--port") {
       value(port);
     } else if (a == "--http-port") {
@@ -345,6 +350,15 @@ int main(int argc, char** argv) {
   if (logPath.empty()) logPath = hostData.Folder() + "received.log";
   ReceiveLog log(logPath);
   Registry registry;
+  if (stdio) {
+    // Standard output is the caller's line, and so is standard error behind
+    // a telnet server: nothing else is written to either.
+    if (std::freopen((hostData.Folder() + "stdio-errors.log").c_str(), "a", stderr) == nullptr) return 1;
+    Connection conn(STDIN_FILENO, 1, config.faults, &log, LineKind::kStdio, STDOUT_FILENO);
+    HostSession session(conn, hostData, registry, config);
+    session.Run();
+    return 0;
+  }
 
   std::string error;
   int telnetFd = Listen(static_cast<int>(port), error);
@@ -395,7 +409,7 @@ int main(int argc, char** argv) {
     for (int c; (c = AcceptOne(listenFd)) >= 0;) {
       const int caller = next++;
       std::thread([c, caller, &hostData, &registry, &config, &log] {
-        Connection conn(c, caller, config.faults, &log, true);
+        Connection conn(c, caller, config.faults, &log, LineKind::kTelnet);
         HostSession session(conn, hostData, registry, config);
         session.Run();
       }).detach();

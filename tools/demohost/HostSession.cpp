@@ -105,10 +105,12 @@ std::optional<std::string> HostSession::ReadLine(bool echo, bool atMainPrompt) {
     // The caller's telnet commands are not text.
     if (telnetState_ == 1) {
       telnetState_ = c == 0xFA ? 3 : (c >= 0xFB && c <= 0xFE ? 2 : 0);
+      telnetVerb_ = c;
       continue;
     }
     if (telnetState_ == 2) {
       telnetState_ = 0;
+      if (c == 0) BinaryRequest(telnetVerb_);
       continue;
     }
     if (telnetState_ == 3) {
@@ -154,6 +156,17 @@ std::optional<std::string> HostSession::ReadLine(bool echo, bool atMainPrompt) {
     line += static_cast<char>(c);
     if (echo) echo_ += static_cast<char>(c);
   }
+}
+
+void HostSession::BinaryRequest(unsigned char verb) {
+  // The caller turns binary mode on or off between transfers: agreed (unless
+  // the host refuses it), and each change confirmed once.
+  const bool on = (verb == 0xFB || verb == 0xFD) && !config_.noBinary;
+  bool& mode = verb == 0xFB || verb == 0xFC ? binaryIn_ : binaryOut_;
+  const char yes = static_cast<char>(verb == 0xFB || verb == 0xFC ? 0xFD : 0xFB);
+  if (on == mode && (on || verb == 0xFC || verb == 0xFE)) return;
+  mode = on;
+  conn_.WriteRaw(std::string{static_cast<char>(0xFF), on ? yes : static_cast<char>(yes + 1), 0});
 }
 
 bool HostSession::NegotiateStrictly() {

@@ -89,6 +89,9 @@ class HostSession {
   // Telnet binary mode, as agreed with the caller (it stays for the connection).
   bool binaryIn_ = false, binaryOut_ = false;
   int telnetState_ = 0;
+  unsigned char telnetVerb_ = 0;
+  // The caller's WILL, WONT, DO or DONT BINARY outside a transfer.
+  void BinaryRequest(unsigned char verb);
   bool lastWasCr_ = false;
   std::string echo_;
 };

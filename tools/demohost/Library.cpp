@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "HostSession.h"
@@ -100,7 +101,8 @@ bool HostSession::Transfer(const std::vector<std::string>& argv, const std::stri
   const bool telnet = conn_.IsSocket();
   // Binary both ways for the transfer, unless told to refuse it; asked for
   // only where it is not on already.
-  std::atomic<bool> binaryOut{binaryOut_};
+  bool binaryOut = binaryOut_;  // under outMutex
+  std::mutex outMutex;          // the program's output and a change of how it is sent keep their order
   bool& binaryIn = binaryIn_;
   const bool askIn = telnet && !config_.noBinary && !binaryIn_, askOut = telnet && !config_.noBinary && !binaryOut_;
   if (askIn) conn_.WriteRaw(std::string{char(IAC), char(DO), char(BINARY)});
@@ -109,13 +111,13 @@ bool HostSession::Transfer(const std::vector<std::string>& argv, const std::stri
   std::atomic<bool> done{false};
   bool success = false;
   program.OnOutput = [&](const char* p, size_t n) {
+    std::lock_guard<std::mutex> lk(outMutex);
     std::string out;
-    const bool binary = binaryOut.load();
     for (size_t i = 0; i < n; ++i) {
       const auto b = static_cast<unsigned char>(p[i]);
       out += static_cast<char>(b);
       if (telnet && b == IAC) out += static_cast<char>(IAC);
-      if (telnet && b == '\r' && !binary) out += '\0';
+      if (telnet && b == '\r' && !binaryOut) out += '\0';
     }
     conn_.WriteRaw(out);
   };
@@ -165,10 +167,16 @@ bool HostSession::Transfer(const std::vector<std::string>& argv, const std::stri
             if (verb == WILL) conn_.WriteRaw(std::string{char(IAC), char(DONT), char(BINARY)});
             if (verb == DO) conn_.WriteRaw(std::string{char(IAC), char(WONT), char(BINARY)});
           } else if (verb == WILL || verb == WONT) {
-            binaryIn = verb == WILL;  // the answer to our DO (or the caller's own offer, which we asked for)
+            // The answer to our DO, or the caller's own request, which is answered.
+            const bool on = verb == WILL;
+            if (answeredIn && on != binaryIn) conn_.WriteRaw(std::string{char(IAC), char(on ? DO : DONT), char(BINARY)});
+            binaryIn = on;
             answeredIn = true;
           } else {
-            binaryOut = verb == DO;
+            const bool on = verb == DO;
+            std::lock_guard<std::mutex> lk(outMutex);
+            if (answeredOut && on != binaryOut) conn_.WriteRaw(std::string{char(IAC), char(on ? WILL : WONT), char(BINARY)});
+            binaryOut = on;
             answeredOut = true;
           }
           break;
@@ -186,7 +194,9 @@ bool HostSession::Transfer(const std::vector<std::string>& argv, const std::stri
     take(buf, n);
   }
   std::string error;
+  conn_.RawTerminal(true);
   if (!program.Start(argv, folder, download, error)) {
+    conn_.RawTerminal(false);
     std::fprintf(stderr, "brelo-demohost: cannot run %s: %s\n", argv.empty() ? "?" : argv[0].c_str(), error.c_str());
     return false;
   }
@@ -203,7 +213,8 @@ bool HostSession::Transfer(const std::vector<std::string>& argv, const std::stri
     }
     take(buf, n);
   }
-  binaryOut_ = binaryOut.load();
+  binaryOut_ = binaryOut;
+  conn_.RawTerminal(false);
   // A breath before the host speaks again, as the caller's program ends too.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   return success;

@@ -129,7 +129,7 @@ void ModemLine::Serve(const std::atomic<bool>& stop) {
         } else {
           const std::string connect = "\r\nCONNECT 9600\r\n";
           Send(master_, connect);
-          Connection conn(::dup(master_), caller_++, config_.faults, log_, false);
+          Connection conn(::dup(master_), caller_++, config_.faults, log_, LineKind::kModem);
           HostSession session(conn, data_, registry_, config_);
           session.Run();
           if (conn.escaped) {

@@ -1,0 +1,36 @@
+// Against a real telnet server: inetutils' telnetd with the demo host behind
+// it in place of login. Its options (binary mode among them) are answered,
+// and a whole pass stores exactly what a pass against the host itself does.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/Sjis.h"
+#include "support/DemoHost.h"
+#include "support/DemoPass.h"
+#include "support/TelnetdHost.h"
+#include "support/TempDir.h"
+
+namespace brelo {
+namespace {
+
+TEST(TelnetServer, APassThroughTelnetdStoresWhatAPassAgainstTheHostStores) {
+  test::TDemoHost plain;
+  test::TTempDir plainHome;
+  const std::string want = test::PassThatLogsOut(plainHome.Path(), plain.TelnetAddress());
+  ASSERT_FALSE(want.empty());
+
+  // telnetd asks for binary mode at once; a line end in binary mode would
+  // reach the host as two, and the empty one would answer the next prompt.
+  test::TTelnetdHost host;
+  test::TTempDir home;
+  const std::string folder = test::PassThatLogsOut(home.Path(), host.TelnetAddress());
+  ASSERT_FALSE(folder.empty()) << "what the host read:\n" << host.Received();
+  for (const char* f : {"Boards.Dat", "MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT", "MES03.IDX", "MES03.TXT"}) {
+    EXPECT_FALSE(test::ReadBytes(want + f).empty()) << f;
+    EXPECT_TRUE(test::ReadBytes(folder + f) == test::ReadBytes(want + f)) << f;
+  }
+}
+
+}  // namespace
+}  // namespace brelo
