@@ -48,6 +48,20 @@ uint16_t Packed(const std::string& sjis) {
   return 0;
 }
 
+// Seven characters that Shift-JIS (code page 932) and the JIS X 0208 tables
+// map to different Unicode characters: 〜 − ‖ ¢ £ ¬ —. A host that took its
+// text from the JIS tables (as Unix hosts, and their UTF-8, usually do)
+// sends the second form; both are the same Shift-JIS character.
+struct TJisForm {
+  uint16_t sjis;
+  char32_t cp932, jis;
+};
+constexpr TJisForm kJisForms[] = {
+    {0x8160, U'\uFF5E', U'\u301C'}, {0x817C, U'\uFF0D', U'\u2212'}, {0x8161, U'\u2225', U'\u2016'},
+    {0x8191, U'\uFFE0', U'\u00A2'}, {0x8192, U'\uFFE1', U'\u00A3'}, {0x81CA, U'\uFFE2', U'\u00AC'},
+    {0x815C, U'\u2015', U'\u2014'},
+};
+
 // The conversion tables, built once from the system's converters: Unicode's
 // basic plane to Shift-JIS (code page 932, as Brelo stores it), and the
 // EUC-JP double-byte and SS3 planes to Shift-JIS.
@@ -78,6 +92,9 @@ struct TTables {
         const unsigned char c[2] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
         add(c, 2);
       }
+    }
+    for (const TJisForm& f : kJisForms) {
+      if (fromUnicode[f.jis] == 0) fromUnicode[f.jis] = f.sjis;
     }
     for (unsigned r = 0; r < 94; ++r) {
       for (unsigned c = 0; c < 94; ++c) {
@@ -278,7 +295,31 @@ size_t THostDecoder::Decode(const char* data, size_t n, char* const start) {
 
 std::string EncodeForHost(EHostEncoding e, std::string_view sjis) {
   if (e == EHostEncoding::kShiftJis) return std::string(sjis);
-  if (e == EHostEncoding::kUtf8) return SjisToUtf8(sjis);
+  if (e == EHostEncoding::kUtf8) {
+    // The JIS tables' forms of the seven characters that have two.
+    std::string out;
+    size_t run = 0;  // the start of the text not yet converted
+    for (size_t i = 0; i < sjis.size(); ++i) {
+      const auto b = static_cast<unsigned char>(sjis[i]);
+      if (!IsDBCSLeadByte(b) || i + 1 >= sjis.size()) continue;
+      const uint16_t code = static_cast<uint16_t>(b << 8 | static_cast<unsigned char>(sjis[i + 1]));
+      for (const TJisForm& f : kJisForms) {
+        if (f.sjis != code) continue;
+        out += SjisToUtf8(sjis.substr(run, i - run));
+        const char32_t c = f.jis;
+        if (c < 0x800) {
+          out += static_cast<char>(0xC0 | c >> 6);
+        } else {
+          out += static_cast<char>(0xE0 | c >> 12);
+          out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        }
+        out += static_cast<char>(0x80 | (c & 0x3F));
+        run = i + 2;
+      }
+      ++i;  // the trail byte
+    }
+    return run == 0 ? SjisToUtf8(sjis) : out + SjisToUtf8(sjis.substr(run));
+  }
   thread_local TIconv toEuc("EUC-JP-MS", "CP932");
   std::string out;
   out.reserve(sjis.size() + 8);

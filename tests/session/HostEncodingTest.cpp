@@ -66,6 +66,20 @@ TEST(HostEncoding, Utf8BecomesShiftJisWhereverTheReadsSplitIt) {
   EXPECT_EQ(Decode(EHostEncoding::kUtf8, {"x\xE3\x81"}), (TDecoded{"x", 0, 2}));
 }
 
+TEST(HostEncoding, TheSevenCharactersWithTwoUnicodeFormsArriveWholeAndLeaveInTheJisForms) {
+  // 〜 − ‖ ¢ £ ¬ — in Shift-JIS, as the JIS tables put them in UTF-8 (a Unix
+  // host's usual form), as code page 932 does, and in EUC-JP.
+  const std::string sjis = "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C";
+  const std::string jis = "\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x96\xC2\xA2\xC2\xA3\xC2\xAC\xE2\x80\x94";
+  const std::string cp932 = "\xEF\xBD\x9E\xEF\xBC\x8D\xE2\x88\xA5\xEF\xBF\xA0\xEF\xBF\xA1\xEF\xBF\xA2\xE2\x80\x95";
+  const std::string euc = "\xA1\xC1\xA1\xDD\xA1\xC2\xA1\xF1\xA1\xF2\xA2\xCC\xA1\xBD";
+  ExpectSplitInvariant(EHostEncoding::kUtf8, "a" + jis + "b", {"a" + sjis + "b", 0, 0});
+  ExpectSplitInvariant(EHostEncoding::kUtf8, cp932, {sjis, 0, 0});
+  ExpectSplitInvariant(EHostEncoding::kEucJp, euc, {sjis, 0, 0});
+  EXPECT_EQ(EncodeForHost(EHostEncoding::kUtf8, Sjis("波") + sjis + "x"), "\xE6\xB3\xA2" + jis + "x");
+  EXPECT_EQ(EncodeForHost(EHostEncoding::kEucJp, sjis), euc);
+}
+
 TEST(HostEncoding, EucJpWithHalfWidthKanaAndTheSupplementaryPlane) {
   // "漢字" in EUC-JP, SS2 half-width "ｶﾅ", and SS3 0xB0A1 (JIS X 0212 "丂",
   // which Shift-JIS does not have).
