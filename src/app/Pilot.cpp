@@ -119,7 +119,9 @@ void PrintCause(const TPatrolResult& r, int timeoutSeconds) {
       }
       break;
     case kExitNoLogin:
-      if (err.code != 0) {
+      if (!err.lookup.empty()) {
+        std::fprintf(stderr, "brelo: the address page gave no address: %s\n", SjisToUtf8(err.lookup).c_str());
+      } else if (err.code != 0) {
         std::fprintf(stderr, "brelo: cannot reach %s: %s (error %d)\n", address.c_str(), err.text.c_str(), err.code);
       } else {
         std::fprintf(stderr, "brelo: %s ended the line before the login was done\n", address.c_str());
@@ -144,6 +146,28 @@ void PrintCause(const TPatrolResult& r, int timeoutSeconds) {
 }
 
 }  // namespace
+
+std::string FilesSummary(const TPassSummary& s, const std::string& hostFolder) {
+  if (s.downloaded.empty() && s.notDownloaded.empty() && s.uploaded.empty() && s.notUploaded.empty() &&
+      s.transfersFailed == 0) {
+    return {};
+  }
+  // Names, with their sizes where they are in `folder`, one separator between two.
+  const auto list = [](const std::vector<std::string>& files, const std::string& folder) {
+    std::string out;
+    for (const std::string& f : files) {
+      struct stat st {};
+      const bool sized = !folder.empty() && ::stat((folder + f).c_str(), &st) == 0;
+      out += (out.empty() ? "" : ", ") + SjisToUtf8(f) + (sized ? " (" + std::to_string(st.st_size) + " bytes)" : "");
+    }
+    return out.empty() ? std::string("none") : out;
+  };
+  std::string line = "files: downloaded " + list(s.downloaded, hostFolder + "DOWN/") + " into " + hostFolder + "DOWN/";
+  if (!s.notDownloaded.empty()) line += "; not downloaded: " + list(s.notDownloaded, "");
+  line += "; uploaded " + list(s.uploaded, "");
+  if (!s.notUploaded.empty()) line += "; not uploaded (left in UP/): " + list(s.notUploaded, "");
+  return line + "; " + std::to_string(s.transfersFailed) + " transfer(s) failed";
+}
 
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   TConsoleView view(!cmd.quiet);
@@ -206,20 +230,8 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
       std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
                   "recorded; %d reservation(s) left in the box\n",
                   s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
-      if (!s.downloaded.empty() || !s.uploaded.empty() || s.transfersFailed > 0) {
-        const auto list = [&](const std::vector<std::string>& files, const std::string& folder) {
-          std::string out;
-          for (const std::string& f : files) {
-            struct stat st {};
-            const long long size = folder.empty() || ::stat((folder + f).c_str(), &st) != 0 ? -1 : st.st_size;
-            out += (out.empty() ? " " : ", ") + SjisToUtf8(f) + (size >= 0 ? " (" + std::to_string(size) + " bytes)" : "");
-          }
-          return out.empty() ? std::string(" none") : out;
-        };
-        std::printf("brelo: files: downloaded%s into %sDOWN/; uploaded%s; %d transfer(s) failed\n",
-                    list(s.downloaded, model.Store.HostFolder + "DOWN/").c_str(), model.Store.HostFolder.c_str(),
-                    list(s.uploaded, "").c_str(), s.transfersFailed);
-      }
+      const std::string files = FilesSummary(s, model.Store.HostFolder);
+      if (!files.empty()) std::printf("brelo: %s\n", files.c_str());
     }
     std::fflush(stdout);
     PrintCause(r, cmd.timeoutSeconds);

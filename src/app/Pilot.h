@@ -38,6 +38,11 @@ class TConsoleView : public IMainView {
 // stored, and the results of the writes. Needs a QCoreApplication.
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder);
 
+// The pass's file transfers in one line ("files: downloaded ... ; 0
+// transfer(s) failed"): what arrived whole in DOWN/ with sizes, what did not,
+// what the host took, what it did not; empty when the pass had none.
+std::string FilesSummary(const TPassSummary& s, const std::string& hostFolder);
+
 // The hosts HOSTS names: a title or index (the whole text first), "all", or
 // titles and indexes separated by commas. False, with `bad` the part that
 // names no host, when one does not.

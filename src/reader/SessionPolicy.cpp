@@ -16,6 +16,11 @@
 #include "common/StringLock.h"
 
 namespace brelo {
+namespace {
+
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
 
 TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessageStore& store, TReservationBox& box,
                                TUserList& users, IMainView& view, std::string programFolder)
@@ -60,11 +65,18 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   // stops fetching like one that cannot store.
   client_.OnLogFailed = [this](TVeskoClient*, const std::string& why) { StoreFailed(why, EWhere::kCapturing); };
   client_.OnTransferEnd = [this](TVeskoClient*, const TVeskoClient::TTransferEnd& e) {
-    if (!e.download && !uploading_.empty()) UploadEnded(e.result.success);
-    if (!e.result.success) ++summary_.transfersFailed;
-    if (e.result.success || e.download) {
-      auto& list = e.download ? summary_.downloaded : summary_.uploaded;
-      list.insert(list.end(), e.result.files.begin(), e.result.files.end());
+    const TTransferResult& r = e.result;
+    if (!r.success) ++summary_.transfersFailed;
+    if (e.download) {
+      summary_.downloaded.insert(summary_.downloaded.end(), r.done.begin(), r.done.end());
+      for (const std::string& f : r.files) {
+        if (std::find(r.done.begin(), r.done.end(), f) == r.done.end()) summary_.notDownloaded.push_back(f);
+      }
+    } else if (!uploading_.empty()) {
+      UploadEnded(r);
+    } else {
+      auto& list = r.success ? summary_.uploaded : summary_.notUploaded;
+      list.insert(list.end(), r.files.begin(), r.files.end());
     }
   };
 }
@@ -222,6 +234,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.RemoveEscapes = e.RemoveEscapes;
   client_.Encoding = e.Encoding;
   client_.DownloadFolder = store_.HostFolder + "DOWN/";
+  client_.UploadFolder = store_.HostFolder + "UP/";
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.
@@ -393,25 +406,40 @@ bool TSessionPolicy::SendUploads() {
   }
   if (files.empty()) return false;
   std::sort(files.begin(), files.end());
+  // XMODEM carries one file per transfer: the others wait for later passes.
+  if (client_.ModemPort().Protocol <= pr_XMODEM_CRC_1024) {
+    for (size_t i = 1; i < files.size(); ++i) summary_.notUploaded.push_back(BaseName(files[i]));
+    files.resize(1);
+  }
   // The host is asked to receive, and the program starts at once: the
   // sender waits for the host's receiver to answer.
   commands_->SendLine(command);
   uploading_ = files;
   if (client_.StartUpload(files)) return true;
+  for (const std::string& f : files) summary_.notUploaded.push_back(BaseName(f));
   uploading_.clear();
   return false;
 }
 
-void TSessionPolicy::UploadEnded(bool success) {
-  if (success) {
-    // The host has them: out of the way of the next pass, never deleted.
-    const std::string sent = store_.HostFolder + "UP/sent/";
+void TSessionPolicy::UploadEnded(const TTransferResult& r) {
+  // The host has taken every file of a transfer that succeeded; of one that
+  // failed, those sent before the one it was cut in.
+  std::vector<std::string> taken;
+  for (size_t i = 0; i < r.files.size(); ++i) {
+    if (r.success || i + 1 < r.files.size()) taken.push_back(BaseName(r.files[i]));
+  }
+  const std::string sent = store_.HostFolder + "UP/sent/";
+  for (const std::string& f : uploading_) {
+    const std::string name = BaseName(f);
+    if (!r.success && std::find(taken.begin(), taken.end(), name) == taken.end()) {
+      summary_.notUploaded.push_back(name);
+      continue;
+    }
+    summary_.uploaded.push_back(name);
+    // Out of the way of the next pass, never deleted.
     MakeDir(sent);
-    for (const std::string& f : uploading_) {
-      const std::string name = f.substr(f.rfind('/') + 1);
-      if (::rename(f.c_str(), (sent + FreeName(sent, name)).c_str()) != 0) {
-        view_.SetStatus(CannotWriteText(sent + name, errno));
-      }
+    if (::rename(f.c_str(), (sent + FreeName(sent, name)).c_str()) != 0) {
+      view_.SetStatus(CannotWriteText(sent + name, errno));
     }
   }
   uploading_.clear();

@@ -64,9 +64,11 @@ struct TPassSummary {
   std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
   bool storeFailed = false;
   int storedMail = 0;       // of `stored`, the private mail
-  // File transfers of the pass: the names stored in the host's DOWN/ folder
-  // (a cut one as ".part"), the files sent, and the transfers that failed.
-  std::vector<std::string> downloaded, uploaded;
+  // File transfers of the pass: the names stored whole in the host's DOWN/
+  // folder, and those that did not arrive whole (a cut one as ".part", a
+  // name refused); the files the host took, and those it did not take or
+  // that wait in UP/ for a later pass; the transfers that failed.
+  std::vector<std::string> downloaded, notDownloaded, uploaded, notUploaded;
   int transfersFailed = 0;
 
   bool WritesAllDone() const { return failed == 0 && skipped == 0 && interrupted == 0 && unrecorded == 0; }
@@ -242,7 +244,7 @@ class TSessionPolicy {
   bool uploadsTried_ = false;
   std::vector<std::string> uploading_;
   bool SendUploads();
-  void UploadEnded(bool success);
+  void UploadEnded(const TTransferResult& r);
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);  // posted handlers check it
 };
 

@@ -27,6 +27,11 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// Ten CAN and as many backspaces, as lrzsz itself cancels: CAN CAN ends an
+// XMODEM or YMODEM transfer, five in a row a ZMODEM one; the backspaces wipe
+// them off a screen that shows them.
+constexpr char kCancelSequence[] = "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b";
+
 bool Exists(const std::string& path) {
   struct stat st{};
   return ::lstat(path.c_str(), &st) == 0;
@@ -101,10 +106,22 @@ bool TTransferProgram::Start(const std::vector<std::string>& argv, const std::st
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   posix_spawn_file_actions_adddup2(&fa, err[1], 2);
   posix_spawn_file_actions_addchdir_np(&fa, folder.c_str());
+  // Every signal as a new program expects it, whatever this process
+  // ignores or blocks (started with SIGINT ignored from a script, an
+  // interrupt would not stop it).
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  const int rc = ::posix_spawnp(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), environ);
+  const int rc = ::posix_spawnp(&pid_, argv[0].c_str(), &fa, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&fa);
   ::close(in[1]);
   ::close(out[1]);
@@ -142,7 +159,8 @@ void TTransferProgram::Input(const char* p, size_t n) {
 
 void TTransferProgram::Cancel() {
   if (!running_.load() || cancel_.exchange(true)) return;
-  // lrzsz answers an interrupt with the protocol's cancel sequence.
+  // The pump thread cancels by the protocol's means; the interrupt is for a
+  // program that reads nothing any more.
   ::kill(pid_, SIGINT);
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = ::write(wake_, &one, sizeof one);
@@ -172,6 +190,20 @@ void TTransferProgram::ReportLine(const std::string& line) {
       progress_ = TTransferProgress();
       progress_.file = name;
     }
+  }
+  // XMODEM carries no name: sx names the file it sends, rx the one it was
+  // given, as they wait for the other side.
+  if (line.rfind("Sending /", 0) == 0 && line.find(", ") != std::string::npos) {
+    const std::string path = line.substr(8, line.find(", ") - 8);
+    files_.push_back(path.substr(path.rfind('/') + 1));
+    std::lock_guard<std::mutex> lk(m_);
+    progress_.file = files_.back();
+  }
+  constexpr const char* kReady = "rx: ready to receive ";
+  if (line.rfind(kReady, 0) == 0) {
+    files_.push_back(line.substr(std::strlen(kReady)));
+    std::lock_guard<std::mutex> lk(m_);
+    progress_.file = files_.back();
   }
   size_t at = line.find("Bytes received:");
   if (at == std::string::npos) at = line.find("Bytes Sent:");
@@ -225,9 +257,18 @@ void TTransferProgram::Pump() {
       uint64_t v;
       [[maybe_unused]] ssize_t r = ::read(wake_, &v, sizeof v);
     }
+    if (cancel_.load() && cancelAt == std::chrono::steady_clock::time_point{}) {
+      // The protocol's own cancel, which XMODEM, YMODEM and ZMODEM all
+      // know: to the host, which stops sending or receiving, and to the
+      // program as if the host had sent it, so it stops whatever became of
+      // the interrupt. The line's bytes in flight are for neither any more.
+      if (OnOutput) OnOutput(kCancelSequence, sizeof kCancelSequence - 1);
+      writing.assign(kCancelSequence, sizeof kCancelSequence - 1);
+    }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t r = ::read(out_, buf, sizeof buf);
-      if (r > 0 && OnOutput) OnOutput(buf, static_cast<size_t>(r));
+      // After a cancel, what the program still writes is not for the line.
+      if (r > 0 && OnOutput && !cancel_.load()) OnOutput(buf, static_cast<size_t>(r));
       if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) outOpen = false;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -255,11 +296,20 @@ void TTransferProgram::Pump() {
   CloseFd(out_);
   CloseFd(err_);
   TTransferResult result;
-  result.cancelled = cancel_.load();
-  result.success = !result.cancelled && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  // A program that finished its file before the cancel reached it has done
+  // the transfer: the file is whole and keeps its name.
+  result.success = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  result.cancelled = cancel_.load() && !result.success;
   result.message = lastMessage_;
   result.bytes = Progress().bytes;
   result.files = files_;
+  if (download_) {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      const std::string& name = files_[i];
+      const bool cut = !result.success && i + 1 == files_.size();
+      if (!cut && name.find('/') == std::string::npos && Exists(folder_ + name)) result.done.push_back(name);
+    }
+  }
   if (download_ && !result.success && !files_.empty()) {
     // What arrived of the cut file is kept, under a name that says so.
     std::string& last = result.files.back();

@@ -29,6 +29,9 @@ struct TTransferResult {
   bool success = false;
   bool cancelled = false;
   std::vector<std::string> files;  // downloads: the names in the folder, ".part" for a cut one
+  // Downloads: of `files`, those that arrived whole and are in the folder
+  // under that name (not a cut one, nor a name the program refused).
+  std::vector<std::string> done;
   long long bytes = 0;             // of the last file
   std::string message;             // the program's last words, for a failure
 };

@@ -166,6 +166,9 @@ class TVeskoClient : private ISendTarget {
   struct TLineError {
     int code = 0;
     std::string text;
+    // Why the address look-up gave no address (Shift-JIS), when it did not:
+    // the line's error that follows it is only its consequence.
+    std::string lookup;
   };
   TLineError LastLineError() const;
 
@@ -182,6 +185,8 @@ class TVeskoClient : private ISendTarget {
   // starts a ZMODEM send during a session is answered at once. The
   // protocol is ModemPort().Protocol, for both transports.
   std::string DownloadFolder;
+  // Where the files to upload are chosen from (the host folder's UP/).
+  std::string UploadFolder;
   struct TTransferEnd {
     bool download = true;
     ProtType protocol = pr_ZMODEM;

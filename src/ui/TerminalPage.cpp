@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMessageBox>
 #include <QShortcut>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "session/VeskoClient.h"
 #include "ui/Fonts.h"
@@ -182,8 +184,10 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   transfer->addWidget(UploadButton);
   auto* progress = new QHBoxLayout(TransferBar);
   progress->setContentsMargins(4, 0, 0, 0);
-  progress->addWidget(TransferLabel, 2);
-  progress->addWidget(TransferProgress, 3);
+  // The text (name, bytes, rate, time left) has the room; the bar is short.
+  TransferProgress->setMaximumWidth(90);
+  progress->addWidget(TransferLabel, 1);
+  progress->addWidget(TransferProgress);
   progress->addWidget(CancelButton);
   transfer->addWidget(TransferBar, 1);
   transfer->addStretch(0);
@@ -261,7 +265,10 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   });
   ChooseUploadFiles = [this] {
     std::vector<std::string> files;
-    for (const QString& f : QFileDialog::getOpenFileNames(this, QStringLiteral("アップロードするファイル"))) {
+    // The host folder's UP/, where a pass also finds the files it sends.
+    if (!client_.UploadFolder.empty()) MakePath(client_.UploadFolder);
+    for (const QString& f : QFileDialog::getOpenFileNames(this, QStringLiteral("アップロードするファイル"),
+                                                           QString::fromStdString(client_.UploadFolder))) {
       files.push_back(f.toStdString());
     }
     return files;
@@ -478,7 +485,14 @@ bool TTerminalPage::eventFilter(QObject* o, QEvent* e) {
 
 namespace {
 
-QString Bytes(long long n) { return QLocale(QLocale::Japanese).toString(n); }
+// A size in few characters: 980, 12.3K, 4.5M, 150M.
+QString Size(long long n) {
+  if (n < 1000) return QString::number(n);
+  const double k = static_cast<double>(n) / 1024.0;
+  if (k < 1000) return QString::number(k, 'f', k < 100 ? 1 : 0) + QLatin1Char('K');
+  const double m = k / 1024.0;
+  return QString::number(m, 'f', m < 100 ? 1 : 0) + QLatin1Char('M');
+}
 
 }  // namespace
 
@@ -498,15 +512,17 @@ void TTerminalPage::ShowTransfer() {
   const TTransferProgress p = client_.TransferProgress();
   TransferBar->show();
   TransferProgress->setValue(p.total > 0 ? static_cast<int>(std::min<long long>(1000, p.bytes * 1000 / p.total)) : 0);
-  QString text = p.file.empty() ? QStringLiteral("転送の開始を待っています") : SjisToQString(p.file);
-  if (!p.file.empty()) {
-    text += QStringLiteral("  %1 / %2 バイト").arg(Bytes(p.bytes), p.total > 0 ? Bytes(p.total) : QStringLiteral("?"));
-    if (p.rate > 0) text += QStringLiteral("  %1 KB/秒").arg(static_cast<double>(p.rate) / 1024.0, 0, 'f', 1);
-    if (p.secondsLeft >= 0) {
-      text += QStringLiteral("  残り %1:%2").arg(p.secondsLeft / 60).arg(p.secondsLeft % 60, 2, 10, QLatin1Char('0'));
-    }
+  if (p.file.empty()) {
+    TransferLabel->setText(QStringLiteral("転送の開始を待っています"));
+    return;
   }
-  TransferLabel->setText(text);
+  // Bytes, rate and time left always show; a long name gives way in its middle.
+  QString tail = QStringLiteral(" %1/%2").arg(Size(p.bytes), p.total > 0 ? Size(p.total) : QStringLiteral("?"));
+  if (p.rate > 0) tail += QStringLiteral(" %1/秒").arg(Size(p.rate));
+  if (p.secondsLeft >= 0) tail += QStringLiteral(" 残り%1:%2").arg(p.secondsLeft / 60).arg(p.secondsLeft % 60, 2, 10, QLatin1Char('0'));
+  const QFontMetrics fm(TransferLabel->font());
+  const int room = std::max(fm.horizontalAdvance(QStringLiteral("WWW…")), TransferLabel->width() - fm.horizontalAdvance(tail));
+  TransferLabel->setText(fm.elidedText(SjisToQString(p.file), Qt::ElideMiddle, room) + tail);
 }
 
 void TTerminalPage::StartDownload() {

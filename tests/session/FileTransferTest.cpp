@@ -3,18 +3,24 @@
 // megabyte of random bytes arriving byte for byte; a cancelled download; a
 // ZMODEM header inside a text that is no transfer.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/Sjis.h"
+#include "session/TransferProgram.h"
 #include "session/TransferStart.h"
 #include "session/VeskoClient.h"
 #include "support/DemoHost.h"
 #include "support/Loopback.h"
 #include "support/SessionRecorder.h"
+#include "support/TelnetdHost.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -37,19 +43,17 @@ std::string RandomBytes(size_t n, unsigned seed) {
 
 // A session against the demo host, its transfers recorded.
 struct TTransferSession {
-  TDemoHost& host;
   test::TTempDir dir;
   TVeskoClient c;
   TSessionRecorder r{c};
   std::vector<TVeskoClient::TTransferEnd> ends;
 
-  TTransferSession(TDemoHost& h, bool modem, ProtType p) : host(h) {
-    if (modem) {
-      c.Address = "tel://0312345678/";
-      c.ModemDevice = host.ModemLink();
-    } else {
-      c.Address = host.TelnetAddress();
-    }
+  TTransferSession(TDemoHost& host, bool modem, ProtType p)
+      : TTransferSession(modem ? "tel://0312345678/" : host.TelnetAddress(), p) {
+    if (modem) c.ModemDevice = host.ModemLink();
+  }
+  TTransferSession(const std::string& address, ProtType p) {
+    c.Address = address;
     c.UserID = "GUEST";
     c.HandleName = Sjis("ゲスト");
     c.DownloadFolder = dir.Path() + "DOWN/";
@@ -72,17 +76,22 @@ struct TTransferSession {
   }
 };
 
-void PutInLibrary(TDemoHost& host, const std::string& name, const std::string& bytes) {
+template <class THost>
+void PutInLibrary(THost& host, const std::string& name, const std::string& bytes) {
   ::mkdir((host.DataFolder() + "files").c_str(), 0755);
   test::WriteBytes(host.DataFolder() + "files/" + name, bytes);
 }
 
+TTransferSession MakeSession(TDemoHost& host, bool modem, ProtType p) { return {host, modem, p}; }
+TTransferSession MakeSession(test::TTelnetdHost& host, bool, ProtType p) { return {host.TelnetAddress(), p}; }
+
 // Downloads and uploads `bytes` with the protocol; the host's library
 // commands are typed at its main prompts, as a user types them.
-void BothWays(TDemoHost& host, bool modem, ProtType p, const std::string& bytes) {
+template <class THost>
+void BothWays(THost& host, bool modem, ProtType p, const std::string& bytes) {
   SCOPED_TRACE(ProtTypeName(p));
   PutInLibrary(host, "rand.bin", bytes);
-  TTransferSession s(host, modem, p);
+  TTransferSession s = MakeSession(host, modem, p);
   const bool zmodem = p == pr_ZMODEM;
   const char* kind = p <= pr_XMODEM_CRC_1024 ? "X" : p == pr_ZMODEM ? "" : "Y";
   s.r.script = {
@@ -102,6 +111,7 @@ void BothWays(TDemoHost& host, bool modem, ProtType p, const std::string& bytes)
   ASSERT_TRUE(s.Ended(1));
   EXPECT_TRUE(s.ends[0].download);
   EXPECT_TRUE(s.ends[0].result.success) << s.ends[0].result.message;
+  EXPECT_EQ(s.ends[0].result.done, std::vector<std::string>{"rand.bin"});
   EXPECT_TRUE(test::ReadBytes(s.c.DownloadFolder + "rand.bin") == bytes);
   const std::string upload = s.dir.Path() + "up.bin";
   test::WriteBytes(upload, bytes);
@@ -149,6 +159,17 @@ TEST(FileTransfer, WithoutBinaryModeTheTelnetRulesStillCarryEveryByte) {
   BothWays(host, false, pr_ZMODEM, RandomBytes(1 << 20, 3));
 }
 
+TEST(FileTransfer, ThroughARealTelnetServerBinaryModeForTheTransferAndTextAfterIt) {
+  // telnetd relays the host's pseudo-terminal; binary mode is asked for at
+  // each start and given back after, so the lines after a transfer reach
+  // the host once each and the session logs out.
+  const std::string bytes = RandomBytes(1 << 20, 6);
+  for (ProtType p : {pr_ZMODEM, pr_YMODEM, pr_XMODEM_CRC_1024}) {
+    test::TTelnetdHost host;
+    BothWays(host, false, p, bytes);
+  }
+}
+
 TEST(FileTransfer, EveryProtocolBothWaysOverThePtyModem) {
   const std::string bytes = RandomBytes(1 << 20, 4);
   for (ProtType p : {pr_ZMODEM, pr_XMODEM_SUM_128, pr_XMODEM_CRC_128, pr_XMODEM_CRC_1024, pr_YMODEM, pr_YMODEM_G}) {
@@ -157,7 +178,51 @@ TEST(FileTransfer, EveryProtocolBothWaysOverThePtyModem) {
   }
 }
 
-TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOn) {
+// SIGINT ignored and blocked while it lives, as in a program started with
+// `brelo &` from a script.
+struct TInterruptIgnored {
+  struct sigaction old {};
+  sigset_t oldMask{};
+  TInterruptIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGINT, &ignore, &old);
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &block, &oldMask);
+  }
+  ~TInterruptIgnored() {
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGINT, &old, nullptr);
+  }
+};
+
+TEST(TransferProgram, StartsWithEverySignalAsANewProgramHasItWhateverThisProcessIgnores) {
+  TTransferProgram p;
+  std::mutex m;
+  std::string out;
+  std::atomic<bool> ended{false};
+  p.OnOutput = [&](const char* d, size_t n) {
+    std::lock_guard<std::mutex> lk(m);
+    out.append(d, n);
+  };
+  p.OnEnd = [&](const TTransferResult&) { ended = true; };
+  std::string error;
+  {
+    TInterruptIgnored ignored;
+    ASSERT_TRUE(p.Start({"grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"}, "/", true, error)) << error;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
+  std::lock_guard<std::mutex> lk(m);
+  unsigned long long blocked = ~0ULL, ignored = ~0ULL;
+  ASSERT_EQ(std::sscanf(out.c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored), 2) << out;
+  EXPECT_EQ(blocked, 0u);
+  EXPECT_EQ(ignored & 0x7FFFFFFF, 0u) << out;  // signals 1 to 31 (above them, the C library's own)
+}
+
+TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOnWithInterruptsIgnoredToo) {
+  TInterruptIgnored ignored;
   TDemoHost host;
   PutInLibrary(host, "big.bin", RandomBytes(64 << 20, 5));
   TTransferSession s(host, false, pr_ZMODEM);
@@ -174,6 +239,7 @@ TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOn) {
   EXPECT_FALSE(r.success);
   EXPECT_TRUE(r.cancelled);
   ASSERT_EQ(r.files, std::vector<std::string>{"big.bin.part"});
+  EXPECT_TRUE(r.done.empty());  // never reported as downloaded
   struct stat st {};
   ASSERT_EQ(::stat((s.c.DownloadFolder + "big.bin.part").c_str(), &st), 0);
   EXPECT_GT(st.st_size, 0);
