@@ -6,6 +6,8 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QUrl>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -27,7 +29,17 @@ struct TFetch {
   QPointer<QNetworkReply> reply;  // main thread only
   bool cancelled = false;         // main thread only
   bool tooLarge = false;          // main thread only
+  bool whole = false;             // main thread only: the page is complete before the reply ends
+  std::string body;               // main thread only: the page as it arrives
 };
+
+// The end of an HTML page: "</HTML>" in any case.
+bool HtmlEnds(const std::string& body) {
+  static const std::string kEnd = "</html>";
+  const auto it = std::search(body.begin(), body.end(), kEnd.begin(), kEnd.end(),
+                              [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  return it != body.end();
+}
 
 std::string Text(const QString& s) { return QStringToSjis(s).bytes; }
 
@@ -78,21 +90,41 @@ void Start(const std::shared_ptr<TFetch>& f, const std::string& url) {
       r->abort();
     }
   });
-  QObject::connect(r, &QNetworkReply::finished, r, [r, f] {
-    TWebPage page;
-    if (r->error() == QNetworkReply::NoError) {
-      page.ok = true;
-      page.body = r->readAll().toStdString();
-    } else {
-      page.error = Reason(r, *f);
-    }
-    r->deleteLater();
+  const auto answer = [f](TWebPage page) {
     {
       std::lock_guard<std::mutex> lk(f->m);
       f->page = std::move(page);
       f->done = true;
     }
     f->cv.notify_all();
+  };
+  // The page is read as it arrives: a server that ends its page with TLS's
+  // close_notify and keeps the connection open never ends the reply, so the
+  // end of the HTML ends the page.
+  QObject::connect(r, &QNetworkReply::readyRead, r, [r, f, answer] {
+    if (f->whole) return;
+    f->body += r->readAll().toStdString();
+    const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 200 && HtmlEnds(f->body)) {
+      f->whole = true;
+      TWebPage page;
+      page.ok = true;
+      page.body = std::move(f->body);
+      answer(std::move(page));
+      r->abort();
+    }
+  });
+  QObject::connect(r, &QNetworkReply::finished, r, [r, f, answer] {
+    r->deleteLater();
+    if (f->whole) return;  // answered already
+    TWebPage page;
+    if (r->error() == QNetworkReply::NoError) {
+      page.ok = true;
+      page.body = std::move(f->body) + r->readAll().toStdString();
+    } else {
+      page.error = Reason(r, *f);
+    }
+    answer(std::move(page));
   });
 }
 

@@ -229,6 +229,11 @@ bool TWorkThread::TcpClosed() { return owner_.tcp_.State() == ssClosed; }
 
 TWebPage TWorkThread::FetchPage(const std::string& url) {
   TWebPage page = FetchWebPage(url, [this] { return Stopping(); });
+  std::string found;
+  if (!page.ok || !FindPageAddress(page.body, found)) {
+    std::lock_guard<std::mutex> lk(owner_.errorMutex_);
+    owner_.lastError_.lookup = url + ": " + (page.ok ? Sjis("ページに telnet のアドレスがありません") : page.error);
+  }
   // The page goes into the session log as the host's lines do.
   if (page.ok && owner_.log_.IsOpen()) {
     size_t start = 0;

@@ -6,9 +6,11 @@
 #include <QSslConfiguration>
 
 #include "common/Sjis.h"
+#include "session/WebPage.h"
 #include "support/DemoHost.h"
 #include "support/TempDir.h"
 #include "support/SessionRecorder.h"
+#include "support/TlsPageServer.h"
 #include "support/Wait.h"
 
 namespace brelo {
@@ -224,6 +226,48 @@ TEST(SessionEndToEnd, AnHttpsPageWithACertificateNobodyVouchesForIsNotRead) {
   bool refused = false;
   for (const std::string& s : r.statuses) refused |= s.rfind("IPアドレスを拾得できませんでした. (TLS の接続を確立できません: ", 0) == 0;
   EXPECT_TRUE(refused);
+  EXPECT_EQ(r.logins, 0);
+}
+
+TEST(SessionEndToEnd, AnHttpsPageFromAServerThatKeepsTheConnectionAfterClosingTls) {
+  // OpenSSL's own server ends the page with close_notify and keeps TCP
+  // open: the page is whole at its end, not at a time-out.
+  TTrustTheDemoHost trust;
+  TDemoHost host;
+  test::TTlsPageServer server("<HTML>\r\n<BODY>\r\ntelnet://127.0.0.1:" + std::to_string(host.Port()) +
+                              "/<BR>\r\n</BODY>\r\n</HTML>\r\n");
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  Guest(c, host);
+  c.Address = "https://127.0.0.1:" + std::to_string(server.Port()) + "/index.html";
+  r.script = {[](TVeskoClient& s) {
+    s.SendLine("Q");
+    s.SendLine("");
+  }};
+  c.Connect();
+  // Well before the 30-second time-out of a page that never ends.
+  ASSERT_TRUE(test::WaitUntil([&] {
+    for (const std::string& s : r.statuses) {
+      if (s.rfind("IPアドレスを拾得しました", 0) == 0 || s.rfind("IPアドレスを拾得できませんでした", 0) == 0) return true;
+    }
+    return false;
+  }, kWebTimeoutMs / 2));
+  ASSERT_TRUE(r.WaitForEnd());
+  EXPECT_TRUE(r.HasStatus("IPアドレスを拾得しました...127.0.0.1:" + std::to_string(host.Port())));
+  EXPECT_EQ(r.logins, 1);
+}
+
+TEST(SessionEndToEnd, WhyTheAddressPageGaveNoAddressIsTheLinesErrorNotItsConsequence) {
+  // An untrusted certificate: the reason is the TLS failure, not the empty
+  // address that could not be called after it.
+  test::TTlsPageServer server("<HTML>\r\n</HTML>\r\n");
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  c.Address = "https://127.0.0.1:" + std::to_string(server.Port()) + "/index.html";
+  c.Connect();
+  ASSERT_TRUE(r.WaitForEnd());
+  const std::string lookup = SjisToUtf8(c.LastLineError().lookup);
+  EXPECT_NE(lookup.find("TLS の接続を確立できません"), std::string::npos) << lookup;
   EXPECT_EQ(r.logins, 0);
 }
 
