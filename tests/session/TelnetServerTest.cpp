@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/Sjis.h"
+#include "hosts/HostTable.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
 #include "support/TelnetdHost.h"
@@ -14,17 +15,23 @@
 namespace brelo {
 namespace {
 
+// A member with a password: an empty line would answer the password prompt.
+void Member(THostEntry& e) {
+  e.UserID = "TARO";
+  e.Password = "taro";
+}
+
 TEST(TelnetServer, APassThroughTelnetdStoresWhatAPassAgainstTheHostStores) {
   test::TDemoHost plain;
   test::TTempDir plainHome;
-  const std::string want = test::PassThatLogsOut(plainHome.Path(), plain.TelnetAddress());
+  const std::string want = test::PassThatLogsOut(plainHome.Path(), plain.TelnetAddress(), Member);
   ASSERT_FALSE(want.empty());
 
   // telnetd asks for binary mode at once; a line end in binary mode would
   // reach the host as two, and the empty one would answer the next prompt.
   test::TTelnetdHost host;
   test::TTempDir home;
-  const std::string folder = test::PassThatLogsOut(home.Path(), host.TelnetAddress());
+  const std::string folder = test::PassThatLogsOut(home.Path(), host.TelnetAddress(), Member);
   ASSERT_FALSE(folder.empty()) << "what the host read:\n" << host.Received();
   for (const char* f : {"Boards.Dat", "MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT", "MES03.IDX", "MES03.TXT"}) {
     EXPECT_FALSE(test::ReadBytes(want + f).empty()) << f;

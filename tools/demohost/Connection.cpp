@@ -259,6 +259,16 @@ void Connection::DecodeInput(const char* p, size_t n) {
 int Connection::ReadByte(int timeoutMs) {
   if (inpos_ < inbuf_.size()) return static_cast<unsigned char>(inbuf_[inpos_++]);
   if (gone_ || fd_ < 0) return -2;
+  if (terminal_) {
+    // The telnet server sets the terminal's modes as the caller answers its
+    // options (echo on when the caller lets the server echo): the host's
+    // own modes are set again before each wait for a line.
+    termios now{};
+    if (::tcgetattr(fd_, &now) == 0 && (now.c_lflag != cooked_.c_lflag || now.c_oflag != cooked_.c_oflag ||
+                                        now.c_iflag != cooked_.c_iflag)) {
+      ::tcsetattr(fd_, TCSANOW, &cooked_);
+    }
+  }
   pollfd p{fd_, POLLIN, 0};
   int r = ::poll(&p, 1, timeoutMs);
   if (r == 0) return -1;
