@@ -258,6 +258,13 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   connect(&Timer1, &QTimer::timeout, this, [this] {
     if (viewChanged_.exchange(false)) PaintBox1->DrawView();
     ShowTransfer();
+    const bool running = client_.SessionRunning();
+    if (sessionSeen_ && !running) {
+      TakeScreenBytes();  // the session's last bytes first
+      screen_.SessionEnded();
+      ScreenView->ScreenChanged();
+    }
+    sessionSeen_ = running;
   });
   ChooseUploadFiles = [this] {
     std::vector<std::string> files;
@@ -304,6 +311,7 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
 TTerminalPage::~TTerminalPage() { feed_->SetOnWake(nullptr); }
 
 void TTerminalPage::TakeScreenBytes() {
+  const auto start = std::chrono::steady_clock::now();
   const std::string bytes = feed_->Take();
   if (bytes.empty()) return;
   screen_.Feed(bytes);
@@ -312,6 +320,7 @@ void TTerminalPage::TakeScreenBytes() {
   const std::string answers = screen_.TakeAnswers();
   if (KeyMode() && !answers.empty()) client_.SendText(answers);
   ScreenView->ScreenChanged();
+  screenSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void TTerminalPage::FitScreen() {

@@ -108,6 +108,7 @@ class TTerminalPage : public QWidget {
   void FindNext(bool backwards);
   // Main thread: takes what the receive path tapped into the screen.
   void TakeScreenBytes();
+  double ScreenSeconds() const { return screenSeconds_; }  // the main thread's time in TakeScreenBytes
   // File transfers (our addition): the protocol, the two directions, and
   // while one runs, its progress and a cancel button.
   QComboBox* ProtocolBox = nullptr;
@@ -150,6 +151,8 @@ class TTerminalPage : public QWidget {
   TTerminalScreen screen_;
   std::shared_ptr<TScreenFeed> feed_ = std::make_shared<TScreenFeed>();
   QTimer screenTimer_;
+  double screenSeconds_ = 0;
+  bool sessionSeen_ = false;   // a session was running at the last tick
   QWidget* viewArea_ = nullptr;
   std::vector<QString> history_;
   int historyAt_ = 0;          // history_.size(): the line being typed

@@ -273,6 +273,13 @@ void TTerminalScreen::Feed(std::string_view sjis) {
   vterm_screen_flush_damage(screen_);
 }
 
+void TTerminalScreen::SessionEnded() {
+  lead_ = 0;
+  // The normal screen, a soft reset (margins, colours), and the modes it keeps:
+  // cursor and keypad keys, bracketed paste, mouse, a visible cursor.
+  Feed("\x1b[?1049l\x1b[!p\x1b[?1l\x1b>\x1b[?2004l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?25h\x1b[r\x1b[m");
+}
+
 void TTerminalScreen::Resize(int columns, int rows) {
   columns = std::max(columns, kMinColumns);
   rows = std::max(rows, kMinRows);

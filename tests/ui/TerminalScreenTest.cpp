@@ -189,6 +189,19 @@ TEST(TerminalScreen, KeysSendWhatAVt100OrXtermSends) {
   EXPECT_FALSE(bad.unmappable.isEmpty());
 }
 
+TEST(TerminalScreen, AnEndedSessionLeavesNoModesBehind) {
+  TTerminalScreen s;
+  s.Feed("before\r\n\x1b[?1049h\x1b[?1h\x1b[?25l\x1b[5;10r\x1b[31meditor");
+  ASSERT_TRUE(s.AltScreen());
+  s.SessionEnded();
+  EXPECT_FALSE(s.AltScreen());
+  EXPECT_TRUE(s.CursorVisible());
+  EXPECT_EQ(s.RowText(0).toStdString(), "before");
+  EXPECT_EQ(Key(s, Qt::Key_Up), "\x1b[A");
+  s.Feed("\r\nplain");
+  EXPECT_EQ(s.Row(s.CursorRow())[0].fg, TScreenCell::kDefaultColour);
+}
+
 TEST(TerminalScreen, PastesEndLinesWithCrAndAreMarkedWhenTheHostAsksAndQuestionsAreAnswered) {
   TTerminalScreen s;
   EXPECT_EQ(s.TextBytes(QStringLiteral("a\nb\r\nあ"), true).bytes, "a\rb\r" + Sjis("あ"));
