@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -15,6 +17,12 @@
 #include "ui/Fonts.h"
 
 namespace brelo {
+
+double ThreadCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 // ------------------------------------------------------------------ the feed
 
@@ -205,6 +213,7 @@ QColor Colour(uint32_t rgb) { return QColor::fromRgb(rgb & 0xFFFFFF); }
 
 void TScreenView::paintEvent(QPaintEvent* e) {
   const auto start = std::chrono::steady_clock::now();
+  const double cpu = ThreadCpuSeconds();
   ++paints_;
   QPainter p(this);
   p.fillRect(e->rect(), Qt::black);
@@ -284,6 +293,7 @@ void TScreenView::paintEvent(QPaintEvent* e) {
     }
   }
   paintSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  paintCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
 void TScreenView::wheelEvent(QWheelEvent* e) {

@@ -70,6 +70,7 @@ void TTerminalView::DrawView() {
   ++redraws_;
   if (canvas_.isNull()) return;
   const auto start = std::chrono::steady_clock::now();
+  const double cpu = ThreadCpuSeconds();
   const QFontMetrics fm(font());
   const int h = fm.height();
   const std::vector<TTerminalRow> rows = TerminalRowsText(
@@ -98,6 +99,7 @@ void TTerminalView::DrawView() {
   p.end();
   update();
   drawSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  drawCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
 void TTerminalView::paintEvent(QPaintEvent*) {
@@ -312,15 +314,26 @@ TTerminalPage::~TTerminalPage() { feed_->SetOnWake(nullptr); }
 
 void TTerminalPage::TakeScreenBytes() {
   const auto start = std::chrono::steady_clock::now();
-  const std::string bytes = feed_->Take();
-  if (bytes.empty()) return;
-  screen_.Feed(bytes);
+  const double cpu = ThreadCpuSeconds();
+  screenPending_ += feed_->Take();
+  if (screenPending_.empty()) return;
+  const size_t skip = TTerminalScreen::KeepFrom(screenPending_, TTerminalScreen::kScrollbackLines + screen_.Rows());
+  size_t at = skip;
+  while (at < screenPending_.size()) {
+    const size_t n = std::min(kScreenPiece, screenPending_.size() - at);
+    screen_.Feed(std::string_view(screenPending_).substr(at, n));
+    at += n;
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kScreenBudgetMs)) break;
+  }
+  screenPending_.erase(0, at);
+  if (!screenPending_.empty()) screenTimer_.start();  // the rest at the next tick
   // The host's questions (where is the cursor, which terminal) are answered
   // while the user drives it; an unattended pass sends only its own words.
   const std::string answers = screen_.TakeAnswers();
   if (KeyMode() && !answers.empty()) client_.SendText(answers);
   ScreenView->ScreenChanged();
   screenSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  screenCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
 void TTerminalPage::FitScreen() {
