@@ -88,8 +88,6 @@ void TScreenView::SetFont(int pixelSize) {
   cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('A')));
   cellHeight_ = std::max(1, fm.height());
   ascent_ = fm.ascent();
-  wideExact_ = fm.horizontalAdvance(QChar(0x6F22)) == 2 * cellWidth_ &&
-               fm.horizontalAdvance(QChar(0x2500)) == 2 * cellWidth_;
 }
 
 QSize TScreenView::CellsFor(QSize area) {
@@ -254,7 +252,6 @@ void TScreenView::paintEvent(QPaintEvent* e) {
         text += QString::fromUcs4(&ch, 1);
         span += cell.width;
         ++j;
-        if (wide && !wideExact_) break;  // the font's wide glyphs are placed one by one
       }
       uint32_t fg = head.fg == TScreenCell::kDefaultColour ? 0xFFFFFF : head.fg;
       uint32_t bg = head.bg == TScreenCell::kDefaultColour ? 0x000000 : head.bg;
@@ -267,7 +264,17 @@ void TScreenView::paintEvent(QPaintEvent* e) {
       if (bg != 0) p.fillRect(rect, Colour(bg));
       if (!text.trimmed().isEmpty()) {
         p.setPen(Colour(fg));
-        p.drawText(rect.left(), y + ascent_, text);
+        if (p.fontMetrics().horizontalAdvance(text) == span * cellWidth_) {
+          p.drawText(rect.left(), y + ascent_, text);
+        } else {
+          // A glyph of another width (a fallback font's): each in its cell.
+          int x = rect.left();
+          for (const uint u : text.toUcs4()) {
+            const char32_t ch = u;
+            p.drawText(x, y + ascent_, QString::fromUcs4(&ch, 1));
+            x += (wide ? 2 : 1) * cellWidth_;
+          }
+        }
       }
       if (head.underline) {
         p.setPen(Colour(fg));

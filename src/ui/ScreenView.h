@@ -125,7 +125,6 @@ class TScreenView : public QWidget {
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int ascent_ = 12;
-  bool wideExact_ = true;        // the font's wide glyphs are exactly two cells
   int scrolledBack_ = 0;
   unsigned long long seenPushed_ = 0;
   bool syncingBar_ = false;
