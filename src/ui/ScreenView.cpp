@@ -71,6 +71,7 @@ TScreenView::TScreenView(TTerminalScreen& screen, QWidget* parent) : QWidget(par
   setCursor(Qt::IBeamCursor);
   bar_ = new QScrollBar(Qt::Vertical, this);
   bar_->setCursor(Qt::ArrowCursor);
+  bar_->setAutoFillBackground(true);  // opaque: its changes never repaint the cells beneath
   bar_->setAccessibleName(QStringLiteral("スクロールバック"));
   connect(bar_, &QScrollBar::valueChanged, this, [this](int v) {
     if (syncingBar_) return;
