@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -15,6 +17,12 @@
 #include "ui/Fonts.h"
 
 namespace brelo {
+
+double ThreadCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 // ------------------------------------------------------------------ the feed
 
@@ -63,6 +71,7 @@ TScreenView::TScreenView(TTerminalScreen& screen, QWidget* parent) : QWidget(par
   setCursor(Qt::IBeamCursor);
   bar_ = new QScrollBar(Qt::Vertical, this);
   bar_->setCursor(Qt::ArrowCursor);
+  bar_->setAutoFillBackground(true);  // opaque: its changes never repaint the cells beneath
   bar_->setAccessibleName(QStringLiteral("スクロールバック"));
   connect(bar_, &QScrollBar::valueChanged, this, [this](int v) {
     if (syncingBar_) return;
@@ -80,8 +89,6 @@ void TScreenView::SetFont(int pixelSize) {
   cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('A')));
   cellHeight_ = std::max(1, fm.height());
   ascent_ = fm.ascent();
-  wideExact_ = fm.horizontalAdvance(QChar(0x6F22)) == 2 * cellWidth_ &&
-               fm.horizontalAdvance(QChar(0x2500)) == 2 * cellWidth_;
 }
 
 QSize TScreenView::CellsFor(QSize area) {
@@ -205,6 +212,7 @@ QColor Colour(uint32_t rgb) { return QColor::fromRgb(rgb & 0xFFFFFF); }
 
 void TScreenView::paintEvent(QPaintEvent* e) {
   const auto start = std::chrono::steady_clock::now();
+  const double cpu = ThreadCpuSeconds();
   ++paints_;
   QPainter p(this);
   p.fillRect(e->rect(), Qt::black);
@@ -245,7 +253,6 @@ void TScreenView::paintEvent(QPaintEvent* e) {
         text += QString::fromUcs4(&ch, 1);
         span += cell.width;
         ++j;
-        if (wide && !wideExact_) break;  // the font's wide glyphs are placed one by one
       }
       uint32_t fg = head.fg == TScreenCell::kDefaultColour ? 0xFFFFFF : head.fg;
       uint32_t bg = head.bg == TScreenCell::kDefaultColour ? 0x000000 : head.bg;
@@ -258,7 +265,17 @@ void TScreenView::paintEvent(QPaintEvent* e) {
       if (bg != 0) p.fillRect(rect, Colour(bg));
       if (!text.trimmed().isEmpty()) {
         p.setPen(Colour(fg));
-        p.drawText(rect.left(), y + ascent_, text);
+        if (p.fontMetrics().horizontalAdvance(text) == span * cellWidth_) {
+          p.drawText(rect.left(), y + ascent_, text);
+        } else {
+          // A glyph of another width (a fallback font's): each in its cell.
+          int x = rect.left();
+          for (const uint u : text.toUcs4()) {
+            const char32_t ch = u;
+            p.drawText(x, y + ascent_, QString::fromUcs4(&ch, 1));
+            x += (wide ? 2 : 1) * cellWidth_;
+          }
+        }
       }
       if (head.underline) {
         p.setPen(Colour(fg));
@@ -284,6 +301,7 @@ void TScreenView::paintEvent(QPaintEvent* e) {
     }
   }
   paintSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  paintCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
 void TScreenView::wheelEvent(QWheelEvent* e) {

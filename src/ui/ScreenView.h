@@ -17,6 +17,10 @@ class QScrollBar;
 
 namespace brelo {
 
+// The calling thread's CPU time in seconds (what a share of the main
+// thread is measured in: a busy machine's waits are not the view's cost).
+double ThreadCpuSeconds();
+
 // The bytes the receive path taps for the screen, handed from the writer's
 // thread (the main thread for telnet, the serial watch thread for a modem)
 // to the main thread: gathered under a lock, the main thread woken once for
@@ -84,6 +88,7 @@ class TScreenView : public QWidget {
   // Painting's share of the main thread (for the benchmark).
   int Paints() const { return paints_; }
   double PaintSeconds() const { return paintSeconds_; }
+  double PaintCpuSeconds() const { return paintCpuSeconds_; }
 
   // The page's: keys, typed text and the context menu.
   std::function<bool(QKeyEvent*)> OnKey;             // true: taken
@@ -120,7 +125,6 @@ class TScreenView : public QWidget {
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int ascent_ = 12;
-  bool wideExact_ = true;        // the font's wide glyphs are exactly two cells
   int scrolledBack_ = 0;
   unsigned long long seenPushed_ = 0;
   bool syncingBar_ = false;
@@ -133,6 +137,7 @@ class TScreenView : public QWidget {
   int foundColumn_ = 0, foundCells_ = 0;
   int paints_ = 0;
   double paintSeconds_ = 0;
+  double paintCpuSeconds_ = 0;
 };
 
 }  // namespace brelo

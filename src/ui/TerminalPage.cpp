@@ -72,6 +72,7 @@ void TTerminalView::DrawView() {
   ++redraws_;
   if (canvas_.isNull()) return;
   const auto start = std::chrono::steady_clock::now();
+  const double cpu = ThreadCpuSeconds();
   const QFontMetrics fm(font());
   const int h = fm.height();
   const std::vector<TTerminalRow> rows = TerminalRowsText(
@@ -100,6 +101,7 @@ void TTerminalView::DrawView() {
   p.end();
   update();
   drawSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  drawCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
 void TTerminalView::paintEvent(QPaintEvent*) {
@@ -262,6 +264,13 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   connect(&Timer1, &QTimer::timeout, this, [this] {
     if (viewChanged_.exchange(false)) PaintBox1->DrawView();
     ShowTransfer();
+    const bool running = client_.SessionRunning();
+    if (sessionSeen_ && !running) {
+      TakeScreenBytes();  // the session's last bytes first
+      screen_.SessionEnded();
+      ScreenView->ScreenChanged();
+    }
+    sessionSeen_ = running;
   });
   ChooseUploadFiles = [this] {
     std::vector<std::string> files;
@@ -311,14 +320,27 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
 TTerminalPage::~TTerminalPage() { feed_->SetOnWake(nullptr); }
 
 void TTerminalPage::TakeScreenBytes() {
-  const std::string bytes = feed_->Take();
-  if (bytes.empty()) return;
-  screen_.Feed(bytes);
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu = ThreadCpuSeconds();
+  screenPending_ += feed_->Take();
+  if (screenPending_.empty()) return;
+  const size_t skip = TTerminalScreen::KeepFrom(screenPending_, TTerminalScreen::kScrollbackLines + screen_.Rows());
+  size_t at = skip;
+  while (at < screenPending_.size()) {
+    const size_t n = std::min(kScreenPiece, screenPending_.size() - at);
+    screen_.Feed(std::string_view(screenPending_).substr(at, n));
+    at += n;
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kScreenBudgetMs)) break;
+  }
+  screenPending_.erase(0, at);
+  if (!screenPending_.empty()) screenTimer_.start();  // the rest at the next tick
   // The host's questions (where is the cursor, which terminal) are answered
   // while the user drives it; an unattended pass sends only its own words.
   const std::string answers = screen_.TakeAnswers();
   if (KeyMode() && !answers.empty()) client_.SendText(answers);
   ScreenView->ScreenChanged();
+  screenSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  screenCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
 void TTerminalPage::FitScreen() {

@@ -41,6 +41,7 @@ class TTerminalView : public QWidget {
   void DrawView();
   int Redraws() const { return redraws_; }
   double DrawSeconds() const { return drawSeconds_; }  // the main thread's time in DrawView
+  double DrawCpuSeconds() const { return drawCpuSeconds_; }
   int RowCount() const;
   // Where the 80 columns start, and how wide a column is (logical pixels).
   int TextLeft() const { return left_; }
@@ -61,6 +62,7 @@ class TTerminalView : public QWidget {
   int cell_ = 0;
   int redraws_ = 0;
   double drawSeconds_ = 0;
+  double drawCpuSeconds_ = 0;
 };
 
 // The page: the screen (画面表示) or the Part's line view (行表示) over the
@@ -70,7 +72,12 @@ class TTerminalPage : public QWidget {
  public:
   // How often, at most, the screen takes what the receive path tapped and
   // redraws: the host's bursts are coalesced, an echo still feels immediate.
-  static constexpr int kScreenIntervalMs = 30;
+  static constexpr int kScreenIntervalMs = 40;
+  // The screen's share of each interval: what a flood brings beyond it
+  // waits for the next tick (and what could only scroll out of the
+  // scrollback is skipped), so the window stays quick under any flood.
+  static constexpr int kScreenBudgetMs = 3;
+  static constexpr size_t kScreenPiece = 4096;
   static constexpr int kHistoryLines = 100;
 
   explicit TTerminalPage(TVeskoClient& client, QWidget* parent = nullptr);
@@ -108,6 +115,9 @@ class TTerminalPage : public QWidget {
   void FindNext(bool backwards);
   // Main thread: takes what the receive path tapped into the screen.
   void TakeScreenBytes();
+  // The main thread's time in TakeScreenBytes (wall clock, and CPU).
+  double ScreenSeconds() const { return screenSeconds_; }
+  double ScreenCpuSeconds() const { return screenCpuSeconds_; }
   // File transfers (our addition): the protocol, the two directions, and
   // while one runs, its progress and a cancel button.
   QComboBox* ProtocolBox = nullptr;
@@ -149,7 +159,11 @@ class TTerminalPage : public QWidget {
   std::atomic<bool> viewChanged_{false};
   TTerminalScreen screen_;
   std::shared_ptr<TScreenFeed> feed_ = std::make_shared<TScreenFeed>();
+  std::string screenPending_;  // taken from the feed, not yet through the screen
   QTimer screenTimer_;
+  double screenSeconds_ = 0;
+  double screenCpuSeconds_ = 0;
+  bool sessionSeen_ = false;   // a session was running at the last tick
   QWidget* viewArea_ = nullptr;
   std::vector<QString> history_;
   int historyAt_ = 0;          // history_.size(): the line being typed

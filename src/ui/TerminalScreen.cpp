@@ -7,12 +7,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <string.h>
 
 #include "common/Sjis.h"
 #include "reader/TerminalText.h"
 
 namespace brelo {
 namespace {
+
+// The most libvterm is given at once (see Feed).
+constexpr size_t kWritePiece = 4096;
 
 // Where double-byte characters travel: U+30000 + their Shift-JIS code.
 constexpr char32_t kSjisPlane = 0x30000;
@@ -268,9 +273,33 @@ void TTerminalScreen::Feed(std::string_view sjis) {
     else PutUtf8(utf8_, U'\uFFFD');
     ++i;
   }
-  if (utf8_.empty()) return;
-  vterm_input_write(vt_, utf8_.data(), utf8_.size());
+  // libvterm keeps a run of text on its stack, as long as what it is given:
+  // it gets the bytes in pieces, each ending on a whole character.
+  size_t at = 0;
+  while (at < utf8_.size()) {
+    size_t end = std::min(utf8_.size(), at + kWritePiece);
+    while (end < utf8_.size() && end > at + 1 && (static_cast<unsigned char>(utf8_[end]) & 0xC0) == 0x80) --end;
+    vterm_input_write(vt_, utf8_.data() + at, end - at);
+    at = end;
+  }
   vterm_screen_flush_damage(screen_);
+}
+
+size_t TTerminalScreen::KeepFrom(std::string_view bytes, int lines) {
+  size_t end = bytes.size();
+  for (int n = 0; n <= lines; ++n) {
+    const void* lf = end > 0 ? ::memrchr(bytes.data(), '\n', end) : nullptr;
+    if (lf == nullptr) return 0;
+    end = static_cast<size_t>(static_cast<const char*>(lf) - bytes.data());
+  }
+  return end + 1;
+}
+
+void TTerminalScreen::SessionEnded() {
+  lead_ = 0;
+  // The normal screen, a soft reset (margins, colours), and the modes it keeps:
+  // cursor and keypad keys, bracketed paste, mouse, a visible cursor.
+  Feed("\x1b[?1049l\x1b[!p\x1b[?1l\x1b>\x1b[?2004l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?25h\x1b[r\x1b[m");
 }
 
 void TTerminalScreen::Resize(int columns, int rows) {

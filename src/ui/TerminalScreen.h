@@ -85,6 +85,14 @@ class TTerminalScreen {
   // The host's bytes, in any pieces (a character or a sequence split
   // between two pieces is joined).
   void Feed(std::string_view sjis);
+  // Where to start in `bytes` so that no more than `lines` line ends are
+  // left: what comes before could only scroll through the scrollback and out
+  // of it, so a flood is drawn from there on (0: from the start).
+  static size_t KeepFrom(std::string_view bytes, int lines);
+  // A session ended: a program that never restored the terminal (the line
+  // lost inside an editor) leaves no modes behind for the next session;
+  // what it drew stays, and the normal screen comes back.
+  void SessionEnded();
   // The size in cells (at least 80 x 24: smaller sizes are raised to it).
   void Resize(int columns, int rows);
   int Columns() const { return columns_; }

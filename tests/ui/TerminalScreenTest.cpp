@@ -105,6 +105,31 @@ TEST(TerminalScreen, ScrollbackKeepsTheNewestTenThousandLinesAndAFullScreenProgr
   EXPECT_EQ(s.RowText(22).toStdString(), "line 10100");
 }
 
+TEST(TerminalScreen, AFloodTakenInOneReadIsDrawnWhole) {
+  // Megabytes at once, as a busy window takes them after a pause: libvterm
+  // keeps a run of text on the stack, as long as what it is given.
+  TTerminalScreen s;
+  std::string flood;
+  for (int i = 1; i <= 120000; ++i) flood += std::to_string(i) + Sjis(" 行目 大量送信テスト ＡＢＣ あいうえお") + "\r\n";
+  ASSERT_GT(flood.size(), 4u << 20);
+  s.Feed(flood);
+  EXPECT_EQ(s.RowText(22), QString::number(120000) + QStringLiteral(" 行目 大量送信テスト ＡＢＣ あいうえお"));
+  EXPECT_EQ(s.ScrollbackSize(), TTerminalScreen::kScrollbackLines);
+}
+
+TEST(TerminalScreen, AFloodIsDrawnFromWhereTheScrollbackCouldStillKeepIt) {
+  std::string flood;
+  for (int i = 1; i <= 30000; ++i) flood += "line " + std::to_string(i) + "\r\n";
+  const size_t from = TTerminalScreen::KeepFrom(flood, TTerminalScreen::kScrollbackLines + 24);
+  ASSERT_GT(from, 0u);
+  TTerminalScreen whole, skipped;
+  whole.Feed(flood);
+  skipped.Feed(std::string_view(flood).substr(from));
+  for (int l = 0; l < whole.LineCount(); ++l) ASSERT_EQ(skipped.LineText(l), whole.LineText(l)) << l;
+  EXPECT_EQ(TTerminalScreen::KeepFrom("a\r\nb\r\n", 5), 0u);
+  EXPECT_EQ(TTerminalScreen::KeepFrom("a\r\nb\r\nc", 1), 3u);
+}
+
 TEST(TerminalScreen, ASizeBelowEightyByTwentyFourIsRaisedAndGrowingBringsLinesBack) {
   TTerminalScreen s(40, 10);
   EXPECT_EQ(s.Columns(), 80);
@@ -187,6 +212,19 @@ TEST(TerminalScreen, KeysSendWhatAVt100OrXtermSends) {
   EXPECT_TRUE(bad.handled);
   EXPECT_TRUE(bad.bytes.empty());
   EXPECT_FALSE(bad.unmappable.isEmpty());
+}
+
+TEST(TerminalScreen, AnEndedSessionLeavesNoModesBehind) {
+  TTerminalScreen s;
+  s.Feed("before\r\n\x1b[?1049h\x1b[?1h\x1b[?25l\x1b[5;10r\x1b[31meditor");
+  ASSERT_TRUE(s.AltScreen());
+  s.SessionEnded();
+  EXPECT_FALSE(s.AltScreen());
+  EXPECT_TRUE(s.CursorVisible());
+  EXPECT_EQ(s.RowText(0).toStdString(), "before");
+  EXPECT_EQ(Key(s, Qt::Key_Up), "\x1b[A");
+  s.Feed("\r\nplain");
+  EXPECT_EQ(s.Row(s.CursorRow())[0].fg, TScreenCell::kDefaultColour);
 }
 
 TEST(TerminalScreen, PastesEndLinesWithCrAndAreMarkedWhenTheHostAsksAndQuestionsAreAnswered) {
