@@ -143,6 +143,26 @@ void PrintCause(const TPatrolResult& r, int timeoutSeconds) {
   }
 }
 
+// What is left in the box, truthfully: an unreadable box is no empty one.
+std::string BoxLeftWords(const TPatrolResult& r) {
+  if (r.summary.boxUnreadable) return "the box (Write.Dat) could not be read: what it holds is unknown";
+  return std::to_string(r.boxLeft) + " reservation(s) left in the box";
+}
+
+// Every entry the user has to look at, named, on the error output.
+void PrintBoxNotes(const TPassSummary& s) {
+  for (const std::string& why : s.notSent) std::fprintf(stderr, "brelo: not sent: %s\n", SjisToUtf8(why).c_str());
+  for (const std::string& title : s.heldInterrupted) {
+    std::fprintf(stderr, "brelo: held as %s (posted or not, unknown; send again or delete it in the box): %s\n",
+                 SjisToUtf8(Sjis("送信中に中断")).c_str(), SjisToUtf8(title).c_str());
+  }
+  if (!s.boxProblem.empty()) std::fprintf(stderr, "brelo: box: %s\n", SjisToUtf8(s.boxProblem).c_str());
+  if (s.dueBeyond > 0) {
+    std::fprintf(stderr, "brelo: %d due reservation(s) lie beyond the %d the box loads and are not sent\n",
+                 s.dueBeyond, kReservationsLoaded);
+  }
+}
+
 }  // namespace
 
 int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
@@ -204,8 +224,8 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
       std::printf("brelo: received %d: %d stored, %d already stored, %d lost%s\n", r.received, s.stored,
                   s.duplicates, s.lost, more.c_str());
       std::printf("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
-                  "recorded; %d reservation(s) left in the box\n",
-                  s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
+                  "recorded; %s\n",
+                  s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, BoxLeftWords(r).c_str());
       if (!s.downloaded.empty() || !s.uploaded.empty() || s.transfersFailed > 0) {
         const auto list = [&](const std::vector<std::string>& files, const std::string& folder) {
           std::string out;
@@ -222,6 +242,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
       }
     }
     std::fflush(stdout);
+    PrintBoxNotes(s);
     PrintCause(r, cmd.timeoutSeconds);
     // The summary line: one per host, whatever else is printed.
     std::string what = StatusWords(r.status);
@@ -229,9 +250,9 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
       what += r.busyHolder > 0 ? " (" + SjisToUtf8(Sjis("使用中")) + ", process " + std::to_string(r.busyHolder) + ")"
                                : " (" + SjisToUtf8(Sjis("使用中")) + ")";
     }
-    std::printf("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %d left in the box\n",
-                r.host, SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates,
-                s.lost, s.sent, r.boxLeft);
+    std::printf("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %s\n", r.host,
+                SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates, s.lost,
+                s.sent, s.boxUnreadable ? "box unreadable" : (std::to_string(r.boxLeft) + " left in the box").c_str());
     std::fflush(stdout);
     std::fflush(stderr);
   };
