@@ -124,8 +124,7 @@ void TSessionPolicy::HostComboBoxChange(int index) {
     lock_.Release();
     ForgetHost();
     view_.SetControls(ESessionControls::kHostSelected);
-    view_.SetStatus(why);
-    view_.ReportError(why);
+    view_.SetStatus(why);  // a pass for it says so again, and does not start
     return;
   }
   selectedFolder_ = FolderOf(index);
