@@ -174,6 +174,28 @@ std::string Cause(const TPatrolResult& r, int timeoutSeconds, const TConsoleView
   }
 }
 
+// What is left in the box, truthfully: an unreadable box is no empty one.
+std::string BoxLeftWords(const TPatrolResult& r) {
+  if (r.summary.boxUnreadable) return "the box (Write.Dat) could not be read: what it holds is unknown";
+  return std::to_string(r.boxLeft) + " reservation(s) left in the box";
+}
+
+// Every entry the user has to look at, named, for the error output.
+std::string BoxNotes(const TPassSummary& s) {
+  std::string out;
+  for (const std::string& why : s.notSent) out += "brelo: not sent: " + SjisToUtf8(why) + "\n";
+  for (const std::string& title : s.heldInterrupted) {
+    out += Format("brelo: held as %s (posted or not, unknown; send again or delete it in the box): %s\n",
+                  SjisToUtf8(Sjis("送信中に中断")).c_str(), SjisToUtf8(title).c_str());
+  }
+  if (!s.boxProblem.empty()) out += "brelo: box: " + SjisToUtf8(s.boxProblem) + "\n";
+  if (s.dueBeyond > 0) {
+    out += Format("brelo: %d due reservation(s) lie beyond the %d the box loads and are not sent\n", s.dueBeyond,
+                  kReservationsLoaded);
+  }
+  return out;
+}
+
 // What a finished pass stored and wrote, as the pass's own lines.
 std::string PassReport(const TPatrolResult& r, TMainModel& model) {
   const TPassSummary& s = r.summary;
@@ -193,8 +215,8 @@ std::string PassReport(const TPatrolResult& r, TMainModel& model) {
   out += Format("brelo: received %d: %d stored, %d already stored, %d lost%s\n", r.received, s.stored, s.duplicates,
                 s.lost, more.c_str());
   out += Format("brelo: writes: %d sent, %d refused by the host, %d failed, %d skipped, %d interrupted, %d not "
-                "recorded; %d reservation(s) left in the box\n",
-                s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, r.boxLeft);
+                "recorded; %s\n",
+                s.sent, s.refused, s.failed, s.skipped, s.interrupted, s.unrecorded, BoxLeftWords(r).c_str());
   const std::string files = FilesSummary(s, model.Store.HostFolder);
   if (!files.empty()) out += "brelo: " + files + "\n";
   return out;
@@ -208,9 +230,9 @@ std::string SummaryLine(const TPatrolResult& r) {
     what += r.busyHolder > 0 ? " (" + SjisToUtf8(Sjis("使用中")) + ", process " + std::to_string(r.busyHolder) + ")"
                              : " (" + SjisToUtf8(Sjis("使用中")) + ")";
   }
-  return Format("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %d left in the box\n",
-                r.host, SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates,
-                s.lost, s.sent, r.boxLeft);
+  return Format("brelo: %d %s: %s (%d); %d new (%d mail), %d already stored, %d lost; %d sent, %s\n", r.host,
+                SjisToUtf8(r.title).c_str(), what.c_str(), r.status, s.stored, s.storedMail, s.duplicates, s.lost,
+                s.sent, s.boxUnreadable ? "box unreadable" : (std::to_string(r.boxLeft) + " left in the box").c_str());
 }
 
 // One pass at a time: a round of --jobs N has N lanes, each with a model of
@@ -384,7 +406,7 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     lane->patrol.OnHostDone = [&, lane](const TPatrolResult& r) {
       const bool called = r.status != kExitBusy && (r.status != kExitStopped || r.summary.loggedIn || r.received > 0);
       if (!cmd.quiet && called) output.Print(lane->position, PassReport(r, lane->model));
-      output.PrintError(lane->position, Cause(r, cmd.timeoutSeconds, lane->view));
+      output.PrintError(lane->position, BoxNotes(r.summary) + Cause(r, cmd.timeoutSeconds, lane->view));
       output.Print(lane->position, SummaryLine(r));
       results[static_cast<size_t>(lane->position)] = r;
     };

@@ -42,6 +42,10 @@ int Open(const TCommandLine& cmd, const std::string& folder, TOpened& o, EUse us
     return kExitUnknownHost;
   }
   o.host = index;
+  if (const std::string why = o.model->Policy.FolderProblem(index); !why.empty()) {
+    o.view.ReportError(why);
+    return kExitStore;
+  }
   if (use == EUse::kRead) {
     o.model->Store.HostFolder = o.model->Policy.FolderOf(index);
     o.view.ShowBoardList();

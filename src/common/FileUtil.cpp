@@ -9,9 +9,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <random>
+#include <utility>
 
 #include "common/Sjis.h"
 
@@ -104,13 +107,59 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return WithSlash(folder) + name;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+namespace {
+
+// "%s を読めません (why)".
+std::string CannotReadBecause(const std::string& path, const std::string& why) {
+  return PathText(path) + Sjis(" を読めません (") + why + ")";
+}
+
+// Why a file of this kind is not read; empty for a regular file.
+std::string KindProblem(const std::string& path, mode_t mode) {
+  if (S_ISREG(mode)) return std::string();
+  if (S_ISDIR(mode)) return CannotReadText(path, EISDIR);
+  return CannotReadBecause(path, Sjis("通常のファイルではありません"));
+}
+
+std::string TooBigText(const std::string& path, size_t maxBytes) {
+  return CannotReadBecause(path, Sjis("大きすぎます。") + std::to_string(maxBytes) + Sjis(" バイトまでです"));
+}
+
+}  // namespace
+
+std::string NotARegularFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? std::string() : CannotReadText(path, errno);
+  return KindProblem(path, st.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes, ELinks links) {
+  const bool noFollow = links == ELinks::kRefuse;
+  // Looked at before it is opened: opening a device may do something.
+  struct stat st;
+  if ((noFollow ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     throw EInOutError(CannotReadText(path, errno));
   }
+  if (noFollow && S_ISLNK(st.st_mode)) throw EInOutError(CannotReadBecause(path, Sjis("シンボリックリンクです")));
+  if (std::string why = KindProblem(path, st.st_mode); !why.empty()) throw EInOutError(why);
+  if (static_cast<unsigned long long>(st.st_size) > maxBytes) throw EInOutError(TooBigText(path, maxBytes));
+  // What it is when opened counts: it may have been replaced in between.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0));
+  if (fd < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    if (errno == ELOOP && noFollow) throw EInOutError(CannotReadBecause(path, Sjis("シンボリックリンクです")));
+    throw EInOutError(CannotReadText(path, errno));
+  }
+  std::string why;
+  if (::fstat(fd, &st) != 0) why = CannotReadText(path, errno);
+  else why = KindProblem(path, st.st_mode);
+  if (!why.empty()) {
+    ::close(fd);
+    throw EInOutError(why);
+  }
   std::string out;
+  out.reserve(std::min<size_t>(static_cast<size_t>(st.st_size), maxBytes));
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
@@ -121,6 +170,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
       throw EInOutError(CannotReadText(path, err));
     }
     if (n == 0) break;
+    if (out.size() + static_cast<size_t>(n) > maxBytes) {
+      // It grew while it was read.
+      ::close(fd);
+      throw EInOutError(TooBigText(path, maxBytes));
+    }
     out.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
@@ -129,7 +183,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned mode) {
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  // An existing file keeps its mode; what a link points to (a device) does not lend its own.
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
   std::string tmp = path + FormatTmpSuffix();
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) throw EInOutError(CannotWriteText(path, errno));
@@ -199,12 +254,40 @@ std::string CheckWritableFolder(const std::string& folder, unsigned long long mi
 std::string KeepAside(const std::string& path) {
   const std::optional<std::string> bytes = [&]() -> std::optional<std::string> {
     try {
-      return ReadWholeFile(path);
+      return ReadWholeFile(path, kMaxKeptAsideBytes);
     } catch (const EInOutError&) {
       return std::nullopt;
     }
   }();
   if (!bytes) return std::string();
+  // The newest copy, made at an earlier load of the same damaged file when it
+  // holds the same bytes. Names sort by their time, then by the number a
+  // second copy within the same second gets.
+  const std::string dir = DirName(path);
+  const std::string prefix = path.substr(dir.size()) + ".broken-";
+  std::string newest;
+  std::pair<std::string, int> newestKey;
+  if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name.rfind(prefix, 0) != 0 || name.find(".tmp") != std::string::npos) continue;
+      const std::string rest = name.substr(prefix.size());
+      const size_t dash = rest.find('-', 9);
+      const std::pair<std::string, int> key{rest.substr(0, dash),
+                                            dash == std::string::npos ? 1 : std::atoi(rest.c_str() + dash + 1)};
+      if (newest.empty() || key > newestKey) {
+        newest = name;
+        newestKey = key;
+      }
+    }
+    ::closedir(d);
+  }
+  if (!newest.empty()) {
+    try {
+      if (ReadWholeFile(dir + newest, bytes->size()) == bytes) return dir + newest;
+    } catch (const EInOutError&) {
+    }
+  }
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
   ::localtime_r(&now, &tm);

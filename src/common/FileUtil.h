@@ -39,9 +39,13 @@ std::string CheckWritableFolder(const std::string& folder, unsigned long long mi
 constexpr unsigned long long kPassMinFreeBytes = 8ull << 20;
 
 // Keeps a damaged file aside as NAME.broken-yyyymmdd-hhmmss (a copy; the
-// file itself stays until something replaces it). Returns the copy's path,
-// or "" when no copy could be made.
+// file itself stays until something replaces it). The newest copy, when it
+// holds the same bytes, is the one returned: a file left damaged is kept
+// aside once, not at every load. Returns the copy's path, or "" when no
+// copy could be made (a file that is not regular has none).
 std::string KeepAside(const std::string& path);
+// The largest file KeepAside copies.
+constexpr size_t kMaxKeptAsideBytes = 64u << 20;
 
 // Removes temporary files of whole-file replacements in folder that a
 // process which has ended left behind (a crash between write and rename).
@@ -57,9 +61,23 @@ std::string DirName(const std::string& path);  // with the trailing "/"; "" with
 std::string JoinPath(const std::string& folder, const std::string& name);
 std::string WithSlash(std::string folder);
 
-// The whole file, or nothing when it does not exist. A file that exists but
-// cannot be read raises EInOutError.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// The most any settings or text file of the program is read: far beyond
+// what it writes, and a bound on memory whatever the file turns out to be.
+constexpr size_t kMaxTextFileBytes = 16u << 20;
+
+// Whether a link is followed when a file is opened.
+enum class ELinks { kFollow, kRefuse };
+
+// The whole file, or nothing when it does not exist. Raises EInOutError
+// ("%s を読めません" with the reason) for a file that exists but cannot be
+// read, that is no regular file (a folder, a device, a pipe: a link to
+// /dev/zero is never read without end), that holds more than maxBytes, or,
+// with ELinks::kRefuse, that is a symbolic link.
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes = kMaxTextFileBytes,
+                                         ELinks links = ELinks::kFollow);
+// Why path cannot be read as a regular file, in Shift-JIS (the same text
+// ReadWholeFile raises); empty when it is one or does not exist.
+std::string NotARegularFile(const std::string& path);
 
 // Replaces path with bytes: temporary file in the same folder, flushed, then
 // renamed over the old one. `mode` applies to a new file (an existing file

@@ -34,6 +34,28 @@ THostEntry THostTable::SampleEntry() {
   return e;
 }
 
+namespace {
+
+// The keys a save writes for every entry.
+constexpr const char* kEntryKeys[] = {"Title", "FilePath", "Address", "UserID", "Password", "HandleName", "HostKind"};
+
+// What makes a host list text less than whole (Shift-JIS; empty when it is whole).
+std::string Incomplete(const TIniFile& ini, const std::string& text, int count) {
+  if (text.find('\0') != std::string::npos) return Sjis("NUL 文字があります");
+  if (!ini.HasKey("Hosts", "Count")) return Sjis("[Hosts] の Count がありません");
+  if (text.back() != '\n') return Sjis("最後の行が途中で切れています");
+  for (int i = 0; i < count; ++i) {
+    for (const char* key : kEntryKeys) {
+      if (!ini.HasKey(THostTable::SectionName(i), key)) {
+        return "[" + THostTable::SectionName(i) + "] " + Sjis("の ") + key + Sjis(" がありません");
+      }
+    }
+  }
+  return std::string();
+}
+
+}  // namespace
+
 void THostTable::LoadHostList(const std::string& programFolder) {
   LoadProblem.clear();
   damaged_ = false;
@@ -55,20 +77,26 @@ void THostTable::LoadHostList(const std::string& programFolder) {
                     ReasonText(errno) + ")";
     }
   }
+  // The bytes as they are on the disk: a cut last line shows only there.
+  const std::string text = ReadWholeFile(path).value_or(std::string());
   TIniFile ini(path);
-  ini.Load();
-  // Not a host list at all (bytes of something else, or no "[Hosts]"
-  // "Count"): the file is kept aside and a save writes a fresh one.
-  const std::string text = ini.Text();
+  ini.Parse(text);
+  // Not a host list at all, or not a whole one: the file is kept aside and
+  // a save writes a fresh one.
   const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-  if (text.find('\0') != std::string::npos || (!blank && !ini.HasKey("Hosts", "Count"))) {
+  HostCount = std::clamp(ini.ReadInteger("Hosts", "Count", 0), 0, kMaxHosts);
+  const std::string why = blank ? std::string() : Incomplete(ini, text, HostCount);
+  if (!why.empty()) {
+    // Nothing of it is used: a host filled in with guesses would call the
+    // wrong place with the wrong password and file into the wrong folder.
     damaged_ = true;
+    HostCount = 0;
     const std::string aside = KeepAside(path);
     if (!LoadProblem.empty()) LoadProblem += "\r\n";
-    LoadProblem += PathText(path) + Sjis(" はホスト一覧として読めません (壊れています)。");
+    LoadProblem += PathText(path) + Sjis(" はホスト一覧として読めません (") + why + Sjis(")。ホストは読み込みません。");
     LoadProblem += aside.empty() ? Sjis("控えを作れませんでした") : Sjis("元のファイルを ") + PathText(aside) + Sjis(" に残しました");
+    return;
   }
-  HostCount = std::clamp(ini.ReadInteger("Hosts", "Count", 0), 0, kMaxHosts);
   for (int i = 0; i < HostCount; ++i) {
     const std::string s = SectionName(i);
     THostEntry& e = HostTable[static_cast<size_t>(i)];
@@ -84,6 +112,21 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.Encoding = ParseHostEncoding(ini.ReadString(s, "Encoding", ""));
     e.UploadCommand = CutBytes(ini.ReadString(s, "UploadCommand", ""), 64);
   }
+}
+
+std::string THostTable::FolderProblem(const std::string& filePath) {
+  bool dotPart = false;
+  for (size_t at = 0; at <= filePath.size();) {
+    const size_t end = std::min(filePath.find_first_of("/\\", at), filePath.size());
+    const std::string part = filePath.substr(at, end - at);
+    dotPart |= part == "." || part == "..";
+    at = end + 1;
+  }
+  if (filePath.empty() || filePath.front() == '/' || filePath.front() == '\\' || dotPart ||
+      filePath.find('\0') != std::string::npos) {
+    return Sjis("ホストのフォルダ \"") + filePath + Sjis("\" は使えません (プログラムのフォルダの下のフォルダの名前にしてください)");
+  }
+  return std::string();
 }
 
 std::string TerminalTypeOrDefault(const std::string& name) {

@@ -56,8 +56,15 @@ class THostTable {
 
   // Without the file: one sample entry, the demo host, and nothing written.
   // A "Count" above 100 loads 100. Raises EInOutError, naming the file, for
-  // an unreadable file.
+  // an unreadable file. A file that is not a whole host list — NUL bytes,
+  // no "Count", an entry below Count without its section or one of the keys
+  // a save writes, a last line without its line break (a cut file) — loads
+  // no host: it is kept aside and LoadProblem says what is wrong.
   void LoadHostList(const std::string& programFolder);
+  // Why a host's FilePath cannot be its folder (Shift-JIS; empty when it
+  // can): it is empty, absolute, or has a "." or ".." part. The folder is
+  // always below the program folder.
+  static std::string FolderProblem(const std::string& filePath);
   // Writes Count and every entry's keys; sections of removed entries stay.
   // A damaged file (kept aside at load) is replaced by a fresh one. The file
   // is created with mode 0600. Raises EInOutError("%s に書き込めません").

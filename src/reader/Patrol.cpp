@@ -16,6 +16,17 @@ int PassStatus(const TPassSummary& s, bool timedOut) {
   return kExitOk;
 }
 
+void NoteTheBox(const TReservationBox& box, TPassSummary& s) {
+  s.heldInterrupted.clear();
+  for (int i = 0; i < box.ReservationCount; ++i) {
+    const TWriteReservation& e = box.ReservationTable[static_cast<size_t>(i)];
+    if (e.Status != 0 && TReservationBox::Interrupted(e)) s.heldInterrupted.push_back(e.Title);
+  }
+  s.boxProblem = box.LoadProblem;
+  s.boxUnreadable = box.Unreadable() && !box.HostFolder.empty();
+  s.dueBeyond = box.DueBeyond();
+}
+
 int WorstStatus(const std::vector<int>& statuses) {
   // Most serious first: what the user must see to before the next round.
   static const int kOrder[] = {kExitStopped, kExitStore, kExitWrites, kExitLineLost,
@@ -250,8 +261,9 @@ void TPatrol::PassOver() {
   // What the pass stored is on the disk before it is reported.
   policy.SyncStoreNow();
   r.summary = policy.Summary();
+  NoteTheBox(model_.Box, r.summary);
   r.received = policy.ReceivedCount();
-  r.boxLeft = model_.Box.ReservationCount;
+  r.boxLeft = model_.Box.ReservationCount + model_.Box.RecordsBeyond();
   r.timedOut = timedOut_;
   r.lineError = model_.VeskoClient1.LastLineError();
   // A pass stopped before its logout says so; one that was over says how.

@@ -24,7 +24,7 @@ enum EExit : int {
   kExitUsage = 2,        // the command line was refused
   kExitTimeout = 3,      // no logout within the time-out; disconnected
   kExitLineLost = 4,     // the line was lost after the login, before the logout
-  kExitWrites = 5,       // logged out, but writes failed, were skipped or interrupted
+  kExitWrites = 5,       // logged out, but writes failed, were skipped or interrupted, or the box needs the user
   kExitStore = 6,        // the host folder cannot be written
   kExitUnknownHost = 7,  // no such host in the host list
   kExitNoDisplay = 8,    // the window was asked for where there is no display
@@ -33,6 +33,10 @@ enum EExit : int {
   kExitHostList = 11,    // the host list cannot be read
 };
 
+// The box as a pass leaves it, into the pass's summary: the entries held as
+// interrupted, what the last load found wrong, the due entries beyond what
+// loads.
+void NoteTheBox(const TReservationBox& box, TPassSummary& s);
 // The outcome of a pass from its summary.
 int PassStatus(const TPassSummary& s, bool timedOut);
 // The status of a round: the most serious of its passes', in the order
@@ -65,7 +69,7 @@ struct TPatrolResult {
   int status = kExitOk;
   TPassSummary summary;
   int received = 0;
-  int boxLeft = 0;          // reservations left in the box after the pass
+  int boxLeft = 0;          // reservations left in the box after the pass, loaded or not
   bool timedOut = false;
   int busyHolder = 0;       // the process that held the folder (kExitBusy)
   std::string problem;      // why the host was skipped (Shift-JIS)

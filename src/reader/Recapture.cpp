@@ -121,6 +121,8 @@ TRecaptureResult Recapture(TMainModel& model, const std::string& logBytes) {
 }
 
 std::optional<TRecaptureResult> RecaptureFile(TMainModel& model, const std::string& logPath) {
+  // A device or a pipe would be read without end.
+  if (const std::string why = NotARegularFile(logPath); !why.empty()) throw EInOutError(why);
   std::ifstream in(logPath, std::ios::binary);
   if (!in.is_open()) {
     if (errno == ENOENT) return std::nullopt;

@@ -88,6 +88,10 @@ std::string TSessionPolicy::FolderOf(int index) const {
   return WithSlash(programFolder_ + SjisToUtf8(e.FilePath));
 }
 
+std::string TSessionPolicy::FolderProblem(int index) const {
+  return THostTable::FolderProblem(hosts_.HostTable[static_cast<size_t>(index)].FilePath);
+}
+
 void TSessionPolicy::Counter() { view_.SetCounter(std::to_string(received_) + " "); }
 
 void TSessionPolicy::BeginCount() {
@@ -127,6 +131,15 @@ void TSessionPolicy::HostComboBoxChange(int index) {
     lock_.Release();
     ForgetHost();
     view_.SetControls(ESessionControls::kNoHost);
+    return;
+  }
+  if (const std::string why = FolderProblem(index); !why.empty()) {
+    // Never a folder outside the program's: nothing is read or made there.
+    selectedFolder_.clear();
+    lock_.Release();
+    ForgetHost();
+    view_.SetControls(ESessionControls::kHostSelected);
+    view_.SetStatus(why);  // a pass for it says so again, and does not start
     return;
   }
   selectedFolder_ = FolderOf(index);
@@ -218,7 +231,8 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   }
   // A pass that could not keep what it receives does not start: the host
   // marks as read whatever it sends.
-  const std::string problem = CheckWritableFolder(store_.HostFolder, kPassMinFreeBytes);
+  std::string problem = FolderProblem(currentHost_);
+  if (problem.empty()) problem = CheckWritableFolder(store_.HostFolder, kPassMinFreeBytes);
   if (!problem.empty()) {
     summary_.problem = problem;
     summary_.storeFailed = true;
@@ -540,8 +554,6 @@ std::string TSessionPolicy::Unsendable(int i, std::string& body) {
   }
   if (!text) return Sjis("本文ファイル ") + r.FileName + Sjis(" がないため送りません");
   body = std::move(*text);
-  const size_t nul = body.find('\0');
-  if (nul != std::string::npos) body.resize(nul);
   // An outside editor may have saved the body in UTF-8: it goes out in
   // Shift-JIS, or not at all.
   bool ascii = true;
@@ -559,8 +571,10 @@ std::string TSessionPolicy::Unsendable(int i, std::string& body) {
       return Sjis("本文にシフトJISで表せない文字 (") + codes.substr(1) + Sjis(") があるため送りません....") + r.Title;
     }
     body = std::move(sjis.bytes);
-  } else if (!IsValidSjis(body)) {
-    return Sjis("本文ファイル ") + r.FileName + Sjis(" がシフトJISの文章ではないため送りません");
+  }
+  // Nothing goes out that the host would take only in part.
+  if (const std::string why = TReservationBox::BodyProblem(body); !why.empty()) {
+    return Sjis("本文ファイル ") + r.FileName + ": " + why + Sjis("送りません....") + r.Title;
   }
   return std::string();
 }
@@ -585,6 +599,7 @@ bool TSessionPolicy::SendNextReservation() {
       // Left in the box as it is: nothing goes out unfinished or mangled.
       view_.SetStatus(why);
       ++summary_.skipped;
+      summary_.notSent.push_back(why);
       continue;
     }
     try {
@@ -593,8 +608,9 @@ bool TSessionPolicy::SendNextReservation() {
       // Unrecorded, a post could go out twice: nothing is sent. A folder
       // that cannot take Write.Dat takes nothing else either: the pass stops.
       ++summary_.skipped;
-      StoreFailed(e.what() + Sjis("。書き込み予約箱を保存できないため、このパスでは書き込みを行いません"),
-                  EWhere::kAtPrompt);
+      const std::string text = e.what() + Sjis("。書き込み予約箱を保存できないため、このパスでは書き込みを行いません");
+      summary_.notSent.push_back(text);
+      StoreFailed(text, EWhere::kAtPrompt);
       return true;
     }
     box_.SendingName = r.FileName;

@@ -73,7 +73,20 @@ struct TPassSummary {
   std::vector<std::string> downloaded, notDownloaded, uploaded, notUploaded;
   int transfersFailed = 0;
 
-  bool WritesAllDone() const { return failed == 0 && skipped == 0 && interrupted == 0 && unrecorded == 0; }
+  // The box as the pass leaves it, for the user to act on (Shift-JIS): why
+  // each skipped entry was not sent; the titles of the entries held as
+  // "送信中に中断" (posted or not, nobody knows); what is wrong with
+  // Write.Dat; whether it could not be read, or holds entries due beyond
+  // what loads, which no pass sends.
+  std::vector<std::string> notSent, heldInterrupted;
+  std::string boxProblem;
+  bool boxUnreadable = false;
+  int dueBeyond = 0;
+
+  bool WritesAllDone() const {
+    return failed == 0 && skipped == 0 && interrupted == 0 && unrecorded == 0 && heldInterrupted.empty() &&
+           !boxUnreadable && dueBeyond == 0;
+  }
 };
 
 // What the policy sends at a main prompt. The session component does it; a
@@ -188,6 +201,9 @@ class TSessionPolicy {
 
   // The data folder of a host entry: the program folder + FilePath + "/".
   std::string FolderOf(int index) const;
+  // Why that folder is refused (Shift-JIS; empty when it is below the
+  // program folder): such a host is never selected nor called.
+  std::string FolderProblem(int index) const;
 
  private:
   void Counter();

@@ -23,7 +23,9 @@ static_assert(kIndexRecordSize == 9 + 15 + 61 + 3 + 8 + 4 + 4 + 4 + 1 + 1 + 2);
 // An open file descriptor that closes itself on every path.
 class TFile {
  public:
-  TFile(const std::string& path, int flags, mode_t mode = 0644) : fd_(::open(path.c_str(), flags | O_CLOEXEC, mode)) {}
+  // Never waits at the open: a pipe or a device in the store's place is not a file.
+  TFile(const std::string& path, int flags, mode_t mode = 0644)
+      : fd_(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode)) {}
   ~TFile() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -102,7 +104,7 @@ size_t WriteBlock(int txtFd, off_t pos, int32_t mesNo, const std::string& text, 
 // Flushes a file's data (or a folder) to the disk with sync; false with
 // errno on failure.
 bool SyncFile(const std::string& path, bool folder, int (*sync)(int)) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
   if (fd < 0) return errno == ENOENT;
   // A special file (a device standing in for a disk) has nothing to sync.
   const bool ok = sync(fd) == 0 || errno == EINVAL;
@@ -193,23 +195,36 @@ void TMessageStore::LoadBoards() {
   MakePath(HostFolder);  // a failure shows at the first write
   TStringLockGuard lock;
   const std::string path = BoardsFile();
-  std::optional<std::string> data = ReadWholeFile(path);
-  if (data) {
-    const size_t records = data->size() / kBoardRecordSize;
-    if (records < 99) {
-      BoardTable[0] = DefaultEntry(0);
-      // The next save replaces it: the damaged one is kept aside first.
-      const std::string aside = KeepAside(path);
-      throw EInOutError(PathText(path) + Sjis(" が壊れています (ボードが ") + SafeIntToStr(static_cast<long long>(records)) +
-                        Sjis(" 件しかありません)") +
-                        (aside.empty() ? std::string() : Sjis("。元のファイルを ") + PathText(aside) + Sjis(" に残しました")));
+  std::optional<std::string> data = ReadWholeFile(path, kMaxBoardsFileBytes);
+  if (!data) return;
+  const size_t records = data->size() / kBoardRecordSize;
+  const size_t stray = data->size() % kBoardRecordSize;
+  if (records < 99 || stray != 0) {
+    // A file cut or padded: its records are read where they stand, never
+    // moved up or down by one; the next save replaces it, so the damaged
+    // one is kept aside first. Fewer than 99 whole records: the defaults.
+    const std::string aside = KeepAside(path);
+    if (records >= 99) {
+      for (size_t i = 0; i < kBoardCount && i < records; ++i) BoardTable[i] = DecodeBoardEntry(data->data() + i * kBoardRecordSize);
+      KeepMailbox();
     }
-    const size_t first = records == 99 ? 1 : 0;  // a file written without the mailbox entry
-    for (size_t i = 0; i + first < kBoardCount && i < records; ++i) {
-      BoardTable[i + first] = DecodeBoardEntry(data->data() + i * kBoardRecordSize);
-    }
+    throw EInOutError(PathText(path) + Sjis(" が壊れています (ボード ") + SafeIntToStr(static_cast<long long>(records)) +
+                      Sjis(" 件と半端な ") + SafeIntToStr(static_cast<long long>(stray)) + Sjis(" バイト)。") +
+                      (records >= 99 ? Sjis("読めたボードはそのままの番号で使います") : Sjis("ボードの一覧は既定のものを使います")) +
+                      (aside.empty() ? std::string() : Sjis("。元のファイルを ") + PathText(aside) + Sjis(" に残しました")));
   }
+  const size_t first = records == 99 ? 1 : 0;  // a file written without the mailbox entry
+  for (size_t i = 0; i + first < kBoardCount && i < records; ++i) {
+    BoardTable[i + first] = DecodeBoardEntry(data->data() + i * kBoardRecordSize);
+  }
+  KeepMailbox();
+}
+
+void TMessageStore::KeepMailbox() {
+  // Board 0 is always the mailbox; which of its mails are new is the file's.
+  const int32_t firstNew = BoardTable[0].FirstNew;
   BoardTable[0] = DefaultEntry(0);
+  BoardTable[0].FirstNew = firstNew;
 }
 
 void TMessageStore::SaveBoards() const {

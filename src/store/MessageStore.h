@@ -36,6 +36,8 @@ constexpr int kBoardCount = 100;
 // 9999, which still reads as it always did; 9999 is also a real record
 // number on a big board, so clearing writes a value no record can reach.
 constexpr int32_t kNoNewMark = 0x7FFFFFFF;
+// The most of Boards.Dat that is read: the table is 4800 bytes.
+constexpr size_t kMaxBoardsFileBytes = 64u << 10;
 
 void EncodeBoardEntry(const TBoardEntry& e, char* rec);
 TBoardEntry DecodeBoardEntry(const char* rec);
@@ -59,8 +61,11 @@ class TMessageStore {
   std::string BoardsFile() const { return HostFolder + "Boards.Dat"; }
 
   // Defaults, then Boards.Dat when present (99 records fill boards 1-99),
-  // then board 0 forced to the mailbox. A file of fewer than 99 whole
-  // records raises EInOutError with the defaults in place.
+  // then board 0 forced to the mailbox, keeping the FirstNew the file holds.
+  // A file that is not whole records, or fewer than 99, is kept aside and
+  // raises EInOutError; its whole records stay where they stand (none
+  // below 99: the defaults). An unreadable file, one that is no regular
+  // file or a long one raises EInOutError with the defaults in place.
   void LoadBoards();
   void SaveBoards() const;  // whole-file replacement
   void ClearNewMarks();
@@ -107,6 +112,7 @@ class TMessageStore {
   static size_t HeadLength(int32_t mesNo);
 
  private:
+  void KeepMailbox();
   int ReadRecords(int board, int first, int count, std::vector<TVeskoMessage>& entries) const;
 
   std::array<bool, kBoardCount> unsynced_{};  // boards appended to since the last Sync

@@ -1,7 +1,10 @@
 #include "store/ReservationBox.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -42,9 +45,47 @@ TWriteReservation DecodeReservation(const char* rec) {
   return r;
 }
 
-bool TReservationBox::SafeFileName(const std::string& name) {
-  return !name.empty() && name.find('/') == std::string::npos && name.find('\\') == std::string::npos &&
-         name.find("..") == std::string::npos && name.find('\0') == std::string::npos;
+std::string TReservationBox::BodyNameProblem(const std::string& name) {
+  if (name.empty()) return Sjis("本文ファイルの名前がありません");
+  if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos || name.find("..") != std::string::npos ||
+      name.front() == '.') {
+    return Sjis("本文ファイルの名前 ") + PathText(name) + Sjis(" は予約箱のフォルダの外を指しています");
+  }
+  std::string up = name;
+  for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto endsWith = [&](std::string_view tail) {
+    return up.size() >= tail.size() && up.compare(up.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  const bool boardFile = up.size() == 9 && up.rfind("MES", 0) == 0 && std::isdigit(static_cast<unsigned char>(up[3])) &&
+                         std::isdigit(static_cast<unsigned char>(up[4])) && (endsWith(".TXT") || endsWith(".IDX"));
+  if (boardFile || up == "USERS.TXT" || endsWith(".DAT") || endsWith(".IDX") || endsWith(".LOG") ||
+      endsWith(".LOCK") || endsWith(".INI") || up.find(".BROKEN-") != std::string::npos ||
+      up.find(".TMP") != std::string::npos) {
+    return Sjis("本文ファイルの名前 ") + PathText(name) + Sjis(" は予約のファイルではなく、保存されたデータのファイルです");
+  }
+  return std::string();
+}
+
+std::string TReservationBox::BodyProblem(std::string_view body) {
+  if (body.size() > kMaxBodyBytes) {
+    return Sjis("本文が大きすぎる (") + std::to_string(body.size()) + Sjis(" バイト。") + std::to_string(kMaxBodyBytes) +
+           Sjis(" バイトまで) ため");
+  }
+  if (body.find('\0') != std::string_view::npos) {
+    return Sjis("本文に NUL 文字がある (UTF-16 など、シフトJIS でない形で保存されたファイルかもしれません) ため");
+  }
+  if (!IsValidSjis(body)) return Sjis("本文がシフトJISの文章ではないため");
+  // The host ends the body at such a line, wherever it stands: a lone CR is
+  // a line break to it as well.
+  size_t start = 0;
+  while (start <= body.size()) {
+    const size_t end = std::min(body.find_first_of("\r\n", start), body.size());
+    if (body.substr(start, end - start) == "//") {
+      return Sjis("本文に「//」だけの行があり、ホストはそこで本文を終えてしまうため");
+    }
+    start = end + 1;
+  }
+  return std::string();
 }
 
 bool TReservationBox::Interrupted(const TWriteReservation& r) {
@@ -187,18 +228,28 @@ void TReservationBox::DeleteReservation(int index) {
   }
   // The body goes last: a crash before this leaves a stray file, never an
   // entry without its text.
-  if (SafeFileName(removed.FileName)) ::unlink((HostFolder + removed.FileName).c_str());
+  // Only the entry's own file: never one of the store's, nor what a link
+  // points to.
+  struct stat st;
+  const std::string body = HostFolder + removed.FileName;
+  if (SafeFileName(removed.FileName) && ::lstat(body.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(body.c_str());
   if (OnChanged) OnChanged();
 }
 
 std::optional<std::string> TReservationBox::ReadBody(int index) const {
   if (index < 0 || index >= ReservationCount) return std::nullopt;
   const std::string& name = ReservationTable[static_cast<size_t>(index)].FileName;
-  if (!SafeFileName(name)) {
-    throw EInOutError(Sjis("本文ファイルの名前 ") + PathText(name) + Sjis(" は予約箱のフォルダの外を指しています"));
-  }
+  if (const std::string why = BodyNameProblem(name); !why.empty()) throw EInOutError(why);
   TStringLockGuard lock;
-  return ReadWholeFile(BodyFile(index));
+  return ReadWholeFile(BodyFile(index), kMaxBodyBytes, ELinks::kRefuse);
+}
+
+int TReservationBox::DueBeyond() const {
+  int due = 0;
+  for (size_t at = 0; at + kReservationRecordSize <= tail_.size(); at += kReservationRecordSize) {
+    due += DecodeReservation(tail_.data() + at).Status == 0;
+  }
+  return due;
 }
 
 int TReservationBox::Find(const std::string& fileName) const {

@@ -13,6 +13,7 @@
 #include <random>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/DateTime.h"
 
@@ -29,6 +30,8 @@ struct TWriteReservation {
 };
 
 constexpr size_t kReservationRecordSize = 464;
+// The most a body file may hold: far beyond any post a host takes.
+constexpr size_t kMaxBodyBytes = 256u << 10;
 constexpr int kReservationSlots = 200;
 // What a load reads, and so what the box may hold.
 constexpr int kReservationsLoaded = kReservationSlots - 1;
@@ -88,15 +91,25 @@ class TReservationBox {
   // a failed save nothing changes but the closed editor.
   void DeleteReservation(int index);
   // The body file's content, or nothing when it does not exist. Raises
-  // EInOutError with the system's reason when it exists and cannot be read,
-  // and for a name that points outside the host folder.
+  // EInOutError with the reason for a name that is not the entry's own
+  // file (BodyNameProblem), a symbolic link, a file that is not regular or
+  // is longer than kMaxBodyBytes, and one that cannot be read.
   std::optional<std::string> ReadBody(int index) const;
   // The index of the entry with this body file, or -1.
   int Find(const std::string& fileName) const;
 
-  // A body file name that stays inside the host folder: no path separator,
-  // no "..", not empty.
-  static bool SafeFileName(const std::string& name);
+  // Why a body file name is not the entry's own file, in Shift-JIS; empty
+  // when it is. It is a plain name in the host folder (no path separator,
+  // no "..", not hidden, not empty) and none of the store's own files:
+  // Write.Dat, Boards.Dat, MESnn.IDX/TXT, Users.TXT, the session logs, the
+  // lock, copies kept aside, temporary files. Capitals do not matter.
+  static std::string BodyNameProblem(const std::string& name);
+  static bool SafeFileName(const std::string& name) { return BodyNameProblem(name).empty(); }
+  // Why a Shift-JIS body cannot reach the host whole, as a reason ending in
+  // "ため" (empty when it can): more than kMaxBodyBytes, a NUL byte (a
+  // UTF-16 file), bytes that are not Shift-JIS text, or a line that is
+  // exactly "//", which ends the body in the host's line editor.
+  static std::string BodyProblem(std::string_view body);
   // Marked as being sent: a pass began to send it and never learned the
   // result. Such an entry is held and never sent again by itself.
   static bool Interrupted(const TWriteReservation& r);
@@ -109,6 +122,13 @@ class TReservationBox {
   void ClearSending(int index);
   // The note alone taken away (the user decided to send it again).
   static void ClearMark(TWriteReservation& r);
+
+  // Write.Dat could not be read at the last load (the box shows empty and is
+  // never saved).
+  bool Unreadable() const { return unreadable_; }
+  // The whole records beyond what loads, and of them those due.
+  int RecordsBeyond() const { return static_cast<int>(tail_.size() / kReservationRecordSize); }
+  int DueBeyond() const;
 
   // A name "yyMMdd" + two letters a-y + ".TXT" that no file in the folder has.
   std::string NewBodyFileName(const TCivilTime& today);

@@ -217,10 +217,8 @@ bool TMessageEditor::WriteBack() {
   if (!title || !to || !body) return false;  // nothing is silently changed
   const int i = reservationIndex_;
   TWriteReservation& r = box_.ReservationTable[static_cast<size_t>(i)];
-  if (!TReservationBox::SafeFileName(r.FileName)) {
-    QMessageBox::critical(this, QStringLiteral("エラー"),
-                          QStringLiteral("本文ファイルの名前 %1 は予約箱のフォルダの外を指しているため、保存できません。")
-                              .arg(Q(r.FileName)));
+  if (const std::string why = TReservationBox::BodyNameProblem(r.FileName); !why.empty()) {
+    QMessageBox::critical(this, QStringLiteral("エラー"), Q(why) + QStringLiteral("。保存できません。"));
     return false;
   }
   const TWriteReservation before = r;
@@ -244,6 +242,13 @@ bool TMessageEditor::WriteBack() {
   }
   reservationIndex_ = -1;
   if (box_.OnChanged) box_.OnChanged();
+  // Saved as written; but what the host would take only in part is told now,
+  // not found out at the next pass.
+  if (const std::string why = TReservationBox::BodyProblem(text); !why.empty()) {
+    QMessageBox::warning(this, QStringLiteral("書き込み予約"),
+                         QStringLiteral("保存しました。ただし、") + Q(why) +
+                             QStringLiteral("、このままでは送りません。本文を直してください。"));
+  }
   return true;
 }
 

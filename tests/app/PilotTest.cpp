@@ -223,6 +223,81 @@ TEST(PilotMode, WritesThatFailAreAnExitStatusOfTheirOwn) {
   EXPECT_EQ(box.ReservationTable[0].Status, 0);  // due again at the next pass
 }
 
+// Entries the host would take only in part, or whose names are the store's
+// own files, are never posted: each is named, kept, and the pass says the
+// user must act. An unreadable box is no empty box.
+TEST(PilotMode, WhatCannotBeSentWholeIsHeldNamedAndAnExitStatus) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  TReservationBox box;
+  box.HostFolder = home.Path() + "DEMO/";
+  MakePath(box.HostFolder);
+  test::WriteBytes(box.HostFolder + box.AddReservation(8, "slashes", ""), "kept\r\n//\r\nlost\r\n");
+  test::WriteBytes(box.HostFolder + box.AddReservation(8, "utf16", ""), std::string("\xFF\xFEH\0i\0", 6));
+  box.AddReservation(8, "store", "");
+  box.ReservationTable[2].FileName = "MES01.TXT";
+  box.SaveReservations();
+  test::WriteBytes(box.HostFolder + "MES01.TXT", "#000001\r\nthe stored board\r\n");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 5) << r.out << r.err;
+  EXPECT_NE(r.out.find("0 sent, 0 refused by the host, 0 failed, 3 skipped"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("not sent: " + SjisToUtf8(Sjis("本文ファイル ")) + box.ReservationTable[0].FileName), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("MES01.TXT は予約のファイルではなく"), std::string::npos) << r.err;
+  EXPECT_EQ(host.DataFile("msg/08.txt").find("kept"), std::string::npos);
+  EXPECT_EQ(host.DataFile("msg/08.txt").find("the stored board"), std::string::npos);
+  TReservationBox after;
+  after.HostFolder = box.HostFolder;
+  after.LoadReservations();
+  EXPECT_EQ(after.ReservationCount, 3);
+  // The board file itself: still there, and the pass's own captures after it.
+  EXPECT_EQ(test::ReadBytes(box.HostFolder + "MES01.TXT").rfind("#000001\r\nthe stored board\r\n", 0), 0u);
+
+  ::unlink(box.WriteFile().c_str());
+  ASSERT_EQ(::mkdir(box.WriteFile().c_str(), 0755), 0);
+  r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 5) << r.out << r.err;
+  EXPECT_NE(r.out.find("the box (Write.Dat) could not be read"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("0 reservation(s) left"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("box unreadable"), std::string::npos) << r.out;
+}
+
+// A Boards.Dat that is a link to a device is refused at once, named, and
+// the pass goes on; the table it then saves is a file of its own.
+TEST(PilotMode, ABoardsFileLinkedToADeviceIsNamedAndThePassEnds) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  const std::string folder = home.Path() + "DEMO/";
+  MakePath(folder);
+  ASSERT_EQ(::symlink("/dev/full", (folder + "Boards.Dat").c_str()), 0);
+  TRun r = Pilot(home.Path(), {"--pilot", "0", "--timeout", "30"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("Boards.Dat を読めません (通常のファイルではありません)"), std::string::npos)
+      << r.err;
+  // Looked at, not read: a link left in place would be read without end.
+  struct stat st {};
+  ASSERT_EQ(::lstat((folder + "Boards.Dat").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_size, static_cast<off_t>(kBoardCount * kBoardRecordSize));
+}
+
+// A host folder outside the program folder is never used.
+TEST(PilotMode, AHostFolderOutsideTheProgramFolderIsRefused) {
+  test::TTempDir home;
+  THostTable t;
+  t.HostCount = 1;
+  t.HostTable[0] = THostTable::SampleEntry();
+  t.HostTable[0].FilePath = "../OUTSIDE";
+  MakePath(home.Path() + "prog/");
+  t.SaveHostList(home.Path() + "prog/");
+  TRun r = Pilot(home.Path() + "prog/", {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 6) << r.out << r.err;
+  EXPECT_NE(r.err.find(SjisToUtf8(Sjis("ホストのフォルダ \"../OUTSIDE\" は使えません"))), std::string::npos) << r.err;
+  EXPECT_FALSE(DirExists(home.Path() + "OUTSIDE"));
+}
+
 TEST(PilotMode, AFileTheHostSendsDuringThePassIsStoredAndReported) {
   test::TDemoHost host({"--send-on-login", "notice.bin"});
   std::string bytes(300000, '\0');

@@ -34,24 +34,34 @@ TEST(HostList, FirstStartShowsTheDemoHostAndWritesNothing) {
   EXPECT_FALSE(FileExists(THostTable::FileName(dir.Path())));
 }
 
-TEST(HostList, LoadsCountSectionsWithDefaultsAndCuts) {
+// One entry with every key a save writes: the `extra` lines first, then the
+// default line of every key they do not give.
+std::string Section(int i, const std::string& extra = "") {
+  std::string out = "[" + THostTable::SectionName(i) + "]\r\n" + extra;
+  for (const char* kv : {"Title=h", "FilePath=F", "Address=telnet://127.0.0.1:1/", "UserID=U", "Password=P",
+                         "HandleName=N", "HostKind=0"}) {
+    const std::string key = std::string(kv).substr(0, std::string(kv).find('=') + 1);
+    if (extra.find(key) == std::string::npos) out += std::string(kv) + "\r\n";
+  }
+  return out;
+}
+
+TEST(HostList, LoadsCountSectionsAndCutsLongValues) {
   TTempDir dir;
   WriteBytes(THostTable::FileName(dir.Path()),
-             "[Hosts]\r\nCount=3\r\n[HOST 0]\r\nTitle=" + Sjis("草の根") +
-                 "\r\nUserID=ABCDEFGHIJ\r\nPassword=123456789\r\nHandleName=" + Sjis("ながいながいハンドル名") +
-                 "\r\nHostKind=7\r\n[HOST 1]\r\nHostKind=x\r\n[HOST 2]\r\n[HOST 3]\r\nTitle=extra\r\n[HOST 4]\r\n");
+             "[Hosts]\r\nCount=3\r\n" +
+                 Section(0, "Title=" + Sjis("草の根") + "\r\nUserID=ABCDEFGHIJ\r\nPassword=123456789\r\nHandleName=" +
+                                Sjis("ながいながいハンドル名") + "\r\nHostKind=7\r\n") +
+                 Section(1, "HostKind=x\r\n") + Section(2) + "[HOST 3]\r\nTitle=extra\r\n[HOST 4]\r\n");
   THostTable t;
   t.LoadHostList(dir.Path());
   ASSERT_EQ(t.HostCount, 3);
+  EXPECT_EQ(SjisToUtf8(t.LoadProblem).find("読めません"), std::string::npos);
   EXPECT_EQ(t.HostTable[0].UserID, "ABCDEFGH");
   EXPECT_EQ(t.HostTable[0].Password, "12345678");
   EXPECT_EQ(t.HostTable[0].HandleName, Sjis("ながいながいハ"));  // 14 bytes
   EXPECT_EQ(t.HostTable[0].HostKind, 7);  // kept as read
   EXPECT_EQ(t.HostTable[1].HostKind, 0);
-  EXPECT_EQ(t.HostTable[1].Title, Sjis("新規ホスト"));
-  EXPECT_EQ(t.HostTable[1].FilePath, "1");
-  EXPECT_EQ(t.HostTable[1].Address, "127.0.0.1");
-  EXPECT_EQ(t.HostTable[1].Password, "QWKZ");
   // Delete one and save: Count 2, and the old sections stay.
   t.Delete(0);
   t.SaveHostList(dir.Path());
@@ -64,11 +74,58 @@ TEST(HostList, LoadsCountSectionsWithDefaultsAndCuts) {
   EXPECT_NE(text.find("Title=extra"), std::string::npos);
 }
 
+// A list cut short or holding NUL bytes loads no host at all: nothing is
+// filled in with a guessed address, password or folder.
+TEST(HostList, AListCutShortOrWithNulBytesIsRefusedNeverFilledIn) {
+  TTempDir dir;
+  const std::string path = THostTable::FileName(dir.Path());
+  THostTable t;
+  t.HostCount = 2;
+  t.HostTable[0] = t.HostTable[1] = THostTable::SampleEntry();
+  t.HostTable[1].FilePath = "SECOND";
+  t.HostTable[1].Address = "telnet://192.0.2.7/";
+  t.HostTable[1].Password = "secret";
+  t.SaveHostList(dir.Path());
+  const std::string whole = ReadBytes(path);
+  const size_t second = whole.find("[HOST 1]");
+  ASSERT_NE(second, std::string::npos);
+  const struct {
+    std::string bytes, why;
+  } damaged[] = {
+      {whole.substr(0, whole.size() - 1), "最後の行が途中で切れています"},
+      {whole.substr(0, whole.find("HostKind", second)), "[HOST 1] の HostKind がありません"},
+      {whole.substr(0, whole.find("Address", second)), "[HOST 1] の Address がありません"},
+      {whole.substr(0, second), "[HOST 1] の Title がありません"},
+      {whole.substr(0, 10) + std::string(1, '\0') + whole.substr(10), "NUL 文字があります"},
+  };
+  for (const auto& d : damaged) {
+    WriteBytes(path, d.bytes);
+    THostTable loaded;
+    loaded.LoadHostList(dir.Path());
+    EXPECT_EQ(loaded.HostCount, 0) << d.why;
+    EXPECT_NE(SjisToUtf8(loaded.LoadProblem).find("veskohosts.dat はホスト一覧として読めません (" + d.why), std::string::npos)
+        << SjisToUtf8(loaded.LoadProblem);
+    EXPECT_EQ(ReadBytes(path), d.bytes);
+  }
+  WriteBytes(path, whole);
+  THostTable loaded;
+  loaded.LoadHostList(dir.Path());
+  EXPECT_EQ(loaded.HostCount, 2);
+  EXPECT_EQ(loaded.HostTable[1].Password, "secret");
+}
+
+TEST(HostList, AHostFolderIsAlwaysBelowTheProgramFolder) {
+  for (const char* bad : {"", ".", "..", "../X", "A/../B", "/tmp/X", "./A", "A/."}) {
+    EXPECT_NE(THostTable::FolderProblem(bad), "") << bad;
+  }
+  for (const char* good : {"DEMO", "HOSTS/NIFTY", "a..b", ".hidden"}) EXPECT_EQ(THostTable::FolderProblem(good), "") << good;
+}
+
 TEST(HostList, ATerminalTypeIsKeptOnlyWhenItIsNotTheDefault) {
   TTempDir dir;
   const std::string file = THostTable::FileName(dir.Path());
-  WriteBytes(file, "[Hosts]\r\nCount=3\r\n[HOST 0]\r\nTitle=a\r\nTerminalType=ANSI\r\n[HOST 1]\r\nTitle=b\r\n"
-                   "TerminalType=VT 100\r\n[HOST 2]\r\nTitle=c\r\n");
+  WriteBytes(file, "[Hosts]\r\nCount=3\r\n" + Section(0, "Title=a\r\nTerminalType=ANSI\r\n") +
+                       Section(1, "Title=b\r\nTerminalType=VT 100\r\n") + Section(2, "Title=c\r\n"));
   THostTable t;
   t.LoadHostList(dir.Path());
   EXPECT_EQ(t.HostTable[0].TerminalType, "ANSI");
@@ -102,7 +159,9 @@ TEST(HostList, ATerminalTypeIsKeptOnlyWhenItIsNotTheDefault) {
 
 TEST(HostList, CountAboveTheTableAndAFullTable) {
   TTempDir dir;
-  WriteBytes(THostTable::FileName(dir.Path()), "[Hosts]\r\nCount=250\r\n");
+  std::string list = "[Hosts]\r\nCount=250\r\n";
+  for (int i = 0; i < 250; ++i) list += Section(i);
+  WriteBytes(THostTable::FileName(dir.Path()), list);
   THostTable t;
   t.LoadHostList(dir.Path());
   EXPECT_EQ(t.HostCount, 100);

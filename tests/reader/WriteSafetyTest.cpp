@@ -19,6 +19,7 @@
 #include "support/DemoPass.h"
 #include "support/TempDir.h"
 #include "reader/MainModel.h"
+#include "reader/Patrol.h"
 
 namespace brelo {
 namespace {
@@ -267,16 +268,149 @@ TEST_F(WriteSafety, BodiesThatAreNotWholeAreNeverSent) {
   EXPECT_EQ(ReadBytes(dir.Path() + "x.TXT"), "keep me");
 }
 
+// The host's line editor ends the body at a line "//" (in both dialects),
+// and a NUL or a byte that is not Shift-JIS would reach it mangled: such
+// entries are held with their files, and the user is told why.
+TEST_F(WriteSafety, BodiesTheHostWouldTakeOnlyInPartAreHeldAndNamed) {
+  const std::map<std::string, std::string> bodies = {
+      {"slashes", "first\r\n//\r\nstray\r\n"},
+      {"last line", "first\r\n//"},
+      {"lone cr", "a\r//\rb\r\n"},
+      {"nul", std::string("ab\0cd\r\n", 7)},
+      {"utf16", std::string("\xFF\xFEH\0i\0\r\0\n\0", 10)},
+      {"too long", std::string(kMaxBodyBytes + 1, 'x')},
+  };
+  for (const auto& [title, body] : bodies) Reserve(title == "slashes" ? 0 : 3, title, body);
+  Reserve(3, "fine", "// a comment\r\n///\r\n");
+  Pass();
+  for (int i = 0; i < 10; ++i) {
+    const size_t before = host.posts.size();
+    Prompt();
+    if (host.posts.size() > before) Confirm();
+  }
+  EXPECT_EQ(host.posts, std::vector<std::string>{"fine"});
+  EXPECT_EQ(policy->Summary().skipped, 6);
+  EXPECT_EQ(policy->Summary().notSent.size(), 6u);
+  EXPECT_TRUE(view.Said("「//」だけの行があり"));
+  EXPECT_TRUE(view.Said("NUL 文字がある"));
+  EXPECT_TRUE(view.Said("大きすぎます"));
+  EXPECT_FALSE(policy->Summary().WritesAllDone());
+  // Every one still in the box, due, with its file as it was.
+  TReservationBox disk = Disk();
+  ASSERT_EQ(disk.ReservationCount, 6);
+  for (int i = 0; i < disk.ReservationCount; ++i) {
+    EXPECT_EQ(disk.ReservationTable[static_cast<size_t>(i)].Status, 0);
+    EXPECT_EQ(ReadBytes(disk.BodyFile(i)), bodies.at(disk.ReservationTable[static_cast<size_t>(i)].Title));
+  }
+}
+
+// A body name is the entry's own file: never one of the store's, a link
+// out of the folder, a pipe or a device; such an entry is held and the file
+// it names is never posted nor deleted.
+TEST_F(WriteSafety, ABodyNameIsTheEntrysOwnFileAndNothingElse) {
+  const std::string folder = box->HostFolder;
+  Reserve(3, "first");  // Write.Dat exists from here on
+  WriteBytes(folder + "MES01.TXT", "#000001\r\nthe stored board\r\n");
+  WriteBytes(folder + "MES01.IDX", std::string(kIndexRecordSize, 'i'));
+  WriteBytes(folder + "Users.TXT", "TARO\r\n");
+  WriteBytes(folder + "201208.LOG", "the session log\r\n");
+  WriteBytes(dir.Path() + "secret.TXT", "outside the folder\r\n");
+  ASSERT_EQ(::symlink((dir.Path() + "secret.TXT").c_str(), (folder + "link.TXT").c_str()), 0);
+  ASSERT_EQ(::mkfifo((folder + "pipe.TXT").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (folder + "zero.TXT").c_str()), 0);
+  const std::vector<std::string> names = {"MES01.TXT", "mes01.idx", "Write.Dat", "Boards.Dat", "Users.TXT",
+                                          "201208.LOG", "brelo.lock", "link.TXT",  "pipe.TXT",   "zero.TXT"};
+  box->DeleteReservation(0);
+  for (const std::string& name : names) {
+    box->AddReservation(3, name, "");
+    box->ReservationTable[static_cast<size_t>(box->ReservationCount - 1)].FileName = name;
+  }
+  box->SaveReservations();
+  const std::string boxBytes = ReadBytes(box->WriteFile());
+  Pass();
+  for (int i = 0; i < 12; ++i) {
+    const size_t before = host.posts.size();
+    Prompt();
+    if (host.posts.size() > before) Confirm();
+  }
+  EXPECT_TRUE(host.posts.empty()) << host.posts.front();
+  EXPECT_EQ(policy->Summary().skipped, static_cast<int>(names.size()));
+  EXPECT_TRUE(view.Said("MES01.TXT は予約のファイルではなく、保存されたデータのファイルです"));
+  EXPECT_TRUE(view.Said("シンボリックリンクです"));
+  EXPECT_TRUE(view.Said("通常のファイルではありません"));
+  EXPECT_EQ(ReadBytes(box->WriteFile()), boxBytes);
+  // Deleting the entries leaves every file they named.
+  while (box->ReservationCount > 0) box->DeleteReservation(0);
+  EXPECT_EQ(ReadBytes(folder + "MES01.TXT"), "#000001\r\nthe stored board\r\n");
+  EXPECT_EQ(ReadBytes(folder + "MES01.IDX").size(), kIndexRecordSize);
+  EXPECT_EQ(ReadBytes(folder + "Users.TXT"), "TARO\r\n");
+  EXPECT_EQ(ReadBytes(folder + "201208.LOG"), "the session log\r\n");
+  EXPECT_EQ(ReadBytes(dir.Path() + "secret.TXT"), "outside the folder\r\n");
+  struct stat st;
+  EXPECT_EQ(::lstat((folder + "link.TXT").c_str(), &st), 0);
+  EXPECT_EQ(::lstat((folder + "pipe.TXT").c_str(), &st), 0);
+}
+
+// What the pilot says about the box comes from here: a box that could not
+// be read, entries beyond what loads and entries held as interrupted all
+// need the user.
+TEST_F(WriteSafety, TheSummaryTellsWhatTheBoxNeedsFromTheUser) {
+  TPassSummary s;
+  s.loggedIn = s.logoutSent = s.loggedOut = true;
+  NoteTheBox(*box, s);
+  EXPECT_EQ(PassStatus(s, false), kExitOk);
+  // Held as interrupted: named.
+  Reserve(3, "maybe posted");
+  box->MarkSending(0);
+  NoteTheBox(*box, s);
+  EXPECT_EQ(s.heldInterrupted, std::vector<std::string>{"maybe posted"});
+  EXPECT_EQ(PassStatus(s, false), kExitWrites);
+  box->ClearSending(0);
+  // 201 due entries: two lie beyond what loads.
+  std::string records(201 * kReservationRecordSize, '\0');
+  for (int i = 0; i < 201; ++i) {
+    TWriteReservation r;
+    r.BoardNo = 3;
+    r.Title = "e" + std::to_string(i);
+    r.FileName = "x.TXT";
+    EncodeReservation(r, records.data() + static_cast<size_t>(i) * kReservationRecordSize);
+  }
+  WriteBytes(box->WriteFile(), records);
+  box->LoadReservations();
+  NoteTheBox(*box, s);
+  EXPECT_EQ(s.dueBeyond, 2);
+  EXPECT_NE(SjisToUtf8(s.boxProblem).find("201 件あります"), std::string::npos);
+  EXPECT_EQ(PassStatus(s, false), kExitWrites);
+  // A box that cannot be read is no empty box.
+  ::unlink(box->WriteFile().c_str());
+  ASSERT_EQ(::mkdir(box->WriteFile().c_str(), 0755), 0);
+  EXPECT_THROW(box->LoadReservations(), EInOutError);
+  NoteTheBox(*box, s);
+  EXPECT_TRUE(s.boxUnreadable);
+  EXPECT_EQ(s.dueBeyond, 0);
+  EXPECT_EQ(PassStatus(s, false), kExitWrites);
+}
+
 TEST_F(WriteSafety, DamagedBoxesAreKeptAsideAndNeverWrittenOver) {
   Reserve(3, "one");
   Reserve(3, "two");
   const std::string whole = ReadBytes(box->WriteFile());
   // Padded: the stray bytes go, both whole records stay, the original is kept.
   WriteBytes(box->WriteFile(), whole + "pad");
-  Open();
-  EXPECT_EQ(box->ReservationCount, 2);
-  ASSERT_FALSE(view.errors.empty());
-  EXPECT_NE(view.errors.back().find("Write.Dat が壊れています"), std::string::npos);
+  const auto asideCopies = [&] {
+    int n = 0;
+    for (const std::string& f : test::ListFolder(box->HostFolder)) n += f.rfind("Write.Dat.broken-", 0) == 0;
+    return n;
+  };
+  // Loaded again and again while nothing is written (every entry held, say):
+  // one copy aside, not one per load.
+  for (int load = 0; load < 3; ++load) {
+    Open();
+    EXPECT_EQ(box->ReservationCount, 2);
+    ASSERT_FALSE(view.errors.empty());
+    EXPECT_NE(view.errors.back().find("Write.Dat が壊れています"), std::string::npos);
+  }
+  EXPECT_EQ(asideCopies(), 1);
   Reserve(3, "three");
   EXPECT_EQ(ReadBytes(box->WriteFile()).size(), 3 * kReservationRecordSize);
   bool aside = false;

@@ -308,6 +308,61 @@ TEST_F(StoreTest, ShortBoardsFileIsAnErrorNamingTheFileAndKeepsDefaults) {
   EXPECT_EQ(ReadBytes(store.BoardsFile()).size(), kBoardRecordSize * 50 + 7);  // not overwritten
 }
 
+// A Boards.Dat one byte short, padded or a link to a device: the boards
+// keep their numbers, the damage is named and kept aside once, and the
+// mailbox's new marks survive every load.
+TEST_F(StoreTest, DamagedBoardsFilesAreSeenAndNeverShifted) {
+  for (int i = 1; i < kBoardCount; ++i) {
+    store.BoardTable[static_cast<size_t>(i)].Active = 1;
+    store.BoardTable[static_cast<size_t>(i)].Name = "B" + std::to_string(i);
+  }
+  store.ClearNewMarks();  // the mail read so far is no longer new
+  store.SaveBoards();
+  const std::string whole = ReadBytes(store.BoardsFile());
+  ASSERT_EQ(whole.size(), kBoardCount * kBoardRecordSize);
+  store.LoadBoards();
+  EXPECT_EQ(store.BoardTable[0].FirstNew, kNoNewMark);
+  EXPECT_EQ(store.BoardTable[0].Name, "@MAIL");
+
+  const auto asideCopies = [&] {
+    int n = 0;
+    for (const std::string& f : test::ListFolder(store.HostFolder)) n += f.rfind("Boards.Dat.broken-", 0) == 0;
+    return n;
+  };
+  for (const std::string& damaged : {whole.substr(0, whole.size() - 1), whole + "x"}) {
+    WriteBytes(store.BoardsFile(), damaged);
+    for (int load = 0; load < 2; ++load) {
+      try {
+        store.LoadBoards();
+        ADD_FAILURE() << "a damaged file loads without a word";
+      } catch (const EInOutError& e) {
+        EXPECT_NE(SjisToUtf8(e.what()).find("Boards.Dat が壊れています"), std::string::npos);
+      }
+      EXPECT_EQ(store.BoardTable[2].Name, "B2");
+      EXPECT_EQ(store.BoardTable[98].Name, "B98");
+      EXPECT_EQ(store.BoardTable[0].FirstNew, kNoNewMark);
+    }
+    EXPECT_EQ(ReadBytes(store.BoardsFile()), damaged);
+  }
+  EXPECT_EQ(asideCopies(), 2);  // one per damaged file, not one per load
+
+  // Files that are not regular are refused at once, never read to their end.
+  for (const char* target : {"/dev/full", "/dev/zero"}) {
+    ::unlink(store.BoardsFile().c_str());
+    ASSERT_EQ(::symlink(target, store.BoardsFile().c_str()), 0);
+    try {
+      store.LoadBoards();
+      ADD_FAILURE() << target;
+    } catch (const EInOutError& e) {
+      EXPECT_NE(SjisToUtf8(e.what()).find("通常のファイルではありません"), std::string::npos);
+    }
+    EXPECT_EQ(store.BoardTable[2].Name, "????????");
+  }
+  ::unlink(store.BoardsFile().c_str());
+  ASSERT_EQ(::mkfifo(store.BoardsFile().c_str(), 0600), 0);  // nobody writes: an open would wait for ever
+  EXPECT_THROW(store.LoadBoards(), EInOutError);
+}
+
 TEST_F(StoreTest, DamagedIndexAndTextFilesAreReadSafely) {
   for (int i = 1; i <= 2; ++i) {
     TVeskoMessage m = Msg(5, i, "hello\r\n");

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolButton>
 #include <QTest>
 
 #include "common/FileUtil.h"
@@ -168,6 +169,40 @@ TEST_F(EditorTest, TextShiftJisCannotHoldIsPointedOutAndNothingIsSaved) {
   EXPECT_EQ(ReadBytes(box->BodyFile(0)), "x");
   e->Memo1->setPlainText(QStringLiteral("絵文字"));
   EXPECT_TRUE(e->close());
+}
+
+// A line "//" typed into the body would end it at the host: the draft is
+// saved as typed, and the user hears it at once.
+TEST_F(EditorTest, SavingABodyTheHostWouldCutSaysSoAndKeepsTheText) {
+  TMessageEditor* e = Open(Reserve(5, "t", ""));
+  e->AskReserve = [] { return static_cast<int>(QMessageBox::Yes); };
+  e->Memo1->setFocus();
+  QTest::keyClicks(e->Memo1, "first");
+  QTest::keyClick(e->Memo1, Qt::Key_Return);
+  QTest::keyClicks(e->Memo1, "//");
+  QTest::keyClick(e->Memo1, Qt::Key_Return);
+  QTest::keyClicks(e->Memo1, "rest");
+  {
+    test::TModalAnswerer answer;
+    QTest::mouseClick(e->SpeedButton2, Qt::LeftButton);
+    ASSERT_EQ(answer.texts.size(), 1);
+    EXPECT_TRUE(answer.texts[0].contains(QStringLiteral("保存しました。ただし、本文に「//」だけの行があり")))
+        << answer.texts[0].toStdString();
+  }
+  EXPECT_EQ(box->EditorSlots[0], nullptr);
+  EXPECT_EQ(ReadBytes(box->BodyFile(0)), "first\r\n//\r\nrest\r\n");
+  // Written so that it goes whole: saved without a word.
+  e = Open(0);
+  e->AskReserve = [] { return static_cast<int>(QMessageBox::Yes); };
+  e->Memo1->setFocus();
+  QTest::keyClick(e->Memo1, Qt::Key_Home, Qt::ControlModifier);
+  QTest::keyClick(e->Memo1, Qt::Key_Down);
+  QTest::keyClick(e->Memo1, Qt::Key_End);
+  QTest::keyClicks(e->Memo1, " ");
+  test::TModalAnswerer answer;
+  QTest::mouseClick(e->SpeedButton2, Qt::LeftButton);
+  EXPECT_TRUE(answer.texts.isEmpty());
+  EXPECT_EQ(ReadBytes(box->BodyFile(0)), "first\r\n// \r\nrest\r\n");
 }
 
 TEST_F(EditorTest, CancelWhileSwitchingHostsKeepsTheOldHost) {
