@@ -67,18 +67,6 @@ TEST(MainWindowEndToEnd, APassFromTheHostSelectorToTheLogout) {
   ASSERT_TRUE(WaitUntil([&] { return !form.Model().VeskoClient1.SessionRunning(); }, 60000));
   test::ProcessEventsFor(300);  // the last redraw of the terminal
   test::Screenshot(&form, "terminal");
-  // The whole pass is in the screen's scrollback, a page back with
-  // Shift+PgUp; the line view is one click away.
-  TTerminalPage* terminal = form.TerminalPage;
-  EXPECT_GT(terminal->Screen().ScrollbackSize(), 0);
-  terminal->ScreenView->setFocus();
-  QTest::keyClick(terminal->ScreenView, Qt::Key_PageUp, Qt::ShiftModifier);
-  EXPECT_GT(terminal->ScreenView->ScrolledBack(), 0);
-  test::Screenshot(&form, "terminal-scrollback");
-  QTest::mouseClick(terminal->LinesButton, Qt::LeftButton);
-  EXPECT_TRUE(terminal->PaintBox1->isVisible());
-  test::Screenshot(&form, "terminal-lines");
-  QTest::mouseClick(terminal->ScreenButton, Qt::LeftButton);
   EXPECT_FALSE(form.SpeedButton1->isChecked());
   EXPECT_TRUE(form.HostComboBox->isEnabled());
   EXPECT_EQ(form.StatusText->text(), QStringLiteral("ログアウトしました"));
