@@ -30,8 +30,9 @@ TRounds::TRounds(TMainForm& form) : QObject(&form), form_(form), patrol_(form.Mo
   // browser and the pages stay the user's.
   patrol_.KeepNews = true;
   patrol_.OnHostStarting = [this](int host) {
+    // The host starting has its result entry already.
     progress_ = QStringLiteral("巡回中 (%1/%2): %3")
-                    .arg(patrol_.Results().size() + 1)
+                    .arg(patrol_.Results().size())
                     .arg(total_)
                     .arg(Q(form_.Model().Hosts.HostTable[static_cast<size_t>(host)].Title));
     form_.SetStatus(std::string());

@@ -182,7 +182,11 @@ TEST_F(ReadingWhileRounds, AScheduledRoundLeavesTheReaderWhereTheyAreAndTheNewsA
   now = now.addSecs(31 * 60);
   form->Rounds->Tick();
   ASSERT_TRUE(form->Rounds->Running());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusText->text().contains(QStringLiteral("巡回中 (2/2): B")); }, 60000));
+  QStringList seen;  // every status line shown, for the failure's message
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    if (seen.isEmpty() || seen.back() != form->StatusText->text()) seen << form->StatusText->text();
+    return form->StatusText->text().contains(QStringLiteral("巡回中 (2/2): B"));
+  }, 60000)) << seen.join(QLatin1Char('\n')).toStdString();
   EXPECT_EQ(form->HostComboBox->currentIndex(), 0);  // the selector keeps the host being read
   ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Rounds->Running(); }, 60000));
   EXPECT_EQ(pageChanges, 0);
