@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <cstdio>
+
 #include <QCommandLineParser>
 #include <QStringList>
 
@@ -244,6 +246,25 @@ std::string HelpText() {
          "  11 the host list cannot be read\n"
          "A pilot of several hosts exits with the most serious status of its passes,\n"
          "in this order: 9, 6, 5, 4, 3, 1, 10.\n";
+}
+
+bool AnswerAtOnce(const TCommandLine& cmd, int& status) {
+  if (!cmd.error.empty()) {
+    std::fprintf(stderr, "brelo: %s (brelo --help lists the options)\n", cmd.error.c_str());
+    status = kExitUsage;
+    return true;
+  }
+  if (cmd.action == TCommandLine::kHelp) {
+    std::fputs(HelpText().c_str(), stdout);
+    status = kExitOk;
+    return true;
+  }
+  if (cmd.action == TCommandLine::kVersion) {
+    std::printf("brelo %s\n", BRELO_VERSION);
+    status = kExitOk;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace brelo

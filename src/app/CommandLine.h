@@ -36,4 +36,8 @@ struct TCommandLine {
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string HelpText();
 
+// What both programs answer before anything else: a refused command line,
+// --help and --version. True when the program is done, with its exit status.
+bool AnswerAtOnce(const TCommandLine& cmd, int& status);
+
 }  // namespace brelo

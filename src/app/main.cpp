@@ -47,18 +47,7 @@ int StartWindow(const brelo::TCommandLine& cmd, char** argv) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   brelo::TCommandLine cmd = brelo::ParseCommandLine(args);
-  if (!cmd.error.empty()) {
-    std::fprintf(stderr, "brelo: %s (brelo --help lists the options)\n", cmd.error.c_str());
-    return brelo::kExitUsage;
-  }
-  if (cmd.action == brelo::TCommandLine::kHelp) {
-    std::fputs(brelo::HelpText().c_str(), stdout);
-    return brelo::kExitOk;
-  }
-  if (cmd.action == brelo::TCommandLine::kVersion) {
-    std::printf("brelo %s\n", BRELO_VERSION);
-    return brelo::kExitOk;
-  }
+  if (int status = 0; brelo::AnswerAtOnce(cmd, status)) return status;
   if (cmd.action == brelo::TCommandLine::kWindow) return StartWindow(cmd, argv);
 
   // Before anything else runs: the string lock, then the program folder.
