@@ -106,22 +106,31 @@ namespace {
 // nothing more than write to it.
 int g_signalPipe[2] = {-1, -1};
 
+volatile sig_atomic_t g_stopSignals = 0;
+
 void OnStopSignal(int sig) {
+  // A second signal ends the program at once, whatever the first one waits
+  // for. It is counted here rather than left pending for the default action:
+  // a signal that arrived while this ran may be handed to the handler late.
+  const bool second = g_stopSignals != 0;
+  g_stopSignals = 1;
+  if (second) {
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(sig, &dfl, nullptr);
+    ::raise(sig);  // delivered with the default action once this returns
+    return;
+  }
   const char c = static_cast<char>(sig);
   const ssize_t n = ::write(g_signalPipe[1], &c, 1);
   (void)n;
-  // A second signal ends the program at once, whatever the first one waits for.
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  ::sigaction(SIGTERM, &dfl, nullptr);
-  ::sigaction(SIGINT, &dfl, nullptr);
 }
 
 void InstallStopSignals() {
   if (g_signalPipe[0] >= 0 || ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
-  // One at a time: a second signal pending meanwhile meets the default action.
+  // One at a time: a second one pending meanwhile comes after the first.
   sigemptyset(&sa.sa_mask);
   sigaddset(&sa.sa_mask, SIGTERM);
   sigaddset(&sa.sa_mask, SIGINT);
