@@ -176,8 +176,10 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   CancelButton->setText(QStringLiteral("中止"));
   CancelButton->setAccessibleName(QStringLiteral("転送を中止"));
   connect(CancelButton, &QToolButton::clicked, this, [this] { client_.CancelTransfer(); });
-  // The transfer row: the protocol and the two directions, and while a
-  // transfer runs its progress (a row of its own: the input line keeps its width).
+  // The transfer row: the protocol and the two directions (a row of its own:
+  // the input line keeps its width). While a transfer runs its progress has
+  // a row below it, the page's whole width, so that at the window's least
+  // width the file's name and figures still show.
   auto* transferRow = new QWidget;
   auto* transfer = new QHBoxLayout(transferRow);
   transfer->setContentsMargins(0, 0, 0, 0);
@@ -191,8 +193,7 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   progress->addWidget(TransferLabel, 1);
   progress->addWidget(TransferProgress);
   progress->addWidget(CancelButton);
-  transfer->addWidget(TransferBar, 1);
-  transfer->addStretch(0);
+  transfer->addStretch(1);
   TransferBar->hide();
   // How keys go to the host, and which view shows the session.
   KeyModeButton = new QToolButton;
@@ -255,6 +256,7 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   layout->addWidget(viewArea_, 1);
   layout->addWidget(FindBar);
   layout->addWidget(transferRow);
+  layout->addWidget(TransferBar);
   auto* barHolder = new QWidget;
   barHolder->setFixedHeight(33);
   barHolder->setLayout(bar);
@@ -538,13 +540,16 @@ void TTerminalPage::ShowTransfer() {
     TransferLabel->setText(QStringLiteral("転送の開始を待っています"));
     return;
   }
+  TransferLabel->setText(TransferCaption(p, QFontMetrics(TransferLabel->font()), TransferLabel->width()));
+}
+
+QString TransferCaption(const TTransferProgress& p, const QFontMetrics& fm, int width) {
   // Bytes, rate and time left always show; a long name gives way in its middle.
   QString tail = QStringLiteral(" %1/%2").arg(Size(p.bytes), p.total > 0 ? Size(p.total) : QStringLiteral("?"));
   if (p.rate > 0) tail += QStringLiteral(" %1/秒").arg(Size(p.rate));
   if (p.secondsLeft >= 0) tail += QStringLiteral(" 残り%1:%2").arg(p.secondsLeft / 60).arg(p.secondsLeft % 60, 2, 10, QLatin1Char('0'));
-  const QFontMetrics fm(TransferLabel->font());
-  const int room = std::max(fm.horizontalAdvance(QStringLiteral("WWW…")), TransferLabel->width() - fm.horizontalAdvance(tail));
-  TransferLabel->setText(fm.elidedText(SjisToQString(p.file), Qt::ElideMiddle, room) + tail);
+  const int room = std::max(fm.horizontalAdvance(QStringLiteral("WWW…")), width - fm.horizontalAdvance(tail));
+  return fm.elidedText(SjisToQString(p.file), Qt::ElideMiddle, room) + tail;
 }
 
 void TTerminalPage::StartDownload() {

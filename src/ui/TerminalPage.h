@@ -14,6 +14,7 @@
 #include "ui/TerminalScreen.h"
 
 class QComboBox;
+class QFontMetrics;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -23,6 +24,11 @@ class QToolButton;
 namespace brelo {
 
 class TVeskoClient;
+struct TTransferProgress;
+
+// The transfer bar's words for a file under way, within `width` pixels: the
+// name (cut in its middle when it must give way), bytes, rate and time left.
+QString TransferCaption(const TTransferProgress& p, const QFontMetrics& fm, int width);
 
 // The drawing area: rows are drawn onto a kept image, so that rows a draw
 // does not reach keep what they showed, as a screen does. It takes the

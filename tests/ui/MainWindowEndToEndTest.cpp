@@ -2,7 +2,9 @@
 // host selector to the logout, then what the pages and files hold.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -189,10 +191,20 @@ TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
   EXPECT_EQ(ends[0].result.files, std::vector<std::string>{"big.bin"});
   EXPECT_EQ(ends[0].result.bytes, static_cast<long long>(bytes.size()));
   ASSERT_TRUE(WaitUntil([&] { return !t->TransferBar->isVisible() && t->UploadButton->isEnabled(); }));
-  // And sends one: the host is told first, then the button, then the file.
-  const std::string mine = home.Path() + "mine.bin";
+  // And sends one: the host is told first, then the button, then the file,
+  // chosen in a dialog that opens in the host folder's UP/.
+  const std::string up = form.Model().Store.HostFolder + "UP/";
+  ::mkdir(up.c_str(), 0755);
+  const std::string mine = up + "mine.bin";
   test::WriteBytes(mine, bytes.substr(0, 300000));
-  t->ChooseUploadFiles = [&] { return std::vector<std::string>{mine}; };
+  test::TModalAnswerer answerer;
+  QString dialogFolder;
+  answerer.onDialog = [&](QDialog* d) {
+    auto* files = qobject_cast<QFileDialog*>(d);
+    if (files == nullptr) return;
+    dialogFolder = files->directory().absolutePath() + QLatin1Char('/');
+    files->selectFile(QStringLiteral("mine.bin"));
+  };
   t->Edit1->setFocus();
   QTest::keyClicks(t->Edit1, QStringLiteral("UP"));
   QTest::keyClick(t->Edit1, Qt::Key_Return);
@@ -209,6 +221,7 @@ TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
   }();
   QTest::mouseClick(t->UploadButton, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == QStringLiteral("アップロード完了....mine.bin"); }, 60000));
+  EXPECT_EQ(dialogFolder.toStdString(), up);
   EXPECT_TRUE(host.DataFile("upload/mine.bin") == bytes.substr(0, 300000));
   ASSERT_EQ(ends.size(), 2u);
   EXPECT_EQ(ends[1].result.bytes, 300000);
@@ -219,6 +232,27 @@ TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
   EXPECT_TRUE(t->TransferBar->isVisible());
   EXPECT_EQ(t->TransferLabel->text(), QStringLiteral("転送の開始を待っています"));
   test::Screenshot(&form, "transfer");
+  // At the window's least width a file's words still hold every figure: a
+  // long Japanese name gives way in its middle, keeping both its ends.
+  form.resize(form.minimumSizeHint());
+  ASSERT_TRUE(WaitUntil([&] { return form.width() == form.minimumSizeHint().width(); }));
+  QApplication::processEvents();
+  const int width = t->TransferLabel->width();
+  const QFontMetrics fm(t->TransferLabel->font());
+  TTransferProgress p;
+  p.bytes = 4 << 20;
+  p.total = 150 << 20;
+  p.rate = 1200 * 1024;
+  p.secondsLeft = 125;
+  const QString tail = QStringLiteral(" 4.0M/150M 1.2M/秒 残り2:05");
+  p.file = Sjis("s.lzh");
+  EXPECT_EQ(TransferCaption(p, fm, width), QStringLiteral("s.lzh") + tail);
+  p.file = Sjis("草の根ネットの過去ログ全部まとめて読みたい人のための圧縮ファイル第三版.lzh");
+  const QString caption = TransferCaption(p, fm, width);
+  EXPECT_LE(fm.horizontalAdvance(caption), width) << caption.toStdString() << " in " << width;
+  EXPECT_TRUE(caption.startsWith(QStringLiteral("草"))) << caption.toStdString();
+  EXPECT_TRUE(caption.endsWith(QStringLiteral(".lzh") + tail)) << caption.toStdString();
+  EXPECT_TRUE(caption.contains(QStringLiteral("…"))) << caption.toStdString();
   QTest::mouseClick(t->CancelButton, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return !t->TransferBar->isVisible() && ends.size() == 3; }, 30000));
   EXPECT_TRUE(ends[2].result.cancelled);
