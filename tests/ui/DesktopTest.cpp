@@ -368,7 +368,10 @@ TEST(ExternalEditor, AnEditorsUtf8IsReadBackAsShiftJisAndWhatItCannotHoldIsRefus
   // The desktop's terminal emulator, and the user's $VISUAL: an editor that
   // appends a line in UTF-8.
   test::WriteBytes(dir.File("x-terminal-emulator"), "#!/bin/sh\nshift\nexec \"$@\"\n");
-  test::WriteBytes(dir.File("ed.sh"), "#!/bin/sh\nprintf '%s\\n' \"$(cat \"$1.line\")\" >> \"$1\"\n");
+  // The line to append is in the test's own folder: the editor's copy's
+  // folder is made only when the editor is started.
+  const std::string line = dir.File("line");
+  test::WriteBytes(dir.File("ed.sh"), "#!/bin/sh\nprintf '%s\\n' \"$(cat '" + line + "')\" >> \"$1\"\n");
   ::chmod(dir.File("x-terminal-emulator").c_str(), 0755);
   ::chmod(dir.File("ed.sh").c_str(), 0755);
   const QByteArray path = qgetenv("PATH");
@@ -378,13 +381,12 @@ TEST(ExternalEditor, AnEditorsUtf8IsReadBackAsShiftJisAndWhatItCannotHoldIsRefus
   test::WriteBytes(body, Sjis("一行目") + "\r\n");
   std::string changed;
   TExternalEdits::Instance().OnBodyChanged = [&](const std::string& p) { changed = p; };
-  const std::string copy = TExternalEdits::CopyOf(body).toStdString();
-  test::WriteBytes(copy + ".line", "二行目 in UTF-8");
+  test::WriteBytes(line, "二行目 in UTF-8");
   ASSERT_TRUE(TExternalEdits::Instance().Open("NotePad", body));
   EXPECT_TRUE(test::WaitUntil([&] { return changed == body; }));
   EXPECT_EQ(test::ReadBytes(body), Sjis("一行目") + "\r\n" + Sjis("二行目 in UTF-8") + "\r\n");
   // A character Shift-JIS cannot hold: the body stays, the user is told.
-  test::WriteBytes(copy + ".line", "\xF0\x9F\x98\x80");
+  test::WriteBytes(line, "\xF0\x9F\x98\x80");
   test::TModalAnswerer answer;
   changed.clear();
   ASSERT_TRUE(TExternalEdits::Instance().Open("NotePad", body));
