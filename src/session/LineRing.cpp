@@ -146,10 +146,14 @@ void TLineRing::EndBatch() {
 void TLineRing::WaitForChange(int ms) {
   RecheckRoom();
   std::unique_lock<std::mutex> lk(waitMutex_);
-  const unsigned start = changes_.load();
+  // Compared with the count when the last wait ended, not when this one
+  // begins: the reader looked at the ring after that, and a change made
+  // between its look and this call would otherwise sleep the whole wait
+  // with the ring full and reading paused.
   readerWaiting_ = true;
-  waitCv_.wait_for(lk, std::chrono::milliseconds(ms), [&] { return changes_.load() != start; });
+  waitCv_.wait_for(lk, std::chrono::milliseconds(ms), [&] { return changes_.load() != seen_; });
   readerWaiting_ = false;
+  seen_ = changes_.load();
 }
 
 void TLineRing::PublishPartial() {

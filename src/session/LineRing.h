@@ -155,8 +155,10 @@ class TLineRing {
   void Skip();
   // Lines taken since the ring was made (reader's count, for diagnostics).
   unsigned long long TakenCount() const { return taken_.load(std::memory_order_relaxed); }
-  // Sleeps up to ms; returns early when a line completes, the partial line
-  // changes or Wake is called. The reader only: it rechecks a pause first.
+  // Sleeps up to ms; returns early, or at once, when a line completed, the
+  // partial line changed or Wake was called since the reader's last wait
+  // ended (that is, since it began to look). The reader only: it rechecks a
+  // pause first.
   void WaitForChange(int ms);
   void Wake();
 
@@ -244,6 +246,7 @@ class TLineRing {
   std::mutex waitMutex_;
   std::condition_variable waitCv_;
   std::atomic<unsigned> changes_{0};
+  unsigned seen_ = 0;  // the reader's: changes_ when its last wait ended
   std::atomic<bool> readerWaiting_{false};
 };
 

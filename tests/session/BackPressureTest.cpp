@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <random>
 #include <set>
@@ -142,6 +143,26 @@ std::vector<TWorld> Steps(const TModel& m, const TWorld& w) {
     out.push_back(n);
   }
   return out;
+}
+
+TEST(ResumeGateTest, AChangeBetweenTheReadersLookAndItsWaitEndsTheWaitAtOnce) {
+  // The reader looks, finds nothing, and only then waits: what the writer
+  // did in between (a line, the partial line, a wake) must end that wait,
+  // or a reader that made the ring full sleeps its whole wait while reading
+  // is paused.
+  using namespace std::chrono_literals;
+  for (int what = 0; what < 3; ++what) {
+    TLineRing ring;
+    ring.WaitForChange(0);  // a wait that ended: the reader begins to look
+    ASSERT_FALSE(ring.LineWaiting());
+    if (what == 0) ring.Feed("a line\r", 7);
+    else if (what == 1) ring.Feed("Password: ", 10);
+    else ring.Wake();
+    auto waited = std::async(std::launch::async, [&] { ring.WaitForChange(600000); });
+    const bool ended = waited.wait_for(60s) == std::future_status::ready;
+    if (!ended) ring.Wake();  // a second change frees the failing wait
+    EXPECT_TRUE(ended) << "case " << what;
+  }
 }
 
 TEST(ResumeGateTest, EveryOrderOfTheWritersAndTheReadersStepsDeliversEveryLine) {
