@@ -1,12 +1,14 @@
 #include "transport/WSocket.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -15,11 +17,12 @@
 
 namespace brelo {
 
-struct TTCPClient::TNotifiers {
+// The notifiers of one socket: a call under way has a write notifier (its
+// connect completes or fails), the line also a read notifier.
+struct TTCPClient::TWatch {
   int fd = -1;
   std::unique_ptr<QSocketNotifier> read;
   std::unique_ptr<QSocketNotifier> write;
-  int connectError = 0;  // a refusal that connect() reported at once
 };
 
 struct TTCPClient::TEndpoint {
@@ -169,12 +172,11 @@ int TCustomWSocket::Send(const char* buf, int len) {
   int code = 0;
   {
     std::lock_guard<std::mutex> lk(mutex_);
+    // No line yet (a connect still under way): nothing taken, nothing lost.
     if (fd_ < 0 || len <= 0) return 0;
     ssize_t n = ::send(fd_, buf, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0) return static_cast<int>(n);
     code = WinsockCodeFromErrno(errno);
-    // A connect still under way takes no data yet: the bytes stay queued.
-    if (code == WSAENOTCONN && state_ == ssConnecting) code = WSAEWOULDBLOCK;
   }
   if (code != WSAEWOULDBLOCK && code != WSAEINTR) SocketError(code);
   return 0;
@@ -193,6 +195,43 @@ int TCustomWSocket::Receive(char* buf, int size) {
   return 0;
 }
 
+namespace {
+
+// Failures that connect() may report at once and that are reported like
+// those that come later: from the main thread, with the state connecting.
+bool ReportedLater(int code) {
+  return code == WSAECONNREFUSED || code == WSAETIMEDOUT || code == WSAENETUNREACH || code == WSAEHOSTUNREACH;
+}
+
+// How much a failure of one address says about the host: an answer (a
+// refusal, a reset) most, a family or route this machine lacks least.
+int Telling(int code) {
+  switch (code) {
+    case WSAECONNREFUSED: case WSAECONNRESET: case WSAECONNABORTED: return 3;
+    case WSAENETUNREACH: case WSAEHOSTUNREACH: case WSAEADDRNOTAVAIL: case WSAENETDOWN: return 1;
+    case WSAEAFNOSUPPORT: case WSAEPFNOSUPPORT: case WSAEPROTONOSUPPORT: return 0;
+    default: return 2;
+  }
+}
+
+// The failure to report for a name once another has failed: the more
+// telling, the later of two alike.
+int MoreTelling(int earlier, int later) {
+  return earlier != 0 && Telling(earlier) > Telling(later) ? earlier : later;
+}
+
+}  // namespace
+
+std::vector<size_t> InterleaveFamilies(const std::vector<int>& families) {
+  std::vector<size_t> first, other, order;
+  for (size_t i = 0; i < families.size(); ++i) (families[i] == families[0] ? first : other).push_back(i);
+  for (size_t i = 0; i < first.size() || i < other.size(); ++i) {
+    if (i < first.size()) order.push_back(first[i]);
+    if (i < other.size()) order.push_back(other[i]);
+  }
+  return order;
+}
+
 TTCPClient::TTCPClient() : alive_(std::make_shared<char>(0)) {
   protocol_ = 6;
   socketType_ = 1;
@@ -200,7 +239,7 @@ TTCPClient::TTCPClient() : alive_(std::make_shared<char>(0)) {
 
 TTCPClient::~TTCPClient() {
   Close();
-  notifiers_.reset();
+  watches_.clear();
   alive_.reset();
 }
 
@@ -225,7 +264,18 @@ bool TTCPClient::Resolve(std::vector<TEndpoint>& out) {
   out.clear();
   const std::string host = Host();
   const std::string port = Port();
+  if (!(Resolver ? ResolveWith(Resolver, host, port, out) : ResolveName(host, port, out))) return false;
+  // The resolver sorts by preference; the families then take turns, so
+  // that one family's silence does not hold up the other.
+  std::vector<int> families;
+  for (const TEndpoint& e : out) families.push_back(e.family);
+  std::vector<TEndpoint> sorted;
+  for (size_t i : InterleaveFamilies(families)) sorted.push_back(out[i]);
+  out = std::move(sorted);
+  return true;
+}
 
+bool TTCPClient::ResolveName(const std::string& host, const std::string& port, std::vector<TEndpoint>& out) {
   // The port: a service name of the TCP protocol, else a decimal number.
   in_port_t portBytes = 0;
   servent se;
@@ -285,56 +335,91 @@ bool TTCPClient::Resolve(std::vector<TEndpoint>& out) {
   return true;
 }
 
+bool TTCPClient::ResolveWith(const TResolver& resolver, const std::string& host, const std::string& port,
+                             std::vector<TEndpoint>& out) {
+  std::vector<TTCPAddress> addresses;
+  int code = resolver(host, port, addresses);
+  if (code == 0 && addresses.empty()) code = WSAHOST_NOT_FOUND;
+  for (size_t i = 0; code == 0 && i < addresses.size(); ++i) {
+    const TTCPAddress& a = addresses[i];
+    TEndpoint e;
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    if (a.port < 0 || a.port > 65535) {
+      code = WSAEINVAL;
+    } else if (::inet_pton(AF_INET, a.host.c_str(), &v4.sin_addr) == 1) {
+      v4.sin_family = AF_INET;
+      v4.sin_port = htons(static_cast<uint16_t>(a.port));
+      std::memcpy(&e.addr, &v4, sizeof v4);
+      e.len = sizeof v4;
+      e.family = AF_INET;
+    } else if (::inet_pton(AF_INET6, a.host.c_str(), &v6.sin6_addr) == 1) {
+      v6.sin6_family = AF_INET6;
+      v6.sin6_port = htons(static_cast<uint16_t>(a.port));
+      std::memcpy(&e.addr, &v6, sizeof v6);
+      e.len = sizeof v6;
+      e.family = AF_INET6;
+    } else {
+      code = WSAEINVAL;  // not a numeric address
+    }
+    out.push_back(e);
+  }
+  if (code != 0) {
+    out.clear();
+    SocketError(code);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Makes a socket and starts its connect. Returns the socket, with connectError
+// set when connect() failed at once; or -1 with connectError set.
+int OpenAttempt(const sockaddr_storage& addr, socklen_t len, int family, int& connectError) {
+  connectError = 0;
+  int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    connectError = WinsockCodeFromErrno(errno);
+    return -1;
+  }
+  int on = -1;  // urgent data arrives in the normal stream
+  if (::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) {
+    connectError = WinsockCodeFromErrno(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 && errno != EINPROGRESS) {
+    connectError = WinsockCodeFromErrno(errno);
+  }
+  return fd;
+}
+
+}  // namespace
+
 void TTCPClient::Connect() {
   if (state_ != ssClosed) return;
   std::vector<TEndpoint> endpoints;
   if (!Resolve(endpoints)) return;
-  {
-    std::lock_guard<std::mutex> lk(mutex_);
-    endpoints_ = std::move(endpoints);
-    nextEndpoint_ = 0;
-  }
-  ConnectNext();
-}
-
-void TTCPClient::ConnectNext() {
-  for (;;) {
-    TEndpoint ep;
-    bool last;
-    {
-      std::lock_guard<std::mutex> lk(mutex_);
-      if (nextEndpoint_ >= endpoints_.size()) return;
-      ep = endpoints_[nextEndpoint_++];
-      last = nextEndpoint_ == endpoints_.size();
-    }
-    int fd = ::socket(ep.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      if (!last) continue;  // no IPv6 here, say: the next address
-      SocketError(WinsockCodeFromErrno(errno));
-      return;
-    }
-    int on = -1;  // urgent data arrives in the normal stream
-    if (::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) {
-      int code = WinsockCodeFromErrno(errno);
-      ::close(fd);
-      SocketError(code);
-      return;
-    }
+  // The first call starts here, so that a connect that cannot start at all
+  // is reported from Connect with the state closed; an address that fails at
+  // once gives way to the next at once.
+  int telling = 0;
+  for (size_t i = 0; i < endpoints.size(); ++i) {
+    const bool last = i + 1 == endpoints.size();
     int connectError = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&ep.addr), ep.len) != 0 && errno != EINPROGRESS) {
-      connectError = WinsockCodeFromErrno(errno);
-      if (!last) {
-        ::close(fd);  // refused or unreachable at once: the next address
-        continue;
-      }
-      // A refusal known at once is reported like one that comes later: from
-      // the main thread, with the socket left connecting until Close.
-      if (connectError != WSAECONNREFUSED && connectError != WSAETIMEDOUT && connectError != WSAENETUNREACH &&
-          connectError != WSAEHOSTUNREACH) {
-        ::close(fd);
-        SocketError(connectError);
-        return;
-      }
+    const int fd = OpenAttempt(endpoints[i].addr, endpoints[i].len, endpoints[i].family, connectError);
+    if (connectError != 0) telling = MoreTelling(telling, connectError);
+    if (fd < 0 || (connectError != 0 && !last)) {
+      if (fd >= 0) ::close(fd);
+      if (!last) continue;
+      SocketError(telling);
+      return;
+    }
+    if (connectError != 0 && !ReportedLater(connectError)) {
+      ::close(fd);
+      SocketError(telling);
+      return;
     }
     unsigned gen;
     {
@@ -343,103 +428,196 @@ void TTCPClient::ConnectNext() {
         ::close(fd);
         return;
       }
-      fd_ = fd;
+      endpoints_ = std::move(endpoints);
+      nextEndpoint_ = i + 1;
+      attempts_ = {fd};
+      roundError_ = telling;
       gen = ++gen_;
       state_ = ssConnecting;
     }
-    auto arm = [this, fd, gen, connectError] {
-      Arm(fd, gen);
-      if (notifiers_ && notifiers_->fd == fd) notifiers_->connectError = connectError;
-    };
-    if (IsMainThread()) {
-      arm();
-    } else {
-      std::weak_ptr<char> alive = alive_;
-      PostToMain([alive, arm] {
-        if (alive.lock()) arm();
-      });
-    }
+    // The main thread watches the call and keeps time; even from the main
+    // thread, a failure comes later, never from inside Connect.
+    std::weak_ptr<char> alive = alive_;
+    PostToMain([this, alive, gen, fd, connectError] {
+      if (!alive.lock()) return;
+      if (connectError != 0) {
+        AttemptFailed(gen, fd, connectError);
+        return;
+      }
+      Watch(fd, gen);
+      ArmAttemptDelay(gen);
+    });
     return;
   }
 }
 
-void TTCPClient::Arm(int fd, unsigned gen) {
+void TTCPClient::StartNextAttempt(unsigned gen) {
+  TEndpoint ep;
   {
     std::lock_guard<std::mutex> lk(mutex_);
-    if (gen != gen_ || fd != fd_) return;  // closed before the main thread got here
+    if (gen != gen_ || state_ != ssConnecting || fd_ >= 0 || nextEndpoint_ >= endpoints_.size()) return;
+    ep = endpoints_[nextEndpoint_++];
   }
-  auto n = std::make_shared<TNotifiers>();
-  n->fd = fd;
-  n->read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-  n->read->setEnabled(false);
-  QObject::connect(n->read.get(), &QSocketNotifier::activated, [this, gen] { OnReadable(gen); });
-  n->write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-  QObject::connect(n->write.get(), &QSocketNotifier::activated, [this, gen] { OnWritable(gen); });
-  notifiers_ = std::move(n);
+  int code = 0;
+  int fd = OpenAttempt(ep.addr, ep.len, ep.family, code);
+  if (fd >= 0 && code != 0) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd < 0) {
+    AttemptFailed(gen, -1, code);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    if (gen != gen_) {  // closed meanwhile
+      ::close(fd);
+      return;
+    }
+    attempts_.push_back(fd);
+  }
+  Watch(fd, gen);
+  ArmAttemptDelay(gen);
+}
+
+void TTCPClient::ArmAttemptDelay(unsigned gen) {
+  const unsigned token = ++delayToken_;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    if (gen != gen_ || nextEndpoint_ >= endpoints_.size()) return;
+  }
+  std::weak_ptr<char> alive = alive_;
+  QTimer::singleShot(AttemptDelayMs, Qt::PreciseTimer, [this, alive, gen, token] {
+    if (alive.lock() && token == delayToken_) StartNextAttempt(gen);
+  });
+}
+
+void TTCPClient::AttemptFailed(unsigned gen, int fd, int code) {
+  bool more;
+  bool report;
+  int error;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    if (gen != gen_) return;  // closed meanwhile: the close took the socket
+    if (fd >= 0) {
+      auto it = std::find(attempts_.begin(), attempts_.end(), fd);
+      if (it == attempts_.end()) return;
+      attempts_.erase(it);
+    }
+    roundError_ = MoreTelling(roundError_, code);
+    error = roundError_;
+    more = nextEndpoint_ < endpoints_.size();
+    report = !more && attempts_.empty();
+  }
+  if (fd >= 0) {
+    DropWatch(fd);
+    ::close(fd);
+  }
+  if (more) {
+    StartNextAttempt(gen);  // a failure does not wait for the delay
+  } else if (report) {
+    SocketError(error);  // stays connecting until the owner closes
+  }
+}
+
+void TTCPClient::Watch(int fd, unsigned gen) {
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    if (gen != gen_ || std::find(attempts_.begin(), attempts_.end(), fd) == attempts_.end()) return;
+  }
+  auto w = std::make_unique<TWatch>();
+  w->fd = fd;
+  w->write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+  QObject::connect(w->write.get(), &QSocketNotifier::activated, [this, gen, fd] { OnWritable(gen, fd); });
+  watches_.push_back(std::move(w));
+}
+
+TTCPClient::TWatch* TTCPClient::FindWatch(int fd) {
+  for (auto& w : watches_) {
+    if (w->fd == fd) return w.get();
+  }
+  return nullptr;
+}
+
+void TTCPClient::DropWatch(int fd) {
+  std::erase_if(watches_, [fd](const std::unique_ptr<TWatch>& w) { return w->fd == fd; });
 }
 
 void TTCPClient::SetReceivePaused(bool paused) {
   receivePaused_ = paused;
-  if (notifiers_ && notifiers_->read && state_ == ssConnected) notifiers_->read->setEnabled(!paused);
-}
-
-void TTCPClient::OnWritable(unsigned gen) {
   int fd;
-  int err = 0;
   {
     std::lock_guard<std::mutex> lk(mutex_);
-    if (gen != gen_ || state_ != ssConnecting) {
-      if (notifiers_) notifiers_->write->setEnabled(false);
-      return;
-    }
+    if (state_ != ssConnected) return;
     fd = fd_;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
   }
-  notifiers_->write->setEnabled(false);
-  int code = notifiers_->connectError != 0 ? notifiers_->connectError : (err != 0 ? WinsockCodeFromErrno(err) : 0);
-  if (code != 0) {
-    bool more;
-    {
-      std::lock_guard<std::mutex> lk(mutex_);
-      more = gen == gen_ && nextEndpoint_ < endpoints_.size();
-      if (more) {
-        // This address refused: the next one of the same name is tried.
-        ++gen_;
-        fd_ = -1;
-        state_ = ssClosed;
-      }
-    }
-    if (more) {
-      notifiers_.reset();
-      ::close(fd);
-      ConnectNext();
-      return;
-    }
-    SocketError(code);  // stays connecting until the owner closes
+  TWatch* w = FindWatch(fd);
+  if (w && w->read) w->read->setEnabled(!paused);
+}
+
+void TTCPClient::OnWritable(unsigned gen, int fd) {
+  int err = 0;
+  bool current;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    current = gen == gen_ && state_ == ssConnecting && fd_ < 0 &&
+              std::find(attempts_.begin(), attempts_.end(), fd) != attempts_.end();
+    socklen_t len = sizeof err;
+    if (current && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  }
+  TWatch* w = FindWatch(fd);
+  if (w) w->write->setEnabled(false);
+  if (!current || w == nullptr) return;
+  if (err != 0) {
+    AttemptFailed(gen, fd, WinsockCodeFromErrno(err));
     return;
   }
-  notifiers_->read->setEnabled(!receivePaused_);
-  if (OnConnect) OnConnect(this, fd);
-  std::lock_guard<std::mutex> lk(mutex_);
-  TSocketState expected = ssConnecting;
-  if (gen == gen_) state_.compare_exchange_strong(expected, ssConnected);
-}
-
-void TTCPClient::OnReadable(unsigned gen) {
-  ssize_t n;
-  int err = 0;
-  int fd;
+  std::vector<int> others;
   {
     std::lock_guard<std::mutex> lk(mutex_);
-    if (gen != gen_ || state_ != ssConnected) {
-      if (notifiers_ && notifiers_->read) notifiers_->read->setEnabled(false);
-      return;
+    std::erase(attempts_, fd);
+    others.swap(attempts_);
+    nextEndpoint_ = endpoints_.size();
+    fd_ = fd;
+  }
+  ++delayToken_;  // no further address is called
+  w->read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  w->read->setEnabled(false);
+  QObject::connect(w->read.get(), &QSocketNotifier::activated, [this, gen, fd] { OnReadable(gen, fd); });
+  if (OnConnect) OnConnect(this, fd);
+  bool connected;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    TSocketState expected = ssConnecting;
+    connected = gen == gen_ && state_.compare_exchange_strong(expected, ssConnected);
+  }
+  // Reading starts once connected (OnConnect may have closed the line).
+  if (connected) {
+    if (TWatch* line = FindWatch(fd)) line->read->setEnabled(!receivePaused_);
+  }
+  // The calls that lost: taken out above, so nobody else closes them.
+  for (int other : others) {
+    DropWatch(other);
+    ::close(other);
+  }
+}
+
+void TTCPClient::OnReadable(unsigned gen, int fd) {
+  ssize_t n = -1;
+  int err = 0;
+  bool current;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    current = gen == gen_ && state_ == ssConnected && fd == fd_;
+    if (current) {
+      char c;
+      n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+      if (n < 0) err = errno;
     }
-    fd = fd_;
-    char c;
-    n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0) err = errno;
+  }
+  if (!current) {
+    if (TWatch* w = FindWatch(fd); w && w->read) w->read->setEnabled(false);
+    return;
   }
   if (n > 0) {
     if (OnData) {
@@ -473,13 +651,13 @@ void TTCPClient::CloseNotification(unsigned gen, int error) {
 
 void TTCPClient::Close() {
   int code = 0;
-  int fd;
+  std::vector<int> fds;
   {
     std::lock_guard<std::mutex> lk(mutex_);
     TSocketState st = state_;
     if (st == ssNotStarted || st == ssClosed) return;
-    fd = fd_;
-    ++gen_;  // every notification still on its way is now late
+    const int fd = fd_;
+    ++gen_;  // every notification and delay still on its way is now late
     if (fd >= 0) {
       if (::shutdown(fd, SHUT_WR) != 0 && errno != ENOTCONN) code = WinsockCodeFromErrno(errno);
       // Drain what waits, bounded so that a peer that keeps sending cannot
@@ -489,20 +667,30 @@ void TTCPClient::Close() {
         ssize_t n = ::recv(fd, drain, sizeof drain, MSG_DONTWAIT);
         if (n <= 0) break;
       }
+      fds.push_back(fd);
     }
+    fds.insert(fds.end(), attempts_.begin(), attempts_.end());
+    attempts_.clear();
+    endpoints_.clear();
+    nextEndpoint_ = 0;
     fd_ = -1;
     state_ = ssClosed;
   }
-  if (fd >= 0) {
+  if (!fds.empty()) {
     if (IsMainThread()) {
-      if (notifiers_ && notifiers_->fd == fd) notifiers_.reset();
-      ::close(fd);
+      for (int fd : fds) {
+        DropWatch(fd);
+        ::close(fd);
+      }
     } else {
       // The notifiers are the main thread's: it deletes them, then closes.
       std::weak_ptr<char> alive = alive_;
-      PostToMain([this, alive, fd] {
-        if (alive.lock() && notifiers_ && notifiers_->fd == fd) notifiers_.reset();
-        ::close(fd);
+      PostToMain([this, alive, fds] {
+        const bool live = alive.lock() != nullptr;
+        for (int fd : fds) {
+          if (live) DropWatch(fd);
+          ::close(fd);
+        }
       });
     }
   }

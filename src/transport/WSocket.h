@@ -3,15 +3,22 @@
 // TTCPClient (a stream client that connects without blocking and reports
 // OnConnect, OnData, OnClose and OnError on the main thread).
 //
-// Threads: the notifiers belong to the main thread and are created, enabled
-// and deleted only there. Connect and Close may be called from the session's
-// work thread, Send from the send thread: the socket descriptor is guarded by
-// a mutex, and a Close from another thread hands the descriptor to the main
-// thread, which deletes its notifiers before closing it. Errors found by
-// Send, Connect or Close raise OnError on the calling thread.
+// A name with several addresses is called in the manner of RFC 8305: the
+// families take turns, the next address is called when the one before fails
+// or has not answered within AttemptDelayMs (while it keeps trying), the
+// first to connect is the line and the others are closed.
+//
+// Threads: the notifiers and the delay timers belong to the main thread and
+// are created, enabled and deleted only there. Connect and Close may be
+// called from the session's work thread, Send from the send thread: the
+// socket descriptors are guarded by a mutex, and a Close from another thread
+// hands them to the main thread, which deletes their notifiers before closing
+// them. Errors found by Send, Connect or Close raise OnError on the calling
+// thread; a connect that fails later reports from the main thread.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,6 +48,23 @@ enum : int {
 // errno and resolver results as Winsock codes, so that the texts are the table's.
 int WinsockCodeFromErrno(int err);
 int WinsockCodeFromResolver(int gaiError);
+
+// The order in which to call a name's addresses, given their families in the
+// resolver's order: the families take turns, starting with the first's, each
+// keeping its own order (so a host whose IPv6 addresses are all dead is
+// reached over IPv4 at the second try).
+std::vector<size_t> InterleaveFamilies(const std::vector<int>& families);
+
+// How long an address may go unanswered before the next one is called too.
+// A quarter second, as RFC 8305 recommends: longer than a connect takes on
+// nearly every working line, short enough that a silent address costs little.
+constexpr int kConnectAttemptDelayMs = 250;
+
+// One address to call: a numeric IPv4 or IPv6 address and a port.
+struct TTCPAddress {
+  std::string host;
+  int port = 0;
+};
 
 class TCustomWSocket {
  public:
@@ -90,9 +114,13 @@ class TTCPClient : public TCustomWSocket {
   std::string Port() const;
 
   // Starts a connection to Host:Port; does nothing unless ssClosed. The
-  // outcome arrives later as OnConnect or OnError. Any thread.
+  // outcome arrives later as OnConnect or OnError; when every address has
+  // failed, one OnError names the failure that says most about the host (a
+  // refusal before a route this machine lacks; else the last), and the state
+  // stays ssConnecting until Close. Any thread.
   void Connect();
-  // Ends the connection: shutdown, drain, close. Any thread.
+  // Ends the connection, or every call still under way: shutdown, drain,
+  // close. Any thread.
   void Close();
 
   // Main thread: stop or resume watching for received data (the session's
@@ -100,33 +128,60 @@ class TTCPClient : public TCustomWSocket {
   void SetReceivePaused(bool paused);
 
   TSocketEvent OnData;     // main thread
-  TSocketEvent OnConnect;  // main thread
-  TSocketEvent OnClose;    // main thread
+  // Main thread. Raised while the other addresses' calls are still open:
+  // they are closed when it returns.
+  TSocketEvent OnConnect;
+  TSocketEvent OnClose;  // main thread
+
+  // The name look-up: fills the addresses of host and port in the order to
+  // try and returns 0, or returns a Winsock code. Empty: the system's
+  // resolver. Replaceable so that a name with several addresses can be made
+  // up on a machine that has none. Assign before use.
+  using TResolver = std::function<int(const std::string& host, const std::string& port, std::vector<TTCPAddress>& out)>;
+  TResolver Resolver;
+  // Assign before use; not changed while a connect is under way.
+  int AttemptDelayMs = kConnectAttemptDelayMs;
 
  private:
-  struct TNotifiers;
+  struct TWatch;
   struct TEndpoint;
-  // Resolves Host/Port into the addresses to try, in the resolver's order
-  // (IPv6 and IPv4 alike); false after the error path.
+  // Resolves Host/Port into the addresses to try, in the order to try them;
+  // false after the error path.
   bool Resolve(std::vector<TEndpoint>& out);
-  // Starts connecting to the next address not tried yet; the error of the
-  // last one is reported when none answers.
-  void ConnectNext();
-  // Main thread: watch descriptor fd of connection generation gen.
-  void Arm(int fd, unsigned gen);
-  void OnWritable(unsigned gen);
-  void OnReadable(unsigned gen);
+  bool ResolveName(const std::string& host, const std::string& port, std::vector<TEndpoint>& out);
+  bool ResolveWith(const TResolver& resolver, const std::string& host, const std::string& port,
+                   std::vector<TEndpoint>& out);
+  // Main thread, for connect generation gen: call the next address not
+  // tried yet; arm the delay after which the one after it is called too.
+  void StartNextAttempt(unsigned gen);
+  void ArmAttemptDelay(unsigned gen);
+  // Main thread: the call on fd (-1: no socket could be made) failed with
+  // code; the next address is called at once, or, when none is left and no
+  // call is still under way, the round's error is reported.
+  void AttemptFailed(unsigned gen, int fd, int code);
+  // Main thread: watch the call on fd of generation gen.
+  void Watch(int fd, unsigned gen);
+  TWatch* FindWatch(int fd);
+  void DropWatch(int fd);
+  void OnWritable(unsigned gen, int fd);
+  void OnReadable(unsigned gen, int fd);
   // Main thread: what a close notification does.
   void CloseNotification(unsigned gen, int error);
 
   mutable std::mutex propMutex_;
   std::string host_, port_;          // guarded by propMutex_
-  unsigned gen_ = 0;                 // guarded by mutex_: one per socket
-  std::vector<TEndpoint> endpoints_;  // guarded by mutex_: the addresses of this Connect
-  size_t nextEndpoint_ = 0;           // guarded by mutex_
-  std::shared_ptr<TNotifiers> notifiers_;  // main thread only
+  // Guarded by mutex_, written by the thread of Connect, Close or the main
+  // thread. gen_ counts connects and closes: work for an older one is late.
+  unsigned gen_ = 0;
+  std::vector<TEndpoint> endpoints_;  // the addresses of this Connect
+  size_t nextEndpoint_ = 0;           // the next one to call
+  std::vector<int> attempts_;         // calls under way; whoever takes one out closes it
+  int roundError_ = 0;                // the error to report when every call has failed
+  // Main thread only.
+  std::vector<std::unique_ptr<TWatch>> watches_;
+  unsigned delayToken_ = 0;          // a delay that fires with another token is stale
   std::shared_ptr<char> alive_;      // posted work checks it on the main thread
-  bool receivePaused_ = false;       // main thread only
+  bool receivePaused_ = false;
 };
 
 }  // namespace brelo

@@ -2,13 +2,18 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+
+#include "support/Wait.h"
 
 namespace brelo::test {
 
@@ -92,6 +97,79 @@ int ClosedPort() {
   int port = p.Port();
   p.StopListening();
   return port;
+}
+
+TSilentListener::TSilentListener(bool ipv6) {
+  sockaddr_storage a{};
+  socklen_t len;
+  if (ipv6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_loopback;
+    len = sizeof *v6;
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *v4;
+  }
+  listen_ = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A backlog of 0 holds one call: the filler's. It is never accepted.
+  if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listen_, 0) != 0 ||
+      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (listen_ >= 0) ::close(listen_);
+    throw std::runtime_error("silent listener: cannot listen");
+  }
+  port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+  filler_ = ::socket(a.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int r = filler_ < 0 ? -1 : ::connect(filler_, reinterpret_cast<sockaddr*>(&a), len);
+  // The kernel reports the queue's length and limit of a listener in
+  // tcpi_unacked and tcpi_sacked: wait until the filler has filled it.
+  auto full = [this] {
+    tcp_info info{};
+    socklen_t n = sizeof info;
+    return ::getsockopt(listen_, IPPROTO_TCP, TCP_INFO, &info, &n) == 0 && info.tcpi_unacked > info.tcpi_sacked;
+  };
+  if ((r != 0 && errno != EINPROGRESS) || !WaitUntil(full)) {
+    if (filler_ >= 0) ::close(filler_);
+    ::close(listen_);
+    throw std::runtime_error("silent listener: the queue does not fill");
+  }
+}
+
+TSilentListener::~TSilentListener() {
+  ::close(filler_);
+  ::close(listen_);
+}
+
+bool HaveIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+int UnansweredCallsTo(int port) {
+  // Each line: slot, local address:port, remote address:port, state (hex;
+  // 02 is SYN_SENT), ...; ports in hexadecimal.
+  int count = 0;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    for (int i = 0; i < 100000 && std::getline(in, line); ++i) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      const size_t colon = remote.rfind(':');
+      if (colon == std::string::npos || state != "02") continue;
+      if (std::stoi(remote.substr(colon + 1), nullptr, 16) == port) ++count;
+    }
+  }
+  return count;
 }
 
 }  // namespace brelo::test

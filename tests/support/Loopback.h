@@ -31,4 +31,29 @@ class TLoopbackPeer {
 // A port on 127.0.0.1 where nobody listens.
 int ClosedPort();
 
+// An address that takes no calls and refuses none, like a host that drops
+// packets: a listener on 127.0.0.1 (or ::1) whose queue of calls not yet
+// taken is full, so the kernel drops every further SYN and a connect to it
+// hangs until its own time-out. Throws when the queue cannot be filled.
+class TSilentListener {
+ public:
+  explicit TSilentListener(bool ipv6 = false);
+  ~TSilentListener();
+  TSilentListener(const TSilentListener&) = delete;
+  TSilentListener& operator=(const TSilentListener&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int listen_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
+
+// Whether this machine has an IPv6 loopback to listen on.
+bool HaveIpv6Loopback();
+
+// How many of this machine's TCP sockets are calling port (IPv4 or IPv6)
+// and have had no answer yet (SYN sent).
+int UnansweredCallsTo(int port);
+
 }  // namespace brelo::test

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -189,6 +190,138 @@ TEST(TCPClient, ConnectAndCloseFromAnotherThread) {
   EXPECT_EQ(c.State(), ssClosed);
   test::ProcessEventsFor(50);
   EXPECT_EQ(peer.ReadUntil("never", 200), "");  // the peer saw an orderly end
+}
+
+// A name whose addresses are the given ones, in this order.
+TTCPClient::TResolver Addresses(const std::vector<TTCPAddress>& list) {
+  return [list](const std::string&, const std::string&, std::vector<TTCPAddress>& out) {
+    out = list;
+    return 0;
+  };
+}
+
+TEST(TCPClient, AnAddressThatDropsTheCallGivesWayToTheNextWhileItKeepsTrying) {
+  test::TSilentListener silent;
+  test::TLoopbackPeer peer;
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  int unansweredAtConnect = -1;
+  c.OnConnect = [&](TTCPClient*, int) {
+    r.events.push_back("connect");
+    unansweredAtConnect = test::UnansweredCallsTo(silent.Port());
+  };
+  c.Resolver = Addresses({{"127.0.0.1", silent.Port()}, {"127.0.0.1", peer.Port()}});
+  c.SetHost("bbs.example");
+  c.SetPort("23");
+  c.Connect();
+  EXPECT_EQ(c.State(), ssConnecting);
+  ASSERT_TRUE(peer.Accept());  // long before the first call's own time-out
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  EXPECT_EQ(r.events, std::vector<std::string>{"connect"});
+  EXPECT_EQ(unansweredAtConnect, 1);  // the first call was still under way
+  EXPECT_EQ(test::UnansweredCallsTo(silent.Port()), 0);  // and is closed once the second won
+  EXPECT_EQ(c.Send("hello", 5), 5);
+  EXPECT_EQ(peer.ReadUntil("hello"), "hello");
+  c.Close();
+  EXPECT_EQ(c.State(), ssClosed);
+}
+
+TEST(TCPClient, ARefusedAddressGivesWayAtOnceAndOneErrorTellsThatAllFailed) {
+  test::TLoopbackPeer peer;
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.AttemptDelayMs = 24 * 3600 * 1000;  // only a failure can start the next call
+  c.Resolver = Addresses({{"127.0.0.1", test::ClosedPort()}, {"127.0.0.1", peer.Port()}});
+  c.SetHost("bbs.example");
+  c.SetPort("23");
+  c.Connect();
+  ASSERT_TRUE(peer.Accept());
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  EXPECT_EQ(r.events, std::vector<std::string>{"connect"});
+  c.Close();
+
+  TTCPClient all;
+  Recorder ra;
+  ra.Attach(all);
+  all.AttemptDelayMs = 24 * 3600 * 1000;
+  // The broadcast address fails at once with "network unreachable" (nothing
+  // is sent), after the refusals: the refusal says more about the host.
+  all.Resolver = Addresses({{"127.0.0.1", test::ClosedPort()}, {"127.0.0.1", test::ClosedPort()},
+                            {"255.255.255.255", 23}});
+  all.SetHost("bbs.example");
+  all.SetPort("23");
+  all.Connect();
+  ASSERT_TRUE(WaitUntil([&] { return !ra.errors.empty(); }));
+  EXPECT_EQ(ra.errors, std::vector<int>{10061});
+  EXPECT_EQ(all.State(), ssConnecting);  // until the owner closes, as for one address
+  all.Close();
+  EXPECT_EQ(all.State(), ssClosed);
+  EXPECT_EQ(ra.errors.size(), 1u);
+
+  TTCPClient none;
+  Recorder rn;
+  rn.Attach(none);
+  none.Resolver = [](const std::string&, const std::string&, std::vector<TTCPAddress>&) { return 11001; };
+  none.SetHost("bbs.example");
+  none.SetPort("23");
+  none.Connect();
+  EXPECT_EQ(rn.errors, std::vector<int>{11001});
+  EXPECT_EQ(none.State(), ssClosed);
+}
+
+TEST(TCPClient, CloseFromAnotherThreadEndsEveryCallStillUnderWay) {
+  test::TSilentListener first, second;
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  c.Resolver = Addresses({{"127.0.0.1", first.Port()}, {"127.0.0.1", second.Port()}});
+  c.SetHost("bbs.example");
+  c.SetPort("23");
+  std::thread([&] { c.Connect(); }).join();
+  ASSERT_TRUE(WaitUntil([&] {
+    return test::UnansweredCallsTo(first.Port()) == 1 && test::UnansweredCallsTo(second.Port()) == 1;
+  }));
+  std::thread([&] { c.Close(); }).join();
+  EXPECT_EQ(c.State(), ssClosed);
+  ASSERT_TRUE(WaitUntil([&] {
+    return test::UnansweredCallsTo(first.Port()) == 0 && test::UnansweredCallsTo(second.Port()) == 0;
+  }));
+  EXPECT_TRUE(r.events.empty());
+}
+
+TEST(TCPClient, TheFamiliesTakeTurnsSoASilentIpv6HostIsReachedOverIpv4) {
+  if (!test::HaveIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+  test::TSilentListener silent6(true);
+  test::TLoopbackPeer peer4;
+  const int fd6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(fd6, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(fd6, 1), 0);
+  ::getsockname(fd6, reinterpret_cast<sockaddr*>(&a), &len);
+  TTCPClient c;
+  Recorder r;
+  r.Attach(c);
+  // In the resolver's order the second IPv6 address would come next; taking
+  // turns, IPv4 does.
+  c.Resolver = Addresses({{"::1", silent6.Port()}, {"::1", ntohs(a.sin6_port)}, {"127.0.0.1", peer4.Port()}});
+  c.SetHost("bbs.example");
+  c.SetPort("23");
+  c.Connect();
+  ASSERT_TRUE(peer4.Accept());
+  ASSERT_TRUE(WaitUntil([&] { return c.State() == ssConnected; }));
+  pollfd p{fd6, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);  // never called: the first to answer ended the round
+  c.Close();
+  ::close(fd6);
+
+  EXPECT_EQ(InterleaveFamilies({AF_INET6, AF_INET6, AF_INET6, AF_INET, AF_INET}),
+            (std::vector<size_t>{0, 3, 1, 4, 2}));
+  EXPECT_EQ(InterleaveFamilies({AF_INET, AF_INET6, AF_INET6}), (std::vector<size_t>{0, 1, 2}));
 }
 
 TEST(TCPClient, NamesPortsAndErrors) {
