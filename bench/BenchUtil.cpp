@@ -3,8 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace brelo::bench {
 namespace {
@@ -63,11 +70,26 @@ int ConnectLoopback(int port) {
   return fd;
 }
 
+namespace {
+
+// One result line: the figure's median, lowest and highest, the baseline's
+// median, the ratio's median, lowest and highest, the number of rounds.
+void PrintResult(const std::string& name, const std::string& unit, const TRounds& figure, double baseline,
+                 const TRounds& ratio, const std::string& goal) {
+  std::printf("RESULT %s | %s | %.4g | %.4g | %.4g | %.4g | %.3f | %.3f | %.3f | %zu | %s\n", name.c_str(),
+              unit.c_str(), figure.Median(), figure.Min(), figure.Max(), baseline, ratio.Median(), ratio.Min(),
+              ratio.Max(), figure.Size(), goal.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
 void Report(const std::string& name, double figure, double baseline, const std::string& unit,
             const std::string& goal) {
-  std::printf("RESULT %s | %.3f %s | baseline %.3f %s | ratio %.3f | goal %s\n", name.c_str(), figure, unit.c_str(),
-              baseline, unit.c_str(), baseline != 0 ? figure / baseline : 0.0, goal.c_str());
-  std::fflush(stdout);
+  TRounds f, r;
+  f.Add(figure);
+  r.Add(baseline != 0 ? figure / baseline : 0.0);
+  PrintResult(name, unit, f, baseline, r, goal);
 }
 
 double TRounds::Median() const {
@@ -87,10 +109,99 @@ void Report(const std::string& name, const TRounds& figure, const TRounds& basel
   for (size_t i = 0; i < figure.Size() && i < baseline.Size(); ++i) {
     if (baseline[i] != 0) ratio.Add(figure[i] / baseline[i]);
   }
-  std::printf("RESULT %s | %.3f %s [%.3f..%.3f] | baseline %.3f %s [%.3f..%.3f] | ratio %.3f [%.3f..%.3f] | goal %s\n",
-              name.c_str(), figure.Median(), unit.c_str(), figure.Min(), figure.Max(), baseline.Median(), unit.c_str(),
-              baseline.Min(), baseline.Max(), ratio.Median(), ratio.Min(), ratio.Max(), goal.c_str());
-  std::fflush(stdout);
+  PrintResult(name, unit, figure, baseline.Median(), ratio, goal);
+}
+
+bool TRoundBudget::Another() {
+  if (done_ == 0) start_ = Seconds();
+  const bool another = done_ < least_ || (done_ < most_ && Seconds() - start_ < seconds_);
+  if (another) ++done_;
+  return another;
+}
+
+void KeepHeapMapped() {
+  // Freed memory is neither trimmed from the heap's top nor, for big blocks,
+  // given back to the system at once.
+  ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
+
+TThreadUse& TThreadUse::operator-=(const TThreadUse& before) {
+  cpu -= before.cpu;
+  waited -= before.waited;
+  sleeps -= before.sleeps;
+  preempted -= before.preempted;
+  migrations -= before.migrations;
+  return *this;
+}
+
+std::map<int, TThreadUse> ThreadUse() {
+  std::map<int, TThreadUse> out;
+  DIR* d = ::opendir("/proc/self/task");
+  if (d == nullptr) return out;
+  while (const dirent* e = ::readdir(d)) {
+    const int tid = std::atoi(e->d_name);
+    if (tid <= 0) continue;
+    const std::string dir = std::string("/proc/self/task/") + e->d_name + "/";
+    TThreadUse u;
+    std::ifstream(dir + "comm") >> u.name;
+    // Nanoseconds on a core, nanoseconds waiting for one, time slices.
+    double run = 0, wait = 0;
+    if (std::ifstream(dir + "schedstat") >> run >> wait) {
+      u.cpu = run / 1e9;
+      u.waited = wait / 1e9;
+    }
+    std::ifstream status(dir + "status");
+    for (std::string line; std::getline(status, line);) {
+      std::istringstream l(line);
+      std::string key;
+      l >> key;
+      if (key == "voluntary_ctxt_switches:") l >> u.sleeps;
+      else if (key == "nonvoluntary_ctxt_switches:") l >> u.preempted;
+    }
+    std::ifstream sched(dir + "sched");
+    for (std::string line; std::getline(sched, line);) {
+      if (line.rfind("se.nr_migrations", 0) == 0) u.migrations = std::atol(line.substr(line.find(':') + 1).c_str());
+    }
+    out[tid] = u;
+  }
+  ::closedir(d);
+  return out;
+}
+
+std::map<int, TThreadUse> UsedBetween(const std::map<int, TThreadUse>& before,
+                                      const std::map<int, TThreadUse>& after) {
+  std::map<int, TThreadUse> out;
+  for (const auto& [tid, use] : after) {
+    TThreadUse u = use;
+    // A thread id seen before with more time on it is a new thread that was given an old id.
+    if (auto b = before.find(tid); b != before.end() && b->second.cpu <= u.cpu) u -= b->second;
+    out[tid] = u;
+  }
+  return out;
+}
+
+std::vector<int> AllowedCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  std::vector<int> cores;
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return cores;
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (CPU_ISSET(c, &set)) cores.push_back(c);
+  }
+  return cores;
+}
+
+void PinThisThread(const std::vector<int>& cores) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (const int c : cores) CPU_SET(c, &set);
+  if (::sched_setaffinity(0, sizeof set, &set) != 0) std::perror("bench: sched_setaffinity");
+}
+
+int NameThisThread(const char* name) {
+  ::pthread_setname_np(::pthread_self(), name);
+  return static_cast<int>(::syscall(SYS_gettid));
 }
 
 }  // namespace brelo::bench
