@@ -72,13 +72,21 @@ int ConnectLoopback(int port) {
 
 namespace {
 
+// A figure as a table shows it: four significant digits, big ones whole.
+std::string Figure(double v) {
+  char b[32];
+  if (v >= 10000 || v <= -10000) std::snprintf(b, sizeof b, "%.0f", v);
+  else std::snprintf(b, sizeof b, "%.4g", v);
+  return b;
+}
+
 // One result line: the figure's median, lowest and highest, the baseline's
 // median, the ratio's median, lowest and highest, the number of rounds.
 void PrintResult(const std::string& name, const std::string& unit, const TRounds& figure, double baseline,
                  const TRounds& ratio, const std::string& goal) {
-  std::printf("RESULT %s | %s | %.4g | %.4g | %.4g | %.4g | %.3f | %.3f | %.3f | %zu | %s\n", name.c_str(),
-              unit.c_str(), figure.Median(), figure.Min(), figure.Max(), baseline, ratio.Median(), ratio.Min(),
-              ratio.Max(), figure.Size(), goal.c_str());
+  std::printf("RESULT %s | %s | %s | %s | %s | %s | %.3f | %.3f | %.3f | %zu | %s\n", name.c_str(), unit.c_str(),
+              Figure(figure.Median()).c_str(), Figure(figure.Min()).c_str(), Figure(figure.Max()).c_str(),
+              Figure(baseline).c_str(), ratio.Median(), ratio.Min(), ratio.Max(), figure.Size(), goal.c_str());
   std::fflush(stdout);
 }
 
