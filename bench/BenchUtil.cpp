@@ -14,11 +14,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace brelo::bench {
 namespace {
@@ -81,12 +83,15 @@ std::string Figure(double v) {
 }
 
 // One result line: the figure's median, lowest and highest, the baseline's
-// median, the ratio's median, lowest and highest, the number of rounds.
+// median, the ratio's median, lowest and highest ("-" without a baseline),
+// the number of rounds.
 void PrintResult(const std::string& name, const std::string& unit, const TRounds& figure, double baseline,
                  const TRounds& ratio, const std::string& goal) {
-  std::printf("RESULT %s | %s | %s | %s | %s | %s | %.3f | %.3f | %.3f | %zu | %s\n", name.c_str(), unit.c_str(),
+  char r[64] = "- | - | -";
+  if (ratio.Size() > 0) std::snprintf(r, sizeof r, "%.3f | %.3f | %.3f", ratio.Median(), ratio.Min(), ratio.Max());
+  std::printf("RESULT %s | %s | %s | %s | %s | %s | %s | %zu | %s\n", name.c_str(), unit.c_str(),
               Figure(figure.Median()).c_str(), Figure(figure.Min()).c_str(), Figure(figure.Max()).c_str(),
-              Figure(baseline).c_str(), ratio.Median(), ratio.Min(), ratio.Max(), figure.Size(), goal.c_str());
+              ratio.Size() > 0 ? Figure(baseline).c_str() : "-", r, figure.Size(), goal.c_str());
   std::fflush(stdout);
 }
 
@@ -118,6 +123,10 @@ void Report(const std::string& name, const TRounds& figure, const TRounds& basel
     if (baseline[i] != 0) ratio.Add(figure[i] / baseline[i]);
   }
   PrintResult(name, unit, figure, baseline.Median(), ratio, goal);
+}
+
+void Report(const std::string& name, const TRounds& figure, const std::string& unit, const std::string& goal) {
+  PrintResult(name, unit, figure, 0, TRounds(), goal);
 }
 
 bool TRoundBudget::Another() {
@@ -205,6 +214,43 @@ void PinThisThread(const std::vector<int>& cores) {
   CPU_ZERO(&set);
   for (const int c : cores) CPU_SET(c, &set);
   if (::sched_setaffinity(0, sizeof set, &set) != 0) std::perror("bench: sched_setaffinity");
+}
+
+double CacheLineRoundTripNs(int here, int there) {
+  struct alignas(64) TBall {
+    std::atomic<long> n{0};
+  } ball;
+  std::atomic<bool> stop{false};
+  // The partner answers every odd number with the next even one.
+  std::thread partner([&] {
+    PinThisThread({there});
+    while (!stop.load(std::memory_order_relaxed)) {
+      const long v = ball.n.load(std::memory_order_acquire);
+      if (v & 1) ball.n.store(v + 1, std::memory_order_release);
+    }
+  });
+  PinThisThread({here});
+  constexpr long kTrips = 20000;
+  const double limit = Seconds() + 0.1;
+  // One trip: an odd number out, its even answer back; false when it is late.
+  const auto trip = [&](long i) {
+    const long sent = 2 * i + 1;
+    ball.n.store(sent, std::memory_order_release);
+    for (long spins = 0; ball.n.load(std::memory_order_acquire) == sent; ++spins) {
+      if ((spins & 1023) == 1023 && Seconds() > limit) return false;
+    }
+    return true;
+  };
+  long trips = 0;
+  double t0 = 0;
+  if (trip(0)) {  // the first trip only waits for the partner to run
+    t0 = Seconds();
+    while (trips < kTrips && trip(trips + 1)) ++trips;
+  }
+  const double t = Seconds() - t0;
+  stop = true;
+  partner.join();
+  return trips > 0 ? t / static_cast<double>(trips) * 1e9 : 0;
 }
 
 int NameThisThread(const char* name) {

@@ -88,6 +88,13 @@ std::map<int, TThreadUse> UsedBetween(const std::map<int, TThreadUse>& before, c
 std::vector<int> AllowedCores();
 void PinThisThread(const std::vector<int>& cores);
 
+// Nanoseconds for one cache line to go from core `here` to core `there` and
+// back (the calling thread is left pinned to `here`): what a hand-over
+// between threads on those cores costs at least. On a virtual machine it
+// changes as the host moves the virtual cores. Bounded to a tenth of a
+// second; a busy machine makes it meaningless, never endless.
+double CacheLineRoundTripNs(int here, int there);
+
 // The id of the calling thread; names it (as "top" and ThreadUse show it).
 int NameThisThread(const char* name);
 
@@ -97,5 +104,7 @@ int NameThisThread(const char* name);
 // as the median of the rounds' own ratios with their lowest and highest.
 void Report(const std::string& name, const TRounds& figure, const TRounds& baseline, const std::string& unit,
             const std::string& goal);
+// The result line of a figure without a baseline (what the machine was like).
+void Report(const std::string& name, const TRounds& figure, const std::string& unit, const std::string& goal);
 
 }  // namespace brelo::bench

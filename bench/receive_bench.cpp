@@ -318,8 +318,15 @@ int main(int argc, char** argv) {
   // At least seven rounds after the first; more while a minute lasts.
   bench::TRoundBudget budget(rounds > 0 ? rounds : 7, rounds > 0 ? rounds : 15, 60);
   bench::TRounds base[3][3], client[3][3];  // [placement][mode]
+  bench::TRounds roundTrip;
   bool allLines = true;
   for (int round = -1; allLines && (round < 0 || budget.Another()); ++round) {
+    if (cores.size() > 1) {
+      // What a hand-over between the two cores costs in this round.
+      const double ns = bench::CacheLineRoundTripNs(reader, second);
+      if (detail) std::printf("round %2d a cache line from core %d to %d and back: %.0f ns\n", round, reader, second, ns);
+      if (round >= 0) roundTrip.Add(ns);
+    }
     for (const EPlace place : places) {
       for (const EMode mode : kModes) {
         TMeasure b, c;
@@ -352,6 +359,10 @@ int main(int argc, char** argv) {
     bench::Report("  the same, UTF-8 converted", client[place][kUtf8], base[place][kUtf8], "MB/s", goal);
     bench::Report("  the same, UTF-8, to the plain receive path", client[place][kUtf8], client[place][kPlain], "MB/s",
                   place == kFree ? "(as placed)" : ">= 0.5");
+  }
+  if (roundTrip.Size() > 0) {
+    bench::Report("  machine: a cache line from the reader's core to the work thread's and back, ns", roundTrip, "ns",
+                  "(information: the hand-over's least cost)");
   }
   if (!allLines) {
     std::printf("FAIL: lines were lost or a measurement did not end\n");
