@@ -59,6 +59,16 @@ bool RunQuietly(const std::vector<std::string>& args, rusage* use) {
   return true;
 }
 
+std::string TempFolder(const std::string& name) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/brelo-bench-" + name + "-XXXXXX";
+  if (::mkdtemp(path.data()) == nullptr) {
+    std::perror(("bench: cannot make " + path).c_str());
+    std::exit(1);
+  }
+  return path;
+}
+
 int ConnectLoopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

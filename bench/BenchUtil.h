@@ -25,6 +25,12 @@ int ConnectLoopback(int port);
 // for it; true when it exited with status 0. `use` gets what it used.
 bool RunQuietly(const std::vector<std::string>& args, ::rusage* use = nullptr);
 
+// A new folder "brelo-bench-NAME-XXXXXX" under $TMPDIR (else /tmp), without
+// a trailing "/"; the benchmark stops with a message when it cannot be made.
+// bench/run gives each run a TMPDIR of its own and removes it afterwards, so
+// a benchmark stopped by its time limit leaves nothing behind.
+std::string TempFolder(const std::string& name);
+
 // Prints the result line of a single measurement; ratio = figure / baseline.
 void Report(const std::string& name, double figure, double baseline, const std::string& unit,
             const std::string& goal);

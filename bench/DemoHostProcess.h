@@ -13,14 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "BenchUtil.h"
+
 namespace brelo::bench {
 
 class TDemoHostProcess {
  public:
   // `cores`: the cores the host may run on; empty, any.
   explicit TDemoHostProcess(std::vector<std::string> options, const std::vector<int>& cores = {}) {
-    char tmpl[] = "/tmp/brelo-bench-host-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
+    dir_ = TempFolder("host");
     std::vector<std::string> args = {BRELO_DEMOHOST, "--port", "0", "--data", dir_ + "/data", "--ready", dir_ + "/ready"};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = ::fork();

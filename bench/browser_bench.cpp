@@ -15,8 +15,7 @@
 using namespace brelo;
 
 int main() {
-  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
-  const std::string dir = std::string(::mkdtemp(tmpl)) + "/";
+  const std::string dir = bench::TempFolder("browser") + "/";
   TMessageStore store;
   store.HostFolder = dir;
   store.LoadBoards();

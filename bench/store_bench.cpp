@@ -19,8 +19,7 @@ using namespace brelo;
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
-  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
-  const std::string dir = std::string(::mkdtemp(tmpl)) + "/";
+  const std::string dir = bench::TempFolder("store") + "/";
   TVeskoMessage m;
   m.BoardNo = 1;
   m.FromID = "TARO";

@@ -74,8 +74,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   InstallMainThreadQueue();
   const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
-  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
-  const std::string home = std::string(::mkdtemp(tmpl)) + "/";
+  const std::string home = bench::TempFolder("window") + "/";
   {
     // The first start writes the sample host list; host 0 keeps its messages in DEMO/.
     TMainForm first(home, TAppSettings());

@@ -131,8 +131,8 @@ int main(int argc, char** argv) {
     rate.Add(s);
   }
   // Every line, in order, in the session log.
-  char tmpl[] = "/tmp/brelo-bench-log-XXXXXX";
-  const std::string log = std::string(::mkdtemp(tmpl)) + "/flood.log";
+  const std::string logDir = bench::TempFolder("log");
+  const std::string log = logDir + "/flood.log";
   unsigned long long taken = 0;
   Session(host.Port(), log, taken, reader, work);
   std::ifstream in(log, std::ios::binary);
@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
     ++expect;
   }
   std::remove(log.c_str());
+  ::rmdir(logDir.c_str());
   const bool inOrder = bad == 0 && expect == lines + 1;
   std::printf("lines: %ld sent, %s, %s\n", lines, complete ? "all consumed" : "SOME LOST",
               inOrder ? "all in order" : "OUT OF ORDER");
