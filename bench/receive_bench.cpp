@@ -361,7 +361,7 @@ int main(int argc, char** argv) {
                   place == kFree ? "(as placed)" : ">= 0.5");
   }
   if (roundTrip.Size() > 0) {
-    bench::Report("  machine: a cache line from the reader's core to the work thread's and back, ns", roundTrip, "ns",
+    bench::Report("  machine: a cache line between those two cores and back, ns", roundTrip, "ns",
                   "(information: the hand-over's least cost)");
   }
   if (!allLines) {
