@@ -1,6 +1,7 @@
 // The demo host as a benchmark's peer: a child process on a free port.
 #pragma once
 
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -12,18 +13,26 @@
 #include <thread>
 #include <vector>
 
+#include "BenchUtil.h"
+
 namespace brelo::bench {
 
 class TDemoHostProcess {
  public:
-  explicit TDemoHostProcess(std::vector<std::string> options) {
-    char tmpl[] = "/tmp/brelo-bench-host-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
+  // `cores`: the cores the host may run on; empty, any.
+  explicit TDemoHostProcess(std::vector<std::string> options, const std::vector<int>& cores = {}) {
+    dir_ = TempFolder("host");
     std::vector<std::string> args = {BRELO_DEMOHOST, "--port", "0", "--data", dir_ + "/data", "--ready", dir_ + "/ready"};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = ::fork();
     if (pid_ == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (!cores.empty()) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        for (const int c : cores) CPU_SET(c, &set);
+        ::sched_setaffinity(0, sizeof set, &set);
+      }
       std::vector<char*> argv;
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);

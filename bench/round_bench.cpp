@@ -25,8 +25,7 @@ constexpr int kHosts = 8;
 // Eight fresh hosts in a fresh program folder.
 struct TRoundSetUp {
   explicit TRoundSetUp(const std::string& pause) {
-    char tmpl[] = "/tmp/brelo-bench-round-XXXXXX";
-    home = std::string(::mkdtemp(tmpl)) + "/";
+    home = bench::TempFolder("round") + "/";
     THostTable t;
     t.HostCount = kHosts;
     for (int i = 0; i < kHosts; ++i) {

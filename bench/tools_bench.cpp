@@ -36,8 +36,7 @@ double PeakMb(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
   const std::string program = BRELO_PROGRAM;
-  char tmpl[] = "/tmp/brelo-bench-XXXXXX";
-  const std::string home = std::string(::mkdtemp(tmpl)) + "/";
+  const std::string home = bench::TempFolder("tools") + "/";
   const std::vector<std::string> base = {program, "--home", home};
   // A first start writes the sample host list; host 0 keeps its messages in DEMO/.
   std::vector<std::string> version = {program, "--version"};
