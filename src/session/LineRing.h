@@ -1,5 +1,13 @@
 // The ring of 1000 received screen lines and the receive path that fills it.
 //
+// The receive path is a chain of stages, each with its own state and each
+// taking bytes and handing on bytes or events: telnet (TTelnetStage:
+// commands out, answers kept for the line), then either the text's way --
+// the transfer watch (TTransferWatch: a ZMODEM start), the conversion to
+// Shift-JIS (THostDecoder), the escape filter (TEscapeFilter: sequences out,
+// colours as events), the lines (TLineBuilder), the ring -- or a transfer's
+// program. The ring routes the bytes between the ways and keeps the lines.
+//
 // One writer: the thread that delivers the transport's bytes (the main thread
 // for TCP, the serial watch thread for the modem). One reader: the work
 // thread; the terminal view also reads slots. The writer touches only the
@@ -28,38 +36,27 @@
 #include <vector>
 
 #include "common/HostEncoding.h"
+#include "session/EscapeFilter.h"
+#include "session/LineBuilder.h"
+#include "session/ReceiveStage.h"
 #include "session/ResumeGate.h"
 #include "session/TelnetOptions.h"
+#include "session/TelnetStage.h"
 #include "session/TransferStart.h"
 
 namespace brelo {
 
-// How the host painted a stretch of a line (the colour escapes taken out of
-// its text): colours 0-7 and their bright forms 8-15, or the terminal's own.
-struct TTextAttr {
-  static constexpr uint8_t kDefault = 0xFF;
-  uint8_t fg = kDefault;
-  uint8_t bg = kDefault;
-  bool bold = false;
-  bool reverse = false;
-  bool operator==(const TTextAttr&) const = default;
-};
-// From byte `start` of a line to the next run's start (or the line's end).
-struct TAttrRun {
-  uint32_t start = 0;
-  TTextAttr attr;
-  bool operator==(const TAttrRun&) const = default;
-};
-
-class TLineRing {
+class TLineRing : private ILineEnd {
  public:
   static constexpr int kSize = 1000;
   static constexpr int kLowWater = 500;
   // A line that grows this long without a CR is ended here, so that a host
   // that never sends CR cannot exhaust memory; nothing is dropped.
-  static constexpr size_t kMaxLineBytes = 65536;
+  static constexpr size_t kMaxLineBytes = TLineBuilder::kMaxLineBytes;
 
   TLineRing();
+  TLineRing(const TLineRing&) = delete;
+  TLineRing& operator=(const TLineRing&) = delete;
 
   // Writer: runs the receive path over a chunk (behind any backlog).
   // Returns false when reading from the line must pause.
@@ -97,20 +94,23 @@ class TLineRing {
   using TSink = std::function<void(const char* p, size_t n)>;
   void SetTransferSink(TSink sink);
   // The transfer is over: lines again; `replay` (what went to a transfer
-  // that never began) is read as text first.
+  // that never began, or the host's words after it) is read as text first.
   // (replay runs under the writer's lock, where the sink's own state is safe).
   void EndTransfer(const std::function<std::string()>& replay = {});
   // Watches the text for the start of a ZMODEM send; at a whole header,
-  // onStart is called (writer's thread, under the lock: it must not call the
-  // ring) and the sink it returns, unless empty, takes the rest.
-  void WatchForZmodem(std::function<TSink()> onStart);
+  // onStart is called with the header's bytes that did not go on as text
+  // (writer's thread, under the lock: it must not call the ring) and the
+  // sink it returns, unless empty, takes the rest. A start that proves to
+  // be text is handed back with EndTransfer, header and all.
+  using TStart = std::function<TSink(const std::string& header)>;
+  void WatchForZmodem(TStart onStart);
   bool InTransfer() const {
     std::lock_guard<std::mutex> lk(writerMutex_);
     return static_cast<bool>(sink_);
   }
   // Whether the line is a telnet connection: a modem line's transfer bytes
   // go to the sink as they are.
-  void SetTelnetLine(bool telnet) { telnetLine_ = telnet; }
+  void SetTelnetLine(bool telnet);
   // Asks the host for a telnet option both ways (answers to send follow).
   void AskTelnet(unsigned char option);
   // The terminal's size in characters, told to the host now when it agreed
@@ -130,7 +130,7 @@ class TLineRing {
   std::string TakeTelnetReplies();
   bool HasTelnetReplies() const { return hasReplies_.load(std::memory_order_relaxed); }
   // The negotiated state (writer's thread, or while no bytes arrive).
-  const TTelnetOptions& Telnet() const { return telnet_; }
+  const TTelnetOptions& Telnet() const { return telnet_.Options(); }
 
   // Start of a session: both indexes 0, the receive state cleared, the
   // previous session's lines left for the terminal view (slot 0 is cleared:
@@ -176,21 +176,37 @@ class TLineRing {
   void SetScreenTap(TSink tap);
 
  private:
-  // Processes bytes; returns how many were taken (fewer when the ring is full).
-  size_t Process(const char* p, size_t n);
-  // The receive path for text, under the lock; false when reading must pause.
-  bool FeedText(const char* data, size_t len);
+  // The stages' hand-offs.
+  struct TTextIn : IByteSink {
+    TLineRing& r;
+    explicit TTextIn(TLineRing& ring) : r(ring) {}
+    size_t Put(const char* p, size_t n) override { return r.watch_.Put(p, n, r.decodeIn_); }
+  };
+  struct TDecodeIn : IByteSink {
+    TLineRing& r;
+    explicit TDecodeIn(TLineRing& ring) : r(ring) {}
+    size_t Put(const char* p, size_t n) override;
+  };
+  struct TSinkIn : IByteSink {
+    TLineRing& r;
+    explicit TSinkIn(TLineRing& ring) : r(ring) {}
+    size_t Put(const char* p, size_t n) override {
+      r.sink_(p, n);
+      return n;
+    }
+  };
+
+  // The chain over a chunk, under the lock; false when reading must pause.
   bool FeedLocked(const char* data, size_t len);
+  // Decoded text into the escape filter and the lines (or the backlog).
+  void Lines(const char* p, size_t n);
+  // Text that passed the telnet stage already (a replay, held bytes).
+  void TextAfterTelnet(const std::string& bytes);
+  // After a feed: the partial line, the tap, the answers, the pause.
+  bool Settle();
   void EndTransferLocked(const std::function<std::string()>& replay);
-  void ToSink(const char* data, size_t len);
-  bool EndLine();
+  bool EndLine(std::string& line, std::vector<TAttrRun>& runs) override;
   void PublishPartial();
-  void TelnetByte(unsigned char b);
-  // One byte of a CSI sequence: the parameters of a colour setting (SGR).
-  void CsiByte(unsigned char b);
-  void ApplySgr();
-  // The current attribute applies from the partial line's end on.
-  void MarkRun();
   void Signal();
   // A complete line that waits for the reader (only the reader may ask).
   bool ReadersOwn(int slot) const;
@@ -205,34 +221,21 @@ class TLineRing {
 
   // Writer state, under writerMutex_; so are the slots the writer touches.
   mutable std::mutex writerMutex_;
-  std::string partial_;
-  int esc_ = 0;  // telnet command state
-  unsigned char verb_ = 0;      // WILL, WONT, DO or DONT waiting for its option
-  std::string sub_;             // a subnegotiation's bytes so far
+  TTelnetStage telnet_;
   bool answerTelnet_ = false;
-  bool removeEscapes_ = false;
-  int ansi_ = 0;                // escape sequence state
-  int ansiLength_ = 0;          // bytes of the sequence so far
-  static constexpr int kMaxSgr = 16;
-  int sgr_[kMaxSgr] = {};       // a CSI sequence's parameters so far
-  int sgrCount_ = 0;
-  int sgrValue_ = 0;            // the parameter being read
-  bool sgrOther_ = false;       // private or intermediate bytes: no colour setting
-  TTextAttr attr_;              // the painting in force
-  std::vector<TAttrRun> partialRuns_;
+  TTransferWatch watch_;
   THostDecoder decoder_;
   bool decoding_ = false;       // a host encoding other than Shift-JIS
   std::string decoded_;         // the chunk converted to Shift-JIS
+  TEscapeFilter escapes_;
+  TLineBuilder lines_{*this};
+  TTextIn textIn_{*this};
+  TDecodeIn decodeIn_{*this};
+  TSinkIn sinkIn_{*this};
   std::atomic<unsigned long long> replaced_{0};
   TSink sink_;                  // a transfer's, while one runs
-  std::string sinkBuffer_;
-  bool sinkCr_ = false;         // the last byte for the sink was CR
-  std::function<TSink()> onZmodemStart_;
-  TZmodemStartWatch zmodemWatch_;
+  TStart onZmodemStart_;
   std::atomic<bool> binaryOut_{false};
-  std::atomic<bool> telnetLine_{true};
-  TTelnetOptions telnet_;
-  std::string replies_;
   std::atomic<bool> hasReplies_{false};
   std::string backlog_;
   TResumeGate gate_;            // written by both sides, see ResumeGate.h

@@ -1,6 +1,7 @@
 #include "session/TransferStart.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 namespace brelo {
@@ -79,6 +80,30 @@ size_t TZmodemStartWatch::Find(const char* p, size_t n) {
     }
   }
   return kNone;
+}
+
+void TTransferWatch::Reset() {
+  watch_.Reset();
+  header_.clear();
+  found_ = false;
+}
+
+size_t TTransferWatch::Put(const char* p, size_t n, IByteSink& next) {
+  if (!on_) return next.Put(p, n);
+  const size_t end = watch_.Find(p, n);
+  if (end == TZmodemStartWatch::kNone) return next.Put(p, n);
+  const size_t start = end - std::min(end, watch_.HeaderBytes());
+  next.Put(p, start);
+  header_.assign(p + start, end - 1 - start);  // the closing line feed is no text
+  found_ = true;
+  return end;
+}
+
+std::string TTransferWatch::TakeHeader() {
+  found_ = false;
+  std::string h;
+  h.swap(header_);
+  return h;
 }
 
 TZmodemFollowCheck::EVerdict TZmodemFollowCheck::Byte(unsigned char b) {

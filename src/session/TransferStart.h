@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "session/ReceiveStage.h"
+
 namespace brelo {
 
 class TZmodemStartWatch {
@@ -31,6 +33,31 @@ class TZmodemStartWatch {
   size_t matched_ = 0;
   size_t headerBytes_ = 0;      // line bytes of the header so far
   size_t lastHeaderBytes_ = 0;
+};
+
+// The stage of the receive path that watches the text for a ZMODEM start.
+// The text goes on to the next stage as it is; at a whole header the bytes
+// of it in this read are held back (a start of it in an earlier read went
+// on as text already) and the rest of the read is for the transfer. If the
+// header turns out to be part of a text, what was held goes on as text, but
+// for its closing line feed, which the line stage drops as it drops LF.
+class TTransferWatch {
+ public:
+  void SetOn(bool on) { on_ = on; Reset(); }
+  bool On() const { return on_; }
+  void Reset();
+  // Returns the bytes taken: fewer than n when a header ended within them
+  // (Found() is then true until Take).
+  size_t Put(const char* p, size_t n, IByteSink& next);
+  bool Found() const { return found_; }
+  // The header's bytes held back, and the watch goes on.
+  std::string TakeHeader();
+
+ private:
+  TZmodemStartWatch watch_;
+  std::string header_;
+  bool on_ = false;
+  bool found_ = false;
 };
 
 // Whether a ZRQINIT began a transfer, told by what the host sends after it,

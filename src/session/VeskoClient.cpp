@@ -263,7 +263,7 @@ void TVeskoClient::Connect() {
   ring_.SetEscapeRemoval(RemoveEscapes);
   ring_.SetEncoding(Encoding);
   if (DownloadFolder.empty()) ring_.WatchForZmodem(nullptr);
-  else ring_.WatchForZmodem([this, folder = DownloadFolder] { return ZmodemFromHost(folder); });
+  else ring_.WatchForZmodem([this, folder = DownloadFolder](const std::string& header) { return ZmodemFromHost(folder, header); });
   sessionEncoding_ = Encoding;
   {
     std::lock_guard<std::mutex> lk(errorMutex_);

@@ -245,10 +245,11 @@ class TVeskoClient : private ISendTarget {
   // Sends what the host's option requests call for (a modem line: nothing).
   void SendTelnetReplies();
   // A transfer's program, started; its sink for the ring (empty: not started).
+  // A start from the host keeps its header: text again if the start was.
   TLineRing::TSink BeginTransfer(bool download, ProtType protocol, const std::vector<std::string>& argv,
-                                 const std::string& folder, bool fromHost);
+                                 const std::string& folder, bool fromHost, const std::string& header = {});
   // Called from the ring when the host starts a ZMODEM send (under its lock).
-  TLineRing::TSink ZmodemFromHost(const std::string& folder);
+  TLineRing::TSink ZmodemFromHost(const std::string& folder, const std::string& header);
   // A session without a transfer, and a protocol there is a program for
   // (else a status line says why not).
   bool TransferPossible();

@@ -84,7 +84,7 @@ void TVeskoClient::SendTransferBytes(const char* p, size_t n) {
 }
 
 TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, const std::vector<std::string>& argv,
-                                             const std::string& folder, bool fromHost) {
+                                             const std::string& folder, bool fromHost, const std::string& header) {
   auto program = std::make_shared<TTransferProgram>();
   std::weak_ptr<char> alive = alive_;
   std::weak_ptr<TTransferProgram> weak = program;
@@ -113,18 +113,13 @@ TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, c
   PostToMain([this, alive, download, protocol] {
     if (!alive.lock()) return;
     Status(Sjis(download ? "ダウンロード中...." : "アップロード中....") + ProtTypeName(protocol));
-    // Binary both ways for the transfer, where the host agrees.
-    if (transport_.load() == 1) {
-      ring_.AskTelnet(telnet::BINARY);
-      SendTelnetReplies();
-    }
   });
   TTransferProgram* raw = program.get();
   if (!fromHost) return [raw](const char* p, size_t n) { raw->Input(p, n); };
   // A ZMODEM start in the host's bytes (found under the ring's lock, where
   // these are kept) is held as text until what follows it shows frames;
   // when it shows text the program is stopped, and nothing more goes to it.
-  transferAttempt_.clear();
+  transferAttempt_ = header;
   startCheck_ = TZmodemFollowCheck();
   return [this, raw](const char* p, size_t n) {
     if (startCheck_.Verdict() == TZmodemFollowCheck::fvFrames) {
@@ -140,10 +135,10 @@ TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, c
   };
 }
 
-TLineRing::TSink TVeskoClient::ZmodemFromHost(const std::string& folder) {
+TLineRing::TSink TVeskoClient::ZmodemFromHost(const std::string& folder, const std::string& header) {
   if (TransferRunning()) return nullptr;
   ::mkdir(folder.c_str(), 0700);
-  return BeginTransfer(true, pr_ZMODEM, TransferCommand(pr_ZMODEM, true, {}), folder, true);
+  return BeginTransfer(true, pr_ZMODEM, TransferCommand(pr_ZMODEM, true, {}), folder, true, header);
 }
 
 bool TVeskoClient::TransferPossible() {
@@ -168,6 +163,7 @@ bool TVeskoClient::StartDownload(const std::string& xmodemName) {
   TLineRing::TSink sink = BeginTransfer(true, p, TransferCommand(p, true, names), DownloadFolder, false);
   if (!sink) return false;
   ring_.SetTransferSink(std::move(sink));
+  SendTelnetReplies();  // binary mode asked for on a telnet line
   return true;
 }
 
@@ -177,6 +173,7 @@ bool TVeskoClient::StartUpload(const std::vector<std::string>& files) {
   TLineRing::TSink sink = BeginTransfer(false, p, TransferCommand(p, false, files), "/", false);
   if (!sink) return false;
   ring_.SetTransferSink(std::move(sink));
+  SendTelnetReplies();
   return true;
 }
 
@@ -198,11 +195,9 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
     falseStart = fromHost && r.files.empty() && !r.success && startCheck_.Verdict() != TZmodemFollowCheck::fvFrames;
     return falseStart ? transferAttempt_ : program->TakeUnconsumed();
   });
-  // Binary mode was for the transfer: text again ends its lines with CR LF.
-  if (transport_.load() == 1) {
-    ring_.GiveBackTelnet(telnet::BINARY);
-    SendTelnetReplies();
-  }
+  // Binary mode was for the transfer (given back by the ring): text again
+  // ends its lines with CR LF.
+  SendTelnetReplies();
   const std::string what = Sjis(download ? "ダウンロード" : "アップロード");
   std::string line = what + (r.success ? Sjis("完了....") : r.cancelled ? Sjis("中止....") : Sjis("失敗....")) +
                      Names(r.files);

@@ -7,10 +7,12 @@
 
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
+#include "session/VeskoClient.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
 #include "support/TelnetdHost.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace brelo {
 namespace {
@@ -37,6 +39,32 @@ TEST(TelnetServer, APassThroughTelnetdStoresWhatAPassAgainstTheHostStores) {
     EXPECT_FALSE(test::ReadBytes(want + f).empty()) << f;
     EXPECT_TRUE(test::ReadBytes(folder + f) == test::ReadBytes(want + f)) << f;
   }
+}
+
+// The lines a session reads up to the host's ID prompt.
+std::vector<std::string> LinesUpToTheIdPrompt(const std::string& address) {
+  TVeskoClient c;
+  c.Address = address;
+  c.UserID = "TARO";
+  std::vector<std::string> lines;
+  bool prompt = false;
+  c.OnReceiveLine = [&](TVeskoClient*, const std::string& l) { lines.push_back(l); };
+  c.OnStatusOut = [&](TVeskoClient*, const std::string& s) { prompt = prompt || s == Sjis("ID送出待機中"); };
+  c.Connect();
+  EXPECT_TRUE(test::WaitUntil([&] { return prompt; }, 20000));
+  c.Disconnect();
+  return lines;
+}
+
+TEST(TelnetServer, TelnetdsLineEndsMakeOneLineEndEach) {
+  // A host program that writes CR LF to its terminal, whose output
+  // processing adds a CR: telnetd sends CR NUL CR LF. One line end, not a
+  // line and an empty one.
+  test::TDemoHost plain;
+  const std::vector<std::string> want = LinesUpToTheIdPrompt(plain.TelnetAddress());
+  ASSERT_GE(want.size(), 3u);
+  test::TTelnetdHost host({"--tty-output"});
+  EXPECT_EQ(LinesUpToTheIdPrompt(host.TelnetAddress()), want);
 }
 
 }  // namespace

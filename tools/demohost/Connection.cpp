@@ -53,7 +53,10 @@ Connection::Connection(int fd, int caller, const Faults& faults, ReceiveLog* log
     // itself.
     terminal_ = true;
     cooked_.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
-    cooked_.c_oflag &= static_cast<tcflag_t>(~OPOST);
+    // Unless told otherwise, its CR LF reaches the server as they are; with
+    // the terminal's output processing on, the terminal adds a CR before
+    // each LF and the server sends the lone CR as CR NUL.
+    if (!faults.ttyOutput) cooked_.c_oflag &= static_cast<tcflag_t>(~OPOST);
     ::tcsetattr(fd, TCSANOW, &cooked_);
   }
 }

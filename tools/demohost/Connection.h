@@ -28,6 +28,7 @@ struct Faults {
   bool failWrites = false;  // every post and mail fails
   long flood = 0;           // numbered lines sent before the banner
   bool echoPassword = false; // the password is echoed as typed
+  bool ttyOutput = false;   // behind a telnet server, the terminal's output processing stays on
   // What the host speaks on the line; it works in Shift-JIS inside.
   brelo::EHostEncoding encoding = brelo::EHostEncoding::kShiftJis;
 };

@@ -75,6 +75,8 @@ const char* kHelp =
     "  --encoding ENC    speak euc-jp or utf-8 on the line instead of Shift-JIS\n"
     "  --send-on-login F  send the library's file F by ZMODEM right after the login\n"
     "  --no-binary       refuse telnet binary mode for file transfers\n"
+    "  --tty-output      with --stdio, leave the terminal's output processing on\n"
+    "                    (a CR LF reaches a telnet server as CR CR LF)\n"
     "  --long-lines      an over-long line in the banner\n"
     "  --garbage         garbage bytes in the banner\n"
     "  --silent          accept callers and never say anything\n"
@@ -355,6 +357,8 @@ int main(int argc, char** argv) {
       config.faults.ansi = true;
     } else if (a == "--negotiate-strict") {
       config.faults.negotiateStrict = true;
+    } else if (a == "--tty-output") {
+      config.faults.ttyOutput = true;
     } else if (a == "--no-binary") {
       config.noBinary = true;
     } else if (a == "--send-on-login") {

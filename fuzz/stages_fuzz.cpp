@@ -1,0 +1,44 @@
+// The receive path's telnet stage (text and a transfer's bytes), alone: fed whole and split at two places taken from the input,
+// the same bytes come out and the same answers.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "session/TelnetStage.h"
+
+namespace {
+
+struct TCollect : brelo::IByteSink {
+  std::string bytes;
+  size_t Put(const char* p, size_t n) override {
+    bytes.append(p, n);
+    return n;
+  }
+};
+
+std::string Telnet(const std::vector<std::string>& reads, bool transfer) {
+  brelo::TTelnetStage s;
+  s.Reset();
+  s.SetAnswers(true);
+  if (transfer) s.BeginTransfer();
+  TCollect out;
+  for (const std::string& r : reads) {
+    const size_t took = transfer ? s.Transfer(r.data(), r.size(), out) : s.Text(r.data(), r.size(), out);
+    if (took != r.size()) __builtin_trap();
+  }
+  s.EndTransfer();
+  return out.bytes + '|' + s.Replies() + (s.TelnetKnown() ? "T" : "U");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string in(reinterpret_cast<const char*>(data), size);
+  const size_t a = size > 0 ? data[0] % (size + 1) : 0;
+  const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
+  const std::vector<std::string> whole = {in}, split = {in.substr(0, a), in.substr(a, b - a), in.substr(b)};
+  for (const bool transfer : {false, true}) {
+    if (Telnet(whole, transfer) != Telnet(split, transfer)) __builtin_trap();
+  }
+  return 0;
+}

@@ -1,0 +1,259 @@
+// Each stage of the receive path alone, bytes in and events out, against
+// golden transcripts, fed whole and split at every offset; then the ring,
+// where the stages meet.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Sjis.h"
+#include "session/EscapeFilter.h"
+#include "session/LineBuilder.h"
+#include "session/LineRing.h"
+#include "session/TelnetStage.h"
+#include "session/TransferStart.h"
+
+namespace brelo {
+namespace {
+
+using namespace telnet;
+using namespace std::string_literals;
+
+std::string Cmd(unsigned char verb, unsigned char option) {
+  return {static_cast<char>(IAC), static_cast<char>(verb), static_cast<char>(option)};
+}
+
+// Every split of `in` into two reads must give what the whole read gives.
+template <class F>
+void AtEveryOffset(const std::string& in, F run) {
+  const auto whole = run(std::vector<std::string>{in});
+  for (size_t at = 1; at < in.size(); ++at) {
+    EXPECT_EQ(run(std::vector<std::string>{in.substr(0, at), in.substr(at)}), whole) << "split at " << at;
+  }
+}
+
+struct TCollect : IByteSink {
+  std::string bytes;
+  size_t Put(const char* p, size_t n) override {
+    bytes.append(p, n);
+    return n;
+  }
+};
+
+// ------------------------------------------------------------------ telnet
+
+struct TTelnetRun {
+  std::string data, replies;
+  bool telnet = false;
+  bool operator==(const TTelnetRun&) const = default;
+};
+
+TTelnetRun Telnet(const std::vector<std::string>& reads, bool transfer, bool tcp = true) {
+  TTelnetStage s;
+  s.Reset();
+  s.SetTcp(tcp);
+  s.SetAnswers(true);
+  if (transfer) s.BeginTransfer();
+  TCollect out;
+  for (const std::string& r : reads) {
+    const size_t took = transfer ? s.Transfer(r.data(), r.size(), out) : s.Text(r.data(), r.size(), out);
+    EXPECT_EQ(took, r.size());
+  }
+  return {out.bytes, s.Replies(), s.TelnetKnown()};
+}
+
+TEST(TelnetStage, TextTakesCommandsOutAndTelnetdsLineEndsAreOneEach) {
+  // telnetd sends a line end as CR NUL CR LF; a bare carriage return is CR
+  // NUL; IAC IAC is a byte text has no use for.
+  const std::string in = "Welcome\r\n" + Cmd(WILL, ECHO) + "ID: a\xFF\xFF" "b\r\0\r\nbare\r\0more\r\n\r\n"s +
+                         Cmd(DO, BINARY) + "\0end"s;
+  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, false); };
+  const TTelnetRun r = run({in});
+  EXPECT_EQ(r.data, "Welcome\r\nID: ab\r\nbare\rmore\r\n\r\n\0end"s);
+  EXPECT_EQ(r.replies, Cmd(DO, ECHO) + Cmd(WONT, BINARY));
+  EXPECT_TRUE(r.telnet);
+  AtEveryOffset(in, run);
+}
+
+TEST(TelnetStage, ATelnetLineAsksForBinaryAtATransferAndGivesItBackAfter) {
+  TTelnetStage s;
+  s.Reset();
+  s.SetAnswers(true);
+  s.BeginTransfer();
+  EXPECT_EQ(s.Replies(), Cmd(DO, BINARY) + Cmd(WILL, BINARY));
+  s.Replies().clear();
+  TCollect out;
+  const std::string in = Cmd(WILL, BINARY) + Cmd(DO, BINARY) + "a\r\0b\xFF\xFF"s;
+  s.Transfer(in.data(), in.size(), out);
+  // The host agreed (no answer to an agreement): it sends in binary, so CR NUL stays.
+  EXPECT_EQ(out.bytes, "a\r\0b\xFF"s);
+  EXPECT_EQ(s.Replies(), "");
+  s.EndTransfer();
+  EXPECT_EQ(s.Replies(), Cmd(DONT, BINARY) + Cmd(WONT, BINARY));
+}
+
+TEST(TelnetStage, ATransferOnATelnetLineOutsideBinaryTakesCrNulAsCr) {
+  const std::string in = "a\r\0b\0c\xFF\xFF\r"s + Cmd(WILL, SGA) + "\0d"s;
+  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, true); };
+  EXPECT_EQ(run({in}).data, "a\rb\0c\xFF\rd"s);
+  AtEveryOffset(in, run);
+}
+
+// ------------------------------------------------------------ escape filter
+
+struct TTextEvents : ITextSink {
+  std::string events;  // text, and "<fg,bg,bold,reverse>" where the painting changes
+  TTextAttr attr;
+  size_t Text(const char* p, size_t n) override {
+    events.append(p, n);
+    return n;
+  }
+  const TTextAttr& Attr() const override { return attr; }
+  void SetAttr(const TTextAttr& a) override {
+    attr = a;
+    events += "<" + std::to_string(a.fg) + "," + std::to_string(a.bg) + "," + std::to_string(a.bold) + "," +
+              std::to_string(a.reverse) + ">";
+  }
+};
+
+std::string Filtered(const std::vector<std::string>& reads, bool remove = true) {
+  TEscapeFilter f;
+  f.SetRemoval(remove);
+  TTextEvents out;
+  for (const std::string& r : reads) EXPECT_EQ(f.Put(r.data(), r.size(), out), r.size());
+  return out.events;
+}
+
+TEST(EscapeFilter, ControlStringsGoWholeWithTheSequencesAndLeaveTheColours) {
+  // A window title (OSC, BEL and ST ends), a hyperlink, a DCS reply, an
+  // APC; colours around them; a string a host never ended stops at the line end.
+  const std::string in = "\x1b[1;31ma\x1b]0;" + Sjis("題名") + "\x07" "b\x1b]8;;http://x/\x1b\\link\x1b]8;;\x1b\\" +
+                         "\x1bP1$r0m\x1b\\c\x1b_app\x1b\\\x1b[0md\x1b]2;unended\r\ne\x1b]0;t\x1b[32mf";
+  const auto run = [](const std::vector<std::string>& r) { return Filtered(r); };
+  EXPECT_EQ(run({in}), "<1,255,1,0>ablinkc<255,255,0,0>d\r\ne<2,255,0,0>f");
+  AtEveryOffset(in, run);
+  // Off, everything goes on (the lines drop ESC alone).
+  EXPECT_EQ(Filtered({in}, false), in);
+}
+
+// ------------------------------------------------------------------- lines
+
+struct TLines : ILineEnd {
+  std::vector<std::string> lines;
+  int room = 1000;
+  bool EndLine(std::string& line, std::vector<TAttrRun>& runs) override {
+    if (room == 0) return false;
+    --room;
+    lines.push_back(line);
+    runs.clear();
+    return true;
+  }
+};
+
+TEST(LineBuilder, TabBackspaceAndCrAndAFullRingStopsAtTheLineEnd) {
+  TLines end;
+  TLineBuilder b(end);
+  const std::string in = "abc\t|\r" + Sjis("aあ") + "\b\r\x01x\x1b\n\xFFy\rnext";
+  EXPECT_EQ(b.Text(in.data(), in.size()), in.size());
+  EXPECT_EQ(end.lines, (std::vector<std::string>{"abc   |", "a", "xy"}));
+  EXPECT_EQ(b.Partial(), "next");
+  // No room: the CR and what follows are not taken, and nothing changes.
+  end.room = 0;
+  const std::string more = "!\rafter";
+  EXPECT_EQ(b.Text(more.data(), more.size()), 1u);
+  EXPECT_EQ(b.Partial(), "next!");
+  end.room = 1;
+  EXPECT_EQ(b.Text(more.data() + 1, more.size() - 1), more.size() - 1);
+  EXPECT_EQ(end.lines.back(), "next!");
+  EXPECT_EQ(b.Partial(), "after");
+}
+
+// ---------------------------------------------------------- transfer watch
+
+const std::string kZrqinit = std::string("**\x18" "B00000000000000\r\x8a", 20);
+
+TEST(TransferWatch, TextGoesOnAndAHeaderIsHeldWhereverTheReadsSplitIt) {
+  const std::string in = "text ** *" + kZrqinit + "\x11rest";
+  const size_t end = in.find(kZrqinit) + kZrqinit.size();
+  const auto run = [&](const std::vector<std::string>& reads) {
+    TTransferWatch w;
+    w.SetOn(true);
+    TCollect text;
+    std::string header;
+    size_t at = 0;
+    for (const std::string& r : reads) {
+      const size_t took = w.Put(r.data(), r.size(), text);
+      if (w.Found()) {
+        header = w.TakeHeader();
+        at += took;
+        break;
+      }
+      at += took;
+    }
+    // What went on as text and what was held make the text up to the header's line feed.
+    return std::make_pair(text.bytes + header, at);
+  };
+  EXPECT_EQ(run({in}), std::make_pair(in.substr(0, end - 1), end));
+  AtEveryOffset(in, run);
+}
+
+// -------------------------------------------------------------------- ring
+
+std::vector<std::string> RingLines(TLineRing& ring) {
+  std::vector<std::string> out;
+  while (ring.LineWaiting()) out.push_back(ring.Take());
+  out.push_back("[" + ring.Line(ring.LineIndex()) + "]");
+  return out;
+}
+
+TEST(ReceiveChain, TelnetdsLineEndsGiveNoBlankLines) {
+  // The line is telnet (its first IAC); each line end is CR NUL CR LF.
+  const std::string in = Cmd(DO, TTYPE) + "one\r\0\r\ntwo\r\0\r\n\r\0\r\nID: "s;
+  const auto run = [](const std::vector<std::string>& reads) {
+    TLineRing ring;
+    ring.ResetIndexes();
+    for (const std::string& r : reads) ring.Feed(r.data(), r.size());
+    return RingLines(ring);
+  };
+  EXPECT_EQ(run({in}), (std::vector<std::string>{"one", "two", "", "[ID: ]"}));
+  AtEveryOffset(in, run);
+}
+
+TEST(ReceiveChain, AFalseZmodemStartLeavesTheTextAndItsLineEndsAsTheyWere) {
+  // The header inside a line of text; the program finds text after it and
+  // the ring is handed back what went to it.
+  const std::string header = std::string("**\x18" "B00000000000000\r\n", 20);
+  const std::string in = "before\r\nsee " + header + "\x11" "after\r\nmore\r\nX";
+  const auto run = [&](const std::vector<std::string>& reads, bool watch) {
+    TLineRing ring;
+    ring.ResetIndexes();
+    std::string attempt;
+    if (watch) {
+      ring.WatchForZmodem([&](const std::string& held) -> TLineRing::TSink {
+        attempt = held;
+        return [&](const char* p, size_t n) { attempt.append(p, n); };
+      });
+    }
+    for (const std::string& r : reads) ring.Feed(r.data(), r.size());
+    if (ring.InTransfer()) ring.EndTransfer([&] { return attempt; });
+    return RingLines(ring);
+  };
+  const auto unwatched = run({in}, false);
+  EXPECT_EQ(unwatched, (std::vector<std::string>{"before", "see **B00000000000000", "after", "more", "[X]"}));
+  AtEveryOffset(in, [&](const std::vector<std::string>& reads) {
+    EXPECT_EQ(run(reads, true), unwatched);
+    return 0;
+  });
+}
+
+TEST(ReceiveChain, OscAndDcsStringsAreTakenOutWhole) {
+  TLineRing ring;
+  ring.SetEscapeRemoval(true);
+  ring.ResetIndexes();
+  const std::string in = "\x1b]0;BBS title\x07MAIN\x1bP1$r0m\x1b\\>\x1b]8;;http://x/\x1b\\ \r\n";
+  ring.Feed(in.data(), in.size());
+  EXPECT_EQ(RingLines(ring), (std::vector<std::string>{"MAIN> ", "[]"}));
+}
+
+}  // namespace
+}  // namespace brelo
