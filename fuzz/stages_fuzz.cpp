@@ -1,4 +1,5 @@
-// The receive path's telnet stage (text and a transfer's bytes), alone: fed whole and split at two places taken from the input,
+// The receive path's telnet stage (text and a transfer's bytes, on each kind
+// of line), alone: fed whole and split at two places taken from the input,
 // the same bytes come out and the same answers.
 #include <cstdint>
 #include <string>
@@ -16,9 +17,9 @@ struct TCollect : brelo::IByteSink {
   }
 };
 
-std::string Telnet(const std::vector<std::string>& reads, bool transfer) {
+std::string Telnet(const std::vector<std::string>& reads, brelo::ELineKind kind, bool transfer) {
   brelo::TTelnetStage s;
-  s.Reset();
+  s.Reset(kind);
   s.SetAnswers(true);
   if (transfer) s.BeginTransfer();
   TCollect out;
@@ -37,8 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t a = size > 0 ? data[0] % (size + 1) : 0;
   const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
   const std::vector<std::string> whole = {in}, split = {in.substr(0, a), in.substr(a, b - a), in.substr(b)};
-  for (const bool transfer : {false, true}) {
-    if (Telnet(whole, transfer) != Telnet(split, transfer)) __builtin_trap();
+  for (const auto kind : {brelo::ELineKind::kAuto, brelo::ELineKind::kTelnet, brelo::ELineKind::kRaw}) {
+    for (const bool transfer : {false, true}) {
+      if (Telnet(whole, kind, transfer) != Telnet(split, kind, transfer)) __builtin_trap();
+    }
   }
   return 0;
 }

@@ -52,8 +52,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const QCommandLineOption kind(QStringLiteral("kind"), QString(), QStringLiteral("KIND"));
   const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("NAME"));
   const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("ENCODING"));
+  const QCommandLineOption line(QStringLiteral("line"), QString(), QStringLiteral("LINE"));
   p.addOptions({help, version, home, pilot, timeout, lockWait, quiet, search, recapture, exportOption, board, format,
-                jobs, listHosts, addHost, removeHost, address, userId, handle, kind, folder, encoding});
+                jobs, listHosts, addHost, removeHost, address, userId, handle, kind, folder, encoding, line});
   // Qt's own options, for QApplication to take.
   const QStringList qtWithValue = {"platform", "display", "session", "style", "stylesheet", "geometry",
                                    "qwindowgeometry", "qwindowtitle", "qwindowicon", "platformpluginpath",
@@ -118,8 +119,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   c.kind = p.value(kind).toStdString();
   c.hostFolder = p.value(folder).toStdString();
   c.encoding = p.value(encoding).toStdString();
+  c.line = p.value(line).toStdString();
   const bool entryGiven = p.isSet(address) || p.isSet(userId) || p.isSet(handle) || p.isSet(kind) ||
-                          p.isSet(folder) || p.isSet(encoding);
+                          p.isSet(folder) || p.isSet(encoding) || p.isSet(line);
   if (p.isSet(timeout) && (!ParseInt(p.value(timeout), c.timeoutSeconds, 1000000) || c.timeoutSeconds == 0)) {
     c.error = "--timeout needs a number of seconds from 1 to 1000000";
   } else if (p.isSet(lockWait) && !ParseInt(p.value(lockWait), c.lockWaitSeconds, 86400)) {
@@ -135,11 +137,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   } else if (c.action == TCommandLine::kAddHost && (!p.isSet(address) || !p.isSet(userId))) {
     c.error = "--add-host needs --address ADDRESS and --user-id ID";
   } else if (c.action != TCommandLine::kAddHost && entryGiven) {
-    c.error = "--address, --user-id, --handle, --kind, --folder and --encoding go with --add-host";
+    c.error = "--address, --user-id, --handle, --kind, --folder, --encoding and --line go with --add-host";
   } else if (p.isSet(kind) && c.kind != "vesko" && c.kind != "ktbbs") {
     c.error = "--kind is vesko or ktbbs";
   } else if (p.isSet(encoding) && c.encoding != "shift_jis" && c.encoding != "euc-jp" && c.encoding != "utf-8") {
     c.error = "--encoding is shift_jis, euc-jp or utf-8";
+  } else if (p.isSet(line) && c.line != "auto" && c.line != "telnet" && c.line != "raw") {
+    c.error = "--line is auto, telnet or raw";
   } else if (static_cast<size_t>(positional.size()) != wantPositional) {
     if (positional.size() > static_cast<qsizetype>(wantPositional)) {
       c.error = "unexpected argument " + positional.at(static_cast<qsizetype>(wantPositional)).toStdString();
@@ -162,7 +166,8 @@ std::string HelpText() {
          "       brelo --list-hosts [--home DIR]\n"
          "       brelo --add-host TITLE --address ADDRESS --user-id ID [--handle NAME]\n"
          "                   [--kind vesko|ktbbs] [--folder NAME]\n"
-         "                   [--encoding shift_jis|euc-jp|utf-8] [--home DIR]\n"
+         "                   [--encoding shift_jis|euc-jp|utf-8] [--line auto|telnet|raw]\n"
+         "                   [--home DIR]\n"
          "       brelo --remove-host HOST [--home DIR]\n"
          "       brelo --search HOST TEXT [--home DIR]\n"
          "       brelo --recapture HOST LOGFILE [--home DIR]\n"
@@ -207,7 +212,12 @@ std::string HelpText() {
          "                    asked for without echo on a terminal; never give it on\n"
          "                    the command line. --handle (default Pallo), --kind\n"
          "                    (default vesko), --folder (default HOSTxxxx, a new\n"
-         "                    folder) and --encoding (default shift_jis) are optional.\n"
+         "                    folder), --encoding (default shift_jis) and --line are\n"
+         "                    optional. --line says whether the host's TCP line\n"
+         "                    speaks telnet: auto (the default) takes it for telnet\n"
+         "                    once the host sends a telnet command, and until then\n"
+         "                    sends none and passes a transfer's bytes as they are;\n"
+         "                    telnet and raw decide it for good.\n"
          "  --remove-host HOST  remove a host (title or index) from the host list;\n"
          "                    its folder and the data in it stay.\n"
          "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"

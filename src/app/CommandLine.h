@@ -21,7 +21,7 @@ struct TCommandLine {
   bool quiet = false;        // --quiet: only the summaries and the failures
   int jobs = 1;              // --jobs: passes of a round at once, one per host folder
   // The entry of --add-host (UTF-8 as typed; "" when not given).
-  std::string address, userId, handle, kind, hostFolder, encoding;
+  std::string address, userId, handle, kind, hostFolder, encoding, line;
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   bool qtPlatformGiven = false;  // -platform: Qt is told where to draw

@@ -167,6 +167,7 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
   }
   e.HostKind = cmd.kind == "ktbbs" ? 1 : 0;
   e.Encoding = ParseHostEncoding(cmd.encoding);
+  e.Line = ParseLineKind(cmd.line);
   const std::optional<std::string> password = ReadSecretLine("Password for " + cmd.host + ": ");
   if (!password) return Refuse("no password on standard input (one line; an empty line for none)");
   if (!ToSjis("the password", *password, 8, e.Password, why)) return Refuse(why);

@@ -110,6 +110,7 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.TerminalType = TerminalTypeOrDefault(ini.ReadString(s, "TerminalType", THostEntry::kDefaultTerminalType));
     e.RemoveEscapes = ini.ReadInteger(s, "Escapes", 1) != 0;
     e.Encoding = ParseHostEncoding(ini.ReadString(s, "Encoding", ""));
+    e.Line = ParseLineKind(ini.ReadString(s, "Line", ""));
     e.UploadCommand = CutBytes(ini.ReadString(s, "UploadCommand", ""), 64);
   }
 }
@@ -162,6 +163,8 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     else ini.DeleteKey(s, "Escapes");
     if (e.Encoding != EHostEncoding::kShiftJis) ini.WriteString(s, "Encoding", HostEncodingName(e.Encoding));
     else ini.DeleteKey(s, "Encoding");
+    if (e.Line != ELineKind::kAuto) ini.WriteString(s, "Line", LineKindName(e.Line));
+    else ini.DeleteKey(s, "Line");
     if (!e.UploadCommand.empty()) ini.WriteString(s, "UploadCommand", e.UploadCommand);
     else ini.DeleteKey(s, "UploadCommand");
   }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/HostEncoding.h"
+#include "common/LineKind.h"
 
 namespace brelo {
 
@@ -29,6 +30,9 @@ struct THostEntry {
   // Our addition: what the host speaks on the line ("Encoding" in the host
   // list, only when it is not Shift-JIS).
   EHostEncoding Encoding = EHostEncoding::kShiftJis;
+  // Our addition: whether the host's TCP line speaks telnet ("Line" in the
+  // host list, only when forced: "telnet" or "raw"; absent is automatic).
+  ELineKind Line = ELineKind::kAuto;
   // Our addition: the command that asks the host to receive a file
   // ("UploadCommand", only when set). With it, a pass uploads the files left
   // in the host folder's UP/.

@@ -257,6 +257,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.TerminalType = e.TerminalType;
   client_.RemoveEscapes = e.RemoveEscapes;
   client_.Encoding = e.Encoding;
+  client_.Line = e.Line;
   client_.DownloadFolder = store_.HostFolder + "DOWN/";
   client_.UploadFolder = store_.HostFolder + "UP/";
   client_.StealthLogin = Options.SealthLogin;

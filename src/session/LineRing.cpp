@@ -166,7 +166,7 @@ bool TLineRing::FeedLocked(const char* data, size_t len) {
         // A ZMODEM start: the rest is the transfer's, when one begins.
         const std::string header = watch_.TakeHeader();
         sink_ = onZmodemStart_ ? onZmodemStart_(header) : nullptr;
-        if (sink_) telnet_.BeginTransfer();
+        if (sink_) telnet_.BeginTransfer(true);
         else decodeIn_.Put(header.data(), header.size());
       }
     }
@@ -227,6 +227,12 @@ void TLineRing::WatchForZmodem(TStart onStart) {
 void TLineRing::SetTelnetLine(bool telnet) {
   std::lock_guard<std::mutex> lk(writerMutex_);
   telnet_.SetTcp(telnet);
+}
+
+void TLineRing::SetLineKind(ELineKind kind) {
+  std::lock_guard<std::mutex> lk(writerMutex_);
+  lineKind_ = kind;
+  telnet_.Reset(kind);
 }
 
 void TLineRing::AskTelnet(unsigned char option) {
@@ -313,7 +319,7 @@ std::string TLineRing::TakeTelnetReplies() {
 void TLineRing::ResetIndexes() {
   std::lock_guard<std::mutex> lk(writerMutex_);
   const std::string terminalType = telnet_.Options().TerminalType;
-  telnet_.Reset();
+  telnet_.Reset(lineKind_);
   telnet_.Options().TerminalType = terminalType;
   escapes_.Reset();
   lines_.Reset();

@@ -111,6 +111,13 @@ class TLineRing : private ILineEnd {
   // Whether the line is a telnet connection: a modem line's transfer bytes
   // go to the sink as they are.
   void SetTelnetLine(bool telnet);
+  // What the host's line is, for the session that starts next (telnet, raw
+  // or known by the host's first IAC); see TTelnetStage. Only while no
+  // bytes arrive.
+  void SetLineKind(ELineKind kind);
+  // Whether a transfer's bytes are telnet's now (IAC doubled on the way
+  // out, CR NUL outside binary): a telnet line, known as one (any thread).
+  bool TelnetTransfer() const { return telnet_.TelnetTransfer(); }
   // Asks the host for a telnet option both ways (answers to send follow).
   void AskTelnet(unsigned char option);
   // The terminal's size in characters, told to the host now when it agreed
@@ -223,6 +230,7 @@ class TLineRing : private ILineEnd {
   mutable std::mutex writerMutex_;
   TTelnetStage telnet_;
   bool answerTelnet_ = false;
+  ELineKind lineKind_ = ELineKind::kAuto;
   TTransferWatch watch_;
   THostDecoder decoder_;
   bool decoding_ = false;       // a host encoding other than Shift-JIS

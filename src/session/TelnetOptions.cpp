@@ -20,10 +20,11 @@ void TTelnetOptions::Reset() {
   him_.fill(kNo);
   us_.fill(kNo);
   wanted_.fill(false);
+  transfer_ = false;
 }
 
 bool TTelnetOptions::Agree(bool hostSide, unsigned char option) const {
-  if (option == BINARY) return wanted_[option];
+  if (option == BINARY) return wanted_[option] || transfer_;
   return hostSide ? option == SGA || option == ECHO : option == TTYPE || option == NAWS;
 }
 

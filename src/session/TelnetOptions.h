@@ -45,6 +45,9 @@ class TTelnetOptions {
   // Wants the option off both ways again: what is on (or asked for) is
   // given back with WONT and DONT, and later requests are refused.
   void GiveBack(unsigned char option, std::string& out);
+  // While a transfer runs, the host may turn binary mode on: a host that
+  // asks for it as its transfer starts gets it (outside one it is refused).
+  void SetTransfer(bool on) { transfer_ = on; }
 
   // The terminal's new size: kept for the host's DO NAWS, and sent at once
   // when the host has agreed to hear it and the size changed.
@@ -69,6 +72,7 @@ class TTelnetOptions {
   std::array<EState, 256> him_{};  // options the host has on
   std::array<EState, 256> us_{};   // options we have on
   std::array<bool, 256> wanted_{};  // options we asked for ourselves (binary for a transfer)
+  bool transfer_ = false;
 };
 
 }  // namespace brelo

@@ -45,15 +45,17 @@ size_t NextIac(const char* p, size_t i, size_t n) {
 
 }  // namespace
 
-void TTelnetStage::Reset() {
+void TTelnetStage::Reset(ELineKind kind) {
   options_.Reset();
   replies_.clear();
   sub_.clear();
   state_ = kData;
   verb_ = 0;
-  known_.store(false, std::memory_order_relaxed);
+  kind_ = kind;
+  known_.store(kind == ELineKind::kTelnet, std::memory_order_relaxed);
   lastCr_ = false;
   atColumnZero_ = false;
+  fresh_ = false;
   transfer_ = false;
 }
 
@@ -139,7 +141,7 @@ size_t TTelnetStage::Text(const char* p, size_t n, IByteSink& out) {
       i = at;
       continue;
     }
-    // Before the first command: plain runs up to the next IAC.
+    // Raw, or not known yet: plain runs up to the next IAC.
     const size_t j = NextIac(p, i, n);
     if (j > i) {
       const size_t took = out.Put(p + i, j - i);
@@ -147,6 +149,7 @@ size_t TTelnetStage::Text(const char* p, size_t n, IByteSink& out) {
     }
     if (j == n) return n;
     i = j + 1;
+    if (kind_ == ELineKind::kRaw) continue;  // 0xFF is no character
     BecomeTelnet();
     lastCr_ = false;
     state_ = kIac;
@@ -166,13 +169,35 @@ size_t TTelnetStage::Transfer(const char* p, size_t n, IByteSink& out) {
           return i;
         }
         lastCr_ = false;
+        fresh_ = false;
       }
       ++i;
       continue;
     }
-    if (!tcp_.load(std::memory_order_relaxed)) {
-      // A modem line: the bytes as they are.
+    const bool mayBeTelnet = tcp_.load(std::memory_order_relaxed) && kind_ != ELineKind::kRaw;
+    if (!mayBeTelnet || (!TelnetKnown() && !fresh_)) {
+      // The bytes as they are: a host that never spoke telnet.
       return i + out.Put(p + i, n - i);
+    }
+    if (!TelnetKnown()) {
+      // Before the peer's first frame, an IAC is a command: a host that
+      // asks for binary mode as its transfer starts. A frame's first byte
+      // (SOH, STX, ZDLE) ends that: what follows may hold any byte.
+      size_t j = i;
+      while (j < n && static_cast<unsigned char>(p[j]) != IAC && p[j] != 0x01 && p[j] != 0x02 && p[j] != 0x18) ++j;
+      if (j < n && static_cast<unsigned char>(p[j]) != IAC) {
+        fresh_ = false;
+        ++j;
+      }
+      const size_t took = j > i ? out.Put(p + i, j - i) : 0;
+      if (took < j - i) return i + took;
+      i = j;
+      if (i < n && fresh_) {
+        BecomeTelnet();
+        state_ = kIac;
+        ++i;
+      }
+      continue;
     }
     if (b == IAC) {
       BecomeTelnet();
@@ -184,7 +209,10 @@ size_t TTelnetStage::Transfer(const char* p, size_t n, IByteSink& out) {
     const size_t j = binary ? NextIac(p, i, n) : IacOrNul(p, i, n);
     if (j > i) {
       const size_t took = out.Put(p + i, j - i);
-      if (took > 0) lastCr_ = p[i + took - 1] == '\r';
+      if (took > 0) {
+        lastCr_ = p[i + took - 1] == '\r';
+        fresh_ = false;
+      }
       if (took < j - i) return i + took;
     }
     if (j == n) return n;
@@ -200,17 +228,21 @@ size_t TTelnetStage::Transfer(const char* p, size_t n, IByteSink& out) {
   return n;
 }
 
-void TTelnetStage::BeginTransfer() {
+void TTelnetStage::BeginTransfer(bool framesSeen) {
   transfer_ = true;
+  fresh_ = !framesSeen;
   lastCr_ = false;
   atColumnZero_ = false;
-  if (answers_ && tcp_.load(std::memory_order_relaxed)) options_.Ask(BINARY, replies_);
+  options_.SetTransfer(true);
+  if (answers_ && TelnetTransfer()) options_.Ask(BINARY, replies_);
 }
 
 void TTelnetStage::EndTransfer() {
   if (!transfer_) return;
   transfer_ = false;
+  fresh_ = false;
   lastCr_ = false;
+  options_.SetTransfer(false);
   if (answers_) options_.GiveBack(BINARY, replies_);
 }
 

@@ -1,8 +1,16 @@
 // The first stage of the receive path: the host's bytes in, its data out,
 // its telnet commands taken out and answered through TTelnetOptions.
 //
-// A TCP line's IAC is always a command. A modem line has no telnet in its
-// transfers; in its text, commands are taken out as on any line.
+// What the line is decides what an IAC is:
+// - a telnet line: always a command;
+// - a raw line: never (0xFF is no character, and text drops it);
+// - a line still unknown (the default): in text, the first IAC makes the
+//   line a telnet line. A transfer's bytes go on as they are, so that a
+//   host that never spoke telnet gets its 0xFF bytes through; only before
+//   the peer's first frame is an IAC a command (a host that asks for binary
+//   mode as its transfer starts, after its words about it).
+// A modem line has no telnet in its transfers; in its text, commands are
+// taken out as on any line.
 //
 // Text and a transfer's bytes differ in two ways: IAC IAC is the data byte
 // 0xFF, which text drops and a transfer keeps; CR NUL is a carriage return,
@@ -14,6 +22,7 @@
 #include <atomic>
 #include <string>
 
+#include "common/LineKind.h"
 #include "session/ReceiveStage.h"
 #include "session/TelnetOptions.h"
 
@@ -21,8 +30,8 @@ namespace brelo {
 
 class TTelnetStage {
  public:
-  // A new session: options off.
-  void Reset();
+  // A new session: options off, the line as its host entry says.
+  void Reset(ELineKind kind);
   // A modem line (no telnet in transfers) or a TCP one.
   void SetTcp(bool tcp) { tcp_.store(tcp, std::memory_order_relaxed); }
   // Off, commands are taken out and nothing is answered.
@@ -33,13 +42,16 @@ class TTelnetStage {
   // A transfer's bytes (also those drained after a cancel).
   size_t Transfer(const char* p, size_t n, IByteSink& out);
 
-  // A transfer begins: binary mode is asked for on a TCP line. It ends:
-  // binary is given back.
-  void BeginTransfer();
+  // A transfer begins: binary mode is agreed while it runs, and asked for
+  // on a telnet line. framesSeen: the peer's first frame came already (a
+  // ZMODEM start found in the text). It ends: binary is given back.
+  void BeginTransfer(bool framesSeen = false);
   void EndTransfer();
 
-  // Whether the host has sent a telnet command (any thread).
+  // Whether the line is known to speak telnet (any thread).
   bool TelnetKnown() const { return known_.load(std::memory_order_relaxed); }
+  // Whether a transfer's bytes are telnet's (IAC doubled, CR NUL) now.
+  bool TelnetTransfer() const { return tcp_.load(std::memory_order_relaxed) && TelnetKnown(); }
 
   TTelnetOptions& Options() { return options_; }
   const TTelnetOptions& Options() const { return options_; }
@@ -57,11 +69,13 @@ class TTelnetStage {
   std::string sub_;           // a subnegotiation's bytes so far
   int state_ = 0;             // where in a command the bytes are
   unsigned char verb_ = 0;    // WILL, WONT, DO or DONT waiting for its option
+  ELineKind kind_ = ELineKind::kAuto;
   std::atomic<bool> known_{false};  // the line is a telnet line
   std::atomic<bool> tcp_{true};
   bool answers_ = false;
   bool lastCr_ = false;       // the last data byte was CR
   bool atColumnZero_ = false; // text: after CR NUL, a CR adds nothing
+  bool fresh_ = false;        // a transfer's peer has sent no frame yet
   bool transfer_ = false;
 };
 

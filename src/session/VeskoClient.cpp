@@ -258,6 +258,7 @@ void TVeskoClient::Connect() {
   session_.GetMail = GetMail;
   session_.StealthLogin = StealthLogin;
   session_.AutoReceiveMail = AutoReceiveMail;
+  ring_.SetLineKind(Line);
   ring_.ResetIndexes();
   ring_.SetTelnetAnswers(true, TerminalType);
   ring_.SetEscapeRemoval(RemoveEscapes);

@@ -99,6 +99,9 @@ class TVeskoClient : private ISendTarget {
   std::string TerminalType = "VT100";    // answered when a telnet host asks
   bool RemoveEscapes = true;             // colour and screen escapes out of the text
   EHostEncoding Encoding = EHostEncoding::kShiftJis;  // what the host speaks on the line
+  // Whether a TCP host speaks telnet: known from its first IAC (automatic),
+  // or forced by its host entry.
+  ELineKind Line = ELineKind::kAuto;
 
   // Published events; each fires only when assigned.
   TStringEvent OnReceive;

@@ -52,8 +52,9 @@ void TVeskoClient::SendTransferBytes(const char* p, size_t n) {
   }
   const bool tcp = transport_.load() == 1;
   std::string out;
-  if (tcp) {
-    // Telnet: IAC doubled; outside binary mode a CR is followed by NUL.
+  if (tcp && ring_.TelnetTransfer()) {
+    // Telnet: IAC doubled; outside binary mode a CR is followed by NUL. A
+    // host that never spoke telnet gets the bytes as they are.
     const bool binary = ring_.BinaryOut();
     out.reserve(n + n / 64 + 8);
     for (size_t i = 0; i < n; ++i) {

@@ -76,6 +76,13 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   Encoding->addItems({QStringLiteral("Shift-JIS"), QStringLiteral("EUC-JP"), QStringLiteral("UTF-8")});
   Encoding->setAccessibleName(QStringLiteral("文字コード"));
   Encoding->setToolTip(QStringLiteral("ホストが回線で使う文字コード (保存するのはいつも Shift-JIS)"));
+  Line = new QComboBox;
+  Line->setObjectName(QStringLiteral("Line"));
+  // In ELineKind order.
+  Line->addItems({QStringLiteral("自動"), QStringLiteral("telnet"), QStringLiteral("raw (telnet なし)")});
+  Line->setAccessibleName(QStringLiteral("回線"));
+  Line->setToolTip(QStringLiteral("TCP のホストが telnet を話すか。自動: ホストが telnet のコマンドを送るまでは "
+                                  "telnet のコマンドを送らず、ファイル転送のバイトをそのまま通します"));
   UploadCommand = new QLineEdit;
   UploadCommand->setObjectName(QStringLiteral("UploadCommand"));
   UploadCommand->setToolTip(QStringLiteral("ホストにファイルの受信を頼むコマンド。設定すると、巡回のたびにホストのフォルダの UP/ にあるファイルを送ります"));
@@ -87,6 +94,7 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("ホスト種類 :"), HostKind);
   form->addRow(QStringLiteral("端末タイプ :"), TerminalType);
   form->addRow(QStringLiteral("文字コード :"), Encoding);
+  form->addRow(QStringLiteral("回線 :"), Line);
   form->addRow(QStringLiteral("アップロードのコマンド :"), UploadCommand);
   form->addRow(QString(), RemoveEscapes);
   auto* buttons = new QDialogButtonBox;
@@ -122,6 +130,7 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     TerminalType->setCurrentText(Q(h.TerminalType));
     RemoveEscapes->setChecked(h.RemoveEscapes);
     Encoding->setCurrentIndex(static_cast<int>(h.Encoding));
+    Line->setCurrentIndex(static_cast<int>(h.Line));
     UploadCommand->setText(Q(h.UploadCommand));
   }
   QDialog::showEvent(e);
@@ -149,6 +158,7 @@ void THostPropertyDialog::OKBtnClick() {
   h.TerminalType = TerminalTypeOrDefault(TerminalType->currentText().trimmed().toStdString());
   h.RemoveEscapes = RemoveEscapes->isChecked();
   h.Encoding = static_cast<EHostEncoding>(std::clamp(Encoding->currentIndex(), 0, 2));
+  h.Line = static_cast<ELineKind>(std::clamp(Line->currentIndex(), 0, 2));
   h.UploadCommand = CutChars(*upload, 64);
   try {
     hosts_.SaveHostList(programFolder_);

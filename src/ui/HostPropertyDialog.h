@@ -27,6 +27,7 @@ class THostPropertyDialog : public QDialog {
   QComboBox* TerminalType = nullptr;  // answered when a telnet host asks; typed or picked
   QCheckBox* RemoveEscapes = nullptr;
   QComboBox* Encoding = nullptr;
+  QComboBox* Line = nullptr;
   QLineEdit* UploadCommand = nullptr;
 
  protected:

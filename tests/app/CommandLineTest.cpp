@@ -70,6 +70,8 @@ TEST(CommandLine, WhatIsRefusedSaysWhy) {
            {{"--add-host", "A", "--address", "x"}, "--user-id"},
            {{"--add-host", "A", "--address", "x", "--user-id", "U", "--kind", "big"}, "--kind"},
            {{"--add-host", "A", "--address", "x", "--user-id", "U", "--encoding", "latin1"}, "--encoding"},
+           {{"--add-host", "A", "--address", "x", "--user-id", "U", "--line", "tcp"}, "--line"},
+           {{"--pilot", "0", "--line", "raw"}, "go with --add-host"},
            {{"--pilot", "0", "--address", "x"}, "go with --add-host"}}) {
     const TCommandLine c = Parse(args);
     EXPECT_NE(c.error.find(part), std::string::npos) << args.front() << ": " << c.error;

@@ -78,7 +78,9 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
   // By index, too; the hosts after it move up.
   Brelo(home, {"--add-host", "B", "--address", "b", "--user-id", "U"}, "\n");
-  Brelo(home, {"--add-host", "C", "--address", "c", "--user-id", "U", "--kind", "ktbbs", "--encoding", "utf-8"}, "\n");
+  Brelo(home, {"--add-host", "C", "--address", "c", "--user-id", "U", "--kind", "ktbbs", "--encoding", "utf-8",
+               "--line", "raw"},
+        "\n");
   r = Brelo(home, {"--remove-host", "1"});
   EXPECT_NE(r.out.find("removed host 1 B;"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("moved up by one"), std::string::npos) << r.out;
@@ -87,6 +89,8 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   EXPECT_EQ(t.HostTable[1].Title, "C");
   EXPECT_EQ(t.HostTable[1].HostKind, 1);
   EXPECT_EQ(t.HostTable[1].Encoding, EHostEncoding::kUtf8);
+  EXPECT_EQ(t.HostTable[1].Line, ELineKind::kRaw);
+  EXPECT_EQ(t.HostTable[0].Line, ELineKind::kAuto);  // none given: automatic, and no key
   EXPECT_EQ(t.HostTable[1].Password, "");
 }
 

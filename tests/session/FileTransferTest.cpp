@@ -19,6 +19,7 @@
 #include "session/VeskoClient.h"
 #include "support/DemoHost.h"
 #include "support/Loopback.h"
+#include "support/ProgramHost.h"
 #include "support/SessionRecorder.h"
 #include "support/TelnetdHost.h"
 #include "support/TempDir.h"
@@ -88,10 +89,11 @@ TTransferSession MakeSession(test::TTelnetdHost& host, bool, ProtType p) { retur
 // Downloads and uploads `bytes` with the protocol; the host's library
 // commands are typed at its main prompts, as a user types them.
 template <class THost>
-void BothWays(THost& host, bool modem, ProtType p, const std::string& bytes) {
+void BothWays(THost& host, bool modem, ProtType p, const std::string& bytes, ELineKind line = ELineKind::kAuto) {
   SCOPED_TRACE(ProtTypeName(p));
   PutInLibrary(host, "rand.bin", bytes);
   TTransferSession s = MakeSession(host, modem, p);
+  s.c.Line = line;
   const bool zmodem = p == pr_ZMODEM;
   const char* kind = p <= pr_XMODEM_CRC_1024 ? "X" : p == pr_ZMODEM ? "" : "Y";
   s.r.script = {
@@ -155,8 +157,9 @@ TEST(FileTransfer, EveryOtherProtocolBothWaysOverTelnet) {
 }
 
 TEST(FileTransfer, WithoutBinaryModeTheTelnetRulesStillCarryEveryByte) {
+  // This host speaks no telnet command first: its entry says it is telnet.
   TDemoHost host({"--no-binary"});
-  BothWays(host, false, pr_ZMODEM, RandomBytes(1 << 20, 3));
+  BothWays(host, false, pr_ZMODEM, RandomBytes(1 << 20, 3), ELineKind::kTelnet);
 }
 
 TEST(FileTransfer, ThroughARealTelnetServerBinaryModeForTheTransferAndTextAfterIt) {
@@ -260,6 +263,28 @@ TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOnWithInterrupt
   EXPECT_EQ(s.r.logouts, 1);
   EXPECT_TRUE(s.r.HasStatus("ダウンロード中止....big.bin.part"));
   EXPECT_TRUE(s.r.HasStatus("ダウンロード中止....big.bin.part.1"));
+}
+
+// lrzsz's sz on a raw TCP line, as a relay gives it: the host never speaks
+// telnet, so nothing of telnet may reach it and its 0xFF bytes are data.
+TEST(FileTransfer, AHostThatNeverSpokeTelnetGetsNoTelnetAndItsBytesArriveAsTheyAre) {
+  test::TTempDir hostDir;
+  const std::string bytes = RandomBytes(1 << 20, 7);
+  test::WriteBytes(hostDir.Path() + "rand.bin", bytes);
+  // What the host read is kept beside the file.
+  test::TProgramHost host("printf 'file follows\\r\\n'; tee heard.bin | sz -b rand.bin", hostDir.Path());
+  TTransferSession s(host.Address(), pr_ZMODEM);
+  s.c.Connect();
+  ASSERT_TRUE(s.Ended(1));
+  EXPECT_TRUE(s.ends[0].result.success) << s.ends[0].result.message;
+  EXPECT_EQ(s.ends[0].result.done, std::vector<std::string>{"rand.bin"});
+  EXPECT_TRUE(test::ReadBytes(s.c.DownloadFolder + "rand.bin") == bytes);
+  const std::string heard = test::ReadBytes(hostDir.Path() + "heard.bin");
+  EXPECT_FALSE(heard.empty());
+  for (const char verb : {'\xFB', '\xFC', '\xFD', '\xFE'}) {
+    EXPECT_EQ(heard.find(std::string{'\xFF', verb, '\0'}), std::string::npos) << "a telnet command on a raw line";
+  }
+  s.c.Disconnect();
 }
 
 // A ZRQINIT header as lrzsz writes it.

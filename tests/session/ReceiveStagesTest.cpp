@@ -48,9 +48,9 @@ struct TTelnetRun {
   bool operator==(const TTelnetRun&) const = default;
 };
 
-TTelnetRun Telnet(const std::vector<std::string>& reads, bool transfer, bool tcp = true) {
+TTelnetRun Telnet(const std::vector<std::string>& reads, ELineKind kind, bool transfer, bool tcp = true) {
   TTelnetStage s;
-  s.Reset();
+  s.Reset(kind);
   s.SetTcp(tcp);
   s.SetAnswers(true);
   if (transfer) s.BeginTransfer();
@@ -67,7 +67,7 @@ TEST(TelnetStage, TextTakesCommandsOutAndTelnetdsLineEndsAreOneEach) {
   // NUL; IAC IAC is a byte text has no use for.
   const std::string in = "Welcome\r\n" + Cmd(WILL, ECHO) + "ID: a\xFF\xFF" "b\r\0\r\nbare\r\0more\r\n\r\n"s +
                          Cmd(DO, BINARY) + "\0end"s;
-  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, false); };
+  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, ELineKind::kAuto, false); };
   const TTelnetRun r = run({in});
   EXPECT_EQ(r.data, "Welcome\r\nID: ab\r\nbare\rmore\r\n\r\n\0end"s);
   EXPECT_EQ(r.replies, Cmd(DO, ECHO) + Cmd(WONT, BINARY));
@@ -75,9 +75,48 @@ TEST(TelnetStage, TextTakesCommandsOutAndTelnetdsLineEndsAreOneEach) {
   AtEveryOffset(in, run);
 }
 
+TEST(TelnetStage, ARawLineHasNoTelnetAndAnUnknownOneLearnsItFromTheFirstIac) {
+  const std::string in = "a\r\0b"s + Cmd(DO, ECHO) + "c";
+  const auto raw = [](const std::vector<std::string>& r) { return Telnet(r, ELineKind::kRaw, false); };
+  EXPECT_EQ(raw({in}), (TTelnetRun{"a\r\0b\xFD\x01" "c"s, "", false}));
+  AtEveryOffset(in, raw);
+  // Unknown, without an IAC: nothing changes and nothing is answered.
+  const std::string plain = "a\r\0b\r\n"s;
+  EXPECT_EQ(Telnet({plain}, ELineKind::kAuto, false), (TTelnetRun{plain, "", false}));
+}
+
+TEST(TelnetStage, ATransferOnALineThatNeverSpokeTelnetKeepsEveryByte) {
+  // Bytes that would be commands and CR NUL go through as they are.
+  const std::string in = "**\x18" "B0\r\0"s + Cmd(DO, BINARY) + "\xFF\xFF\r\n" + Cmd(WILL, ECHO);
+  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, ELineKind::kAuto, true); };
+  EXPECT_EQ(run({in}), (TTelnetRun{in, "", false}));
+  AtEveryOffset(in, run);
+  // Over a modem the same, even on a line known as telnet.
+  EXPECT_EQ(Telnet({in}, ELineKind::kTelnet, true, false).data, in);
+}
+
+TEST(TelnetStage, AHostThatAsksForBinaryAsItsTransferStartsIsAgreedWithAndSpeaksTelnet) {
+  const std::string in = Cmd(DO, BINARY) + Cmd(WILL, BINARY) + "x\xFF\xFFy\r\0z"s;
+  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, ELineKind::kAuto, true); };
+  // Binary both ways: IAC IAC is 0xFF, CR NUL stays (the host sends in binary).
+  EXPECT_EQ(run({in}), (TTelnetRun{"x\xFFy\r\0z"s, Cmd(WILL, BINARY) + Cmd(DO, BINARY), true}));
+  AtEveryOffset(in, run);
+  // After the host's words about the transfer, before its program's first
+  // frame, too; once a frame began, 0xFF is data.
+  const std::string words = Sjis("受信を開始します") + "\r\n";
+  const std::string late = words + Cmd(DO, BINARY) + "**\x18" "B01" + Cmd(WILL, BINARY);
+  EXPECT_EQ(run({late}), (TTelnetRun{words + "**\x18" "B01", Cmd(WILL, BINARY) + Cmd(DO, BINARY), true}));
+  AtEveryOffset(late, run);
+  const std::string framed = words + "\x01" + Cmd(DO, BINARY);
+  EXPECT_EQ(run({framed}), (TTelnetRun{framed, "", false}));
+  // Outside a transfer the same requests are refused.
+  EXPECT_EQ(Telnet({Cmd(DO, BINARY) + Cmd(WILL, BINARY)}, ELineKind::kAuto, false).replies,
+            Cmd(WONT, BINARY) + Cmd(DONT, BINARY));
+}
+
 TEST(TelnetStage, ATelnetLineAsksForBinaryAtATransferAndGivesItBackAfter) {
   TTelnetStage s;
-  s.Reset();
+  s.Reset(ELineKind::kTelnet);
   s.SetAnswers(true);
   s.BeginTransfer();
   EXPECT_EQ(s.Replies(), Cmd(DO, BINARY) + Cmd(WILL, BINARY));
@@ -90,11 +129,18 @@ TEST(TelnetStage, ATelnetLineAsksForBinaryAtATransferAndGivesItBackAfter) {
   EXPECT_EQ(s.Replies(), "");
   s.EndTransfer();
   EXPECT_EQ(s.Replies(), Cmd(DONT, BINARY) + Cmd(WONT, BINARY));
+  // An unknown line that stayed so asks for nothing and gives nothing back.
+  TTelnetStage u;
+  u.Reset(ELineKind::kAuto);
+  u.SetAnswers(true);
+  u.BeginTransfer();
+  u.EndTransfer();
+  EXPECT_EQ(u.Replies(), "");
 }
 
 TEST(TelnetStage, ATransferOnATelnetLineOutsideBinaryTakesCrNulAsCr) {
   const std::string in = "a\r\0b\0c\xFF\xFF\r"s + Cmd(WILL, SGA) + "\0d"s;
-  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, true); };
+  const auto run = [](const std::vector<std::string>& r) { return Telnet(r, ELineKind::kTelnet, true); };
   EXPECT_EQ(run({in}).data, "a\rb\0c\xFF\rd"s);
   AtEveryOffset(in, run);
 }

@@ -122,6 +122,32 @@ TEST(HostDialogs, TheHostsEncodingIsChosenByKeyboardAndKeptInTheHostList) {
   EXPECT_EQ(ReadProfileString(THostTable::FileName(dir.Path()), "HOST 0", "Encoding", "(none)"), "(none)");
 }
 
+TEST(HostDialogs, TheLineIsAutomaticUnlessTheHostEntrySaysTelnetOrRaw) {
+  TTempDir dir;
+  TMainForm form(dir.Path(), TAppSettings());
+  THostPropertyDialog& p = *form.HostPropertyDialog;
+  p.HostIndex = 0;
+  p.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+  EXPECT_EQ(p.Line->currentIndex(), 0);
+  p.Line->setFocus();
+  QTest::keyClick(p.Line, Qt::Key_End);
+  QTest::keyClick(p.Line, Qt::Key_Return);
+  EXPECT_FALSE(p.isVisible());
+  EXPECT_EQ(ReadProfileString(THostTable::FileName(dir.Path()), "HOST 0", "Line", ""), "raw");
+  THostTable again;
+  again.LoadHostList(dir.Path());
+  EXPECT_EQ(again.HostTable[0].Line, ELineKind::kRaw);
+  // Automatic again: the key goes, and a list without it reads as automatic.
+  p.show();
+  p.Line->setFocus();
+  QTest::keyClick(p.Line, Qt::Key_Home);
+  QTest::keyClick(p.Line, Qt::Key_Return);
+  EXPECT_EQ(ReadProfileString(THostTable::FileName(dir.Path()), "HOST 0", "Line", "(none)"), "(none)");
+  again.LoadHostList(dir.Path());
+  EXPECT_EQ(again.HostTable[0].Line, ELineKind::kAuto);
+}
+
 TEST(ModemDialog, LoadsAtCreationRereadsAtShowAndWritesOnOk) {
   TTempDir dir;
   WriteBytes(dir.File("Modem.Ini"), "[MODEM]\r\nPORT=7\r\nRATE=abc\r\nINIT=\r\n");

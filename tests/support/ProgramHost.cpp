@@ -1,0 +1,71 @@
+#include "support/ProgramHost.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+extern char** environ;
+
+namespace brelo::test {
+
+TProgramHost::TProgramHost(const std::string& script, const std::string& folder) : script_(script), folder_(folder) {
+  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 4) != 0 ||
+      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    throw std::runtime_error("cannot listen on a loopback port");
+  }
+  port_ = ntohs(a.sin_port);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+TProgramHost::~TProgramHost() {
+  stop_ = true;
+  thread_.join();
+  ::close(listen_);
+  std::lock_guard<std::mutex> lk(m_);
+  for (int pid : pids_) {
+    ::kill(-pid, SIGTERM);  // the script and what it started
+    ::waitpid(pid, nullptr, 0);
+  }
+}
+
+void TProgramHost::Serve() {
+  while (!stop_) {
+    pollfd p{listen_, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    const int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) continue;
+    const char* argv[] = {"sh", "-c", script_.c_str(), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, c, 0);
+    posix_spawn_file_actions_adddup2(&fa, c, 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&fa, folder_.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, "/bin/sh", &fa, &attr, const_cast<char**>(argv), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(c);
+    std::lock_guard<std::mutex> lk(m_);
+    if (rc == 0) pids_.push_back(pid);
+  }
+}
+
+}  // namespace brelo::test
