@@ -1,11 +1,13 @@
 // The receive path's telnet stage (text and a transfer's bytes, on each kind
-// of line), alone: fed whole and split at two places taken from the input,
-// the same bytes come out and the same answers.
+// of line) and the drain after a cancelled download, each alone: fed whole
+// and split at two places taken from the input, the same bytes come out,
+// the same answers, and the drain ends at the same byte.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "session/TelnetStage.h"
+#include "session/TransferDrain.h"
 
 namespace {
 
@@ -31,6 +33,26 @@ std::string Telnet(const std::vector<std::string>& reads, brelo::ELineKind kind,
   return out.bytes + '|' + s.Replies() + (s.TelnetKnown() ? "T" : "U");
 }
 
+std::string Drain(const std::vector<std::string>& reads) {
+  brelo::TTransferDrain d;
+  d.Start();
+  std::string text;
+  size_t sender = 0;
+  for (const std::string& r : reads) {
+    if (!d.Active()) {
+      text += r;
+      continue;
+    }
+    const size_t took = d.Put(r.data(), r.size());
+    if (took > r.size()) __builtin_trap();
+    sender += took;
+    if (!d.Active()) text += d.TakeText() + r.substr(took);
+  }
+  d.Stop();
+  text += d.TakeText();
+  return std::to_string(sender) + '|' + text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,5 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (Telnet(whole, kind, transfer) != Telnet(split, kind, transfer)) __builtin_trap();
     }
   }
+  if (Drain(whole) != Drain(split)) __builtin_trap();
   return 0;
 }

@@ -5,6 +5,14 @@
 #include <cstring>
 
 namespace brelo {
+namespace {
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 TLineRing::TLineRing() = default;
 
@@ -153,13 +161,18 @@ bool TLineRing::Feed(const char* data, size_t len) {
 }
 
 bool TLineRing::FeedLocked(const char* data, size_t len) {
+  if (len > 0) lastByteMs_.store(NowMs());
   // Each way takes the bytes up to where the next way begins.
-  const auto way = [this] { return sink_ ? 1 : 0; };
+  const auto way = [this] { return sink_ ? 1 : draining_.load(std::memory_order_relaxed) ? 2 : 0; };
   while (len > 0) {
     const int before = way();
     size_t used;
     if (before == 1) {
       used = telnet_.Transfer(data, len, sinkIn_);
+    } else if (before == 2) {
+      used = telnet_.Transfer(data, len, drainIn_);
+      drained_.store(drain_.Dropped());
+      if (!drain_.Active()) EndDrainLocked();
     } else {
       used = telnet_.Text(data, len, textIn_);
       if (watch_.Found()) {
@@ -201,21 +214,49 @@ void TLineRing::SetTransferSink(TSink sink) {
   }
 }
 
-void TLineRing::EndTransfer(const std::function<std::string()>& replayOf) {
+void TLineRing::EndTransfer(const std::function<std::string()>& replayOf, const std::function<bool()>& drain) {
   {
     std::lock_guard<std::mutex> lk(writerMutex_);
-    EndTransferLocked(replayOf);
+    EndTransferLocked(replayOf, drain);
   }
   RecheckRoom();
 }
 
-void TLineRing::EndTransferLocked(const std::function<std::string()>& replayOf) {
+void TLineRing::EndTransferLocked(const std::function<std::string()>& replayOf, const std::function<bool()>& drain) {
   sink_ = nullptr;
   watch_.Reset();
   telnet_.EndTransfer();
   const std::string replay = replayOf ? replayOf() : std::string();
-  TextAfterTelnet(replay);
+  if (drain && drain()) {
+    drain_.Start();
+    draining_ = true;
+    lastByteMs_.store(NowMs());
+    const size_t used = drain_.Put(replay.data(), replay.size());
+    drained_.store(drain_.Dropped());
+    if (!drain_.Active()) {
+      EndDrainLocked();
+      TextAfterTelnet(replay.substr(used));
+    }
+  } else {
+    TextAfterTelnet(replay);
+  }
   Settle();
+}
+
+void TLineRing::EndDrainLocked() {
+  drain_.Stop();
+  draining_ = false;
+  TextAfterTelnet(drain_.TakeText());
+}
+
+void TLineRing::EndDrain() {
+  {
+    std::lock_guard<std::mutex> lk(writerMutex_);
+    if (!draining_.load()) return;
+    EndDrainLocked();
+    Settle();
+  }
+  RecheckRoom();
 }
 
 void TLineRing::WatchForZmodem(TStart onStart) {
@@ -329,6 +370,9 @@ void TLineRing::ResetIndexes() {
   binaryOut_ = false;
   sink_ = nullptr;
   watch_.Reset();
+  draining_ = false;
+  drain_.Stop();
+  drain_.TakeText();
   lineIndex_.store(0, std::memory_order_release);
   readPos_.store(0, std::memory_order_release);
   backlog_.clear();

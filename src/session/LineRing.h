@@ -6,7 +6,8 @@
 // the transfer watch (TTransferWatch: a ZMODEM start), the conversion to
 // Shift-JIS (THostDecoder), the escape filter (TEscapeFilter: sequences out,
 // colours as events), the lines (TLineBuilder), the ring -- or a transfer's
-// program. The ring routes the bytes between the ways and keeps the lines.
+// program, or after a cancelled download the drain (TTransferDrain). The
+// ring routes the bytes between the ways and keeps the lines.
 //
 // One writer: the thread that delivers the transport's bytes (the main thread
 // for TCP, the serial watch thread for the modem). One reader: the work
@@ -42,6 +43,7 @@
 #include "session/ResumeGate.h"
 #include "session/TelnetOptions.h"
 #include "session/TelnetStage.h"
+#include "session/TransferDrain.h"
 #include "session/TransferStart.h"
 
 namespace brelo {
@@ -96,7 +98,18 @@ class TLineRing : private ILineEnd {
   // The transfer is over: lines again; `replay` (what went to a transfer
   // that never began, or the host's words after it) is read as text first.
   // (replay runs under the writer's lock, where the sink's own state is safe).
-  void EndTransfer(const std::function<std::string()>& replay = {});
+  // After a cancelled download (`drain`, asked after the replay): the replay and what follows are the
+  // sender's bytes in flight, dropped until its stream ends (see
+  // TTransferDrain); the text resumes after them.
+  void EndTransfer(const std::function<std::string()>& replay = {}, const std::function<bool()>& drain = {});
+  // Whether the bytes after a cancelled download are being dropped, and
+  // since when nothing has arrived (steady clock, ms; any thread).
+  bool Draining() const { return draining_.load(); }
+  long long LastByteMs() const { return lastByteMs_.load(); }
+  // A quiet spell after a cancel: the sender is done, text again.
+  void EndDrain();
+  // Bytes dropped after the last cancel.
+  unsigned long long Drained() const { return drained_.load(); }
   // Watches the text for the start of a ZMODEM send; at a whole header,
   // onStart is called with the header's bytes that did not go on as text
   // (writer's thread, under the lock: it must not call the ring) and the
@@ -202,6 +215,11 @@ class TLineRing : private ILineEnd {
       return n;
     }
   };
+  struct TDrainIn : IByteSink {
+    TLineRing& r;
+    explicit TDrainIn(TLineRing& ring) : r(ring) {}
+    size_t Put(const char* p, size_t n) override { return r.drain_.Put(p, n); }
+  };
 
   // The chain over a chunk, under the lock; false when reading must pause.
   bool FeedLocked(const char* data, size_t len);
@@ -211,7 +229,8 @@ class TLineRing : private ILineEnd {
   void TextAfterTelnet(const std::string& bytes);
   // After a feed: the partial line, the tap, the answers, the pause.
   bool Settle();
-  void EndTransferLocked(const std::function<std::string()>& replay);
+  void EndTransferLocked(const std::function<std::string()>& replay, const std::function<bool()>& drain);
+  void EndDrainLocked();
   bool EndLine(std::string& line, std::vector<TAttrRun>& runs) override;
   void PublishPartial();
   void Signal();
@@ -240,9 +259,14 @@ class TLineRing : private ILineEnd {
   TTextIn textIn_{*this};
   TDecodeIn decodeIn_{*this};
   TSinkIn sinkIn_{*this};
+  TDrainIn drainIn_{*this};
   std::atomic<unsigned long long> replaced_{0};
   TSink sink_;                  // a transfer's, while one runs
   TStart onZmodemStart_;
+  TTransferDrain drain_;
+  std::atomic<bool> draining_{false};
+  std::atomic<long long> lastByteMs_{0};
+  std::atomic<unsigned long long> drained_{0};
   std::atomic<bool> binaryOut_{false};
   std::atomic<bool> hasReplies_{false};
   std::string backlog_;

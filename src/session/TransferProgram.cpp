@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -242,6 +243,7 @@ void TTransferProgram::Pump() {
   char buf[16384];
   bool outOpen = true, errOpen = true;
   std::string writing;
+  size_t ours = 0;  // bytes of our own cancel sequence at the front of `writing`
   std::chrono::steady_clock::time_point cancelAt{};
   while (outOpen || errOpen) {
     if (writing.empty()) {
@@ -264,6 +266,7 @@ void TTransferProgram::Pump() {
       // the interrupt. The line's bytes in flight are for neither any more.
       if (OnOutput) OnOutput(kCancelSequence, sizeof kCancelSequence - 1);
       writing.assign(kCancelSequence, sizeof kCancelSequence - 1);
+      ours = writing.size();
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t r = ::read(out_, buf, sizeof buf);
@@ -278,7 +281,10 @@ void TTransferProgram::Pump() {
     }
     if (!writing.empty() && in_ >= 0 && (fds[3].revents & (POLLOUT | POLLERR | POLLHUP))) {
       const ssize_t w = ::send(in_, writing.data(), writing.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (w > 0) writing.erase(0, static_cast<size_t>(w));
+      if (w > 0) {
+        writing.erase(0, static_cast<size_t>(w));
+        ours -= std::min(ours, static_cast<size_t>(w));
+      }
       else if (w < 0 && errno != EAGAIN && errno != EINTR) CloseFd(in_);  // the program is gone: the rest is text
     }
     if (cancel_.load()) {
@@ -319,6 +325,8 @@ void TTransferProgram::Pump() {
     }
   }
   {
+    // Our own cancel, never delivered to the program, is none of the line's bytes.
+    writing.erase(0, ours);
     std::lock_guard<std::mutex> lk(m_);
     unconsumed_ = writing + pending_ + unconsumed_;
     pending_.clear();

@@ -259,6 +259,10 @@ class TVeskoClient : private ISendTarget {
   // The program's bytes for the line: telnet's IAC and CR rules on TCP.
   void SendTransferBytes(const char* p, size_t n);
   void TransferEnded(const std::shared_ptr<TTransferProgram>& program, const TTransferResult& r);
+  // Main thread, while the bytes after a cancelled download are dropped:
+  // ends the drop after a quiet spell counted from the last byte.
+  void DrainTick();
+  static constexpr int kDrainQuietMs = 500;
 
   TTCPClient tcp_;
   TZENUCOMM modem_;

@@ -8,6 +8,9 @@
 #include <chrono>
 #include <thread>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "session/VeskoClient.h"
@@ -190,15 +193,19 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
   }
   // A ZMODEM start whose next bytes were no frames was text: all the host
   // sent after the header is. After a transfer, what the program never took
-  // (the host's words after it) is text.
+  // (the host's words after it) is text; after a cancelled download it is
+  // the sender's data still in flight, dropped until its stream ends.
   bool falseStart = false;
-  ring_.EndTransfer([&] {  // under the ring's lock, as the sink
-    falseStart = fromHost && r.files.empty() && !r.success && startCheck_.Verdict() != TZmodemFollowCheck::fvFrames;
-    return falseStart ? transferAttempt_ : program->TakeUnconsumed();
-  });
+  ring_.EndTransfer(
+      [&] {  // under the ring's lock, as the sink
+        falseStart = fromHost && r.files.empty() && !r.success && startCheck_.Verdict() != TZmodemFollowCheck::fvFrames;
+        return falseStart ? transferAttempt_ : program->TakeUnconsumed();
+      },
+      [&] { return download && r.cancelled && !falseStart; });
   // Binary mode was for the transfer (given back by the ring): text again
   // ends its lines with CR LF.
   SendTelnetReplies();
+  if (ring_.Draining()) DrainTick();
   const std::string what = Sjis(download ? "ダウンロード" : "アップロード");
   std::string line = what + (r.success ? Sjis("完了....") : r.cancelled ? Sjis("中止....") : Sjis("失敗....")) +
                      Names(r.files);
@@ -215,6 +222,32 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
     std::lock_guard<std::mutex> lk(transferMutex_);
     if (transfer_ == program) transfer_.reset();
   }
+}
+
+void TVeskoClient::DrainTick() {
+  std::weak_ptr<char> alive = alive_;
+  QTimer::singleShot(kDrainQuietMs / 5, QCoreApplication::instance(), [this, alive] {
+    if (!alive.lock() || !ring_.Draining()) return;
+    // What the line already holds arrived before the quiet spell could
+    // begin: it is read first, so that a slow reader never takes a full
+    // socket for a quiet sender.
+    bool waiting = false;
+    if (transport_.load() == 1) {
+      if (!socketPaused_) TcpData();
+      waiting = socketPaused_;
+    } else {
+      waiting = modem_.InQueueBytes() > 0;
+    }
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    if (!waiting && now - ring_.LastByteMs() >= kDrainQuietMs) {
+      ring_.EndDrain();
+      SendTelnetReplies();
+      return;
+    }
+    DrainTick();
+  });
 }
 
 }  // namespace brelo

@@ -287,6 +287,54 @@ TEST(FileTransfer, AHostThatNeverSpokeTelnetGetsNoTelnetAndItsBytesArriveAsTheyA
   s.c.Disconnect();
 }
 
+// A cancelled download through the raw relay: the sender's data still in
+// flight never becomes text (no lines, no log, no prompt found in it); the
+// host's next prompt, once sz has stopped, is answered.
+TEST(FileTransfer, AfterACancelTheSendersDataInFlightIsDroppedAndTheNextPromptIsAnswered) {
+  test::TTempDir hostDir;
+  test::WriteBytes(hostDir.Path() + "big.bin", RandomBytes(16 << 20, 8));
+  test::TProgramHost host(
+      "printf 'ready\\r\\n'; sz -b big.bin; printf '\\r\\nLOGIN ID: '; read -r answer; "
+      "printf '%s\\n' \"$answer\" > answer.txt; printf '\\r\\nthank you\\r\\n'; sleep 60",
+      hostDir.Path());
+  TTransferSession s(host.Address(), pr_ZMODEM);
+  s.c.MakeLogFile = true;
+  s.c.LogFileName = s.dir.Path() + "log/session.log";
+  std::vector<std::string> lines;
+  s.c.OnReceiveLine = [&](TVeskoClient*, const std::string& l) { lines.push_back(l); };
+  s.c.Connect();
+  ASSERT_TRUE(WaitUntil([&] { return s.c.TransferProgress().bytes > 0; }, 30000));
+  s.c.CancelTransfer();
+  ASSERT_TRUE(s.Ended(1, 30000));
+  EXPECT_TRUE(s.ends[0].result.cancelled);
+  // The login answer goes to the prompt after the transfer, and to it alone.
+  ASSERT_TRUE(WaitUntil([&] { return test::ReadBytes(hostDir.Path() + "answer.txt").size() > 0; }, 30000))
+      << "the prompt after the cancel was not answered";
+  EXPECT_EQ(test::ReadBytes(hostDir.Path() + "answer.txt"), "GUEST\r\n");
+  ASSERT_TRUE(s.Shows("thank you"));
+  s.c.Disconnect();
+  // Only the host's words: its text, sz's "rz" and the start of its header.
+  const std::string header = "**B00000000000000";
+  const auto text = [&](const std::string& l) {
+    return l == "ready" || l == "rz" || l.empty() || l == "LOGIN ID: " || l == "thank you" ||
+           (l.size() >= 2 && header.compare(0, l.size(), l) == 0);
+  };
+  EXPECT_GT(s.c.Ring().Drained(), 0u);
+  for (const std::string& l : lines) {
+    EXPECT_TRUE(text(l)) << "binary as a line: " << l.substr(0, 40);
+  }
+  const std::string log = test::ReadBytes(s.c.LogFileName);
+  ASSERT_FALSE(log.empty());
+  for (size_t at = 0; at < log.size();) {
+    const size_t end = std::min(log.find("\r\n", at), log.size());
+    const std::string l = log.substr(at, end - at);
+    if (l.empty() || l[0] != '(') {
+      EXPECT_TRUE(text(l)) << "binary in the log: " << l.substr(0, 40);
+    }
+    at = end + 2;
+  }
+}
+
 // A ZRQINIT header as lrzsz writes it.
 const std::string kZrqinit = std::string("**\x18" "B00000000000000\r\x8a\x11", 21);
 

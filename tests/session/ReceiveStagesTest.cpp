@@ -11,6 +11,7 @@
 #include "session/LineBuilder.h"
 #include "session/LineRing.h"
 #include "session/TelnetStage.h"
+#include "session/TransferDrain.h"
 #include "session/TransferStart.h"
 
 namespace brelo {
@@ -243,6 +244,67 @@ TEST(TransferWatch, TextGoesOnAndAHeaderIsHeldWhereverTheReadsSplitIt) {
   AtEveryOffset(in, run);
 }
 
+// ------------------------------------------------------------------- drain
+
+struct TDrained {
+  size_t sender = 0;  // bytes taken as the sender's
+  std::string text;   // given back, then the rest
+  bool operator==(const TDrained&) const = default;
+};
+
+TDrained Drain(const std::vector<std::string>& reads, bool quietAtEnd = false) {
+  TTransferDrain d;
+  d.Start();
+  TDrained r;
+  for (const std::string& read : reads) {
+    if (!d.Active()) {
+      r.text += read;
+      continue;
+    }
+    const size_t took = d.Put(read.data(), read.size());
+    r.sender += took;
+    if (!d.Active()) r.text += d.TakeText() + read.substr(took);
+  }
+  if (quietAtEnd) {
+    d.Stop();
+    r.text += d.TakeText();
+  }
+  return r;
+}
+
+std::string SomeData() {
+  std::string s;
+  for (int i = 0; i < 600; ++i) s += static_cast<char>((i * 151 + 7) & 0xFF);
+  // ZMODEM data never holds CAN unescaped.
+  for (char& c : s) {
+    if (c == '\x18') c = 'X';
+  }
+  return s;
+}
+
+TEST(TransferDrain, TheSendersCancelAndItsLastSubpacketEndAreItsAndTheTextAfterIsNot) {
+  // What lrzsz's sz sends when it is cancelled: ten CAN, ten backspaces,
+  // then the end of an empty data subpacket (ZCRCG, CRC-32, 0x91 escaped).
+  const std::string cancel = std::string(10, '\x18') + std::string(10, '\b') + std::string("\x18h\xe7\x06k\x18\xd1", 7);
+  const std::string in = SomeData() + cancel + "\r\nID: ";
+  const auto run = [](const std::vector<std::string>& r) { return Drain(r); };
+  EXPECT_EQ(run({in}), (TDrained{in.size() - 6, "\r\nID: "}));
+  AtEveryOffset(in, run);
+  // A CRC-16 subpacket end, and none at all, do as well.
+  const std::string crc16 = SomeData() + std::string(8, '\x18') + "\x18i" + "\xfd\x8f" "ok";  // CRC-16 of "i"
+  EXPECT_EQ(Drain({crc16}).text, "ok");
+  EXPECT_EQ(Drain({SomeData() + std::string(5, '\x18') + "MAIN>"}).text, "MAIN>");
+  // A word after the cancel that only begins like a subpacket end is text.
+  EXPECT_EQ(Drain({SomeData() + std::string(5, '\x18') + "\x18hello"}).text, "hello");
+}
+
+TEST(TransferDrain, ASenderThatStopsWithoutAWordIsOverAfterTheQuietSpellAndZfinEndsItToo) {
+  EXPECT_EQ(Drain({SomeData(), SomeData()}, true), (TDrained{1200, ""}));
+  // ZFIN, then "OO": the words after are text.
+  const std::string fin = SomeData() + std::string("**\x18" "B0800000000022d\r\x8a", 20) + "OOMAIN>";
+  EXPECT_EQ(Drain({fin}).text, "MAIN>");
+}
+
 // -------------------------------------------------------------------- ring
 
 std::vector<std::string> RingLines(TLineRing& ring) {
@@ -290,6 +352,36 @@ TEST(ReceiveChain, AFalseZmodemStartLeavesTheTextAndItsLineEndsAsTheyWere) {
     EXPECT_EQ(run(reads, true), unwatched);
     return 0;
   });
+}
+
+TEST(ReceiveChain, TheBytesAfterACancelledDownloadNeverBecomeText) {
+  TLineRing ring;
+  ring.ResetIndexes();
+  std::string toProgram;
+  ring.WatchForZmodem([&](const std::string&) -> TLineRing::TSink {
+    return [&](const char* p, size_t n) { toProgram.append(p, n); };
+  });
+  const std::string start = "ready\r\nrz\r" + kZrqinit + "\x11";
+  ring.Feed(start.data(), start.size());
+  ASSERT_TRUE(ring.InTransfer());
+  // Cancelled: what the program never took and what follows are the sender's.
+  const std::string inFlight = SomeData() + "\r\nID: " + SomeData();
+  ring.EndTransfer([&] { return inFlight; }, [] { return true; });
+  EXPECT_TRUE(ring.Draining());
+  const std::string more = SomeData() + std::string(10, '\x18') + std::string(10, '\b') +
+                           std::string("\x18h\xe7\x06k\x18\xd1", 7) + "\r\nMAIN>";
+  ring.Feed(more.data(), more.size());
+  EXPECT_FALSE(ring.Draining());
+  EXPECT_EQ(RingLines(ring), (std::vector<std::string>{"ready", "rz", "", "[MAIN>]"}));
+  // A sender that goes quiet: the owner ends the drop, and text follows.
+  ring.Feed(start.data(), start.size());
+  ASSERT_TRUE(ring.InTransfer());
+  ring.EndTransfer([] { return SomeData(); }, [] { return true; });
+  const std::string data = SomeData();
+  ring.Feed(data.data(), data.size());
+  ring.EndDrain();
+  ring.Feed("\r\nok\r\n", 6);
+  EXPECT_EQ(RingLines(ring), (std::vector<std::string>{"MAIN>ready", "rz", "", "ok", "[]"}));
 }
 
 TEST(ReceiveChain, OscAndDcsStringsAreTakenOutWhole) {
