@@ -17,20 +17,24 @@
 
 namespace brelo::test {
 
-TLoopbackPeer::TLoopbackPeer() {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int ListenOnLoopback(int backlog, int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
-  ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 4) != 0) {
-    throw std::runtime_error("loopback listen failed");
-  }
   socklen_t len = sizeof a;
-  ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot listen on a loopback port");
+  }
+  port = ntohs(a.sin_port);
+  return fd;
 }
+
+TLoopbackPeer::TLoopbackPeer() { listen_ = ListenOnLoopback(4, port_); }
 
 TLoopbackPeer::~TLoopbackPeer() {
   if (conn_ >= 0) ::close(conn_);

@@ -28,6 +28,10 @@ class TLoopbackPeer {
   std::string received_;
 };
 
+// A socket listening on 127.0.0.1 at a port the kernel chose (set in
+// `port`), with room for `backlog` calls not yet taken; throws when it cannot.
+int ListenOnLoopback(int backlog, int& port);
+
 // A port on 127.0.0.1 where nobody listens.
 int ClosedPort();
 

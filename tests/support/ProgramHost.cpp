@@ -12,21 +12,14 @@
 
 #include <stdexcept>
 
+#include "support/Loopback.h"
+
 extern char** environ;
 
 namespace brelo::test {
 
 TProgramHost::TProgramHost(const std::string& script, const std::string& folder) : script_(script), folder_(folder) {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 4) != 0 ||
-      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    throw std::runtime_error("cannot listen on a loopback port");
-  }
-  port_ = ntohs(a.sin_port);
+  listen_ = ListenOnLoopback(4, port_);
   thread_ = std::thread([this] { Serve(); });
 }
 

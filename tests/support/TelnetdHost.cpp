@@ -12,6 +12,8 @@
 
 #include <stdexcept>
 
+#include "support/Loopback.h"
+
 extern char** environ;
 
 namespace brelo::test {
@@ -22,16 +24,7 @@ TTelnetdHost::TTelnetdHost(const std::vector<std::string>& options) {
   // telnetd splits the command at blanks: the temporary folder has none.
   command_ = std::string(BRELO_DEMOHOST) + " --stdio --data " + DataFolder();
   for (const std::string& o : options) command_ += " " + o;
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 8) != 0 ||
-      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    throw std::runtime_error("cannot listen on a loopback port");
-  }
-  port_ = ntohs(a.sin_port);
+  listen_ = ListenOnLoopback(8, port_);
   thread_ = std::thread([this] { Serve(); });
 }
 
