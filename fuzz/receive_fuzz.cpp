@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "session/LineRing.h"
+#include "Split.h"
 
 namespace {
 
@@ -38,12 +39,10 @@ std::vector<std::string> Lines(const std::vector<std::string>& chunks, bool remo
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in(reinterpret_cast<const char*>(data), size);
-  const size_t a = size > 0 ? data[0] % (size + 1) : 0;
-  const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
   const bool escapes = size > 2 && (data[2] & 1) != 0;
   const auto encoding = static_cast<brelo::EHostEncoding>(size > 2 ? (data[2] >> 1) % 3 : 0);
   const auto whole = Lines({in}, escapes, encoding);
-  const auto split = Lines({in.substr(0, a), in.substr(a, b - a), in.substr(b)}, escapes, encoding);
+  const auto split = Lines(brelo::fuzz::ThreeReads(data, size), escapes, encoding);
   if (whole != split) __builtin_trap();
   return 0;
 }

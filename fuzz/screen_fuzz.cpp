@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/TerminalScreen.h"
+#include "Split.h"
 
 namespace {
 
@@ -31,12 +32,10 @@ std::vector<std::string> Screen(const std::vector<std::string>& chunks, int colu
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in(reinterpret_cast<const char*>(data), size);
-  const size_t a = size > 0 ? data[0] % (size + 1) : 0;
-  const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
   const int columns = 80 + (size > 2 ? data[2] % 64 : 0);
   const int rows = 24 + (size > 3 ? data[3] % 16 : 0);
   const auto whole = Screen({in}, columns, rows);
-  const auto split = Screen({in.substr(0, a), in.substr(a, b - a), in.substr(b)}, columns, rows);
+  const auto split = Screen(brelo::fuzz::ThreeReads(data, size), columns, rows);
   if (whole != split) __builtin_trap();
   return 0;
 }

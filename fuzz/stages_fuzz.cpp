@@ -8,6 +8,7 @@
 
 #include "session/TelnetStage.h"
 #include "session/TransferDrain.h"
+#include "Split.h"
 
 namespace {
 
@@ -57,9 +58,7 @@ std::string Drain(const std::vector<std::string>& reads) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in(reinterpret_cast<const char*>(data), size);
-  const size_t a = size > 0 ? data[0] % (size + 1) : 0;
-  const size_t b = size > 1 ? a + data[1] % (size - a + 1) : a;
-  const std::vector<std::string> whole = {in}, split = {in.substr(0, a), in.substr(a, b - a), in.substr(b)};
+  const std::vector<std::string> whole = {in}, split = brelo::fuzz::ThreeReads(data, size);
   for (const auto kind : {brelo::ELineKind::kAuto, brelo::ELineKind::kTelnet, brelo::ELineKind::kRaw}) {
     for (const bool transfer : {false, true}) {
       if (Telnet(whole, kind, transfer) != Telnet(split, kind, transfer)) __builtin_trap();
