@@ -161,7 +161,9 @@ bool TLineRing::Feed(const char* data, size_t len) {
 }
 
 bool TLineRing::FeedLocked(const char* data, size_t len) {
-  if (len > 0) lastByteMs_.store(NowMs());
+  // The quiet spell that ends a drain is counted from its last byte; no
+  // other chunk needs the clock.
+  if (len > 0 && draining_.load(std::memory_order_relaxed)) lastByteMs_.store(NowMs());
   // Each way takes the bytes up to where the next way begins.
   const auto way = [this] { return sink_ ? 1 : draining_.load(std::memory_order_relaxed) ? 2 : 0; };
   while (len > 0) {
