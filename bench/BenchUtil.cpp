@@ -92,16 +92,25 @@ std::string Figure(double v) {
   return b;
 }
 
+// A ratio: three decimals, and three significant digits below 0.1, where
+// three decimals would round a tenth of the figure away.
+std::string Ratio(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, v < 0.1 && v > -0.1 ? "%.3g" : "%.3f", v);
+  return b;
+}
+
 // One result line: the figure's median, lowest and highest, the baseline's
 // median, the ratio's median, lowest and highest ("-" without a baseline),
 // the number of rounds.
 void PrintResult(const std::string& name, const std::string& unit, const TRounds& figure, double baseline,
                  const TRounds& ratio, const std::string& goal) {
-  char r[64] = "- | - | -";
-  if (ratio.Size() > 0) std::snprintf(r, sizeof r, "%.3f | %.3f | %.3f", ratio.Median(), ratio.Min(), ratio.Max());
+  const std::string r = ratio.Size() > 0
+                            ? Ratio(ratio.Median()) + " | " + Ratio(ratio.Min()) + " | " + Ratio(ratio.Max())
+                            : "- | - | -";
   std::printf("RESULT %s | %s | %s | %s | %s | %s | %s | %zu | %s\n", name.c_str(), unit.c_str(),
               Figure(figure.Median()).c_str(), Figure(figure.Min()).c_str(), Figure(figure.Max()).c_str(),
-              ratio.Size() > 0 ? Figure(baseline).c_str() : "-", r, figure.Size(), goal.c_str());
+              ratio.Size() > 0 ? Figure(baseline).c_str() : "-", r.c_str(), figure.Size(), goal.c_str());
   std::fflush(stdout);
 }
 

@@ -1,7 +1,7 @@
-// The terminal page while the demo host floods, in two runs of one program:
+// The terminal page while the demo host floods, in rounds of two floods:
 // the line view alone (the ring's tail, redrawn at most five times a
 // second) and the screen (libvterm fed with the tapped bytes, redraws
-// coalesced). Printed: the redraws, the share of the main thread's time
+// coalesced), each counted over a window inside its flood. Printed: the redraws, the share of the main thread's time
 // each view takes (the screen's at most 20 %; CPU time, so that a busy
 // machine's waits do not count, and the wall clock beside it), the whole main thread's CPU
 // share and the lines taken per second beside each other, and what a line
@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+
+#include <optional>
 
 #include "BenchUtil.h"
 #include "DemoHostProcess.h"
@@ -20,6 +22,8 @@
 using namespace brelo;
 
 namespace {
+
+constexpr int kWindowMs = 1500;
 
 struct TRun {
   double seconds = 0;
@@ -33,8 +37,35 @@ struct TRun {
   int linesKept = 0;
 };
 
-TRun Flood(bool screen) {
-  bench::TDemoHostProcess host({"--flood", "3000000"});
+// What the view has counted so far.
+struct TCounters {
+  double view = 0, viewCpu = 0, mainCpu = 0, lines = 0;
+  int redraws = 0;
+};
+
+TCounters Count(TTerminalPage& page, TVeskoClient& c, bool screen) {
+  TCounters n;
+  n.mainCpu = ThreadCpuSeconds();
+  n.lines = static_cast<double>(c.Ring().TakenCount());
+  if (screen) {
+    n.redraws = page.ScreenView->Paints();
+    n.view = page.ScreenSeconds() + page.ScreenView->PaintSeconds();
+    n.viewCpu = page.ScreenCpuSeconds() + page.ScreenView->PaintCpuSeconds();
+  } else {
+    n.redraws = page.PaintBox1->Redraws();
+    n.view = page.PaintBox1->DrawSeconds();
+    n.viewCpu = page.PaintBox1->DrawCpuSeconds();
+  }
+  return n;
+}
+
+// A flood that outlasts the measurement: its counts are taken over a window
+// that lies wholly inside the flood, from the first line taken on, so that
+// neither the connection's start nor the flood's end is in the figures (a
+// flood that ended inside the window made the redraws per second a matter
+// of when it ended). Empty when no line came within ten seconds.
+std::optional<TRun> Flood(bool screen) {
+  bench::TDemoHostProcess host({"--flood", "1000000000"});
   TVeskoClient c;
   TTerminalPage page(c);
   page.resize(900, 560);
@@ -43,27 +74,27 @@ TRun Flood(bool screen) {
   page.show();
   c.OnReceive = [&page](TVeskoClient*, const std::string&) { page.MarkChanged(); };
   c.Address = "127.0.0.1:" + std::to_string(host.Port());
-  const int before = screen ? page.ScreenView->Paints() : page.PaintBox1->Redraws();
   c.Connect();
   QElapsedTimer t;
   t.start();
-  const double cpu0 = ThreadCpuSeconds();
-  while (t.elapsed() < 4000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  while (c.Ring().TakenCount() == 0 && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  if (c.Ring().TakenCount() == 0) return std::nullopt;
+  const TCounters before = Count(page, c, screen);
+  t.restart();
+  while (t.elapsed() < kWindowMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  const TCounters after = Count(page, c, screen);
   TRun r;
-  r.mainCpuSeconds = ThreadCpuSeconds() - cpu0;
   r.seconds = t.elapsed() / 1000.0;
-  r.lines = static_cast<double>(c.Ring().TakenCount());
+  r.mainCpuSeconds = after.mainCpu - before.mainCpu;
+  r.lines = after.lines - before.lines;
+  r.redraws = after.redraws - before.redraws;
+  r.viewSeconds = after.view - before.view;
+  r.viewCpuSeconds = after.viewCpu - before.viewCpu;
   if (screen) {
-    r.redraws = page.ScreenView->Paints() - before;
-    r.viewSeconds = page.ScreenSeconds() + page.ScreenView->PaintSeconds();
-    r.viewCpuSeconds = page.ScreenCpuSeconds() + page.ScreenView->PaintCpuSeconds();
     r.rows = page.Screen().Rows();
     r.linesKept = page.Screen().ScrollbackSize();
     r.bytesPerLine = static_cast<double>(page.Screen().ScrollbackBytes()) / std::max(1, r.linesKept);
   } else {
-    r.redraws = page.PaintBox1->Redraws() - before;
-    r.viewSeconds = page.PaintBox1->DrawSeconds();
-    r.viewCpuSeconds = page.PaintBox1->DrawCpuSeconds();
     r.rows = page.PaintBox1->RowCount();
     size_t bytes = 0;
     for (int i = 0; i < TLineRing::kSize; ++i) bytes += sizeof(std::string) + c.Lines(i).size() + sizeof(std::vector<TAttrRun>);
@@ -80,31 +111,62 @@ int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   InstallMainThreadQueue();
-  const TRun lines = Flood(false);
-  const TRun screen = Flood(true);
-  std::printf("line view: %.0f lines taken, %d rows a redraw; screen: %.0f lines taken, %d rows, %d lines of scrollback\n",
-              lines.lines, lines.rows, screen.lines, screen.rows, screen.linesKept);
-  bench::Report("terminal redraws per second while flooding", lines.redraws / lines.seconds, 5.0, "/s",
-                "<= 1 (at most 5 a second)");
-  bench::Report("terminal main-thread time per redraw, ms", lines.viewSeconds / std::max(1, lines.redraws) * 1e3,
-                200.0, "ms", "share of the 200 ms period");
-  const double screenShare = 100.0 * screen.viewCpuSeconds / screen.seconds;
-  bench::Report("screen: main thread's share in the screen while flooding (CPU)", screenShare, 20.0, "%",
+  // A first pair not counted (fonts, the first allocations), then twelve, in
+  // turn the line view first and the screen first.
+  bench::TRounds lineRedraws, lineDraw, screenShare, lineShare, screenWall, lineWall, screenRedraws, screenBusy, lineBusy,
+      screenLines, lineLines, period, shareLimit, redrawLimit, screenRate;
+  TRun lines, screen;
+  for (int round = -1; round < 12; ++round) {
+    std::optional<TRun> l, s;
+    if (round % 2 == 0) {
+      l = Flood(false);
+      s = Flood(true);
+    } else {
+      s = Flood(true);
+      l = Flood(false);
+    }
+    if (!l || !s) {
+      std::fprintf(stderr, "terminal_bench: the demo host's flood did not arrive\n");
+      return 1;
+    }
+    if (round < 0) continue;
+    lines = *l;
+    screen = *s;
+    lineRedraws.Add(lines.redraws / lines.seconds);
+    redrawLimit.Add(5.0);
+    lineDraw.Add(lines.viewCpuSeconds / std::max(1, lines.redraws) * 1e3);
+    period.Add(200.0);
+    screenShare.Add(100.0 * screen.viewCpuSeconds / screen.seconds);
+    shareLimit.Add(20.0);
+    lineShare.Add(100.0 * lines.viewCpuSeconds / lines.seconds);
+    screenWall.Add(100.0 * screen.viewSeconds / screen.seconds);
+    lineWall.Add(100.0 * lines.viewSeconds / lines.seconds);
+    screenRedraws.Add(screen.redraws / screen.seconds);
+    screenRate.Add(1000.0 / TTerminalPage::kScreenIntervalMs);
+    screenBusy.Add(100.0 * screen.mainCpuSeconds / screen.seconds);
+    lineBusy.Add(100.0 * lines.mainCpuSeconds / lines.seconds);
+    screenLines.Add(screen.lines / screen.seconds);
+    lineLines.Add(lines.lines / lines.seconds);
+  }
+  std::printf("line view: %d rows a redraw; screen: %d rows, %d lines of scrollback\n", lines.rows, screen.rows,
+              screen.linesKept);
+  bench::Report("terminal redraws per second while flooding", lineRedraws, redrawLimit, "/s", "<= 1 (at most 5 a second)");
+  bench::Report("terminal main-thread time per redraw (CPU), ms", lineDraw, period, "ms", "share of the 200 ms period");
+  bench::Report("screen: main thread's share in the screen while flooding (CPU)", screenShare, shareLimit, "%",
                 "<= 1 (at most 20 %)");
-  bench::Report("screen: its share beside the line view's (CPU)", screenShare,
-                100.0 * lines.viewCpuSeconds / lines.seconds, "%", "the screen's cost over the line view's");
-  bench::Report("screen: its share of the wall clock, beside the line view's", 100.0 * screen.viewSeconds / screen.seconds,
-                100.0 * lines.viewSeconds / lines.seconds, "%", "information (a busy machine's waits included)");
-  bench::Report("screen: redraws per second while flooding", screen.redraws / screen.seconds,
-                1000.0 / TTerminalPage::kScreenIntervalMs, "/s", "<= 1 (coalesced)");
-  bench::Report("screen: main thread busy while flooding, beside the line view", 100.0 * screen.mainCpuSeconds / screen.seconds,
-                100.0 * lines.mainCpuSeconds / lines.seconds, "%", "the whole main thread, both views");
-  bench::Report("screen: lines taken per second, beside the line view", screen.lines / screen.seconds,
-                lines.lines / lines.seconds, "/s", "near 1 (the flood is not slowed)");
+  bench::Report("screen: its share beside the line view's (CPU)", screenShare, lineShare, "%",
+                "the screen's cost over the line view's");
+  bench::Report("screen: its share of the wall clock, beside the line view's", screenWall, lineWall, "%",
+                "information (a busy machine's waits included)");
+  bench::Report("screen: redraws per second while flooding", screenRedraws, screenRate, "/s", "<= 1 (coalesced)");
+  bench::Report("screen: main thread busy while flooding, beside the line view", screenBusy, lineBusy, "%",
+                "the whole main thread, both views");
+  bench::Report("screen: lines taken per second, beside the line view", screenLines, lineLines, "/s",
+                "near 1 (the flood is not slowed)");
   bench::Report("screen: scrollback bytes per line, beside a ring line", screen.bytesPerLine, lines.bytesPerLine,
                 "B", "memory of 10,000 lines against the ring's 1000");
   bench::Report("screen: scrollback MB (10,000 lines), beside the ring", screen.bytesPerLine * screen.linesKept / 1e6,
                 lines.bytesPerLine * lines.linesKept / 1e6, "MB", "information");
-  const bool ok = lines.redraws / lines.seconds <= 5.2 && screenShare <= 20.0;
+  const bool ok = lineRedraws.Max() <= 5.2 && screenShare.Median() <= 20.0;
   return ok ? 0 : 1;
 }
