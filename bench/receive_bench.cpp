@@ -315,8 +315,8 @@ int main(int argc, char** argv) {
               reader, second);
   std::fflush(stdout);
 
-  // At least seven rounds after the first; more while a minute lasts.
-  bench::TRoundBudget budget(rounds > 0 ? rounds : 7, rounds > 0 ? rounds : 15, 60);
+  // At least nine rounds after the first; more while a minute and a half lasts.
+  bench::TRoundBudget budget(rounds > 0 ? rounds : 9, rounds > 0 ? rounds : 25, 90);
   bench::TRounds base[3][3], client[3][3];  // [placement][mode]
   bench::TRounds roundTrip;
   bool allLines = true;
