@@ -144,6 +144,13 @@ void Report(const std::string& name, const TRounds& figure, const TRounds& basel
   PrintResult(name, unit, figure, baseline.Median(), ratio, goal);
 }
 
+void Report(const std::string& name, const TRounds& figure, double baseline, const std::string& unit,
+            const std::string& goal) {
+  TRounds ratio;
+  for (size_t i = 0; i < figure.Size() && baseline != 0; ++i) ratio.Add(figure[i] / baseline);
+  PrintResult(name, unit, figure, baseline, ratio, goal);
+}
+
 void Report(const std::string& name, const TRounds& figure, const std::string& unit, const std::string& goal) {
   PrintResult(name, unit, figure, 0, TRounds(), goal);
 }

@@ -110,6 +110,10 @@ int NameThisThread(const char* name);
 // as the median of the rounds' own ratios with their lowest and highest.
 void Report(const std::string& name, const TRounds& figure, const TRounds& baseline, const std::string& unit,
             const std::string& goal);
+// The result line of rounds beside a fixed figure (a limit, a period): the
+// ratio of each round to it.
+void Report(const std::string& name, const TRounds& figure, double baseline, const std::string& unit,
+            const std::string& goal);
 // The result line of a figure without a baseline (what the machine was like).
 void Report(const std::string& name, const TRounds& figure, const std::string& unit, const std::string& goal);
 
