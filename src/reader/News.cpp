@@ -1,5 +1,7 @@
 #include "reader/News.h"
 
+#include <algorithm>
+
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 
@@ -21,6 +23,11 @@ int THostNews::Messages() const {
   return n;
 }
 
+namespace {
+// Records read at a time from an index (the board counts and the news).
+constexpr int kNewsChunk = 2000;
+}  // namespace
+
 THostNews CollectNews(int host, const std::string& title, const std::string& folder) {
   THostNews out;
   out.host = host;
@@ -38,14 +45,19 @@ THostNews CollectNews(int host, const std::string& title, const std::string& fol
       const TBoardEntry& e = store.BoardTable[static_cast<size_t>(b)];
       const int count = store.RecordCount(b);
       if (e.FirstNew < 0 || e.FirstNew >= count) continue;
-      store.ReadIndexRange(b, e.FirstNew, count - e.FirstNew, records);
       TBoardNews news;
       news.board = b;
       news.name = e.Name;
       news.title = e.Title;
-      for (const TVeskoMessage& m : records) {
-        if (m.NewMark == 0 || m.Unread == 0) continue;
-        news.articles.push_back({b, m.IndexNo, m.MesNo, m.FromID, m.FromHandle, m.Title});
+      // In chunks, as the board counts are read: a board of 100,000 new
+      // records read whole made every window start fault in and clear tens
+      // of megabytes of records only to copy three fields out of each.
+      for (int first = e.FirstNew; first < count; first += kNewsChunk) {
+        if (store.ReadIndexRange(b, first, std::min(kNewsChunk, count - first), records) == 0) break;
+        for (const TVeskoMessage& m : records) {
+          if (m.NewMark == 0 || m.Unread == 0) continue;
+          news.articles.push_back({b, m.IndexNo, m.MesNo, m.FromID, m.FromHandle, m.Title});
+        }
       }
       if (!news.articles.empty()) out.boards.push_back(std::move(news));
     }
@@ -59,9 +71,8 @@ TBoardCounts CountBoard(const TMessageStore& store, int board) {
   TBoardCounts c;
   const int count = store.RecordCount(board);
   std::vector<TVeskoMessage> records;
-  constexpr int kChunk = 2000;
-  for (int first = 0; first < count; first += kChunk) {
-    if (store.ReadIndexRange(board, first, kChunk, records) == 0) break;
+  for (int first = 0; first < count; first += kNewsChunk) {
+    if (store.ReadIndexRange(board, first, kNewsChunk, records) == 0) break;
     for (const TVeskoMessage& m : records) {
       if (m.Unread == 0) continue;
       ++c.unread;

@@ -87,6 +87,29 @@ TEST_F(NewsTest, RoundsAddUpUntilReadAndAPassTheUserStartsClearsThem) {
   EXPECT_FALSE(n.problem.empty());
 }
 
+TEST_F(NewsTest, ABoardOfThousandsOfNewArticlesIsReadWholeAcrossItsChunks) {
+  // The index is read a chunk at a time: articles either side of a chunk's
+  // edge and the last one are each counted once, and a read one is left out.
+  std::vector<std::pair<int, int>> many;
+  for (int no = 1; no <= 4500; ++no) many.push_back({3, no});
+  Pass(false, many);
+  THostNews n = News();
+  ASSERT_EQ(n.boards.size(), 1u);
+  EXPECT_EQ(n.Messages(), 4500);
+  EXPECT_EQ(n.boards[0].articles[1999].mesNo, 2000);
+  EXPECT_EQ(n.boards[0].articles[2000].mesNo, 2001);
+  EXPECT_EQ(n.boards[0].articles.back().mesNo, 4500);
+  TMessageStore reading;
+  reading.HostFolder = dir.Path();
+  TArticleBrowser b(reading);
+  b.ShowBoardList();
+  for (int index : {1999, 2000, 4499}) b.OpenStored(3, index);
+  n = News();
+  EXPECT_EQ(n.Messages(), 4497);
+  EXPECT_EQ(n.boards[0].articles[1999].mesNo, 2002);
+  EXPECT_EQ(n.boards[0].articles.back().mesNo, 4499);
+}
+
 TEST_F(NewsTest, BoardCountsFollowTheReadingAndARoundKeepsTheReadersPlace) {
   Pass(false, {{3, 10}, {3, 11}, {3, 12}, {5, 1}});
   TMessageStore reading;
