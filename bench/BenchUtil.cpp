@@ -279,6 +279,24 @@ double CacheLineRoundTripNs(int here, int there) {
   return trips > 0 ? t / static_cast<double>(trips) * 1e9 : 0;
 }
 
+std::vector<double> LeastTimes(const std::vector<std::function<bool()>>& steps, int bursts, int times, int gapMs) {
+  std::vector<double> least(steps.size(), 1e300);
+  for (int burst = 0; burst < bursts; ++burst) {
+    if (gapMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    for (size_t k = 0; k < steps.size(); ++k) {
+      // In turn the first step first and the last first.
+      const size_t s = burst % 2 == 0 ? k : steps.size() - 1 - k;
+      for (int i = -1; i < times; ++i) {
+        const double t0 = Seconds();
+        if (!steps[s]()) return {};
+        const double t = Seconds() - t0;
+        if (i >= 0) least[s] = std::min(least[s], t);
+      }
+    }
+  }
+  return least;
+}
+
 int NameThisThread(const char* name) {
   ::pthread_setname_np(::pthread_self(), name);
   return static_cast<int>(::syscall(SYS_gettid));

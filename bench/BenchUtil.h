@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,6 +68,20 @@ class TRoundBudget {
   double start_ = 0;
   int done_ = 0;
 };
+
+// One round of steps of a few microseconds to a few milliseconds, in
+// `bursts` bursts `gapMs` apart: in each burst each step is run once not
+// timed and then timed `times` times in a row, the steps in turn (first the
+// first, then the last first); gives each step's least time in seconds, or
+// nothing when a step failed (returned false). This machine's memory is
+// slowed from one tenth of a second to the next by up to half (its
+// neighbours' traffic) while its cores hold steady, and a memory-bound step
+// and a compute-bound one are slowed unlike: a round's ratio was the
+// moment's it met. The least time over a round spread out in time is the
+// step's own cost; anything the machine adds only lengthens a time. Steps
+// taken one after the other within a burst each meet the caches as they
+// leave them, not as the other step left them.
+std::vector<double> LeastTimes(const std::vector<std::function<bool()>>& steps, int bursts, int times, int gapMs);
 
 // Keeps freed heap memory in the process: a round after the first finds its
 // buffers' pages mapped already instead of paying page faults that the

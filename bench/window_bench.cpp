@@ -38,66 +38,13 @@ bool Exposed(QWidget* w) {
   return false;
 }
 
-// What is timed below a millisecond is done this many times a round and
-// the mean taken: one such timing alone moved a round's ratio fivefold.
-constexpr int kRepeat = 20;
-
-// Seconds from making the window to its being shown (negative when it was not).
-double Show(std::unique_ptr<TMainForm>& form, const std::string& home) {
-  const double t0 = bench::Seconds();
+// Makes the window on `home` and shows it; false when it did not show.
+bool Show(std::unique_ptr<TMainForm>& form, const std::string& home) {
   form = std::make_unique<TMainForm>(home, TAppSettings());
   form->show();
-  if (!Exposed(form.get())) return -1;
+  if (!Exposed(form.get())) return false;
   QApplication::processEvents();
-  return bench::Seconds() - t0;
-}
-
-double Empty(const std::string& home) {
-  std::unique_ptr<TMainForm> form;
-  return Show(form, home);
-}
-
-struct TTimes {
-  double shown = -1, opened = -1, listed = -1;
-};
-
-// Seconds to the shown window, then to the listed board, then to the list
-// alone; each negative when it failed.
-TTimes Brelo(const std::string& home, bool listFirst) {
-  std::unique_ptr<TMainForm> form;
-  TTimes t;
-  t.shown = Show(form, home);
-  if (t.shown < 0) return t;
-  TArticleBrowser& browser = form->Browser();
-  int line = -1;
-  for (size_t i = 0; i < browser.BoardLines.size(); ++i) {
-    if (TArticleBrowser::BoardOfLine(browser.BoardLines[i]) == 1) line = static_cast<int>(i);
-  }
-  if (line < 0) return t;
-  const auto open = [&] {
-    const double t0 = bench::Seconds();
-    for (int i = 0; i < kRepeat; ++i) {
-      browser.BoardsClick(line);
-      QApplication::processEvents();
-    }
-    return (bench::Seconds() - t0) / kRepeat;
-  };
-  const auto list = [&] {
-    const double t0 = bench::Seconds();
-    for (int i = 0; i < kRepeat; ++i) browser.ShowArticleList();
-    const double s = (bench::Seconds() - t0) / kRepeat;
-    QApplication::processEvents();  // the view's update, not timed
-    return s;
-  };
-  if (listFirst) {
-    t.listed = list();
-    t.opened = open();
-  } else {
-    t.opened = open();
-    t.listed = list();
-  }
-  if (browser.RowCount() != TArticleBrowser::kListed) t.opened = -1;
-  return t;
+  return true;
 }
 
 }  // namespace
@@ -135,29 +82,61 @@ int main(int argc, char** argv) {
     }
     store.Sync();
   }
-  // A first round not counted (fonts, plugins and the store's pages loaded
-  // the first time), then nine, in turn the empty window first and the
-  // stored one first.
+  // Nine rounds, each the least time of each kind over its bursts (this
+  // machine's memory is slowed by its neighbours from moment to moment, a
+  // window's start more than the list's threading: the least time is the
+  // work's own): the window shown, beside the same window with nothing
+  // stored, over three bursts of two each; then, in the stored window,
+  // opening the board (listed, the view updated and drawn) beside building
+  // its list alone, over five bursts of ten each. Before the rounds, one
+  // start of each not counted (fonts, plugins, the store's pages).
   bench::TRounds shown, emptyShown, opened, listed;
-  for (int round = -1; round < 9; ++round) {
-    double e;
-    TTimes b;
-    if (round % 2 == 0) {
-      e = Empty(empty);
-      b = Brelo(home, true);
-    } else {
-      b = Brelo(home, false);
-      e = Empty(empty);
-    }
-    if (e < 0 || b.shown < 0 || b.opened < 0 || b.listed < 0) {
-      std::fprintf(stderr, "window_bench: a window did not show, or the board did not list\n");
+  std::unique_ptr<TMainForm> form;
+  const auto showEmpty = [&] {
+    const bool ok = Show(form, empty);
+    form.reset();
+    return ok;
+  };
+  const auto showStored = [&] {
+    const bool ok = Show(form, home);
+    form.reset();
+    return ok;
+  };
+  if (!showEmpty() || !showStored()) {
+    std::fprintf(stderr, "window_bench: a window did not show\n");
+    return 1;
+  }
+  for (int round = 0; round < 9; ++round) {
+    const std::vector<double> starts = bench::LeastTimes({showEmpty, showStored}, 3, 2, 20);
+    if (starts.empty() || !Show(form, home)) {
+      std::fprintf(stderr, "window_bench: a window did not show\n");
       return 1;
     }
-    if (round < 0) continue;
-    shown.Add(b.shown * 1e3);
-    emptyShown.Add(e * 1e3);
-    opened.Add(b.opened * 1e3);
-    listed.Add(b.listed * 1e3);
+    TArticleBrowser& browser = form->Browser();
+    int line = -1;
+    for (size_t i = 0; i < browser.BoardLines.size(); ++i) {
+      if (TArticleBrowser::BoardOfLine(browser.BoardLines[i]) == 1) line = static_cast<int>(i);
+    }
+    const auto open = [&] {
+      browser.BoardsClick(line);
+      QApplication::processEvents();
+      return browser.RowCount() == TArticleBrowser::kListed;
+    };
+    const auto list = [&] {
+      browser.ShowArticleList();
+      return true;
+    };
+    const std::vector<double> board = line < 0 ? std::vector<double>() : bench::LeastTimes({open, list}, 5, 10, 20);
+    QApplication::processEvents();  // the view's update after the last list, not timed
+    form.reset();
+    if (board.empty()) {
+      std::fprintf(stderr, "window_bench: the board did not list\n");
+      return 1;
+    }
+    emptyShown.Add(starts[0] * 1e3);
+    shown.Add(starts[1] * 1e3);
+    opened.Add(board[0] * 1e3);
+    listed.Add(board[1] * 1e3);
   }
   std::filesystem::remove_all(home);
   std::filesystem::remove_all(empty);
