@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
   bench::TRounds lineRedraws, lineDraw, bareDraw, screenShare, lineShare, screenWall, lineWall, screenRedraws, screenBusy, lineBusy,
       screenLines, lineLines;
   TRun lines, screen;
+  bool tooMany = false;
   for (int round = -1; round < 12; ++round) {
     std::optional<TRun> l, s;
     if (round % 2 == 0) {
@@ -178,6 +179,8 @@ int main(int argc, char** argv) {
     lines = *l;
     screen = *s;
     lineRedraws.Add(lines.redraws / lines.seconds);
+    // Five a second: a window of 1.5 s may hold a redraw at each end, 1 + 7.5.
+    if (lines.redraws > static_cast<int>(lines.seconds * 5) + 1) tooMany = true;
     lineDraw.Add(lines.viewCpuSeconds / std::max(1, lines.redraws) * 1e3);
     bareDraw.Add(lines.bareDrawCpuSeconds * 1e3);
     screenShare.Add(100.0 * screen.viewCpuSeconds / screen.seconds);
@@ -213,6 +216,7 @@ int main(int argc, char** argv) {
                 "B", "memory of 10,000 lines against the ring's 1000");
   bench::Report("screen: scrollback MB (10,000 lines), beside the ring", screen.bytesPerLine * screen.linesKept / 1e6,
                 lines.bytesPerLine * lines.linesKept / 1e6, "MB", "information");
-  const bool ok = lineRedraws.Max() <= 5.2 && screenShare.Median() <= 20.0;
-  return ok ? 0 : 1;
+  if (tooMany) std::fprintf(stderr, "terminal_bench: the line view redrew more than five times a second\n");
+  if (screenShare.Median() > 20.0) std::fprintf(stderr, "terminal_bench: the screen took more than 20 %% of the main thread\n");
+  return !tooMany && screenShare.Median() <= 20.0 ? 0 : 1;
 }
