@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
 
   // ReadIndex of the last 999 records of the last round's index, beside a raw
   // read of the same bytes: twelve rounds, each the least time of each over
-  // ten bursts of five a tenth of a second apart (a mean of fifty reads in a
+  // ten bursts of twenty a tenth of a second apart (a mean of fifty reads in a
   // row measured the moment's memory: a process's ratio moved by a fifth with
   // it). The append rounds' writes are on the disk first, so that their
   // write-back does not run beside the reads.

@@ -18,10 +18,10 @@
 #include "BenchUtil.h"
 #include "DemoHostProcess.h"
 #include "common/MainThread.h"
-#include "ui/Text.h"
 #include "reader/TerminalText.h"
 #include "session/VeskoClient.h"
 #include "ui/TerminalPage.h"
+#include "ui/Text.h"
 
 using namespace brelo;
 
