@@ -120,6 +120,16 @@ size_t TEscapeFilter::Put(const char* p, size_t n, ITextSink& out) {
   if (!remove_) return out.Text(p, n);
   size_t i = 0;
   while (i < n) {
+    // A colour setting's digits and separators, the bulk of the sequences
+    // hosts send, taken in a row: each is what Continue makes of it.
+    while (state_ == kCsi && i < n && length_ < kMaxEscapeLength) {
+      const auto b = static_cast<unsigned char>(p[i]);
+      if (b < '0' || b > ';') break;
+      ++length_;
+      CsiByte(b, out);
+      ++i;
+    }
+    if (i == n) return n;
     if (state_ != kNone) {
       if (Continue(static_cast<unsigned char>(p[i]), out)) {
         ++i;

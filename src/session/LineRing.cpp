@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace brelo {
 namespace {
@@ -17,12 +18,12 @@ long long NowMs() {
 TLineRing::TLineRing() = default;
 
 std::string TLineRing::Line(int slot) const {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   return slots_[static_cast<size_t>(slot) % kSize];
 }
 
 void TLineRing::LineWithRuns(int slot, std::string& text, std::vector<TAttrRun>& runs) const {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   text = slots_[static_cast<size_t>(slot) % kSize];
   runs = runs_[static_cast<size_t>(slot) % kSize];
 }
@@ -38,7 +39,7 @@ bool TLineRing::ReadersOwn(int slot) const {
 bool TLineRing::LineHas(int slot, const std::function<bool(const std::string&)>& f) const {
   slot %= kSize;
   if (ReadersOwn(slot)) return f(slots_[static_cast<size_t>(slot)]);
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   return f(slots_[static_cast<size_t>(slot)]);
 }
 
@@ -57,14 +58,14 @@ void TLineRing::Wake() {
 }
 
 void TLineRing::BeginBatch() {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   ++batch_;
 }
 
 void TLineRing::EndBatch() {
   bool signal;
   {
-    std::lock_guard<std::mutex> lk(writerMutex_);
+    std::lock_guard lk(writerMutex_);
     signal = --batch_ == 0 && batchSignal_;
     if (batch_ == 0) batchSignal_ = false;
   }
@@ -73,6 +74,11 @@ void TLineRing::EndBatch() {
 
 void TLineRing::WaitForChange(int ms) {
   RecheckRoom();
+  // A writer on another core brings the next chunk within microseconds
+  // while the host sends: a short look before sleeping spares it a wake-up
+  // call per chunk. Yielding, not spinning, so that a writer on this
+  // reader's own core runs meanwhile.
+  for (int i = 0; i < kLooksBeforeSleep && changes_.load() == seen_; ++i) std::this_thread::yield();
   std::unique_lock<std::mutex> lk(waitMutex_);
   // Compared with the count when the last wait ended, not when this one
   // begins: the reader looked at the ring after that, and a change made
@@ -85,21 +91,29 @@ void TLineRing::WaitForChange(int ms) {
 }
 
 void TLineRing::PublishPartial() {
-  const auto li = static_cast<size_t>(lineIndex_.load(std::memory_order_relaxed));
+  const auto li = static_cast<size_t>(writeIndex_);
   slots_[li] = lines_.Partial();
   runs_[li] = lines_.PartialRuns();
+  // The chunk's complete lines go to the reader together: one store the
+  // reader's core has to fetch per chunk, not one per line.
+  lineIndex_.store(writeIndex_, std::memory_order_release);
 }
 
 bool TLineRing::EndLine(std::string& line, std::vector<TAttrRun>& runs) {
-  const int li = lineIndex_.load(std::memory_order_relaxed);
+  const int li = writeIndex_;
   const int next = (li + 1) % kSize;
-  if (next == readPos_.load(std::memory_order_acquire)) return false;  // 999 unread: no room
+  // The reader's position as last seen can only be behind: it is fetched
+  // again only when it says the ring is full.
+  if (next == readPosSeen_) {
+    readPosSeen_ = readPos_.load(std::memory_order_acquire);
+    if (next == readPosSeen_) return false;  // 999 unread: no room
+  }
   // Both under the writer's lock, held by the caller.
   slots_[static_cast<size_t>(li)].swap(line);
   slots_[static_cast<size_t>(next)].clear();
   runs_[static_cast<size_t>(li)].swap(runs);
   runs_[static_cast<size_t>(next)].clear();
-  lineIndex_.store(next, std::memory_order_release);
+  writeIndex_ = next;
   return true;
 }
 
@@ -144,7 +158,7 @@ void TLineRing::FlushTap() {
 }
 
 void TLineRing::SetScreenTap(TSink tap) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   screenTap_ = std::move(tap);
   tapping_ = static_cast<bool>(screenTap_);
   tapped_.clear();
@@ -153,7 +167,7 @@ void TLineRing::SetScreenTap(TSink tap) {
 bool TLineRing::Feed(const char* data, size_t len) {
   bool room;
   {
-    std::lock_guard<std::mutex> lk(writerMutex_);
+    std::lock_guard lk(writerMutex_);
     room = FeedLocked(data, len);
   }
   if (!room) RecheckRoom();  // the reader may have made room while this paused
@@ -207,7 +221,7 @@ bool TLineRing::Settle() {
 }
 
 void TLineRing::SetTransferSink(TSink sink) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   const bool begins = !sink_ && sink;
   sink_ = std::move(sink);
   if (begins) {
@@ -218,7 +232,7 @@ void TLineRing::SetTransferSink(TSink sink) {
 
 void TLineRing::EndTransfer(const std::function<std::string()>& replayOf, const std::function<bool()>& drain) {
   {
-    std::lock_guard<std::mutex> lk(writerMutex_);
+    std::lock_guard lk(writerMutex_);
     EndTransferLocked(replayOf, drain);
   }
   RecheckRoom();
@@ -253,7 +267,7 @@ void TLineRing::EndDrainLocked() {
 
 void TLineRing::EndDrain() {
   {
-    std::lock_guard<std::mutex> lk(writerMutex_);
+    std::lock_guard lk(writerMutex_);
     if (!draining_.load()) return;
     EndDrainLocked();
     Settle();
@@ -262,37 +276,37 @@ void TLineRing::EndDrain() {
 }
 
 void TLineRing::WatchForZmodem(TStart onStart) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   onZmodemStart_ = std::move(onStart);
   watch_.SetOn(static_cast<bool>(onZmodemStart_));
 }
 
 void TLineRing::SetTelnetLine(bool telnet) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   telnet_.SetTcp(telnet);
 }
 
 void TLineRing::SetLineKind(ELineKind kind) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   lineKind_ = kind;
   telnet_.Reset(kind);
 }
 
 void TLineRing::AskTelnet(unsigned char option) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   if (!answerTelnet_) return;
   telnet_.Options().Ask(option, telnet_.Replies());
   if (!telnet_.Replies().empty()) hasReplies_ = true;
 }
 
 void TLineRing::SetWindowSize(int columns, int rows) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   telnet_.Options().WindowSize(columns, rows, telnet_.Replies());
   if (!telnet_.Replies().empty()) hasReplies_ = true;
 }
 
 void TLineRing::GiveBackTelnet(unsigned char option) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   if (!answerTelnet_) return;
   telnet_.Options().GiveBack(option, telnet_.Replies());
   if (!telnet_.Replies().empty()) hasReplies_ = true;
@@ -302,7 +316,7 @@ void TLineRing::GiveBackTelnet(unsigned char option) {
 bool TLineRing::FeedBacklog() {
   bool drained;
   {
-    std::lock_guard<std::mutex> lk(writerMutex_);
+    std::lock_guard lk(writerMutex_);
     if (!backlog_.empty()) {
       const size_t used = escapes_.Put(backlog_.data(), backlog_.size(), lines_);
       if (tapping_) tapped_.append(backlog_.data(), used);
@@ -333,26 +347,26 @@ void TLineRing::RecheckRoom() {
 }
 
 void TLineRing::SetEscapeRemoval(bool on) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   escapes_.SetRemoval(on);
 }
 
 void TLineRing::SetEncoding(EHostEncoding e) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   decoder_.SetEncoding(e);
   decoding_ = e != EHostEncoding::kShiftJis;
   replaced_ = 0;
 }
 
 void TLineRing::SetTelnetAnswers(bool on, const std::string& terminalType) {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   answerTelnet_ = on;
   telnet_.SetAnswers(on);
   telnet_.Options().TerminalType = terminalType;
 }
 
 std::string TLineRing::TakeTelnetReplies() {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   std::string out;
   out.swap(telnet_.Replies());
   hasReplies_ = false;
@@ -360,7 +374,7 @@ std::string TLineRing::TakeTelnetReplies() {
 }
 
 void TLineRing::ResetIndexes() {
-  std::lock_guard<std::mutex> lk(writerMutex_);
+  std::lock_guard lk(writerMutex_);
   const std::string terminalType = telnet_.Options().TerminalType;
   telnet_.Reset(lineKind_);
   telnet_.Options().TerminalType = terminalType;
@@ -375,7 +389,8 @@ void TLineRing::ResetIndexes() {
   draining_ = false;
   drain_.Stop();
   drain_.TakeText();
-  lineIndex_.store(0, std::memory_order_release);
+  writeIndex_ = 0;
+  readPosSeen_ = 0;
   readPos_.store(0, std::memory_order_release);
   backlog_.clear();
   backlogBytes_ = 0;

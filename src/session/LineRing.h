@@ -12,10 +12,12 @@
 // One writer: the thread that delivers the transport's bytes (the main thread
 // for TCP, the serial watch thread for the modem). One reader: the work
 // thread; the terminal view also reads slots. The writer touches only the
-// partial line's slot and the one after it, under the writer's lock, which
-// it takes once per chunk, never per line. The complete lines the reader has
-// not taken yet are the reader's alone: it takes them without any lock.
-// Every other slot is read under the writer's lock.
+// slots from LineIndex on (the lines it completes in a chunk, the partial
+// line's, the one after it), under the writer's lock, which it takes once
+// per chunk, never per line; LineIndex moves at the chunk's end. The
+// complete lines the reader has not taken yet are the reader's alone: it
+// takes them without any lock. Every other slot is read under the writer's
+// lock.
 //
 // Back-pressure instead of overwriting: when 999 complete lines wait unread,
 // the receive path stops at the next line end and keeps the rest of the
@@ -36,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AdaptiveMutex.h"
 #include "common/HostEncoding.h"
 #include "session/EscapeFilter.h"
 #include "session/LineBuilder.h"
@@ -52,6 +55,8 @@ class TLineRing : private ILineEnd {
  public:
   static constexpr int kSize = 1000;
   static constexpr int kLowWater = 500;
+  // How often the reader looks for a change before it sleeps (WaitForChange).
+  static constexpr int kLooksBeforeSleep = 50;
   // A line that grows this long without a CR is ended here, so that a host
   // that never sends CR cannot exhaust memory; nothing is dropped.
   static constexpr size_t kMaxLineBytes = TLineBuilder::kMaxLineBytes;
@@ -118,7 +123,7 @@ class TLineRing : private ILineEnd {
   using TStart = std::function<TSink(const std::string& header)>;
   void WatchForZmodem(TStart onStart);
   bool InTransfer() const {
-    std::lock_guard<std::mutex> lk(writerMutex_);
+    std::lock_guard lk(writerMutex_);
     return static_cast<bool>(sink_);
   }
   // Whether the line is a telnet connection: a modem line's transfer bytes
@@ -241,12 +246,14 @@ class TLineRing : private ILineEnd {
 
   std::array<std::string, kSize> slots_;
   std::array<std::vector<TAttrRun>, kSize> runs_;  // beside slots_, under the same rules
-  std::atomic<int> lineIndex_{0};  // written by the writer
+  std::atomic<int> lineIndex_{0};  // written by the writer: its writeIndex_ at the end of each chunk
   std::atomic<int> readPos_{0};    // written by the reader
   std::atomic<unsigned long long> taken_{0};  // written by the reader
 
   // Writer state, under writerMutex_; so are the slots the writer touches.
-  mutable std::mutex writerMutex_;
+  mutable TAdaptiveMutex writerMutex_;
+  int writeIndex_ = 0;   // the partial line's slot
+  int readPosSeen_ = 0;  // readPos_ when the writer last looked
   TTelnetStage telnet_;
   bool answerTelnet_ = false;
   ELineKind lineKind_ = ELineKind::kAuto;
