@@ -13,6 +13,9 @@ long long NowMs() {
       .count();
 }
 
+// How often the reader looks for a change before it sleeps (WaitForChange).
+constexpr int kLooksBeforeSleep = 50;
+
 }  // namespace
 
 TLineRing::TLineRing() = default;

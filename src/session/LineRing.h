@@ -55,8 +55,6 @@ class TLineRing : private ILineEnd {
  public:
   static constexpr int kSize = 1000;
   static constexpr int kLowWater = 500;
-  // How often the reader looks for a change before it sleeps (WaitForChange).
-  static constexpr int kLooksBeforeSleep = 50;
   // A line that grows this long without a CR is ended here, so that a host
   // that never sends CR cannot exhaust memory; nothing is dropped.
   static constexpr size_t kMaxLineBytes = TLineBuilder::kMaxLineBytes;
