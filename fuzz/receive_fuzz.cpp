@@ -22,9 +22,12 @@ std::vector<std::string> Lines(const std::vector<std::string>& chunks, bool remo
   for (const std::string& c : chunks) {
     ring.Feed(c.data(), c.size());
     replies += ring.TakeTelnetReplies();
+    // The reader takes every line the chunk brings, the backlog's too:
+    // where back-pressure set in differs with the cuts, what is read must not.
     for (int round = 0; round < 100000; ++round) {
       while (ring.LineWaiting()) out.push_back(ring.Take());
-      if (!ring.Paused() || ring.FeedBacklog()) break;
+      if (!ring.Paused()) break;
+      ring.FeedBacklog();
       replies += ring.TakeTelnetReplies();
     }
   }
