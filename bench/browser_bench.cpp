@@ -38,32 +38,33 @@ int main() {
   bench::TRounds shown, readIndex, all;
   int depth = 0;
   std::string text;
-  // A first round not counted (the index's pages, the first allocations),
-  // then 30, each the mean of 20 of each step taken in turn: a step of a few
-  // dozen microseconds timed once moved a round's ratio by half.
-  constexpr int kRepeat = 20;
-  for (int round = -1; round < 30; ++round) {
-    double r = 0, s = 0, a = 0;
-    for (int i = 0; i < kRepeat; ++i) {
-      double t0 = bench::Seconds();
-      store.ReadIndex(1, 999, entries);
-      r += bench::Seconds() - t0;
-      // What a board click costs: the list threaded and the rows a 460-pixel
-      // window shows drawn.
-      t0 = bench::Seconds();
-      browser.ShowArticleList();
-      for (int row = 0; row < 25; ++row) browser.RowTextInto(row, text);
-      s += bench::Seconds() - t0;
-      // And with every one of the 999 rows drawn (scrolling through all).
-      t0 = bench::Seconds();
-      browser.ShowArticleList();
-      for (int row = 0; row < browser.RowCount(); ++row) browser.RowTextInto(row, text);
-      a += bench::Seconds() - t0;
-    }
+  const auto read = [&] {
+    store.ReadIndex(1, 999, entries);
+    return entries.size() == 999;
+  };
+  // What a board click costs: the list threaded and the rows a 460-pixel
+  // window shows drawn.
+  const auto click = [&] {
+    browser.ShowArticleList();
+    for (int row = 0; row < 25; ++row) browser.RowTextInto(row, text);
+    return true;
+  };
+  // And with every one of the 999 rows drawn (scrolling through all).
+  const auto scroll = [&] {
+    browser.ShowArticleList();
+    for (int row = 0; row < browser.RowCount(); ++row) browser.RowTextInto(row, text);
+    return true;
+  };
+  // Steps of a few dozen microseconds, mostly memory: each round takes each
+  // step's least time over bursts spread in time (see LeastTimes), after a
+  // first round not counted (the index's pages, the first allocations).
+  for (int round = -1; round < 15; ++round) {
+    const std::vector<double> least = bench::LeastTimes({read, click, scroll}, 8, 10, 10);
+    if (least.empty()) return 1;
     if (round < 0) continue;
-    readIndex.Add(r * 1e6 / kRepeat);
-    shown.Add(s * 1e6 / kRepeat);
-    all.Add(a * 1e6 / kRepeat);
+    readIndex.Add(least[0] * 1e6);
+    shown.Add(least[1] * 1e6);
+    all.Add(least[2] * 1e6);
   }
   for (const auto& r : browser.ThreadList) depth = std::max(depth, r.Depth);
   std::printf("rows %d, deepest thread %d levels\n", browser.RowCount(), depth);
