@@ -1,6 +1,6 @@
-// Host output held in memory as one block of bytes and split into lines by
-// the receive path itself (the line ring), as the dialogue reads them: for
-// benchmarks that must not measure a socket.
+// Host output held in memory as one block of bytes, sent `times` times over,
+// and split into lines by the receive path itself (the line ring), as the
+// dialogue reads them: for benchmarks that must not measure a socket.
 #pragma once
 
 #include <string>
@@ -13,7 +13,7 @@ namespace brelo::bench {
 
 class TMemorySource : public ILineSource, public ILineSink {
  public:
-  explicit TMemorySource(const std::string& block) : block_(block) {}
+  explicit TMemorySource(const std::string& block, int times = 1) : block_(block), times_(times) {}
   std::string NextLine() override {
     std::string line;
     NextLineInto(line);
@@ -51,6 +51,8 @@ class TMemorySource : public ILineSource, public ILineSink {
         const size_t n = std::min<size_t>(16384, block_.size() - pos_);
         ring_.Feed(block_.data() + pos_, n);
         pos_ += n;
+      } else if (--times_ > 0) {
+        pos_ = 0;
       } else {
         return false;
       }
@@ -58,6 +60,7 @@ class TMemorySource : public ILineSource, public ILineSink {
     return true;
   }
   const std::string& block_;
+  int times_;
   TLineRing ring_;
   size_t pos_ = 0;
   bool done_ = false;
