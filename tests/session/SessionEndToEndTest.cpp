@@ -112,7 +112,9 @@ TEST(SessionEndToEnd, APasswordEchoedByTheHostStaysOutOfTheLogAndTheStatusLines)
   for (const auto& s : r.statuses) EXPECT_EQ(s.find("taro"), std::string::npos) << s;
 }
 
-TEST(SessionEndToEnd, APasswordEchoedOnALineOfItsOwnIsMaskedThereAndTheLinesAroundItStay) {
+// The session log of a login whose password prompt ends its line, the
+// host then sending `after`.
+std::string LogAfterAPromptOnALineOfItsOwn(const std::string& after) {
   test::TLoopbackPeer peer;
   test::TTempDir dir;
   TVeskoClient c;
@@ -123,18 +125,25 @@ TEST(SessionEndToEnd, APasswordEchoedOnALineOfItsOwnIsMaskedThereAndTheLinesArou
   c.MakeLogFile = true;
   c.LogFileName = dir.Path() + "session.log";
   c.Connect();
-  ASSERT_TRUE(peer.Accept());
+  if (!peer.Accept()) return "(no connection)";
   peer.Write("ID: ");
-  ASSERT_NE(peer.ReadUntil("TARO\r\n").find("TARO"), std::string::npos);
-  // The prompt ends its line; the echo comes on the next one.
+  if (peer.ReadUntil("TARO\r\n").find("TARO") == std::string::npos) return "(no ID sent)";
   peer.Write("\r\nPassword:\r\n");
-  ASSERT_NE(peer.ReadUntil("secret\r\n").find("secret"), std::string::npos);
-  peer.Write("secret\r\nsecrets are kept\r\n");
+  if (peer.ReadUntil("secret\r\n").find("secret") == std::string::npos) return "(no password sent)";
+  peer.Write(after);
   peer.HangUp();
-  ASSERT_TRUE(r.WaitForEnd());
-  const std::string log = test::ReadBytes(dir.Path() + "session.log");
+  if (!r.WaitForEnd()) return "(the session did not end)";
+  return test::ReadBytes(dir.Path() + "session.log");
+}
+
+TEST(SessionEndToEnd, APasswordEchoedOnALineOfItsOwnIsMaskedThereAndTheLinesAroundItStay) {
+  const std::string log = LogAfterAPromptOnALineOfItsOwn("secret\r\nsecrets are kept\r\n");
   EXPECT_NE(log.find("Password:\r\n******\r\nsecrets are kept\r\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("secret\r\n"), std::string::npos);
+  // A host that does not echo: the line after the prompt is its own text,
+  // logged as it came.
+  const std::string quiet = LogAfterAPromptOnALineOfItsOwn("Welcome, TARO\r\n");
+  EXPECT_NE(quiet.find("Password:\r\nWelcome, TARO\r\n"), std::string::npos) << quiet;
 }
 
 TEST(SessionEndToEnd, KtbbsPassCapturesTheSameMessages) {
