@@ -273,6 +273,7 @@ void TTerminalScreen::Feed(std::string_view sjis) {
     else PutUtf8(utf8_, U'\uFFFD');
     ++i;
   }
+  LimitCsiArguments(utf8_);
   // libvterm keeps a run of text on its stack, as long as what it is given:
   // it gets the bytes in pieces, each ending on a whole character.
   size_t at = 0;
@@ -283,6 +284,28 @@ void TTerminalScreen::Feed(std::string_view sjis) {
     at = end;
   }
   vterm_screen_flush_damage(screen_);
+}
+
+void TTerminalScreen::LimitCsiArguments(std::string& bytes) {
+  // libvterm writes a sequence's arguments past the end of its array when a
+  // host sends more than it holds (ESC [ 4;;;;...H): separators beyond that
+  // are dropped here, so the last argument takes the rest. Across reads.
+  size_t out = 0;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    bool keep = true;
+    if (b == 0x1B) {
+      csi_ = kCsiEsc;
+    } else if (csi_ == kCsiEsc) {
+      csi_ = b == '[' ? kCsiArguments : kCsiNone;
+      csiSeparators_ = 0;
+    } else if (csi_ == kCsiArguments) {
+      if (b == ';' || b == ':') keep = ++csiSeparators_ < kMaxCsiSeparators;
+      else if (b >= 0x40 || b == 0x18 || b == 0x1A) csi_ = kCsiNone;  // its end, or cancelled
+    }
+    if (keep) bytes[out++] = c;
+  }
+  bytes.resize(out);
 }
 
 size_t TTerminalScreen::KeepFrom(std::string_view bytes, int lines) {

@@ -153,6 +153,12 @@ class TTerminalScreen {
   std::deque<TScreenLine> scrollback_;
   unsigned long long pushed_ = 0;
   unsigned char lead_ = 0;     // a lead byte waiting for its second byte
+  // Where a control sequence stands across reads (LimitCsiArguments).
+  enum : unsigned char { kCsiNone, kCsiEsc, kCsiArguments };
+  static constexpr int kMaxCsiSeparators = 16;  // libvterm holds 16 arguments
+  unsigned char csi_ = kCsiNone;
+  int csiSeparators_ = 0;
+  void LimitCsiArguments(std::string& bytes);
   std::string utf8_;           // the piece for libvterm
   std::string output_;         // what libvterm has to send
   bool capturing_ = false;     // output_ is a key's, not an answer
