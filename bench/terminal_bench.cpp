@@ -12,8 +12,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
 
 #include <optional>
 
@@ -109,7 +111,13 @@ std::optional<TRun> Flood(bool screen) {
   c.Connect();
   QElapsedTimer t;
   t.start();
-  while (c.Ring().TakenCount() == 0 && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  // The main thread sleeps between events, as in the window: a loop that
+  // polled for events without waiting kept a core busy and took the lines
+  // at whatever pace the scheduler left the other threads.
+  QTimer wake;
+  wake.start(50);
+  while (c.Ring().TakenCount() == 0 && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  wake.stop();
   if (c.Ring().TakenCount() == 0) return std::nullopt;
   const TCounters before = Count(page, c, screen);
   t.restart();
@@ -117,17 +125,19 @@ std::optional<TRun> Flood(bool screen) {
   // same flood: both meet the caches as the flood leaves them.
   double bare = 0, bareCpu = 0;
   int bareDraws = 0;
-  qint64 nextBare = 100;
-  while (t.elapsed() < kWindowMs) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!screen && t.elapsed() >= nextBare) {
-      const double cpu = ThreadCpuSeconds();
-      bare += BareDraw(*page.PaintBox1, c);
-      ++bareDraws;
-      nextBare = t.elapsed() + 200;
-      bareCpu += ThreadCpuSeconds() - cpu;  // not the main thread's work for the flood
-    }
-  }
+  QEventLoop window;
+  QTimer end, draw;
+  end.setSingleShot(true);
+  QObject::connect(&end, &QTimer::timeout, &window, &QEventLoop::quit);
+  QObject::connect(&draw, &QTimer::timeout, [&] {
+    const double cpu = ThreadCpuSeconds();
+    bare += BareDraw(*page.PaintBox1, c);
+    ++bareDraws;
+    bareCpu += ThreadCpuSeconds() - cpu;  // not the main thread's work for the flood
+  });
+  end.start(kWindowMs);
+  if (!screen) draw.start(200);
+  window.exec();
   const TCounters after = Count(page, c, screen);
   TRun r;
   r.seconds = t.elapsed() / 1000.0;
