@@ -27,6 +27,7 @@ struct Faults {
   enum DropBy { kClose, kReset } dropBy = kClose;  // how a telnet line is dropped
   bool failWrites = false;  // every post and mail fails
   long flood = 0;           // numbered lines sent before the banner
+  long floodRate = 0;       // lines a second of the flood (0: as fast as the line takes them)
   bool echoPassword = false; // the password is echoed as typed
   bool ttyOutput = false;   // behind a telnet server, the terminal's output processing stays on
   // What the host speaks on the line; it works in Shift-JIS inside.

@@ -89,6 +89,8 @@ const char* kHelp =
     "                    the modem line always hangs up\n"
     "  --fail-writes     every post and mail fails\n"
     "  --flood N         send N numbered lines before the banner\n"
+    "  --flood-rate N    send the flood at N lines a second (default: as fast as\n"
+    "                    the line takes them)\n"
     "  --echo-password   echo the password as it is typed\n"
     "  --look-alike-mail  TARO finds four more mails: two from one sender with one\n"
     "                    title in one minute, the second a shorter beginning of the\n"
@@ -399,6 +401,8 @@ int main(int argc, char** argv) {
       config.faults.failWrites = true;
     } else if (a == "--flood") {
       value(config.faults.flood);
+    } else if (a == "--flood-rate") {
+      value(config.faults.floodRate);
     } else if (a == "--echo-password") {
       config.faults.echoPassword = true;
     } else if (a == "--look-alike-mail") {

@@ -255,12 +255,17 @@ void HostSession::Run() {
     const std::string text = Sjis(" 行目 大量送信テスト ＡＢＣ あいうえお") + "\r\n";
     std::string block;
     block.reserve(64 * 1024);
+    const auto start = std::chrono::steady_clock::now();
     for (long i = 1; i <= config_.faults.flood; ++i) {
       char num[32];
       const int n = std::snprintf(num, sizeof num, "%07ld", i);
       block.append(num, static_cast<size_t>(n));
       block += text;
       if (block.size() > 60000) {
+        if (const long rate = config_.faults.floodRate; rate > 0) {
+          // Paced: line i leaves no earlier than i / rate seconds after the first.
+          std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / rate));
+        }
         if (!Say(block)) return;
         block.clear();
       }
