@@ -9,7 +9,11 @@
 // else; see receive_bench): the socket is read on the first core, the
 // session's work and send threads run on the second, the demo host on the
 // third where there is one, else on the second. A first round is not
-// counted; then eleven, in turn the bare loop first and the session first.
+// counted; then forty-one, in turn the bare loop first and the session
+// first. A round is a fifth of a second, and on two cores the session's
+// work thread shares its core with the host from one time slice to the
+// next, so a round's ratio lies anywhere from a third to three quarters:
+// only many rounds give a median that holds from run to run.
 #include <QCoreApplication>
 #include <QTimer>
 #include <arpa/inet.h>
@@ -117,7 +121,7 @@ int main(int argc, char** argv) {
     if (t == 0 || taken < static_cast<unsigned long long>(lines)) complete = false;
     return t > 0 ? megabytes / t : 0;
   };
-  for (int round = -1; complete && round < 11; ++round) {
+  for (int round = -1; complete && round < 41; ++round) {
     double b, s;
     if (round % 2 == 0) {
       b = Bare(host.Port());
