@@ -320,9 +320,15 @@ size_t TTerminalScreen::KeepFrom(std::string_view bytes, int lines) {
 
 void TTerminalScreen::SessionEnded() {
   lead_ = 0;
-  // The normal screen, a soft reset (margins, colours), and the modes it keeps:
-  // cursor and keypad keys, bracketed paste, mouse, a visible cursor.
-  Feed("\x1b[?1049l\x1b[!p\x1b[?1l\x1b>\x1b[?2004l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?25h\x1b[r\x1b[m");
+  // The normal screen: where its cursor stands, the next session's text goes.
+  Feed("\x1b[?1049l");
+  const int row = cursorRow_, column = cursorColumn_;
+  // A soft reset (margins, colours), and the modes it keeps: cursor and
+  // keypad keys, bracketed paste, mouse, a visible cursor. Resetting the
+  // margins homes the cursor, and the next session would be drawn over the
+  // last one's screen from its top: the cursor is put back.
+  Feed("\x1b[!p\x1b[?1l\x1b>\x1b[?2004l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?25h\x1b[r\x1b[m\x1b[" +
+       std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H");
 }
 
 void TTerminalScreen::Resize(int columns, int rows) {

@@ -223,7 +223,11 @@ TEST(TerminalScreen, AnEndedSessionLeavesNoModesBehind) {
   EXPECT_TRUE(s.CursorVisible());
   EXPECT_EQ(s.RowText(0).toStdString(), "before");
   EXPECT_EQ(Key(s, Qt::Key_Up), "\x1b[A");
-  s.Feed("\r\nplain");
+  // The next session goes on below the last one's text, not over it.
+  EXPECT_EQ(s.CursorRow(), 1);
+  s.Feed("plain");
+  EXPECT_EQ(s.RowText(0).toStdString(), "before");
+  EXPECT_EQ(s.RowText(1).toStdString(), "plain");
   EXPECT_EQ(s.Row(s.CursorRow())[0].fg, TScreenCell::kDefaultColour);
 }
 
