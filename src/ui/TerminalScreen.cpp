@@ -321,7 +321,10 @@ size_t TTerminalScreen::KeepFrom(std::string_view bytes, int lines) {
 void TTerminalScreen::SessionEnded() {
   lead_ = 0;
   // The normal screen: where its cursor stands, the next session's text goes.
-  Feed("\x1b[?1049l");
+  // Leaving the alternate screen puts back the cursor saved on entering it,
+  // the top-left corner when there was none: only a session that is in it
+  // leaves it.
+  if (AltScreen()) Feed("\x1b[?1049l");
   const int row = cursorRow_, column = cursorColumn_;
   // A soft reset (margins, colours), and the modes it keeps: cursor and
   // keypad keys, bracketed paste, mouse, a visible cursor. Resetting the

@@ -229,6 +229,13 @@ TEST(TerminalScreen, AnEndedSessionLeavesNoModesBehind) {
   EXPECT_EQ(s.RowText(0).toStdString(), "before");
   EXPECT_EQ(s.RowText(1).toStdString(), "plain");
   EXPECT_EQ(s.Row(s.CursorRow())[0].fg, TScreenCell::kDefaultColour);
+  // A session that never left the normal screen: the same.
+  TTerminalScreen plain;
+  plain.Feed("one\r\ntwo\r\n");
+  plain.SessionEnded();
+  plain.Feed("three");
+  EXPECT_EQ(plain.RowText(0).toStdString(), "one");
+  EXPECT_EQ(plain.RowText(2).toStdString(), "three");
 }
 
 TEST(TerminalScreen, PastesEndLinesWithCrAndAreMarkedWhenTheHostAsksAndQuestionsAreAnswered) {
