@@ -6,18 +6,16 @@
 // "taskset -c 0" (bench/run does) to see it hold on one core.
 //
 // Where the threads run is fixed (it decides the figure more than anything
-// else; see receive_bench): the socket is read on the first core, the
-// session's work and send threads run on the second, the demo host on the
-// third where there is one, else on the first. The host stands in for the
-// line: its sends do loopback's delivery, which a real line does in the
-// kernel beside the reader. Beside the work thread it took half of that
-// core from one time slice to the next, and the bare loop, with the host on
-// a core of its own, waited on a wake-up from the other core for every
-// read; how long such a wake-up takes moves with where a virtual machine
-// puts its cores, so the ratio moved from run to run by a tenth and more.
-// With the host on the reader's core both sides share that core alike and
-// differ by the session's own work. A first round is not counted; then
-// forty-one, in turn the bare loop first and the session first.
+// else; see receive_bench): the socket is read on the first core, and the
+// session's work and send threads run there too; the demo host runs on the
+// second. The host stands in for a host at the far end of a line: it never
+// takes time from the session nor from the bare loop. With the host beside
+// the work thread, or beside the reader, three busy threads shared two
+// cores from one time slice to the next, and the ratio moved from run to
+// run by a tenth and more with how the machine's cores were placed. Run
+// under "taskset -c 0", everything shares the one core. A first round is
+// not counted; then forty-one, in turn the bare loop first and the session
+// first.
 #include <QCoreApplication>
 #include <QTimer>
 #include <arpa/inet.h>
@@ -68,9 +66,9 @@ double Bare(int port) {
 
 // Seconds of the session from its start until the work thread answers the
 // ID prompt (0 when it never did); with a log, the log holds every consumed
-// line. Its work and send threads run on `work`, the socket is read on `reader`.
-double Session(int port, const std::string& log, unsigned long long& taken, const std::vector<int>& reader,
-               const std::vector<int>& work) {
+// line. The caller's thread, on the session's core, reads the socket; the
+// work and send threads start in Connect and inherit that core.
+double Session(int port, const std::string& log, unsigned long long& taken) {
   TVeskoClient c;
   double t0 = 0, t1 = 0;
   const std::string waiting = Sjis("ID送出待機中");
@@ -88,10 +86,7 @@ double Session(int port, const std::string& log, unsigned long long& taken, cons
   limit.setSingleShot(true);
   QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::quit(); });
   limit.start(kMeasureLimitMs);
-  // The session's threads start in Connect and inherit the core it runs on.
-  bench::PinThisThread(work);
   c.Connect();
-  bench::PinThisThread(reader);
   QCoreApplication::exec();
   taken = c.Ring().TakenCount();
   if (t1 == 0) std::fprintf(stderr, "zeroloss_bench: no ID prompt within %d s\n", kMeasureLimitMs / 1000);
@@ -107,9 +102,8 @@ int main(int argc, char** argv) {
   const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
   const std::vector<int> cores = bench::AllowedCores();
   if (cores.empty()) return 1;
-  const std::vector<int> reader = {cores[0]}, work = {cores[1 % cores.size()]};
-  const std::vector<int> peer = {cores.size() >= 3 ? cores[2] : cores[0]};
-  bench::PinThisThread(reader);
+  bench::PinThisThread({cores[0]});
+  const std::vector<int> peer = {cores[1 % cores.size()]};
   bench::TDemoHostProcess host({"--flood", std::to_string(lines)}, peer);
   char first[32];
   std::snprintf(first, sizeof first, "%07d", 1);
@@ -120,7 +114,7 @@ int main(int argc, char** argv) {
   bool complete = true;
   const auto session = [&] {
     unsigned long long taken = 0;
-    const double t = Session(host.Port(), "", taken, reader, work);
+    const double t = Session(host.Port(), "", taken);
     // The flood's lines, then the banner lines before the ID prompt.
     if (t == 0 || taken < static_cast<unsigned long long>(lines)) complete = false;
     return t > 0 ? megabytes / t : 0;
@@ -142,7 +136,7 @@ int main(int argc, char** argv) {
   const std::string logDir = bench::TempFolder("log");
   const std::string log = logDir + "/flood.log";
   unsigned long long taken = 0;
-  Session(host.Port(), log, taken, reader, work);
+  Session(host.Port(), log, taken);
   std::ifstream in(log, std::ios::binary);
   std::string l;
   long expect = 1, bad = 0;
