@@ -53,8 +53,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("NAME"));
   const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("ENCODING"));
   const QCommandLineOption line(QStringLiteral("line"), QString(), QStringLiteral("LINE"));
+  const QCommandLineOption terminalOnly(QStringLiteral("terminal-only"));
   p.addOptions({help, version, home, pilot, timeout, lockWait, quiet, search, recapture, exportOption, board, format,
-                jobs, listHosts, addHost, removeHost, address, userId, handle, kind, folder, encoding, line});
+                jobs, listHosts, addHost, removeHost, address, userId, handle, kind, folder, encoding, line,
+                terminalOnly});
   // Qt's own options, for QApplication to take.
   const QStringList qtWithValue = {"platform", "display", "session", "style", "stylesheet", "geometry",
                                    "qwindowgeometry", "qwindowtitle", "qwindowicon", "platformpluginpath",
@@ -120,8 +122,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   c.hostFolder = p.value(folder).toStdString();
   c.encoding = p.value(encoding).toStdString();
   c.line = p.value(line).toStdString();
+  c.terminalOnly = p.isSet(terminalOnly);
   const bool entryGiven = p.isSet(address) || p.isSet(userId) || p.isSet(handle) || p.isSet(kind) ||
-                          p.isSet(folder) || p.isSet(encoding) || p.isSet(line);
+                          p.isSet(folder) || p.isSet(encoding) || p.isSet(line) || c.terminalOnly;
   if (p.isSet(timeout) && (!ParseInt(p.value(timeout), c.timeoutSeconds, 1000000) || c.timeoutSeconds == 0)) {
     c.error = "--timeout needs a number of seconds from 1 to 1000000";
   } else if (p.isSet(lockWait) && !ParseInt(p.value(lockWait), c.lockWaitSeconds, 86400)) {
@@ -137,7 +140,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   } else if (c.action == TCommandLine::kAddHost && (!p.isSet(address) || !p.isSet(userId))) {
     c.error = "--add-host needs --address ADDRESS and --user-id ID";
   } else if (c.action != TCommandLine::kAddHost && entryGiven) {
-    c.error = "--address, --user-id, --handle, --kind, --folder, --encoding and --line go with --add-host";
+    c.error = "--address, --user-id, --handle, --kind, --folder, --encoding, --line and --terminal-only go with "
+              "--add-host";
   } else if (p.isSet(kind) && c.kind != "vesko" && c.kind != "ktbbs") {
     c.error = "--kind is vesko or ktbbs";
   } else if (p.isSet(encoding) && c.encoding != "shift_jis" && c.encoding != "euc-jp" && c.encoding != "utf-8") {
@@ -206,7 +210,8 @@ std::string HelpText() {
          "                    nothing for a round that brought nothing new and had\n"
          "                    no failure.\n"
          "  --list-hosts      print the host list, one host a line: index, title,\n"
-         "                    address and folder, separated by tabs.\n"
+         "                    address, folder and \"auto\" or \"terminal-only\",\n"
+         "                    separated by tabs.\n"
          "  --add-host TITLE  add a host to the host list and print its index. The\n"
          "                    password is read from standard input (one line), or\n"
          "                    asked for without echo on a terminal; never give it on\n"
@@ -217,7 +222,9 @@ std::string HelpText() {
          "                    speaks telnet: auto (the default) takes it for telnet\n"
          "                    once the host sends a telnet command, and until then\n"
          "                    sends none and passes a transfer's bytes as they are;\n"
-         "                    telnet and raw decide it for good.\n"
+         "                    telnet and raw decide it for good. --terminal-only\n"
+         "                    marks a host that Brelo only connects you to: nothing\n"
+         "                    is answered for you there and rounds skip it.\n"
          "  --remove-host HOST  remove a host (title or index) from the host list;\n"
          "                    its folder and the data in it stay.\n"
          "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"
@@ -238,7 +245,8 @@ std::string HelpText() {
          "Exit status:\n"
          "  0  done; every pilot pass logged out and every due reservation was sent or\n"
          "     refused by the host\n"
-         "  1  the connection or the login did not succeed\n"
+         "  1  the connection or the login did not succeed (also: no login prompt\n"
+         "     Brelo knows came for LoginWatchSeconds, 60 by default)\n"
          "  2  the command line was refused\n"
          "  3  no logout within the time-out; disconnected\n"
          "  4  the line was lost after the login, before the logout (what arrived\n"
@@ -254,8 +262,11 @@ std::string HelpText() {
          "  9  stopped by SIGTERM or SIGINT; the pass in progress was disconnected\n"
          "  10 a host was skipped: another Brelo was using its folder\n"
          "  11 the host list cannot be read\n"
+         "  12 the host refused the user ID or the password (it was not sent again)\n"
+         "  13 a host marked terminal only was named: it is not called (\"all\"\n"
+         "     leaves such hosts out)\n"
          "A pilot of several hosts exits with the most serious status of its passes,\n"
-         "in this order: 9, 6, 5, 4, 3, 1, 10.\n";
+         "in this order: 9, 6, 12, 5, 4, 3, 1, 10, 13.\n";
 }
 
 bool AnswerAtOnce(const TCommandLine& cmd, int& status) {

@@ -22,6 +22,7 @@ struct TCommandLine {
   int jobs = 1;              // --jobs: passes of a round at once, one per host folder
   // The entry of --add-host (UTF-8 as typed; "" when not given).
   std::string address, userId, handle, kind, hostFolder, encoding, line;
+  bool terminalOnly = false;  // --terminal-only
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   bool qtPlatformGiven = false;  // -platform: Qt is told where to draw

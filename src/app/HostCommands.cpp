@@ -120,8 +120,8 @@ int RunListHosts(const TCommandLine&, const std::string& programFolder) {
   if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
   for (int i = 0; i < hosts.HostCount; ++i) {
     const THostEntry& e = hosts.HostTable[static_cast<size_t>(i)];
-    std::printf("%d\t%s\t%s\t%s\n", i, Field(SjisToUtf8(e.Title)).c_str(), Field(SjisToUtf8(e.Address)).c_str(),
-                Field(FolderPath(programFolder, e)).c_str());
+    std::printf("%d\t%s\t%s\t%s\t%s\n", i, Field(SjisToUtf8(e.Title)).c_str(), Field(SjisToUtf8(e.Address)).c_str(),
+                Field(FolderPath(programFolder, e)).c_str(), e.TerminalOnly ? "terminal-only" : "auto");
   }
   return kExitOk;
 }
@@ -168,6 +168,7 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
   e.HostKind = cmd.kind == "ktbbs" ? 1 : 0;
   e.Encoding = ParseHostEncoding(cmd.encoding);
   e.Line = ParseLineKind(cmd.line);
+  e.TerminalOnly = cmd.terminalOnly;
   const std::optional<std::string> password = ReadSecretLine("Password for " + cmd.host + ": ");
   if (!password) return Refuse("no password on standard input (one line; an empty line for none)");
   if (!ToSjis("the password", *password, 8, e.Password, why)) return Refuse(why);

@@ -25,6 +25,7 @@
 #include "common/Sjis.h"
 #include "common/StringLock.h"
 #include "reader/MainModel.h"
+#include "reader/Settings.h"
 
 namespace brelo {
 
@@ -79,7 +80,10 @@ bool ParseHostList(const THostTable& hosts, const std::string& hostsText, std::v
     return true;
   }
   if (hostsText == "all") {
-    for (int i = 0; i < hosts.HostCount; ++i) out.push_back(i);
+    // Every host a round can call: a terminal-only one is the user's.
+    for (int i = 0; i < hosts.HostCount; ++i) {
+      if (!hosts.HostTable[static_cast<size_t>(i)].TerminalOnly) out.push_back(i);
+    }
     return true;
   }
   size_t from = 0;
@@ -150,7 +154,7 @@ std::string Format(const char* format, ...) {
 }
 
 // Why a pass failed, in words, for the one who reads the cron mail.
-std::string Cause(const TPatrolResult& r, int timeoutSeconds, const TConsoleView& view) {
+std::string Cause(const TPatrolResult& r, int timeoutSeconds, int loginWatchSeconds, const TConsoleView& view) {
   const std::string& address = r.address;
   const TVeskoClient::TLineError& err = r.lineError;
   switch (r.status) {
@@ -159,7 +163,20 @@ std::string Cause(const TPatrolResult& r, int timeoutSeconds, const TConsoleView
     case kExitTimeout:
       if (r.summary.loggedIn) return std::string();
       return Format("brelo: %s did not answer the login within %d seconds\n", address.c_str(), timeoutSeconds);
+    case kExitLoginRefused:
+      return Format("brelo: %s refused the login%s; the password was not sent again (check the user ID and the "
+                    "password in the host list)\n",
+                    address.c_str(),
+                    r.summary.loginWords.empty() ? "" : (": " + SjisToUtf8(r.summary.loginWords)).c_str());
+    case kExitTerminalOnly:
+      return Format("brelo: %s is marked terminal only (%s): no unattended pass; connect to it in the window\n",
+                    SjisToUtf8(r.title).c_str(), SjisToUtf8(Sjis("自動ログインしない")).c_str());
     case kExitNoLogin:
+      if (r.summary.loginNotRecognised) {
+        return Format("brelo: %s showed no login prompt Brelo knows (ID, password, main prompt) for %d seconds; "
+                      "hung up\n",
+                      address.c_str(), loginWatchSeconds);
+      }
       if (!err.lookup.empty()) {
         return Format("brelo: the address page gave no address: %s\n", SjisToUtf8(err.lookup).c_str());
       }
@@ -350,9 +367,14 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
     return kExitUnknownHost;
   }
   if (hosts.empty()) {
-    std::fprintf(stderr, "brelo: the host list %s has no hosts\n", THostTable::FileName(programFolder).c_str());
+    std::fprintf(stderr, table.HostCount > 0 ? "brelo: every host of the host list %s is marked terminal only\n"
+                                             : "brelo: the host list %s has no hosts\n",
+                 THostTable::FileName(programFolder).c_str());
     return kExitUnknownHost;
   }
+  TAppSettings appSettings;
+  appSettings.Read(programFolder);
+  const int loginWatchSeconds = appSettings.LoginWatchSeconds;
   TModemSettings modem;
   modem.Read(programFolder);
   // The sample host of a first start, started for the round as the window
@@ -413,9 +435,11 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
                         Format("brelo: no logout after %d seconds; disconnecting\n", cmd.timeoutSeconds));
     };
     lane->patrol.OnHostDone = [&, lane](const TPatrolResult& r) {
-      const bool called = r.status != kExitBusy && (r.status != kExitStopped || r.summary.loggedIn || r.received > 0);
+      const bool called = r.status != kExitBusy && r.status != kExitTerminalOnly &&
+                          (r.status != kExitStopped || r.summary.loggedIn || r.received > 0);
       if (!cmd.quiet && called) output.Print(lane->position, PassReport(r, lane->model));
-      output.PrintError(lane->position, BoxNotes(r.summary) + Cause(r, cmd.timeoutSeconds, lane->view));
+      output.PrintError(lane->position,
+                        BoxNotes(r.summary) + Cause(r, cmd.timeoutSeconds, loginWatchSeconds, lane->view));
       output.Print(lane->position, SummaryLine(r));
       results[static_cast<size_t>(lane->position)] = r;
     };
@@ -462,8 +486,8 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   std::string roundLine;
   if (hosts.size() > 1) {
     std::string counts;
-    for (int st : {kExitOk, kExitBusy, kExitNoLogin, kExitTimeout, kExitLineLost, kExitWrites, kExitStore,
-                   kExitStopped}) {
+    for (int st : {kExitOk, kExitBusy, kExitTerminalOnly, kExitNoLogin, kExitLoginRefused, kExitTimeout,
+                   kExitLineLost, kExitWrites, kExitStore, kExitStopped}) {
       const auto n = std::count(statuses.begin(), statuses.end(), st);
       if (n > 0) counts += ", " + std::to_string(n) + " " + StatusWords(st);
     }

@@ -112,6 +112,9 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.Encoding = ParseHostEncoding(ini.ReadString(s, "Encoding", ""));
     e.Line = ParseLineKind(ini.ReadString(s, "Line", ""));
     e.UploadCommand = CutBytes(ini.ReadString(s, "UploadCommand", ""), 64);
+    e.TerminalOnly = ini.ReadInteger(s, "TerminalOnly", 0) != 0;
+    e.EditorLines = std::max(0, ini.ReadInteger(s, "EditorLines", 0));
+    e.EditorLineBytes = std::max(0, ini.ReadInteger(s, "EditorLineBytes", 0));
   }
 }
 
@@ -167,6 +170,12 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     else ini.DeleteKey(s, "Line");
     if (!e.UploadCommand.empty()) ini.WriteString(s, "UploadCommand", e.UploadCommand);
     else ini.DeleteKey(s, "UploadCommand");
+    if (e.TerminalOnly) ini.WriteString(s, "TerminalOnly", "1");
+    else ini.DeleteKey(s, "TerminalOnly");
+    if (e.EditorLines > 0) ini.WriteInteger(s, "EditorLines", e.EditorLines);
+    else ini.DeleteKey(s, "EditorLines");
+    if (e.EditorLineBytes > 0) ini.WriteInteger(s, "EditorLineBytes", e.EditorLineBytes);
+    else ini.DeleteKey(s, "EditorLineBytes");
   }
   ini.Save(0600);
   damaged_ = false;

@@ -37,6 +37,15 @@ struct THostEntry {
   // ("UploadCommand", only when set). With it, a pass uploads the files left
   // in the host folder's UP/.
   std::string UploadCommand;
+  // Our addition: "自動ログインしない" ("TerminalOnly=1", only when set): the
+  // session is the user's at the terminal; nothing is answered for them and
+  // rounds skip the host.
+  bool TerminalOnly = false;
+  // Our addition: what the host's line editor takes, where it differs from
+  // its family's ("EditorLines", "EditorLineBytes", only when set; 0 is the
+  // family's). A body beyond it is held, never sent to be cut.
+  int EditorLines = 0;
+  int EditorLineBytes = 0;
 };
 
 // A terminal type as it may be answered: up to 40 printable ASCII bytes

@@ -9,6 +9,7 @@ namespace brelo {
 
 int PassStatus(const TPassSummary& s, bool timedOut) {
   if (s.storeFailed) return kExitStore;
+  if (s.loginRefused) return kExitLoginRefused;
   if (timedOut) return kExitTimeout;
   if (!s.loggedIn) return kExitNoLogin;
   if (!s.logoutSent || !s.loggedOut) return kExitLineLost;
@@ -29,8 +30,8 @@ void NoteTheBox(const TReservationBox& box, TPassSummary& s) {
 
 int WorstStatus(const std::vector<int>& statuses) {
   // Most serious first: what the user must see to before the next round.
-  static const int kOrder[] = {kExitStopped, kExitStore, kExitWrites, kExitLineLost,
-                               kExitTimeout, kExitNoLogin, kExitBusy};
+  static const int kOrder[] = {kExitStopped, kExitStore,  kExitLoginRefused, kExitWrites,      kExitLineLost,
+                               kExitTimeout, kExitNoLogin, kExitBusy,         kExitTerminalOnly};
   for (int s : kOrder) {
     if (std::find(statuses.begin(), statuses.end(), s) != statuses.end()) return s;
   }
@@ -47,6 +48,8 @@ std::string StatusWords(int status) {
     case kExitStore: return "cannot store";
     case kExitStopped: return "stopped";
     case kExitBusy: return "busy";
+    case kExitLoginRefused: return "login refused";
+    case kExitTerminalOnly: return "terminal only, not called";
     default: return "status " + std::to_string(status);
   }
 }
@@ -69,7 +72,8 @@ std::string RoundOutcome(const std::vector<TPatrolResult>& results, bool stopped
   static const std::pair<int, const char*> kWords[] = {
       {kExitOk, "完了"},          {kExitBusy, "使用中"},       {kExitNoLogin, "ログインできず"},
       {kExitTimeout, "時間切れ"}, {kExitLineLost, "回線断"},   {kExitWrites, "書き込み未完了"},
-      {kExitStore, "保存できず"}, {kExitStopped, "中断"}};
+      {kExitStore, "保存できず"}, {kExitStopped, "中断"},       {kExitLoginRefused, "ログイン拒否"},
+      {kExitTerminalOnly, "自動ログインしない"}};
   std::string out = std::to_string(results.size()) + Sjis(" ホスト: ");
   bool first = true;
   for (const auto& entry : kWords) {
@@ -107,7 +111,12 @@ std::string FailureWords(const TPatrolResult& r) {
     case kExitNoLogin:
       if (r.lineError.code != 0) return Sjis("接続できません (") + LineErrorWords(r.lineError.code, r.lineError.text) + ")";
       if (!r.summary.started) return Sjis("接続しませんでした") + because;
+      if (r.summary.loginNotRecognised) return Sjis("ログインの画面を確認できません");
       return Sjis("ログインできません");
+    case kExitLoginRefused:
+      return Sjis("ログインを拒否されました") +
+             (r.summary.loginWords.empty() ? std::string() : " (" + r.summary.loginWords + ")");
+    case kExitTerminalOnly: return Sjis("自動ログインしないホスト (巡回しません)");
     case kExitTimeout: return Sjis("時間切れ");
     case kExitLineLost:
       if (r.lineError.code != 0) return Sjis("回線断 (") + LineErrorWords(r.lineError.code, r.lineError.text) + ")";
@@ -175,7 +184,10 @@ void TPatrol::Start(const std::vector<int>& hosts) {
   std::reverse(queue_.begin(), queue_.end());  // taken from the back
   results_.clear();
   before_ = options_ = model_.Policy.Options;
-  options_.PassgoodbyeMessage = true;  // nobody is there to answer the goodbye
+  // Nobody is there to type "Q" or to answer the goodbye: every pass logs
+  // out by itself, whatever the window's own passes do.
+  options_.GoodbyeWhenExecute = true;
+  options_.PassgoodbyeMessage = true;
   if (KeepNews) options_.ClearNews = false;
   running_ = true;
   stopped_ = false;
@@ -211,6 +223,13 @@ void TPatrol::Next() {
   r.address = entry.Address;
   r.folder = policy.FolderOf(host_);
   results_.push_back(r);
+  if (entry.TerminalOnly) {
+    // The session of such a host is the user's: nobody calls it for them.
+    results_.back().status = kExitTerminalOnly;
+    if (OnHostDone) OnHostDone(results_.back());
+    QTimer::singleShot(0, &watch_, [this] { Next(); });
+    return;
+  }
   if (OnHostStarting) OnHostStarting(host_);
   SelectHost(host_);
   if (policy.CurrentHost() == host_ && policy.HostBusy()) policy.RetryHostLock();

@@ -31,6 +31,8 @@ enum EExit : int {
   kExitStopped = 9,      // stopped by a signal (or by the user): disconnected
   kExitBusy = 10,        // a host's folder was in use by another process: skipped
   kExitHostList = 11,    // the host list cannot be read
+  kExitLoginRefused = 12,  // the host refused the user ID or the password
+  kExitTerminalOnly = 13,  // the host is marked "自動ログインしない": not called
 };
 
 // The box as a pass leaves it, into the pass's summary: the entries held as
@@ -40,7 +42,8 @@ void NoteTheBox(const TReservationBox& box, TPassSummary& s);
 // The outcome of a pass from its summary.
 int PassStatus(const TPassSummary& s, bool timedOut);
 // The status of a round: the most serious of its passes', in the order
-// stopped, store, writes, line lost, time-out, no login, busy.
+// stopped, store, login refused, writes, line lost, time-out, no login, busy,
+// terminal only.
 int WorstStatus(const std::vector<int>& statuses);
 // A pass's outcome in a few words, for the summary line ("done", "timed out").
 std::string StatusWords(int status);

@@ -260,6 +260,8 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.Line = e.Line;
   client_.DownloadFolder = store_.HostFolder + "DOWN/";
   client_.UploadFolder = store_.HostFolder + "UP/";
+  client_.TerminalOnly = e.TerminalOnly;
+  client_.LoginWatchSeconds = settings.LoginWatchSeconds;
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
   // One session log per host and day.

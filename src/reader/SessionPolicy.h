@@ -63,6 +63,13 @@ struct TPassSummary {
   bool loggedIn = false;
   bool logoutSent = false;
   bool loggedOut = false;   // the work thread ended after a login
+  // The host turned the ID or the password down (its words, Shift-JIS);
+  // the login watch found no login prompt it knows within its bound.
+  bool loginRefused = false;
+  std::string loginWords;
+  bool loginNotRecognised = false;
+  // The host did not end the line after the logout: the pass hung up.
+  bool hungUp = false;
   std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
   bool storeFailed = false;
   int storedMail = 0;       // of `stored`, the private mail

@@ -66,6 +66,7 @@ void TAppSettings::Read(const std::string& programFolder) {
   TerminalLines = ini.ReadString("Terminal", "View", "Screen") == "Lines";
   Logs.KeepDays = std::clamp(ini.ReadInteger("SessionLog", "KeepDays", TLogKeeping().KeepDays), 0, 36500);
   Logs.MaxMegabytes = std::clamp(ini.ReadInteger("SessionLog", "MaxMegabytes", TLogKeeping().MaxMegabytes), 0, 1 << 20);
+  LoginWatchSeconds = std::clamp(ini.ReadInteger("Session", "LoginWatchSeconds", TAppSettings().LoginWatchSeconds), 1, 3600);
 }
 
 void TAppSettings::Write(const std::string& programFolder) const {

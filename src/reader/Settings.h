@@ -40,6 +40,10 @@ struct TAppSettings {
   // in the file, read at each pass and never written, so that an edit made
   // while a window is open stays.
   TLogKeeping Logs;
+  // Section "Session", key "LoginWatchSeconds", kept as Logs is: how long
+  // the login watch waits for a login prompt it knows before it leaves the
+  // session to the user (an unattended pass then hangs up).
+  int LoginWatchSeconds = 60;
 
   // Reads the file; missing file, section or key give the defaults.
   void Read(const std::string& programFolder);

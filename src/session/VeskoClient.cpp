@@ -258,6 +258,9 @@ void TVeskoClient::Connect() {
   session_.GetMail = GetMail;
   session_.StealthLogin = StealthLogin;
   session_.AutoReceiveMail = AutoReceiveMail;
+  session_.TerminalOnly = TerminalOnly;
+  session_.LoginWatchMs = std::max(1, LoginWatchSeconds) * 1000;
+  userTyped_ = false;
   ring_.SetLineKind(Line);
   ring_.ResetIndexes();
   ring_.SetTelnetAnswers(true, TerminalType);

@@ -57,6 +57,19 @@ struct TSessionSettings {
   std::string UserID, Password, HandleName, Address;
   bool GetTelegram = true, GetMessage = true, GetMail = true;
   bool StealthLogin = false, AutoReceiveMail = false;
+  // No automation at all: the session is the user's.
+  bool TerminalOnly = false;
+  // How long the login watch waits for a login prompt it knows, counted
+  // afresh at each prompt it answers; then it gives the session to the user.
+  int LoginWatchMs = 60000;
+};
+
+// Why a session's login watch ended without reaching the main prompt.
+enum class ELoginEnd {
+  kRefused,        // the host turned the ID or the password down
+  kNotRecognised,  // no login prompt the dialogue knows came within the bound
+  kUserTyped,      // the user typed: the session is theirs
+  kTerminalOnly,   // the host is marked "自動ログインしない"
 };
 
 // The pending write of WriteMessage/WriteMail.
@@ -95,6 +108,11 @@ class TVeskoClient : private ISendTarget {
   std::string UserID, Password, HandleName, Address;
   bool GetTelegram = true, GetMessage = true, GetMail = true;
   bool StealthLogin = false, AutoReceiveMail = false;
+  // Our addition: "自動ログインしない": nothing is answered for the user.
+  bool TerminalOnly = false;
+  // Our addition: the login watch's bound, in seconds without a login
+  // prompt it knows (the settings file's LoginWatchSeconds).
+  int LoginWatchSeconds = 60;
   std::string ProgramFolder;             // where a log name without a folder goes
   std::string TerminalType = "VT100";    // answered when a telnet host asks
   bool RemoveEscapes = true;             // colour and screen escapes out of the text
@@ -128,6 +146,10 @@ class TVeskoClient : private ISendTarget {
   // synchronised). Once per session. Unassigned, the status line says it
   // and the session goes on without a log.
   TStringEvent OnLogFailed;
+  // Our addition: the login watch ended without the main prompt (why, and
+  // the host's own words when it refused: Shift-JIS). Work thread,
+  // synchronised. Unassigned, the session is left to the user.
+  std::function<void(TVeskoClient* sender, ELoginEnd why, const std::string& hostWords)> OnLoginFailed;
 
   // Our addition: whether the host was sent its logout command ("Q" at the
   // main prompt), so that the session's end says "ログアウトしました" only
@@ -142,6 +164,11 @@ class TVeskoClient : private ISendTarget {
   // Queue s + CR LF (SendText: s alone) when a session's send thread exists.
   void SendLine(const std::string& s);
   void SendText(const std::string& s);
+  // The user typed to the host (main thread, before the bytes are sent): a
+  // login watch still running ends at once, so that nothing is answered
+  // for them any more.
+  void UserTyped() { userTyped_ = true; }
+  bool UserHasTyped() const { return userTyped_.load(); }
   // The terminal's size in characters (main thread): a telnet host that
   // agreed to hear it is told at once when it changes, any other when it asks.
   void SetWindowSize(int columns, int rows);
@@ -273,6 +300,7 @@ class TVeskoClient : private ISendTarget {
   std::atomic<bool> connected_{false};
   std::atomic<int> channel_{-1};
   std::atomic<int> transport_{0};
+  std::atomic<bool> userTyped_{false};  // main thread sets, work thread reads; cleared by Connect
 
   mutable std::mutex errorMutex_;
   TLineError lastError_;                // guarded by errorMutex_

@@ -86,6 +86,10 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   UploadCommand = new QLineEdit;
   UploadCommand->setObjectName(QStringLiteral("UploadCommand"));
   UploadCommand->setToolTip(QStringLiteral("ホストにファイルの受信を頼むコマンド。設定すると、巡回のたびにホストのフォルダの UP/ にあるファイルを送ります"));
+  TerminalOnly = new QCheckBox(QStringLiteral("自動ログインしない(&T)"));
+  TerminalOnly->setObjectName(QStringLiteral("TerminalOnly"));
+  TerminalOnly->setToolTip(QStringLiteral("接続するだけで、ログインも巡回も行いません。ターミナルで自分で操作します "
+                                          "(全ホスト巡回では飛ばします)"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
@@ -97,6 +101,7 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("回線 :"), Line);
   form->addRow(QStringLiteral("アップロードのコマンド :"), UploadCommand);
   form->addRow(QString(), RemoveEscapes);
+  form->addRow(QString(), TerminalOnly);
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
@@ -132,6 +137,7 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     Encoding->setCurrentIndex(static_cast<int>(h.Encoding));
     Line->setCurrentIndex(static_cast<int>(h.Line));
     UploadCommand->setText(Q(h.UploadCommand));
+    TerminalOnly->setChecked(h.TerminalOnly);
   }
   QDialog::showEvent(e);
 }
@@ -160,6 +166,7 @@ void THostPropertyDialog::OKBtnClick() {
   h.Encoding = static_cast<EHostEncoding>(std::clamp(Encoding->currentIndex(), 0, 2));
   h.Line = static_cast<ELineKind>(std::clamp(Line->currentIndex(), 0, 2));
   h.UploadCommand = CutChars(*upload, 64);
+  h.TerminalOnly = TerminalOnly->isChecked();
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

@@ -29,6 +29,7 @@ class THostPropertyDialog : public QDialog {
   QComboBox* Encoding = nullptr;
   QComboBox* Line = nullptr;
   QLineEdit* UploadCommand = nullptr;
+  QCheckBox* TerminalOnly = nullptr;  // "自動ログインしない"
 
  protected:
   void showEvent(QShowEvent* e) override;

@@ -405,6 +405,7 @@ void TTerminalPage::SendToHost(const TKeyBytes& b, const QString& typed) {
     return;
   }
   if (b.bytes.empty()) return;
+  client_.UserTyped();
   client_.SendText(b.bytes);
   ScreenView->ScrollToBottom();
 }
@@ -572,6 +573,7 @@ void TTerminalPage::StartUpload() {
 void TTerminalPage::SendInputLine() {
   std::optional<std::string> line = ToSjisOrWarn(this, Edit1->text());
   if (!line) return;  // kept in the field for the user to mend
+  client_.UserTyped();
   client_.SendLine(*line);
   const QString sent = Edit1->text();
   if (!sent.isEmpty() && (history_.empty() || history_.back() != sent)) {

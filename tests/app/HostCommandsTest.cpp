@@ -39,7 +39,7 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   const std::string home = dir.Path() + "fresh/";
   TRun r = Brelo(home, {"--list-hosts"});
   EXPECT_EQ(r.exit, 0) << r.err;
-  EXPECT_EQ(r.out, "0\tデモ草の根ネット (練習用)\ttelnet://127.0.0.1:2323/\t" + home + "DEMO\n");
+  EXPECT_EQ(r.out, "0\tデモ草の根ネット (練習用)\ttelnet://127.0.0.1:2323/\t" + home + "DEMO\tauto\n");
 
   r = Brelo(home, {"--add-host", "テスト局", "--address", QString::fromStdString(host.TelnetAddress()), "--user-id",
                    "TARO", "--handle", "たろう"},
@@ -63,7 +63,7 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   EXPECT_FALSE(FileExists(folder));  // a folder of its own, made by the first pass
 
   r = Brelo(home, {"--list-hosts"});
-  EXPECT_NE(r.out.find("\n1\tテスト局\t" + host.TelnetAddress() + "\t" + folder + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n1\tテスト局\t" + host.TelnetAddress() + "\t" + folder + "\tauto\n"), std::string::npos) << r.out;
 
   r = Brelo(home, {"--pilot", "テスト局"});
   EXPECT_EQ(r.exit, 0) << r.out << r.err;
@@ -79,8 +79,11 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   // By index, too; the hosts after it move up.
   Brelo(home, {"--add-host", "B", "--address", "b", "--user-id", "U"}, "\n");
   Brelo(home, {"--add-host", "C", "--address", "c", "--user-id", "U", "--kind", "ktbbs", "--encoding", "utf-8",
-               "--line", "raw"},
+               "--line", "raw", "--terminal-only"},
         "\n");
+  r = Brelo(home, {"--list-hosts"});
+  EXPECT_NE(r.out.find("\tc\t"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\tterminal-only\n"), std::string::npos) << r.out;
   r = Brelo(home, {"--remove-host", "1"});
   EXPECT_NE(r.out.find("removed host 1 B;"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("moved up by one"), std::string::npos) << r.out;
@@ -88,6 +91,8 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   ASSERT_EQ(t.HostCount, 2);
   EXPECT_EQ(t.HostTable[1].Title, "C");
   EXPECT_EQ(t.HostTable[1].HostKind, 1);
+  EXPECT_TRUE(t.HostTable[1].TerminalOnly);
+  EXPECT_FALSE(t.HostTable[0].TerminalOnly);
   EXPECT_EQ(t.HostTable[1].Encoding, EHostEncoding::kUtf8);
   EXPECT_EQ(t.HostTable[1].Line, ELineKind::kRaw);
   EXPECT_EQ(t.HostTable[0].Line, ELineKind::kAuto);  // none given: automatic, and no key
