@@ -36,27 +36,37 @@ class TMemorySource : public ILineSource, public ILineSink {
   bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) override {
     return ring_.LineHas(ring_.ReadPos(), pred);
   }
-  void Idle(int) override { done_ = true; }
-  long long TickCount() override { return 0; }
+  // The dialogue waits for more: the next chunk comes, or, at the end,
+  // the host has gone quiet and the session ends.
+  void Idle(int ms) override {
+    clock_ += ms;
+    if (!Feed()) done_ = true;
+  }
+  long long TickCount() override { return clock_; }
   void SendLine(const std::string&) override {}
   void SendText(const std::string&) override {}
 
  private:
-  // Feeds the next chunk of bytes when no line waits; false at the end.
+  // Feeds chunks of bytes until a line waits; false at the end.
   bool Fill() {
     while (!ring_.LineWaiting()) {
-      if (ring_.Paused()) {
-        ring_.FeedBacklog();
-      } else if (pos_ < block_.size()) {
-        const size_t n = std::min<size_t>(16384, block_.size() - pos_);
-        ring_.Feed(block_.data() + pos_, n);
-        pos_ += n;
-      } else if (--times_ > 0) {
-        pos_ = 0;
-      } else {
-        return false;
-      }
+      if (!Feed()) return false;
     }
+    return true;
+  }
+  // Feeds the next chunk; false when none is left.
+  bool Feed() {
+    if (ring_.Paused()) {
+      ring_.FeedBacklog();
+      return true;
+    }
+    if (pos_ >= block_.size()) {
+      if (--times_ <= 0) return false;
+      pos_ = 0;
+    }
+    const size_t n = std::min<size_t>(16384, block_.size() - pos_);
+    ring_.Feed(block_.data() + pos_, n);
+    pos_ += n;
     return true;
   }
   const std::string& block_;
@@ -64,6 +74,7 @@ class TMemorySource : public ILineSource, public ILineSink {
   TLineRing ring_;
   size_t pos_ = 0;
   bool done_ = false;
+  long long clock_ = 0;
 };
 
 }  // namespace brelo::bench

@@ -145,7 +145,15 @@ TPatrol::TPatrol(TMainModel& model) : model_(model) {
     // A work thread that gave up on its own (port, busy line) leaves the send
     // thread waiting for Disconnect.
     if (client.SessionRunning() && !client.WorkThreadRunning()) client.Disconnect();
-    if (!client.SessionRunning()) PassOver();
+    if (!client.SessionRunning()) {
+      PassOver();
+      return;
+    }
+    if (model_.Policy.LogoutSent()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!logoutSeen_) logoutSeen_ = now;
+      else if (now - *logoutSeen_ >= kLogoutWait) model_.Policy.HangUpAfterLogout();
+    }
   });
   limit_.setSingleShot(true);
   limit_.setTimerType(Qt::PreciseTimer);
@@ -258,6 +266,8 @@ void TPatrol::Skipped() {
 void TPatrol::StartPass() {
   TSessionPolicy& policy = model_.Policy;
   policy.Options = options_;
+  policy.Unattended = true;
+  logoutSeen_.reset();
   timedOut_ = false;
   inPass_ = true;
   deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(TimeoutSeconds);
@@ -295,6 +305,7 @@ void TPatrol::PassOver() {
 void TPatrol::Finish() {
   running_ = false;
   model_.Policy.Options = before_;
+  model_.Policy.Unattended = false;
   if (OnFinished) OnFinished();
 }
 

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,10 @@ class TPatrol {
   bool timedOut_ = false;
   int host_ = -1;
   std::chrono::steady_clock::time_point deadline_;
+  // When the pass's logout was first seen sent: a host that keeps the line
+  // longer than kLogoutWait after it is hung up on.
+  std::optional<std::chrono::steady_clock::time_point> logoutSeen_;
+  static constexpr std::chrono::seconds kLogoutWait{20};
   QTimer watch_;
   QTimer limit_;
   QTimer lockRetry_;  // runs while the host's folder is waited for

@@ -1,6 +1,7 @@
 #include "reader/Recapture.h"
 
 #include <array>
+#include <deque>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -12,35 +13,49 @@ namespace brelo {
 namespace {
 
 // The log's lines as the ring would give them, read from the log as they
-// are taken: a log of any size costs one line of look-ahead and the last
-// thousand lines, as the ring holds them. Runs dry at the end.
+// are taken: a log of any size costs a few lines of look-ahead and the last
+// thousand lines, as the ring holds them. A log has no unfinished line: the
+// host's prompts are in it as the lines our answers ended. Runs dry at the end.
 class TLogSource : public ILineSource, public ILineSink {
  public:
   explicit TLogSource(std::istream& in) : in_(in) { ReadAhead(); }
   std::string NextLine() override {
-    if (!waiting_) {
-      ranDry_ = terminated_ = true;
+    if (ahead_.empty()) {
+      ranDry_ = true;
       return std::string();
     }
-    std::string line = std::move(next_);
+    std::string line = std::move(ahead_.front());
+    ahead_.pop_front();
     slots_[static_cast<size_t>(ReadPos())] = line;
     ++taken_;
-    ReadAhead();
+    if (ahead_.empty()) ReadAhead();
     return line;
   }
-  bool Terminated() const override { return terminated_; }
-  bool LineWaiting() override { return waiting_; }
+  // The log is at its end: whatever waits for more of it is cut off there.
+  bool Terminated() const override {
+    if (!ahead_.empty() || !eof_) return false;
+    ranDry_ = true;
+    return true;
+  }
+  bool LineWaiting() override { return !ahead_.empty(); }
   int ReadPos() override { return static_cast<int>(taken_ % kSlots); }
-  int LineIndex() override { return static_cast<int>((taken_ + (waiting_ ? 1 : 0)) % kSlots); }
+  int LineIndex() override { return static_cast<int>((taken_ + ahead_.size()) % kSlots); }
   std::string LineAt(int slot) override {
-    if (slot == ReadPos()) return waiting_ ? next_ : std::string();
+    const size_t offset = static_cast<size_t>((slot - ReadPos() + kSlots) % kSlots);
+    if (offset < ahead_.size()) return ahead_[offset];
     if (slot == LineIndex()) return std::string();  // no partial line in a log
     return slots_[static_cast<size_t>(slot) % kSlots];
   }
-  void Idle(int) override {
-    if (!LineWaiting()) ranDry_ = terminated_ = true;
+  // The dialogue waits for more of the host: the next line of the log
+  // comes, as the host would send it; the clock runs so that a log that
+  // ends is a host gone quiet.
+  void Idle(int ms) override {
+    clock_ += ms;
+    if (ahead_.size() < kMostAhead) ReadAhead();
+    if (ahead_.empty()) ranDry_ = true;
   }
-  long long TickCount() override { return 0; }
+  long long TickCount() override { return clock_; }
+  bool Replayed() const override { return true; }
   void SendLine(const std::string&) override {}  // nobody is on the line
   void SendText(const std::string&) override {}
   // A capture asked for more than the log holds.
@@ -50,18 +65,25 @@ class TLogSource : public ILineSource, public ILineSink {
 
  private:
   static constexpr int kSlots = 1000;
+  static constexpr size_t kMostAhead = 8;
   void ReadAhead() {
+    if (eof_) return;
+    std::string next;
     // Lines end in LF, a CR before it is dropped: as the log was written.
-    waiting_ = static_cast<bool>(std::getline(in_, next_));
-    if (waiting_ && !next_.empty() && next_.back() == '\r') next_.pop_back();
+    if (!std::getline(in_, next)) {
+      eof_ = true;
+      return;
+    }
+    if (!next.empty() && next.back() == '\r') next.pop_back();
+    ahead_.push_back(std::move(next));
   }
   std::istream& in_;
-  std::string next_;
-  bool waiting_ = false;
+  std::deque<std::string> ahead_;
+  bool eof_ = false;
   unsigned long long taken_ = 0;
   std::array<std::string, kSlots> slots_;
-  bool ranDry_ = false;
-  bool terminated_ = false;
+  mutable bool ranDry_ = false;
+  long long clock_ = 0;
 };
 
 class TRecaptureEvents : public IDialogueEvents {

@@ -61,6 +61,9 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   client_.OnExecuteWriteMessage = [this](TVeskoClient*, int tag) { VeskoClient1ExecuteWriteMessage(tag); };
   client_.OnWriteFailed = [this](TVeskoClient*, int tag, bool refused) { VeskoClient1WriteFailed(tag, refused); };
   client_.OnLogin = [this](TVeskoClient*) { VeskoClient1Login(); };
+  client_.OnLoginFailed = [this](TVeskoClient*, ELoginEnd why, const std::string& words) {
+    VeskoClient1LoginFailed(why, words);
+  };
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
   client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
   // The log is what a re-capture stores from: a pass that cannot write it
@@ -299,6 +302,35 @@ void TSessionPolicy::VeskoClient1StatusOut(const std::string& status) { view_.Se
 
 void TSessionPolicy::VeskoClient1Login() { summary_.loggedIn = true; }
 
+void TSessionPolicy::VeskoClient1LoginFailed(ELoginEnd why, const std::string& hostWords) {
+  switch (why) {
+    case ELoginEnd::kRefused:
+      // The password goes once: the line goes at once, whoever is watching.
+      summary_.loginRefused = true;
+      summary_.loginWords = hostWords;
+      commands_->Disconnect();
+      return;
+    case ELoginEnd::kNotRecognised:
+    case ELoginEnd::kUserTyped:
+      summary_.loginNotRecognised = why == ELoginEnd::kNotRecognised;
+      // In the window the session is the user's now; a round cannot wait.
+      if (Unattended) commands_->Disconnect();
+      else view_.ShowTerminal(true);
+      return;
+    case ELoginEnd::kTerminalOnly:
+      if (Unattended) commands_->Disconnect();
+      else view_.ShowTerminal(true);
+      return;
+  }
+}
+
+void TSessionPolicy::HangUpAfterLogout() {
+  if (!client_.SessionRunning()) return;
+  summary_.hungUp = true;
+  view_.SetStatus(Sjis("ログアウト後もホストが回線を切らないため、切断しました"));
+  commands_->Disconnect();
+}
+
 // ---------------------------------------------------------------- capturing
 
 void TSessionPolicy::StoreFailed(const std::string& sjis, EWhere where) {
@@ -492,6 +524,11 @@ void TSessionPolicy::VeskoClient1GetMainPrompt() {
     }
     SyncStore(EWhere::kAtPrompt);
     view_.ShowBoardList();
+  }
+  if (Unattended && summary_.logoutSent) {
+    // Back at the main prompt after "Q": the host did not take it.
+    HangUpAfterLogout();
+    return;
   }
   if (summary_.storeFailed) {
     if (!summary_.logoutSent) {

@@ -187,6 +187,7 @@ class TSessionPolicy {
   void VeskoClient1ExecuteWriteMessage(int tag);
   void VeskoClient1WriteFailed(int tag, bool refused);
   void VeskoClient1Login();
+  void VeskoClient1LoginFailed(ELoginEnd why, const std::string& hostWords);
   void VeskoClient1Logout();
   void VeskoClient1ReceiveUsers(const std::string& users);
 
@@ -196,6 +197,14 @@ class TSessionPolicy {
   // The status line while it waits, naming the host's question when it is
   // known (the line the host left open, Shift-JIS).
   static std::string GoodbyeWaitStatus(const std::string& question);
+
+  // A round's pass (the pilot's, the window's rounds): nobody is at the
+  // terminal, so a pass that cannot go on by itself hangs up instead of
+  // waiting for someone.
+  bool Unattended = false;
+  // The host did not end the line after the logout: the pass hangs up and
+  // its summary says so.
+  void HangUpAfterLogout();
 
   // Counting starts afresh (a pass, or a re-capture of a session log).
   void BeginCount();

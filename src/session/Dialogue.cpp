@@ -92,26 +92,41 @@ TDialogue::TDialogue(ILineSource& src, ILineSink& sink, IDialogueEvents& events,
       settings_(settings),
       mode_(mode),
       channel_(channel),
-      pendingWrite_(std::move(pendingWrite)) {}
+      pendingWrite_(std::move(pendingWrite)),
+      reader_(src, sink) {}
 
 // ---------------------------------------------------------------- the body
 
 void TDialogue::Execute() {
   while (!Terminated()) {
     switch (Mode()) {
-      case sm_login:
+      case sm_login: {
         RunConnection();
-        if (!src_.Stopping()) RunLogin();
-        if (src_.Stopping()) {
+        bool loggedIn = false;
+        if (!src_.Stopping()) {
+          if (settings_.TerminalOnly) LoginGaveUp(ELoginEnd::kTerminalOnly);
+          else loggedIn = RunLogin();
+        }
+        if (loggedIn && !src_.Stopping()) {
+          events_.Login();
+          break;
+        }
+        if (!loginEnd_ || loggedIn) {
           Status(Sjis("接続に失敗しました"));
           return;  // no OnLogout: the session never logged in
         }
-        events_.Login();
+        // The watch has said why it ended; a caller that hung up on it
+        // gets no logout to report.
+        if (src_.Stopping()) return;
         break;
+      }
       case sm_telegram: TelegramSequence(); break;
       case sm_writemessage: PostMessageSequence(); break;
       case sm_writemail: MailSequence(); break;
-      default: WatcherTurn(); break;
+      default:
+        if (manual_) src_.NextLine();  // logged and shown, nothing more
+        else WatcherTurn();
+        break;
     }
   }
   Status(events_.LogoutCommandSent() ? Sjis("ログアウトしました") : Sjis("切断されました.."));
@@ -196,75 +211,148 @@ void TDialogue::ModemCall(const std::string& number) {
 
 // --------------------------------------------------------------- the login
 
-void TDialogue::RunLogin() {
-  WaitText(src_, "ID");
-  if (src_.Stopping()) return;  // no line: no login to report
+namespace {
+
+// What a host says when the password was not the user's, in the place the
+// answer to it goes (before the channel line).
+bool PasswordRefusal(const THostReader& r) {
+  static const std::string kWords[] = {Sjis("パスワードが違"), Sjis("パスワードが間違"), "assword incorrect",
+                                       "ogin incorrect"};
+  for (const std::string& w : kWords) {
+    if (r.Says(w)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void TDialogue::LoginGaveUp(ELoginEnd why, const std::string& words) {
+  loginEnd_ = why;
+  loginWords_ = words;
+  mode_ = sm_online;
+  manual_ = true;
+  switch (why) {
+    case ELoginEnd::kRefused:
+      Status(Sjis("ログインを拒否されました") + (words.empty() ? std::string() : " (" + words + ")"));
+      break;
+    case ELoginEnd::kNotRecognised:
+      Status(Sjis("ログインの画面を確認できません (") + SafeIntToStr(settings_.LoginWatchMs / 1000) +
+             Sjis(" 秒)。自動ログインを止めました"));
+      break;
+    case ELoginEnd::kUserTyped: Status(Sjis("キー入力があったため、自動ログインを止めました")); break;
+    case ELoginEnd::kTerminalOnly: Status(Sjis("自動ログインしないホストです。ターミナルで操作してください")); break;
+  }
+  events_.LoginFailed(why, words);
+}
+
+bool TDialogue::RunLogin() {
+  using EKind = THostReader::EKind;
+  reader_.Reset();
+  // The watch answers only login prompts, and only for a while after the
+  // last one it knew; the user's own typing ends it at once.
+  long long deadline = src_.TickCount() + settings_.LoginWatchMs;
+  const auto stop = [&] { return control_.UserTyped() || src_.TickCount() >= deadline; };
+  const auto answer = [&](const std::string& s) {
+    reader_.Answer(s);
+    deadline = src_.TickCount() + settings_.LoginWatchMs;
+  };
+  // The wait ended without the prompt it waited for: false, and why.
+  const auto gaveUp = [&](EKind k) {
+    if (k == EKind::kGiveUp) LoginGaveUp(control_.UserTyped() ? ELoginEnd::kUserTyped : ELoginEnd::kNotRecognised);
+    return false;
+  };
+
+  EKind k = reader_.NextPrompt({"ID"}, stop);
+  if (k != EKind::kPrompt) return gaveUp(k);
   if (settings_.StealthLogin && settings_.HostKind == HK_vesko) {
     Status(Sjis("ログインモード設定中"));
-    sink_.SendLine("$SET_LOGIN_MODE");
-    switch (WaitAny(src_, {"Pass", "Login Mode ="})) {
-      case 0: sink_.SendLine(""); break;
-      case 1: sink_.SendLine("STEALTH"); break;
-      default: break;
-    }
+    answer("$SET_LOGIN_MODE");
+    k = reader_.NextPrompt({"Pass", "Login Mode ="}, stop);
+    if (k != EKind::kPrompt) return gaveUp(k);
+    answer(reader_.Prompt() == 0 ? std::string() : std::string("STEALTH"));
+    k = reader_.NextPrompt({"ID"}, stop);
+    if (k != EKind::kPrompt) return gaveUp(k);
   }
-  WaitText(src_, "ID");
-  if (src_.Stopping()) return;
+  const std::string idPrompt = reader_.Said();
   Status(Sjis("ID送出待機中"));
-  sink_.SendLine(settings_.UserID);
-  if (!Terminated()) {
-    switch (WaitAny(src_, {"Pass", T().handlePrompt})) {
-      case 0:
-        src_.MaskAnswer();
-        sink_.SendLine(settings_.Password);
-        break;
-      case 1: sink_.SendLine(settings_.HandleName); break;
-      default: break;
+  answer(settings_.UserID);
+
+  // The password or the handle. The ID asked for again is a refusal.
+  std::string words;  // the host's last words, which say why it refused
+  for (;;) {
+    k = reader_.Next({"Pass", T().handlePrompt}, stop);
+    if (k == EKind::kLine) {
+      if (!reader_.Said().empty()) words = reader_.Said();
+      continue;
     }
-    Status(Sjis("パスワード(ハンドル名)送出待機中"));
-    channel_ = -1;
-    std::vector<std::string> texts = {"*CH", "[RET]:", "MAIN (A"};
-    // Reading the waiting mail: a second mail follows the first one's delete
-    // prompt, and is captured like the first.
-    if (settings_.AutoReceiveMail) texts.push_back(T().mailHead);
-    bool done = false;
-    while (!done && !Terminated()) {
-      switch (WaitAny(src_, texts)) {
-        case 0: {
-          const std::string line = src_.NextLine();
-          channel_ = SafeStrToIntDef(SafeCopy(line, 4, 2), -1);
-          Status(Sjis("チャンネルを拾得しました..") + SafeIntToStr(channel_));
-          break;
-        }
-        case 1:
-          if (settings_.AutoReceiveMail) {
-            Status(Sjis("メール受信中"));
-            sink_.SendLine("");
-            if (WaitAny(src_, {T().mailHead, "*CH"}) == 0) CaptureMail(src_.NextLine(), true);
-          } else {
-            sink_.SendLine("0");
-            src_.NextLine();
-          }
-          break;
-        case 2:
-          done = true;  // the prompt line stays unconsumed
-          break;
-        case 3:
-          CaptureMail(src_.NextLine(), true);
-          break;
-        default:
-          break;
+    if (k != EKind::kPrompt) return gaveUp(k);
+    if (reader_.Prompt() >= 0) break;
+    if (reader_.Said() == idPrompt) {
+      LoginGaveUp(ELoginEnd::kRefused, words);
+      return false;
+    }
+  }
+  const bool password = reader_.Prompt() == 0;
+  const std::string passPrompt = reader_.Said();
+  if (password) {
+    src_.MaskAnswer();
+    answer(settings_.Password);  // once a session: a question asked again is a refusal
+  } else {
+    answer(settings_.HandleName);
+  }
+  Status(Sjis("パスワード(ハンドル名)送出待機中"));
+  channel_ = -1;
+
+  // Up to the main prompt: the channel, the mail waiting, the host's [RET].
+  bool accepted = false;  // the channel line came: the password was taken
+  words.clear();
+  for (;;) {
+    k = reader_.Next({"MAIN (A", "[RET]:"}, stop);
+    if (k == EKind::kLine) {
+      const std::string& said = reader_.Said();
+      if (said.empty()) continue;  // our echo
+      if (StartsWith(said, "*CH")) {
+        accepted = true;
+        channel_ = SafeStrToIntDef(SafeCopy(said, 4, 2), -1);
+        Status(Sjis("チャンネルを拾得しました..") + SafeIntToStr(channel_));
+      } else if (!accepted && password && PasswordRefusal(reader_)) {
+        LoginGaveUp(ELoginEnd::kRefused, said);
+        return false;
+      } else if (settings_.AutoReceiveMail && StartsWith(said, T().mailHead)) {
+        // Reading the waiting mail: a second mail follows the first one's
+        // delete prompt, and is captured like the first.
+        CaptureMail(reader_.Line(), true);
+        deadline = src_.TickCount() + settings_.LoginWatchMs;
+        reader_.Reset();
       }
+      words = said;
+      continue;
+    }
+    if (k != EKind::kPrompt) return gaveUp(k);
+    if (reader_.Prompt() == 0) break;  // the prompt line stays unconsumed
+    if (reader_.Prompt() == 1) {
+      if (settings_.AutoReceiveMail) {
+        Status(Sjis("メール受信中"));
+        answer("");
+      } else {
+        answer("0");
+      }
+      continue;
+    }
+    // The ID or the password asked for again: refused, and never sent twice.
+    if (reader_.Said() == idPrompt || reader_.Said() == passPrompt) {
+      LoginGaveUp(ELoginEnd::kRefused, words);
+      return false;
     }
   }
+  quietPromptSlot_ = reader_.PromptSlot();
   mode_ = sm_online;
-  if (!Terminated()) {
-    if (settings_.HostKind == HK_vesko) {
-      Status(Sjis("モード変更中"));
-      sink_.SendLine("% +M");
-    }
-    Status(Sjis("ログインしました"));
+  if (settings_.HostKind == HK_vesko) {
+    Status(Sjis("モード変更中"));
+    reader_.Answer("% +M");
   }
+  Status(Sjis("ログインしました"));
+  return true;
 }
 
 // ------------------------------------------------- watcher and dispatching
@@ -277,10 +365,10 @@ void TDialogue::WatcherTurn() {
     // while it is the last thing on the screen, or a quick host's next prompt
     // would be answered before the lines in front of it were read.
     if (src_.LineWaiting()) break;
-    const std::string partial = src_.PartialLine();
-    if (partial.size() >= 8 && partial.compare(0, 6, "MAIN (") == 0 &&
-        partial.compare(partial.size() - 2, 2, ")>") == 0 && src_.TickCount() > t0 + 1000) {
-      const int li = src_.LineIndex();
+    const int li = src_.LineIndex();
+    // A prompt the login or a capture already saw the host wait at needs
+    // no second quiet second.
+    if ((src_.TickCount() > t0 + 1000 || li == quietPromptSlot_) && IsMainPrompt(src_.PartialLine())) {
       if (li != lastPrompt_) {
         lastPrompt_ = li;
         events_.GetMainPrompt();
@@ -289,6 +377,10 @@ void TDialogue::WatcherTurn() {
     }
   }
   if (Mode() == sm_online && !Terminated()) Dispatch(src_.NextLine());
+}
+
+bool TDialogue::IsMainPrompt(std::string_view l) {
+  return l.size() >= 8 && l.starts_with("MAIN (") && l.ends_with(")>");
 }
 
 bool TDialogue::IsBoardLine(const std::string& l) {
@@ -377,17 +469,35 @@ void TDialogue::CaptureMessage(std::string l) {
     m.Text.reserve(1024);
     m.Cut = true;  // until the host ends the body
     while (!Terminated()) {
-      if (settings_.HostKind != HK_vesko) {
-        // A KTBBS news listing goes straight on with the next board line.
-        while (!src_.LineWaiting() && !Terminated()) src_.Idle(30);
-        if (Terminated()) break;
-        if (src_.CurrentLineHas([](const std::string& next) { return IsBoardLine(next); })) {
-          m.Cut = false;
-          break;
+      if (!src_.LineWaiting()) {
+        std::string next;
+        const auto ahead = reader_.LookAhead(0, next);
+        if (ahead == THostReader::EAhead::kEnd) break;
+        if (ahead == THostReader::EAhead::kQuiet) {
+          // The host waits at its main prompt: the listing is over.
+          if (MainPromptWaits()) {
+            m.Cut = false;
+            break;
+          }
+          src_.Idle(50);
+          continue;
         }
       }
+      // A KTBBS news listing goes straight on with the next board line: one
+      // with a message header after it.
+      std::string after;
+      if (settings_.HostKind != HK_vesko &&
+          src_.CurrentLineHas([](const std::string& n) { return IsBoardLine(n); }) &&
+          reader_.LookAhead(1, after) == THostReader::EAhead::kLine && StartsWith(after, t.messageHead) &&
+          Contains(after, "is from:")) {
+        m.Cut = false;
+        break;
+      }
       if (!src_.NextLineInto(l)) break;
-      if (StartsWith(l, t.messageHead) || StartsWith(l, "*CH") || l == "//") {
+      // The body's own lines may look like anything the host prints: only
+      // what follows a line tells whether the host ended the body there.
+      if (l == "//" || (StartsWith(l, t.messageHead) && HeaderFollows(l, true)) ||
+          (StartsWith(l, "*CH") && PromptFollows())) {
         m.Cut = false;
         break;
       }
@@ -424,18 +534,26 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
     if (!Contains(l, "Subj:")) return;
     m.Title = SafeCopy(SafeCopy(l, 7, 80), 1, 60);
     m.Cut = true;  // until the host ends the body
+    bool asked = false;  // the host waits at its delete prompt
     while (!Terminated()) {
-      if (deleteOption) {
-        while (!src_.LineWaiting() && !Terminated()) {
-          if (src_.PartialLine() == t.deletePrompt) {
-            sink_.SendLine("y");
+      if (!src_.LineWaiting()) {
+        std::string next;
+        const auto ahead = reader_.LookAhead(0, next);
+        if (ahead == THostReader::EAhead::kEnd) break;
+        if (ahead == THostReader::EAhead::kQuiet) {
+          // Its delete prompt, or its main prompt: the host is done with the mail.
+          asked = src_.PartialLine() == t.deletePrompt;
+          if (asked || MainPromptWaits()) {
+            m.Cut = false;
             break;
           }
           src_.Idle(50);
+          continue;
         }
       }
       if (!src_.NextLineInto(l)) break;
-      if (StartsWith(l, t.deletePrompt) || StartsWith(l, "*CH") || StartsWith(l, t.mailHead)) {
+      if ((StartsWith(l, t.mailHead) && HeaderFollows(l, false)) || (StartsWith(l, "*CH") && PromptFollows()) ||
+          (src_.Replayed() && StartsWith(l, t.deletePrompt))) {
         m.Cut = false;
         break;
       }
@@ -445,7 +563,42 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
     if (m.Cut) DropHangUpCode(m.Text);
     m.CutShortStrings();
     events_.ReceiveMail(m);
+    if (asked) {
+      // With the option the host is told to delete it; without, the
+      // question is the user's.
+      if (deleteOption) reader_.Answer("y");
+      return;
+    }
     if (Terminated()) return;
+  }
+}
+
+bool TDialogue::HeaderFollows(const std::string& line, bool message) {
+  if (!Contains(line, "is from:")) return false;
+  std::string time, subject;
+  return reader_.LookAhead(0, time) == THostReader::EAhead::kLine && Contains(time, "Time:") &&
+         (!message || Contains(time, "Section")) && reader_.LookAhead(1, subject) == THostReader::EAhead::kLine &&
+         Contains(subject, "Subj:");
+}
+
+bool TDialogue::MainPromptWaits() {
+  if (!IsMainPrompt(src_.PartialLine())) return false;
+  quietPromptSlot_ = src_.LineIndex();  // seen quiet: the watcher need not wait again
+  return true;
+}
+
+bool TDialogue::PromptFollows() {
+  std::string next;
+  for (;;) {
+    switch (reader_.LookAhead(0, next)) {
+      case THostReader::EAhead::kLine: return StartsWith(next, "MAIN (");
+      case THostReader::EAhead::kQuiet:
+        if (MainPromptWaits()) return true;
+        if (!src_.PartialLine().empty()) return false;  // it waits at another question
+        src_.Idle(50);
+        break;
+      case THostReader::EAhead::kEnd: return false;  // cut off: whether the body went on is not known
+    }
   }
 }
 
@@ -500,27 +653,100 @@ void TDialogue::ChatLineCheck(const std::string& l) {
 
 // ------------------------------------------------------------------ writing
 
+TDialogue::EGoAhead TDialogue::WaitGoAhead(const std::vector<std::string>& refusals, const std::string& goAhead) {
+  bool refused = false;
+  for (;;) {
+    switch (reader_.Next({goAhead})) {
+      case THostReader::EKind::kLine:
+        for (const std::string& r : refusals) refused = refused || reader_.Says(r);
+        break;
+      case THostReader::EKind::kPrompt:
+        if (IsMainPrompt(reader_.Said())) return refused ? EGoAhead::kRefused : EGoAhead::kBack;
+        if (refused) return EGoAhead::kRefused;
+        if (reader_.Prompt() == 0) return EGoAhead::kGoAhead;
+        break;  // another question: the host may yet ask this one
+      default: return EGoAhead::kEnd;
+    }
+  }
+}
+
+void TDialogue::Refused(int tag) {
+  // The host asks what next after its refusal (unless it went straight back).
+  if (!IsMainPrompt(reader_.Said())) {
+    reader_.Answer("0");
+    for (;;) {
+      const auto k = reader_.Next({});
+      if (k == THostReader::EKind::kLine && StartsWith(reader_.Said(), "*CH")) break;
+      if (k == THostReader::EKind::kPrompt && IsMainPrompt(reader_.Said())) break;
+      if (k != THostReader::EKind::kLine && k != THostReader::EKind::kPrompt) return;
+    }
+  }
+  events_.WriteFailed(tag, true);
+}
+
+bool TDialogue::WaitQuestion(const std::string& prompt) {
+  for (;;) {
+    switch (reader_.Next({prompt})) {
+      case THostReader::EKind::kLine: break;
+      case THostReader::EKind::kPrompt:
+        if (reader_.Prompt() == 0) return true;
+        if (IsMainPrompt(reader_.Said())) return false;  // back without it: no result
+        break;
+      default: return false;
+    }
+  }
+}
+
+bool TDialogue::SendWrite(const TPendingWrite& w) {
+  reader_.Answer("Y");
+  // The editor's ruler, a line of the host's own.
+  for (;;) {
+    const auto k = reader_.Next({});
+    if (k == THostReader::EKind::kLine && reader_.Says("----+")) break;
+    if (k == THostReader::EKind::kPrompt && IsMainPrompt(reader_.Said())) return false;
+    if (k != THostReader::EKind::kLine && k != THostReader::EKind::kPrompt) return false;
+  }
+  reader_.SendBody(w.Body);
+  if (Terminated()) return false;
+  if (!WaitQuestion(Sjis("S:送信"))) return false;
+  reader_.Answer("S");
+  return true;
+}
+
 void TDialogue::WriteResult(int tag) {
-  switch (WaitAny(src_, {Sjis("失敗"), "*CH", Sjis("終了")})) {
-    case 0:
-    case 1:
+  // The host's lines after "S" say it; back at its prompt without "終了" is failure.
+  for (;;) {
+    const auto k = reader_.Next({});
+    bool failed = false, done = false;
+    if (k == THostReader::EKind::kLine) {
+      failed = reader_.Says(Sjis("失敗")) || StartsWith(reader_.Said(), "*CH");
+      done = !failed && reader_.Says(Sjis("終了"));
+    } else if (k == THostReader::EKind::kPrompt) {
+      failed = IsMainPrompt(reader_.Said());
+    } else {
+      return;  // the session ended before the result
+    }
+    if (failed) {
       Status(Sjis("失敗しました"));
       events_.WriteFailed(tag, false);
-      break;
-    case 2:
+      return;
+    }
+    if (done) {
       if (events_.HasExecuteWriteMessage()) {
         Status(Sjis("書き込みました"));
         events_.ExecuteWriteMessage(tag);
       }
-      break;
-    default:
-      break;
+      return;
+    }
   }
 }
 
 void TDialogue::PostMessageSequence() {
   const TPendingWrite w = pendingWrite_();
   Status(Sjis("メッセージ書込中...") + w.Title);
+  reader_.Reset();
+  // The host repeats the title in its own lines: its words are the rest.
+  reader_.Ours({w.Title});
   // A KTBBS host answers a response with "er" and the number it answers.
   std::string number;
   if (settings_.HostKind == HK_ktbbs && StartsWith(w.Title, "Re:")) {
@@ -528,33 +754,19 @@ void TDialogue::PostMessageSequence() {
     if (close > 4) number = SafeCopy(w.Title, 4, close - 4);
   }
   if (!number.empty() && SafeStrToIntDef(number, 0) > 0) {
-    sink_.SendLine("er" + w.Target + ";" + number);
+    reader_.Answer("er" + w.Target + ";" + number);
   } else {
-    sink_.SendLine("ew" + w.Target + ";" + w.Title);
+    reader_.Answer("ew" + w.Target + ";" + w.Title);
   }
-  switch (WaitAny(src_, {Sjis("存在しません"), Sjis("そのボードには書き込めません。"), Sjis("アクセス権がありません"),
-                         Sjis("これでよろしいですか")})) {
-    case 0:
-    case 1:
-    case 2:
-      sink_.SendLine("0");
-      WaitText(src_, "*CH");
-      events_.WriteFailed(w.Tag, true);
+  switch (WaitGoAhead({Sjis("存在しません"), Sjis("そのボードには書き込めません。"), Sjis("アクセス権がありません")},
+                      Sjis("これでよろしいですか"))) {
+    case EGoAhead::kRefused: Refused(w.Tag); break;
+    case EGoAhead::kGoAhead:
+      if (SendWrite(w)) WriteResult(w.Tag);
       break;
-    case 3:
-      sink_.SendLine("Y");
-      WaitText(src_, "----+");
-      sink_.SendText(w.Body + "\r\n");
-      sink_.SendLine("//");
-      if (!Terminated()) {
-        WaitText(src_, Sjis("S:送信"));
-        sink_.SendLine("S");
-        WriteResult(w.Tag);
-      }
-      break;
-    default:
-      break;
+    default: break;  // ended, or back at the prompt: the policy sees no result
   }
+  reader_.Reset();
   mode_ = sm_online;
 }
 
@@ -572,33 +784,30 @@ void TDialogue::MailSequence() {
   const TPendingWrite w = pendingWrite_();
   Status(Sjis("メッセージ書込中...") + w.Title);
   const int start = src_.ReadPos();
-  sink_.SendLine("em" + w.Target + ";0");
-  switch (WaitAny(src_, {Sjis("中止"), Sjis("題名をどうぞ")})) {
-    case 0:
-      sink_.SendLine("0");
-      WaitText(src_, "*CH");
-      events_.WriteFailed(w.Tag, true);
+  reader_.Reset();
+  reader_.Ours({w.Title, w.Target});
+  reader_.Answer("em" + w.Target + ";0");
+  switch (WaitGoAhead({Sjis("中止")}, Sjis("題名をどうぞ"))) {
+    case EGoAhead::kRefused:
+      Refused(w.Tag);
+      reader_.Reset();
       mode_ = sm_online;
       return;
-    case 1:
-      sink_.SendLine(w.Title);
-      WaitText(src_, Sjis("これでよろしいですか"));
-      sink_.SendLine("Y");
-      WaitText(src_, "----+");
-      sink_.SendText(w.Body + "\r\n");
-      sink_.SendLine("//");
-      if (Terminated()) {
+    case EGoAhead::kGoAhead:
+      reader_.Answer(w.Title);
+      if (!WaitQuestion(Sjis("これでよろしいですか")) || !SendWrite(w)) {
+        reader_.Reset();
         mode_ = sm_online;
         return;
       }
-      WaitText(src_, Sjis("S:送信"));
-      sink_.SendLine("S");
       WriteResult(w.Tag);
       break;
     default:
+      reader_.Reset();
       mode_ = sm_online;
       return;
   }
+  reader_.Reset();
   if (events_.HasReceiveMail()) {
     TVeskoMessage m;
     m.BoardNo = 0;
@@ -617,15 +826,27 @@ void TDialogue::MailSequence() {
 
 void TDialogue::TelegramSequence() {
   const TPendingWrite w = pendingWrite_();
-  sink_.SendLine("T");
-  WaitText(src_, Sjis("電報を送るチャンネルは"));
-  sink_.SendLine(w.Target);
-  switch (WaitAny(src_, {Sjis("メッセージは"), Sjis("ログインされていません"), Sjis("キャンセルしました")})) {
-    case 0: sink_.SendLine(w.Title); break;
-    case 1:
-    case 2: Status(Sjis("電報の送信に失敗しました")); break;
-    default: break;
+  reader_.Reset();
+  reader_.Answer("T");
+  if (WaitQuestion(Sjis("電報を送るチャンネルは"))) {
+    reader_.Answer(w.Target);
+    for (bool done = false; !done;) {
+      switch (reader_.Next({Sjis("メッセージは")})) {
+        case THostReader::EKind::kLine:
+          if (reader_.Says(Sjis("ログインされていません")) || reader_.Says(Sjis("キャンセルしました"))) {
+            Status(Sjis("電報の送信に失敗しました"));
+            done = true;
+          }
+          break;
+        case THostReader::EKind::kPrompt:
+          if (reader_.Prompt() == 0) reader_.Answer(w.Title);
+          done = reader_.Prompt() == 0 || IsMainPrompt(reader_.Said());
+          break;
+        default: done = true; break;
+      }
+    }
   }
+  reader_.Reset();
   mode_ = sm_online;
 }
 

@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "session/Address.h"
+#include "session/HostReader.h"
 #include "session/LineSource.h"
 #include "session/VeskoClient.h"
 #include "session/VeskoMessage.h"
@@ -44,6 +46,9 @@ class IDialogueEvents {
   // Whether the host was sent its logout command: only then does the end of
   // the session say "ログアウトしました". Peers that do not track it keep that.
   virtual bool LogoutCommandSent() { return true; }
+  // The login watch ended without the main prompt; the host's words when it
+  // refused. The session then answers nothing more (a handler may end it).
+  virtual void LoginFailed(ELoginEnd /*why*/, const std::string& /*hostWords*/) {}
 };
 
 // The line as the connection phase drives it.
@@ -62,6 +67,8 @@ class ILineControl {
   virtual TWebPage FetchPage(const std::string& url) = 0;
   // The work thread asks itself to terminate.
   virtual void TerminateSelf() = 0;
+  // The user has typed to the host in this session.
+  virtual bool UserTyped() { return false; }
 };
 
 // No line at all: a dialogue replayed from a session log or fed from memory.
@@ -102,7 +109,11 @@ class TDialogue {
 
   // The parts, reachable for tests.
   void RunConnection();
-  void RunLogin();
+  // True at the host's main prompt; otherwise LoginEnd() says why the
+  // watch ended (nothing when the session ended first).
+  bool RunLogin();
+  std::optional<ELoginEnd> LoginEnd() const { return loginEnd_; }
+  const std::string& LoginWords() const { return loginWords_; }
   void WatcherTurn();
   void Dispatch(const std::string& line);
   void CaptureMessage(std::string line);
@@ -116,10 +127,15 @@ class TDialogue {
   void TelegramSequence();
 
   bool NewsMode() const { return news_; }
+  // The session is the user's: lines are only taken in (after a login watch
+  // that ended without the main prompt, or on a terminal-only host).
+  bool Manual() const { return manual_; }
 
   // Line tests the dispatcher and the KTBBS body end share.
   static bool IsBoardLine(const std::string& line);
   static bool IsChatLine(const std::string& line);
+  // "MAIN (" ... ")>": the host's main prompt.
+  static bool IsMainPrompt(std::string_view line);
 
  private:
   void Telnet(const std::string& hostPort);
@@ -128,8 +144,29 @@ class TDialogue {
   bool Terminated() const { return src_.Terminated(); }
   void Status(const std::string& s) { events_.PostStatus(s); }
   TSessionMode Mode() const { return static_cast<TSessionMode>(mode_.load()); }
-  // The write result: "失敗" or "*CH" is failure, "終了" success.
+  // The login watch gave up: why, in the status line and to the events.
+  void LoginGaveUp(ELoginEnd why, const std::string& words = std::string());
+  // The host's answer to a write command: refused (a refusal line, then it
+  // waits), the go-ahead prompt, back at its main prompt, or the end.
+  enum class EGoAhead { kRefused, kGoAhead, kBack, kEnd };
+  EGoAhead WaitGoAhead(const std::vector<std::string>& refusals, const std::string& goAhead);
+  // After a refusal: "0", and the host's return to its prompt.
+  void Refused(int tag);
+  // Waits at the host's next question for `prompt`; false when it went back
+  // to its main prompt instead, or the session ended.
+  bool WaitQuestion(const std::string& prompt);
+  // "Y", the editor's ruler, the body, "//", the send menu and "S"; false
+  // when the host did not get as far as the send menu.
+  bool SendWrite(const TPendingWrite& w);
+  // The write result: "失敗" or a "*CH" line is failure, "終了" success.
   void WriteResult(int tag);
+  // A line that could start the next item, or end the body, is that only
+  // where what follows it agrees: a header with its "Time:" and "Subj:"
+  // lines; a "*CH" line with the host's main prompt after it.
+  bool HeaderFollows(const std::string& line, bool message);
+  bool PromptFollows();
+  // The host, quiet, waits at its main prompt.
+  bool MainPromptWaits();
   // Ring lines from slot `from` up to and including slot `to`, following the wrap.
   std::string Transcript(int from, int to);
 
@@ -141,8 +178,14 @@ class TDialogue {
   std::atomic<int>& mode_;
   std::atomic<int>& channel_;
   std::function<TPendingWrite()> pendingWrite_;
+  THostReader reader_;
   bool news_ = false;
   int lastPrompt_ = -1;
+  // A main prompt already seen quiet (its slot): reported without waiting again.
+  int quietPromptSlot_ = -1;
+  bool manual_ = false;
+  std::optional<ELoginEnd> loginEnd_;
+  std::string loginWords_;
 };
 
 }  // namespace brelo

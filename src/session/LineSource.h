@@ -33,8 +33,9 @@ class ILineSource {
   // The session is ending (Terminated, or about to be once the received
   // lines are consumed): nothing new is started, a login is not reported.
   virtual bool Stopping() const { return Terminated(); }
-  // The password was just sent in answer to the prompt at ReadPos: an echo
-  // of it on that line is not written to the log or reported.
+  // The password is being sent in answer to the host, which waits on the
+  // line at LineIndex: an echo of it there is not written to the log or
+  // reported.
   virtual void MaskAnswer() {}
   // A complete line waits (ReadPos differs from LineIndex).
   virtual bool LineWaiting() = 0;
@@ -46,6 +47,12 @@ class ILineSource {
   virtual void Idle(int ms) = 0;
   // Milliseconds of a steady clock (the system tick count).
   virtual long long TickCount() = 0;
+
+  // A record of a session rather than the line itself: it holds no
+  // unfinished lines, so the host's prompts are in it only as the lines our
+  // answers completed, and a line that opens with a prompt is where the
+  // host waited.
+  virtual bool Replayed() const { return false; }
 
   // Tests the line at ReadPos without copying it where the source can.
   virtual bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) { return pred(CurrentLine()); }

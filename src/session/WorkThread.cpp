@@ -96,19 +96,12 @@ bool TWorkThread::NextLineInto(std::string& line) {
 
 void TWorkThread::MaskAnswer() {
   TLineRing& ring = owner_.ring_;
-  const int slot = ring.ReadPos();
-  if (slot == ring.LineIndex()) {
-    // The usual prompt: "Password: " waits unterminated, and the host echoes
-    // the answer after it on the same line.
-    maskSlot_ = slot;
-    maskFrom_ = ring.Line(slot).size();
-    maskWholeLine_ = false;
-  } else {
-    // The prompt ended its line: an echo comes on a line of its own.
-    maskSlot_ = (slot + 1) % TLineRing::kSize;
-    maskFrom_ = 0;
-    maskWholeLine_ = true;
-  }
+  // The answer comes back on the line the host waits on.
+  maskSlot_ = ring.LineIndex();
+  maskFrom_ = ring.Line(maskSlot_).size();
+  // The usual prompt, "Password: ", waits unterminated and the echo follows
+  // it; a prompt that ended its line gets an echo on a line of its own.
+  maskWholeLine_ = maskFrom_ == 0;
 }
 
 void TWorkThread::Consumed(const std::string& consumed, int slot) {
@@ -211,6 +204,9 @@ void TWorkThread::ExecuteWriteMessage(int tag) {
 void TWorkThread::WriteFailed(int tag, bool refused) {
   if (owner_.OnWriteFailed) Synchronize([&] { owner_.OnWriteFailed(&owner_, tag, refused); });
 }
+void TWorkThread::LoginFailed(ELoginEnd why, const std::string& hostWords) {
+  if (owner_.OnLoginFailed) Synchronize([&] { owner_.OnLoginFailed(&owner_, why, hostWords); });
+}
 bool TWorkThread::HasExecuteWriteMessage() { return static_cast<bool>(owner_.OnExecuteWriteMessage); }
 bool TWorkThread::HasReceiveMail() { return static_cast<bool>(owner_.OnReceiveMail); }
 
@@ -227,6 +223,7 @@ void TWorkThread::TcpSetHostPort(const std::string& host, const std::string& por
 }
 void TWorkThread::TcpClose() { owner_.tcp_.Close(); }
 void TWorkThread::TcpConnect() { owner_.tcp_.Connect(); }
+bool TWorkThread::UserTyped() { return owner_.UserHasTyped(); }
 bool TWorkThread::TcpClosed() { return owner_.tcp_.State() == ssClosed; }
 
 TWebPage TWorkThread::FetchPage(const std::string& url) {

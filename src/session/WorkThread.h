@@ -62,6 +62,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) override;
   void ExecuteWriteMessage(int tag) override;
   void WriteFailed(int tag, bool refused) override;
+  void LoginFailed(ELoginEnd why, const std::string& hostWords) override;
   bool HasExecuteWriteMessage() override;
   bool HasReceiveMail() override;
 
@@ -75,6 +76,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   bool ModemOpen(int port, int rate, const std::string& device) override;
   TWebPage FetchPage(const std::string& url) override;
   void TerminateSelf() override { Terminate(); }
+  bool UserTyped() override;
 
  private:
   void Execute();

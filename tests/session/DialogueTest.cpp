@@ -163,6 +163,8 @@ TEST_F(DialogueTest, ABodyTheLineCutKeepsTheHostsWholeLinesOnlyNotTheModemsHangU
       test::TScriptedSource s;
       TEvents e;
       s.Lines(lines);  // then the line is gone
+      // (after the host's own "*CH" line, once it had shown its prompt)
+      if (c.body.back().starts_with("*CH")) s.Partial("MAIN (A,C,E,N,Q,T,U,W,?)>");
       TDialogue dl(s, s, e, control, settings, mode, channel, [] { return TPendingWrite(); });
       if (mail) dl.CaptureMail("Private Message is from: TARO x to: HANAKO", false);
       else dl.CaptureMessage(head);
@@ -188,6 +190,7 @@ TEST_F(DialogueTest, MessageCaptureEndsOnMissingMarkersAndBadSections) {
 
   test::TScriptedSource s3;
   s3.Lines({"Time: garbage garbage  Section 3:n", "Subj: t", "body", "*CH05 x"});
+  s3.Partial("MAIN (A,C,E,N,Q,T,U,W,?)>");
   TDialogue d3(s3, s3, ev, control, settings, mode, channel, [] { return TPendingWrite(); });
   d3.CaptureMessage("Message  #0002 is from: A B");
   ASSERT_EQ(ev.messages.size(), 1u);
@@ -209,7 +212,8 @@ TEST_F(DialogueTest, KtbbsBodyEndsBeforeABoardLineThatTheDispatcherReports) {
   settings.HostKind = HK_ktbbs;
   src.Lines({Sjis("日付が 98/01/01 以降のものを読みます。"), "0001: GENERAL  " + Sjis("雑談"),
              "Message  #0001 is from: A " + Sjis("えー"), "Time: 98/03/15 21:07:33  Section 1:x", "Subj: t", "body",
-             "0012: PC       " + Sjis("パソコン"), "*CH01"});
+             "0012: PC       " + Sjis("パソコン"), "Message  #0005 is from: B " + Sjis("びー"),
+             "Time: 98/03/16 21:07:33  Section 12:y", "Subj: u", "b2", "*CH01"});
   for (int i = 0; i < 3; ++i) D().Dispatch(src.NextLine());
   ASSERT_EQ(ev.messages.size(), 1u);
   EXPECT_EQ(ev.messages[0].Text, "body\r\n");
@@ -426,7 +430,8 @@ TEST_F(DialogueTest, SuccessfulPostAndFailedOne) {
     TEvents e;
     std::atomic<int> m{sm_writemessage};
     TPendingWrite w{"8", "t", "l1\r\nl2", 4};
-    s.Partial(Sjis("これでよろしいですか (Y/N)>"));
+    s.Partial("MAIN (A,C,E,N,Q,T,U,W,?)>");
+    s.OnSend("ew8;t", {}, Sjis("これでよろしいですか (Y/N)>"));
     s.OnSend("Y", {"----+----1"});
     s.OnSend("//", {}, Sjis("S:送信 A:中止 >"));
     s.OnSend("S", {ok ? Sjis("書き込みを終了しました。") : Sjis("書き込みに失敗しました。"), "*CH01"});

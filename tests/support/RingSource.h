@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 #include "session/LineRing.h"
 #include "session/LineSource.h"
@@ -25,7 +26,10 @@ class TRingSource : public brelo::ILineSource {
   int LineIndex() override { return ring_.LineIndex(); }
   std::string LineAt(int slot) override { return ring_.Line(slot); }
   void Idle(int ms) override { ring_.WaitForChange(ms); }
-  long long TickCount() override { return 0; }
+  long long TickCount() override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
   void Terminate() {
     terminated_ = true;
     ring_.Wake();

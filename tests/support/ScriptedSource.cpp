@@ -4,9 +4,13 @@ namespace brelo::test {
 
 void TScriptedSource::Lines(const std::vector<std::string>& lines) {
   for (const auto& l : lines) ring_.push_back(l);
+  changedAt_ = clock_;
 }
 
-void TScriptedSource::Partial(const std::string& partial) { partial_ = partial; }
+void TScriptedSource::Partial(const std::string& partial) {
+  partial_ = partial;
+  changedAt_ = clock_;
+}
 
 void TScriptedSource::OnSend(const std::string& s, const std::vector<std::string>& lines, const std::string& partial) {
   replies_.push_back({s, lines, partial});
@@ -41,31 +45,40 @@ std::string TScriptedSource::NextLine() {
 void TScriptedSource::Idle(int ms) {
   clock_ += ms;
   // Nothing more will come: end the session as a disconnect would.
-  if ((terminateWhenDry && !LineWaiting()) || clock_ >= terminateAtClock) terminated_ = true;
+  if ((terminateWhenDry && !LineWaiting() && clock_ - changedAt_ >= kDryMs) || clock_ >= terminateAtClock) {
+    terminated_ = true;
+  }
 }
 
-void TScriptedSource::SendLine(const std::string& s) {
-  sent += s + "\r\n";
-  CheckReplies(s);
-}
+void TScriptedSource::SendLine(const std::string& s) { SendText(s + "\r\n"); }
 
 void TScriptedSource::SendText(const std::string& s) {
   sent += s;
   pendingSend_ += s;
+  // As a host's line editor reads it: a line ends at CR LF, CR or LF.
+  size_t start = 0;
+  for (size_t i = 0; i < pendingSend_.size(); ++i) {
+    const char c = pendingSend_[i];
+    if (c != '\r' && c != '\n') continue;
+    const std::string line = pendingSend_.substr(start, i - start);
+    if (c == '\r' && i + 1 < pendingSend_.size() && pendingSend_[i + 1] == '\n') ++i;
+    start = i + 1;
+    LineSent(line);
+  }
+  pendingSend_.erase(0, start);
 }
 
-void TScriptedSource::CheckReplies(const std::string& s) {
-  const std::string line = pendingSend_ + s;
-  pendingSend_.clear();
+void TScriptedSource::LineSent(const std::string& line) {
+  if (echo) {
+    ring_.push_back(partial_ + line);
+    Partial("");
+  }
   for (auto it = replies_.begin(); it != replies_.end(); ++it) {
     if (line.find(it->sent) != std::string::npos) {
       // The partial line becomes complete (the host echoes the answer).
-      if (!partial_.empty()) {
-        ring_.push_back(partial_ + line);
-        partial_.clear();
-      }
+      if (!echo && !partial_.empty()) ring_.push_back(partial_ + line);
       Lines(it->lines);
-      partial_ = it->partial;
+      Partial(it->partial);
       replies_.erase(it);
       return;
     }

@@ -19,11 +19,18 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
   // The partial line (no CR yet) after the complete ones.
   void Partial(const std::string& partial);
   // When the client sends a line that contains `sent`, these lines arrive
-  // (and the partial line becomes `partial`). Used once, in order.
+  // (and the partial line becomes `partial`). Each is used once; the first
+  // that matches a line is taken.
   void OnSend(const std::string& sent, const std::vector<std::string>& lines, const std::string& partial = "");
 
-  // Terminates once the script has run dry and the client would wait.
+  // Echoes every line the client sends as a host does: after the partial
+  // line, which it completes. Without it, only a line that a reply answers
+  // completes the partial line.
+  bool echo = false;
+  // Terminates once the script has run dry and the client has waited a
+  // while longer than the host's quiet second (on the script's clock).
   bool terminateWhenDry = true;
+  static constexpr long long kDryMs = 3000;
   // Every wait is bounded: the script ends the session at this clock.
   long long terminateAtClock = 600000;
 
@@ -58,7 +65,8 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
     std::vector<std::string> lines;
     std::string partial;
   };
-  void CheckReplies(const std::string& sentText);
+  // A whole line the client sent.
+  void LineSent(const std::string& line);
 
   std::vector<std::string> ring_;  // complete lines, all kept
   std::string partial_;
@@ -66,6 +74,7 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
   bool terminated_ = false;
   std::vector<TReply> replies_;
   std::string pendingSend_;
+  long long changedAt_ = 0;  // the clock when the host last printed something
 };
 
 }  // namespace brelo::test

@@ -92,6 +92,8 @@ const char* kHelp =
     "  --flood-rate N    send the flood at N lines a second (default: as fast as\n"
     "                    the line takes them)\n"
     "  --echo-password   echo the password as it is typed\n"
+    "  --quoting         a message on GENERAL and a mail to TARO whose every line\n"
+    "                    quotes the host's own screens (prompts, results, headers)\n"
     "  --look-alike-mail  TARO finds four more mails: two from one sender with one\n"
     "                    title in one minute, the second a shorter beginning of the\n"
     "                    first, and two with a date no one can read\n"
@@ -305,6 +307,7 @@ int main(int argc, char** argv) {
   std::string data = "demohost-data", modemLink, logPath, readyFile;
   bool withAddress = true, stdio = false;
   bool lookAlikeMail = false;
+  bool quoting = false;
   HostConfig config;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -407,6 +410,8 @@ int main(int argc, char** argv) {
       config.faults.echoPassword = true;
     } else if (a == "--look-alike-mail") {
       lookAlikeMail = true;
+    } else if (a == "--quoting") {
+      quoting = true;
     } else if (a == "--no-address") {
       withAddress = false;
     } else {
@@ -428,6 +433,23 @@ int main(int argc, char** argv) {
   if (lookAlikeMail) {
     std::lock_guard<std::mutex> lk(hostData.Lock());
     for (const Message& m : LookAlikeMail()) hostData.AddMail("TARO", m);
+  }
+  if (quoting) {
+    // Once for a data folder: a second start finds them there.
+    std::lock_guard<std::mutex> lk(hostData.Lock());
+    Message m;
+    m.fromId = "HANAKO";
+    m.fromHandle = brelo::Sjis("はなこ");
+    m.date = "98/03/08 10:00:00";
+    m.title = brelo::Sjis("画面の引用");
+    m.body = QuotedScreens();
+    bool there = false;
+    for (const Message& old : hostData.Messages(1)) there = there || old.title == m.title;
+    if (!there) {
+      hostData.AddMessage(1, m);
+      m.to = "TARO";
+      hostData.AddMail("TARO", m);
+    }
   }
   if (logPath.empty()) logPath = hostData.Folder() + "received.log";
   ReceiveLog log(logPath);

@@ -104,6 +104,29 @@ std::vector<Message> LookAlikeMail() {
   return out;
 }
 
+std::vector<std::string> QuotedScreens() {
+  std::vector<std::string> out;
+  // No header is followed by the lines a real one has after it: those
+  // would be a header, whoever wrote them.
+  for (const char* l : {"*CH03 TARO  こんにちは", "Message  #0012 is from: HANAKO はなこ",
+                        "Time: 98/03/02 21:15:40  Section 1:雑談ボード", "Private Message is from: HANAKO はなこ to: TARO",
+                        "Time: 98/03/06 18:00:00", "削除しますか？ (Y/N)>", "Subj: 引用", "0003: PC       パソコン談義",
+                        "MAIN (A,C,E,N,Q,T,U,W,?)>", "日付が 98/01/01 以降のものを読みます。",
+                        "書き込みを終了しました と出ます", "失敗しました と出る時があります",
+                        "S:送信 A:中止 E:再編集 >", "これでよろしいですか (Y/N)>", "----+----1----+----2",
+                        "その店は存在しません", "そのボードには書き込めません。", "アクセス権がありません",
+                        "題名をどうぞ: 中止", "今読みますか？ (0:あとで / RET:読む) [RET]:", "ID: TARO",
+                        "Password: ", "ハンドル名を入力してください: ", "Login Mode = (NORMAL / STEALTH) ",
+                        "パスワードが違います。", "USERID    H A N D L E",
+                        "-- -------- -------------- -------- -------- -------- -------------------------",
+                        "============================================================",
+                        "電報です。発信人は HANAKO さんです。", "12:HANAKO        >こんにちは", "//x",
+                        "*CH03 TARO  またね"}) {
+    out.push_back(Sjis(l));
+  }
+  return out;
+}
+
 std::string NowText() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};

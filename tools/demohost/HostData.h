@@ -76,6 +76,10 @@ class HostData {
 // KENJI whose date no one can read.
 std::vector<Message> LookAlikeMail();
 
+// Lines people wrote that quote the host's own screens: its prompts, its
+// results, a chat line, headers. In a body they are text like any other.
+std::vector<std::string> QuotedScreens();
+
 // "yy/MM/dd hh:mm:ss" of now.
 std::string NowText();
 
