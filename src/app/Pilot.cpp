@@ -252,6 +252,7 @@ std::string PassReport(const TPatrolResult& r, TMainModel& model) {
 std::string SummaryLine(const TPatrolResult& r) {
   const TPassSummary& s = r.summary;
   std::string what = StatusWords(r.status);
+  if (s.hungUp) what += " (hung up: the host kept the line after the logout)";
   if (r.status == kExitBusy) {
     what += r.busyHolder > 0 ? " (" + SjisToUtf8(Sjis("使用中")) + ", process " + std::to_string(r.busyHolder) + ")"
                              : " (" + SjisToUtf8(Sjis("使用中")) + ")";

@@ -133,6 +133,13 @@ std::string THostTable::FolderProblem(const std::string& filePath) {
   return std::string();
 }
 
+TEditorLimits TEditorLimits::For(const THostEntry& e) {
+  TEditorLimits l;
+  if (e.EditorLines > 0) l.Lines = e.EditorLines;
+  if (e.EditorLineBytes > 0) l.LineBytes = e.EditorLineBytes;
+  return l;
+}
+
 std::string TerminalTypeOrDefault(const std::string& name) {
   // A name with a control byte or a blank would break the answer to the host.
   const bool usable = !name.empty() && name.size() <= 40 && std::all_of(name.begin(), name.end(), [](char c) {

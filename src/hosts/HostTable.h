@@ -48,6 +48,17 @@ struct THostEntry {
   int EditorLineBytes = 0;
 };
 
+// What a host's line editor takes: lines of a body (the "//" that ends it
+// among them) and bytes in a line. A body beyond it would be cut, or its
+// lines would answer the editor's questions.
+struct TEditorLimits {
+  int Lines = 2000;
+  int LineBytes = 1024;
+  // The host family's (both families' editors take the same), or the
+  // entry's own where it sets them.
+  static TEditorLimits For(const THostEntry& e);
+};
+
 // A terminal type as it may be answered: up to 40 printable ASCII bytes
 // without blanks; anything else is the default.
 std::string TerminalTypeOrDefault(const std::string& name);

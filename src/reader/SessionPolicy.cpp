@@ -175,6 +175,7 @@ void TSessionPolicy::ForgetHost() {
   box_.ReservationCount = 0;
   box_.EditorSlots.fill(nullptr);
   box_.HostFolder.clear();
+  box_.Limits = TEditorLimits();
   box_.LoadReservations();  // nothing to read: the box forgets the old host's state
   if (box_.OnChanged) box_.OnChanged();
   store_.HostFolder.clear();
@@ -183,6 +184,7 @@ void TSessionPolicy::ForgetHost() {
 void TSessionPolicy::LoadHost() {
   view_.SetControls(ESessionControls::kHostSelected);
   store_.HostFolder = box_.HostFolder = selectedFolder_;
+  box_.Limits = TEditorLimits::For(hosts_.HostTable[static_cast<size_t>(currentHost_)]);
   view_.ShowBoardList();
   try {
     box_.LoadReservations();
@@ -586,6 +588,9 @@ std::string TSessionPolicy::Unsendable(int i, std::string& body) {
   if (box_.EditorSlots[static_cast<size_t>(i)] != nullptr) {
     return Sjis("編集中のため送りません....") + r.Title;
   }
+  if (const std::string why = TReservationBox::HeadProblem(r); !why.empty()) {
+    return why + Sjis("送りません....") + CutBytes(r.Title, 60);
+  }
   std::optional<std::string> text;
   try {
     text = box_.ReadBody(i);
@@ -613,7 +618,7 @@ std::string TSessionPolicy::Unsendable(int i, std::string& body) {
     body = std::move(sjis.bytes);
   }
   // Nothing goes out that the host would take only in part.
-  if (const std::string why = TReservationBox::BodyProblem(body); !why.empty()) {
+  if (const std::string why = TReservationBox::BodyProblem(body, box_.Limits); !why.empty()) {
     return Sjis("本文ファイル ") + r.FileName + ": " + why + Sjis("送りません....") + r.Title;
   }
   return std::string();

@@ -345,7 +345,6 @@ bool TDialogue::RunLogin() {
       return false;
     }
   }
-  quietPromptSlot_ = reader_.PromptSlot();
   mode_ = sm_online;
   if (settings_.HostKind == HK_vesko) {
     Status(Sjis("モード変更中"));
@@ -583,7 +582,8 @@ bool TDialogue::HeaderFollows(const std::string& line, bool message) {
 
 bool TDialogue::MainPromptWaits() {
   if (!IsMainPrompt(src_.PartialLine())) return false;
-  quietPromptSlot_ = src_.LineIndex();  // seen quiet: the watcher need not wait again
+  // Seen quiet for the main prompt's own second: the watcher need not wait again.
+  if (reader_.QuietFor() >= THostReader::kQuietMs) quietPromptSlot_ = src_.LineIndex();
   return true;
 }
 
@@ -661,9 +661,11 @@ TDialogue::EGoAhead TDialogue::WaitGoAhead(const std::vector<std::string>& refus
         for (const std::string& r : refusals) refused = refused || reader_.Says(r);
         break;
       case THostReader::EKind::kPrompt:
-        if (IsMainPrompt(reader_.Said())) return refused ? EGoAhead::kRefused : EGoAhead::kBack;
-        if (refused) return EGoAhead::kRefused;
+        // Where it waits decides: lines before the go-ahead may repeat the
+        // title, whatever that says.
         if (reader_.Prompt() == 0) return EGoAhead::kGoAhead;
+        if (refused) return EGoAhead::kRefused;
+        if (IsMainPrompt(reader_.Said())) return EGoAhead::kBack;
         break;  // another question: the host may yet ask this one
       default: return EGoAhead::kEnd;
     }
@@ -745,8 +747,6 @@ void TDialogue::PostMessageSequence() {
   const TPendingWrite w = pendingWrite_();
   Status(Sjis("メッセージ書込中...") + w.Title);
   reader_.Reset();
-  // The host repeats the title in its own lines: its words are the rest.
-  reader_.Ours({w.Title});
   // A KTBBS host answers a response with "er" and the number it answers.
   std::string number;
   if (settings_.HostKind == HK_ktbbs && StartsWith(w.Title, "Re:")) {
@@ -785,7 +785,6 @@ void TDialogue::MailSequence() {
   Status(Sjis("メッセージ書込中...") + w.Title);
   const int start = src_.ReadPos();
   reader_.Reset();
-  reader_.Ours({w.Title, w.Target});
   reader_.Answer("em" + w.Target + ";0");
   switch (WaitGoAhead({Sjis("中止")}, Sjis("題名をどうぞ"))) {
     case EGoAhead::kRefused:

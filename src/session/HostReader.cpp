@@ -7,9 +7,6 @@ namespace {
 
 constexpr int kSlots = TLineRing::kSize;
 
-// Bytes 1-120 of a line: as far as a prompt's texts are looked for.
-std::string_view Head(std::string_view s) { return s.substr(0, 120); }
-
 }  // namespace
 
 void THostReader::Reset() {
@@ -17,7 +14,6 @@ void THostReader::Reset() {
   echoPrompt_.clear();
   echoText_.clear();
   bodyEcho_.clear();
-  ours_.clear();
   lastSlot_ = -1;
   lastSaid_.clear();
   seenIndex_ = -1;
@@ -75,37 +71,34 @@ bool THostReader::BodyEcho(const std::string& line) {
   return false;
 }
 
-bool THostReader::Says(std::string_view word) const {
-  const std::string_view said = Head(said_);
-  for (size_t at = said.find(word); at != std::string_view::npos; at = said.find(word, at + 1)) {
-    // An occurrence inside a text of ours is the host repeating it.
-    bool ours = false;
-    for (const std::string& t : ours_) {
-      if (t.size() < word.size()) continue;
-      const size_t from = at + word.size() > t.size() ? at + word.size() - t.size() : 0;
-      for (size_t p = said.find(t, from); p != std::string_view::npos && p <= at; p = said.find(t, p + 1)) {
-        if (p + t.size() >= at + word.size()) {
-          ours = true;
-          break;
-        }
-      }
-      if (ours) break;
-    }
-    if (!ours) return true;
+bool THostReader::EndsLikeAPrompt(std::string_view line) {
+  while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
+  if (line.empty()) return false;
+  static const std::string_view kWide[] = {"\x81\x46", "\x81\x84", "\x81\x48"};  // ： ＞ ？
+  for (std::string_view w : kWide) {
+    if (line.ends_with(w)) return true;
   }
-  return false;
+  const char c = line.back();
+  // (A trail byte of a double-byte character is never one of these but ']'
+  // and ')' can be; the character before tells them apart.)
+  return c == ':' || c == '>' || c == '?' || c == ']' || c == ')';
 }
 
-bool THostReader::Quiet() {
+long long THostReader::QuietFor() {
   const int index = src_.LineIndex();
   const std::string partial = src_.LineAt(index);
   if (index != seenIndex_ || partial != seenPartial_) {
     seenIndex_ = index;
     seenPartial_ = partial;
     changedAt_ = src_.TickCount();
-    return false;
+    return 0;
   }
-  return src_.TickCount() - changedAt_ >= kQuietMs;
+  return src_.TickCount() - changedAt_;
+}
+
+bool THostReader::Quiet() {
+  const long long quiet = QuietFor();
+  return quiet >= (EndsLikeAPrompt(seenPartial_) ? kPromptQuietMs : kQuietMs);
 }
 
 THostReader::EKind THostReader::Next(const std::vector<std::string>& prompts, const std::function<bool()>& stop) {

@@ -23,8 +23,12 @@ namespace brelo {
 
 class THostReader {
  public:
-  // The host's quiet second.
+  // The host's quiet second: nothing more has come for so long after an
+  // unfinished line. A line that ends as prompts end (in ':', '>', '?',
+  // ']' or ')', blanks after it) needs only a quarter of it.
   static constexpr int kQuietMs = 1000;
+  static constexpr int kPromptQuietMs = 250;
+  static bool EndsLikeAPrompt(std::string_view line);
 
   THostReader(ILineSource& src, ILineSink& sink) : src_(src), sink_(sink) {}
 
@@ -37,9 +41,6 @@ class THostReader {
   // Sends a body and the "//" that ends it, each line for the host's line
   // editor; the lines it echoes back are ours, not its answer.
   void SendBody(const std::string& body);
-  // Texts of ours the host may repeat inside its own lines (a title, the
-  // recipients): a word found only inside one of them is not the host's.
-  void Ours(std::vector<std::string> texts) { ours_ = std::move(texts); }
 
   enum class EKind {
     kLine,    // a complete line, consumed: Line() and Said()
@@ -61,9 +62,9 @@ class THostReader {
   const std::string& Line() const { return line_; }
   // The host's own words on the line or at the prompt: our echo taken out.
   const std::string& Said() const { return said_; }
-  // Whether the host's words hold `word` in their first 120 bytes, outside
-  // every text of ours they repeat.
-  bool Says(std::string_view word) const;
+  // Whether the host's words hold `word` in their first 120 bytes.
+  bool Says(std::string_view word) const { return Head(said_).find(word) != std::string_view::npos; }
+  static std::string_view Head(std::string_view s) { return s.substr(0, 120); }
   int Prompt() const { return prompt_; }
   // The ring slot of the prompt reported last (its line is still the partial one).
   int PromptSlot() const { return promptSlot_; }
@@ -83,9 +84,14 @@ class THostReader {
   // Whether the line is the echo of the next body line (the lines before
   // it the host did not echo are forgotten).
   bool BodyEcho(const std::string& line);
-  // No byte has arrived for the quiet second: the partial line and its
-  // slot are as they were (counted from the first look).
+  // No byte has arrived for the quiet spell the partial line calls for:
+  // it and its slot are as they were (counted from the first look).
   bool Quiet();
+ public:
+  // How long the partial line has been as it is (from the first look).
+  long long QuietFor();
+
+ private:
 
   ILineSource& src_;
   ILineSink& sink_;
@@ -94,7 +100,6 @@ class THostReader {
   int echoSlot_ = -1;
   std::string echoPrompt_, echoText_;
   std::deque<std::string> bodyEcho_;
-  std::vector<std::string> ours_;
   std::string line_, said_;
   int prompt_ = -1;
   int promptSlot_ = -1;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/FileUtil.h"
@@ -66,7 +67,34 @@ std::string TReservationBox::BodyNameProblem(const std::string& name) {
   return std::string();
 }
 
-std::string TReservationBox::BodyProblem(std::string_view body) {
+namespace {
+
+// A control byte's name for the user: "BS", "ESC", "0x01".
+std::string ControlName(unsigned char c) {
+  switch (c) {
+    case '\t': return "TAB";
+    case '\n': return "LF";
+    case '\r': return "CR";
+    case 0x03: return "^C (ETX)";
+    case 0x08: return "BS";
+    case 0x1A: return "^Z (SUB)";
+    case 0x1B: return "ESC";
+    case 0x7F: return "DEL";
+    default: {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "0x%02X", c);
+      return buf;
+    }
+  }
+}
+
+// Bytes below a blank (but TAB, CR and LF) and DEL: no Shift-JIS trail byte
+// is one, so a byte test finds them.
+bool IsControl(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F; }
+
+}  // namespace
+
+std::string TReservationBox::BodyProblem(std::string_view body, const TEditorLimits& limits) {
   if (body.size() > kMaxBodyBytes) {
     return Sjis("本文が大きすぎる (") + std::to_string(body.size()) + Sjis(" バイト。") + std::to_string(kMaxBodyBytes) +
            Sjis(" バイトまで) ため");
@@ -75,15 +103,51 @@ std::string TReservationBox::BodyProblem(std::string_view body) {
     return Sjis("本文に NUL 文字がある (UTF-16 など、シフトJIS でない形で保存されたファイルかもしれません) ため");
   }
   if (!IsValidSjis(body)) return Sjis("本文がシフトJISの文章ではないため");
-  // The host ends the body at such a line, wherever it stands: a lone CR is
-  // a line break to it as well.
+  // The lines as the host's editor gets them: the body, a line break, then
+  // "//"; a lone CR or LF is a line break to it as well.
+  int lines = 0;
   size_t start = 0;
-  while (start <= body.size()) {
+  for (;;) {
     const size_t end = std::min(body.find_first_of("\r\n", start), body.size());
-    if (body.substr(start, end - start) == "//") {
-      return Sjis("本文に「//」だけの行があり、ホストはそこで本文を終えてしまうため");
+    const std::string_view line = body.substr(start, end - start);
+    ++lines;
+    if (line == "//") return Sjis("本文に「//」だけの行があり、ホストはそこで本文を終えてしまうため");
+    if (line.size() > static_cast<size_t>(limits.LineBytes)) {
+      return SafeIntToStr(lines) + Sjis(" 行目が ") + std::to_string(line.size()) +
+             Sjis(" バイトあり、ホストは 1 行 ") + SafeIntToStr(limits.LineBytes) + Sjis(" バイトまでしか受け付けないため");
     }
-    start = end + 1;
+    for (const char c : line) {
+      if (IsControl(static_cast<unsigned char>(c))) {
+        return SafeIntToStr(lines) + Sjis(" 行目に制御文字 ") + ControlName(static_cast<unsigned char>(c)) +
+               Sjis(" があり、ホストの行エディタがそれを文字として受け取らないため");
+      }
+    }
+    if (end >= body.size()) break;
+    start = end + (body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n' ? 2 : 1);
+    if (start == body.size()) {
+      ++lines;  // the line break that ends the body leaves an empty line before the one sent after it
+      break;
+    }
+  }
+  // The editor's count includes the "//" that ends the body and the empty
+  // line a body that ends with a line break leaves before it; the user's
+  // count has neither.
+  if (lines + 1 > limits.Lines) {
+    const bool ended = !body.empty() && (body.back() == '\n' || body.back() == '\r');
+    return Sjis("本文が ") + SafeIntToStr(lines - (ended ? 1 : 0)) + Sjis(" 行あり、ホストの書き込みは ") +
+           SafeIntToStr(limits.Lines - 2) + Sjis(" 行までのため");
+  }
+  return std::string();
+}
+
+std::string TReservationBox::HeadProblem(const TWriteReservation& r) {
+  for (const auto& [what, text] : {std::pair<const char*, const std::string*>{"題名", &r.Title}, {"宛先", &r.ToIDs}}) {
+    for (const char c : *text) {
+      const auto b = static_cast<unsigned char>(c);
+      if (b < 0x20 || b == 0x7F) {
+        return Sjis(what) + Sjis("に制御文字 ") + ControlName(b) + Sjis(" があり、ホストに別の行として送られてしまうため");
+      }
+    }
   }
   return std::string();
 }

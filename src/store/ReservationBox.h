@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "common/DateTime.h"
+#include "hosts/HostTable.h"
 
 namespace brelo {
 
@@ -105,11 +106,19 @@ class TReservationBox {
   // lock, copies kept aside, temporary files. Capitals do not matter.
   static std::string BodyNameProblem(const std::string& name);
   static bool SafeFileName(const std::string& name) { return BodyNameProblem(name).empty(); }
+  // What the selected host's line editor takes (set with HostFolder).
+  TEditorLimits Limits;
   // Why a Shift-JIS body cannot reach the host whole, as a reason ending in
   // "ため" (empty when it can): more than kMaxBodyBytes, a NUL byte (a
-  // UTF-16 file), bytes that are not Shift-JIS text, or a line that is
-  // exactly "//", which ends the body in the host's line editor.
-  static std::string BodyProblem(std::string_view body);
+  // UTF-16 file), bytes that are not Shift-JIS text, a line that is
+  // exactly "//", which ends the body in the host's line editor, more lines
+  // or a longer line than that editor takes, or a control character it
+  // would act on (anything below a blank but TAB and the line breaks, and DEL).
+  static std::string BodyProblem(std::string_view body, const TEditorLimits& limits);
+  // Why a title or the recipients cannot go to the host as they are (a
+  // control character: a line break would send a line of its own), ending
+  // in "ため"; empty when they can.
+  static std::string HeadProblem(const TWriteReservation& r);
   // Marked as being sent: a pass began to send it and never learned the
   // result. Such an entry is held and never sent again by itself.
   static bool Interrupted(const TWriteReservation& r);

@@ -217,6 +217,14 @@ bool TMessageEditor::WriteBack() {
   if (!title || !to || !body) return false;  // nothing is silently changed
   const int i = reservationIndex_;
   TWriteReservation& r = box_.ReservationTable[static_cast<size_t>(i)];
+  TWriteReservation head;
+  head.Title = *title;
+  head.ToIDs = *to;
+  if (const std::string why = TReservationBox::HeadProblem(head); !why.empty()) {
+    // A line break there would reach the host as a line of its own.
+    QMessageBox::critical(this, QStringLiteral("書き込み予約"), Q(why) + QStringLiteral("、保存できません。直してください。"));
+    return false;
+  }
   if (const std::string why = TReservationBox::BodyNameProblem(r.FileName); !why.empty()) {
     QMessageBox::critical(this, QStringLiteral("エラー"), Q(why) + QStringLiteral("。保存できません。"));
     return false;
@@ -244,7 +252,7 @@ bool TMessageEditor::WriteBack() {
   if (box_.OnChanged) box_.OnChanged();
   // Saved as written; but what the host would take only in part is told now,
   // not found out at the next pass.
-  if (const std::string why = TReservationBox::BodyProblem(text); !why.empty()) {
+  if (const std::string why = TReservationBox::BodyProblem(text, box_.Limits); !why.empty()) {
     QMessageBox::warning(this, QStringLiteral("書き込み予約"),
                          QStringLiteral("保存しました。ただし、") + Q(why) +
                              QStringLiteral("、このままでは送りません。本文を直してください。"));

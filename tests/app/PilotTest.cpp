@@ -239,18 +239,49 @@ TEST(PilotMode, WhatCannotBeSentWholeIsHeldNamedAndAnExitStatus) {
   box.ReservationTable[2].FileName = "MES01.TXT";
   box.SaveReservations();
   test::WriteBytes(box.HostFolder + "MES01.TXT", "#000001\r\nthe stored board\r\n");
-  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  // What the host's line editor would take otherwise than written: held and
+  // named; what it takes as it is goes, up to its limits (1998 lines, 1024
+  // bytes a line).
+  const auto lines = [](int n, const std::string& line) {
+    std::string body;
+    for (int i = 0; i < n; ++i) body += line + "\r\n";
+    return body;
+  };
+  struct THeld {
+    std::string title, body, why;
+  };
+  const std::vector<THeld> held = {
+      {"lines", lines(1999, "x"), "本文が 1999 行あり、ホストの書き込みは 1998 行まで"},
+      {"bytes", "short\r\n" + std::string(1025, 'b') + "\r\n", "2 行目が 1025 バイトあり"},
+      {"bs", "ab\bc\r\n", "1 行目に制御文字 BS があり"},
+      {"esc", "\x1b[31mred\r\n", "1 行目に制御文字 ESC があり"},
+      {"etx", "one\r\n\x03\r\n", "2 行目に制御文字 ^C (ETX) があり"},
+      {"sub", "\x1a\r\n", "1 行目に制御文字 ^Z (SUB) があり"},
+      {"del", "x\x7fy\r\n", "1 行目に制御文字 DEL があり"},
+      {"title\nsecond line", "text\r\n", "題名に制御文字 LF があり"},
+      {"cr\rtitle", "text\r\n", "題名に制御文字 CR があり"},
+  };
+  for (const THeld& h : held) test::WriteBytes(box.HostFolder + box.AddReservation(8, "x", ""), h.body);
+  for (size_t i = 0; i < held.size(); ++i) box.ReservationTable[3 + i].Title = held[i].title;
+  box.SaveReservations();
+  const std::string atLimits = lines(1996, "y") + std::string(1024, 'z') + "\r\n\tTAB\r\n";
+  test::WriteBytes(box.HostFolder + box.AddReservation(8, "at the limits", ""), atLimits);
+  TRun r = Pilot(home.Path(), {"--pilot", "0", "--timeout", "120"});
   EXPECT_EQ(r.exit, 5) << r.out << r.err;
-  EXPECT_NE(r.out.find("0 sent, 0 refused by the host, 0 failed, 3 skipped"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 sent, 0 refused by the host, 0 failed, 12 skipped"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("not sent: " + SjisToUtf8(Sjis("本文ファイル ")) + box.ReservationTable[0].FileName), std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("MES01.TXT は予約のファイルではなく"), std::string::npos) << r.err;
-  EXPECT_EQ(host.DataFile("msg/08.txt").find("kept"), std::string::npos);
-  EXPECT_EQ(host.DataFile("msg/08.txt").find("the stored board"), std::string::npos);
+  for (const THeld& h : held) EXPECT_NE(r.err.find(h.why), std::string::npos) << h.why << r.err;
+  const std::string posted = host.DataFile("msg/08.txt");
+  EXPECT_EQ(posted.find("kept"), std::string::npos);
+  EXPECT_EQ(posted.find("the stored board"), std::string::npos);
+  EXPECT_EQ(posted.find("red"), std::string::npos);
+  EXPECT_NE(posted.find(atLimits), std::string::npos);  // whole, its every line
   TReservationBox after;
   after.HostFolder = box.HostFolder;
   after.LoadReservations();
-  EXPECT_EQ(after.ReservationCount, 3);
+  EXPECT_EQ(after.ReservationCount, 12);
   // The board file itself: still there, and the pass's own captures after it.
   EXPECT_EQ(test::ReadBytes(box.HostFolder + "MES01.TXT").rfind("#000001\r\nthe stored board\r\n", 0), 0u);
 

@@ -6,69 +6,14 @@
 
 #include "common/Sjis.h"
 #include "session/Address.h"
+#include "support/DialoguePeers.h"
 #include "support/ScriptedSource.h"
 
 namespace brelo {
 namespace {
 
-struct TEvents : IDialogueEvents {
-  std::vector<std::string> log;  // UTF-8
-  std::vector<TVeskoMessage> messages, mails;
-  std::vector<std::tuple<int, std::string, std::string>> boards;
-  std::vector<std::tuple<int, std::string, std::string, bool>> chats;
-  std::string users = "<none>", loginUsers = "<none>";
-  std::pair<std::string, std::string> telegram;
-  bool hasExecute = true, hasMail = true;
-  std::function<void()> onPrompt;
-  void PostStatus(const std::string& s) override { log.push_back("status:" + SjisToUtf8(s)); }
-  void Login() override { log.push_back("login"); }
-  void Logout() override { log.push_back("logout"); }
-  void GetMainPrompt() override {
-    log.push_back("prompt");
-    if (onPrompt) onPrompt();
-  }
-  void GetMessageBoard(int no, const std::string& n, const std::string& t) override { boards.emplace_back(no, n, t); }
-  void ReceiveMessage(TVeskoMessage& m) override { messages.push_back(m); }
-  void ReceiveMail(TVeskoMessage& m) override {
-    mails.push_back(m);
-    log.push_back("mail");
-  }
-  void ReceiveTelegram(const std::string& f, const std::string& m) override { telegram = {f, m}; }
-  void ReceiveLoginUsers(const std::string& u) override { loginUsers = u; }
-  void ReceiveUsers(const std::string& u) override { users = u; }
-  void ReceiveChatLine(int ch, const std::string& h, const std::string& m, bool next) override {
-    chats.emplace_back(ch, h, m, next);
-  }
-  void ExecuteWriteMessage(int tag) override { log.push_back("written:" + std::to_string(tag)); }
-  void WriteFailed(int tag, bool refused) override {
-    log.push_back((refused ? "refused:" : "failed:") + std::to_string(tag));
-  }
-  bool HasExecuteWriteMessage() override { return hasExecute; }
-  bool HasReceiveMail() override { return hasMail; }
-  bool Has(const std::string& e) const { return std::find(log.begin(), log.end(), e) != log.end(); }
-};
-
-struct TControl : ILineControl {
-  std::vector<std::string> calls;
-  bool modemOpens = true;
-  test::TScriptedSource* src = nullptr;
-  void SetTransport(int t) override { calls.push_back("transport " + std::to_string(t)); }
-  void SetConnected(bool c) override { calls.push_back(c ? "connected" : "not connected"); }
-  void TcpSetHostPort(const std::string& h, const std::string& p) override { calls.push_back("tcp " + h + " " + p); }
-  void TcpClose() override { calls.push_back("close"); }
-  void TcpConnect() override { calls.push_back("connect"); }
-  bool TcpClosed() override { return true; }
-  bool ModemOpen(int port, int rate, const std::string& dev) override {
-    calls.push_back("modem " + std::to_string(port) + " " + std::to_string(rate) + " " + dev);
-    return modemOpens;
-  }
-  TWebPage page;
-  TWebPage FetchPage(const std::string& url) override {
-    calls.push_back("fetch " + url);
-    return page;
-  }
-  void TerminateSelf() override { src->Terminate(); }
-};
+using test::TControl;
+using test::TEvents;
 
 class DialogueTest : public ::testing::Test {
  protected:

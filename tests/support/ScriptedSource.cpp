@@ -13,7 +13,11 @@ void TScriptedSource::Partial(const std::string& partial) {
 }
 
 void TScriptedSource::OnSend(const std::string& s, const std::vector<std::string>& lines, const std::string& partial) {
-  replies_.push_back({s, lines, partial});
+  replies_.push_back({s, lines, partial, false});
+}
+
+void TScriptedSource::OnLine(const std::string& s, const std::vector<std::string>& lines, const std::string& partial) {
+  replies_.push_back({s, lines, partial, true});
 }
 
 bool TScriptedSource::LineWaiting() { return readPos_ < static_cast<int>(ring_.size()); }
@@ -42,10 +46,24 @@ std::string TScriptedSource::NextLine() {
   return l;
 }
 
+void TScriptedSource::At(long long clock, const std::vector<std::string>& lines, const std::string& partial) {
+  timed_.push_back({clock, lines, partial});
+}
+
 void TScriptedSource::Idle(int ms) {
   clock_ += ms;
+  for (auto it = timed_.begin(); it != timed_.end();) {
+    if (it->clock > clock_) {
+      ++it;
+      continue;
+    }
+    Lines(it->lines);
+    Partial(it->partial);
+    it = timed_.erase(it);
+  }
   // Nothing more will come: end the session as a disconnect would.
-  if ((terminateWhenDry && !LineWaiting() && clock_ - changedAt_ >= kDryMs) || clock_ >= terminateAtClock) {
+  if ((terminateWhenDry && timed_.empty() && !LineWaiting() && clock_ - changedAt_ >= kDryMs) ||
+      clock_ >= terminateAtClock) {
     terminated_ = true;
   }
 }
@@ -74,7 +92,7 @@ void TScriptedSource::LineSent(const std::string& line) {
     Partial("");
   }
   for (auto it = replies_.begin(); it != replies_.end(); ++it) {
-    if (line.find(it->sent) != std::string::npos) {
+    if (it->exact ? line == it->sent : line.find(it->sent) != std::string::npos) {
       // The partial line becomes complete (the host echoes the answer).
       if (!echo && !partial_.empty()) ring_.push_back(partial_ + line);
       Lines(it->lines);

@@ -22,6 +22,11 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
   // (and the partial line becomes `partial`). Each is used once; the first
   // that matches a line is taken.
   void OnSend(const std::string& sent, const std::vector<std::string>& lines, const std::string& partial = "");
+  // These lines arrive (and the partial line becomes `partial`) once the
+  // script's clock reaches `clock`, whatever the client did.
+  void At(long long clock, const std::vector<std::string>& lines, const std::string& partial = "");
+  // The same for a line that is exactly `sent`.
+  void OnLine(const std::string& sent, const std::vector<std::string>& lines, const std::string& partial = "");
 
   // Echoes every line the client sends as a host does: after the partial
   // line, which it completes. Without it, only a line that a reply answers
@@ -64,6 +69,7 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
     std::string sent;
     std::vector<std::string> lines;
     std::string partial;
+    bool exact = false;
   };
   // A whole line the client sent.
   void LineSent(const std::string& line);
@@ -73,6 +79,12 @@ class TScriptedSource : public brelo::ILineSource, public brelo::ILineSink {
   int readPos_ = 0;
   bool terminated_ = false;
   std::vector<TReply> replies_;
+  struct TTimed {
+    long long clock;
+    std::vector<std::string> lines;
+    std::string partial;
+  };
+  std::vector<TTimed> timed_;
   std::string pendingSend_;
   long long changedAt_ = 0;  // the clock when the host last printed something
 };

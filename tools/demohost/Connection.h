@@ -26,6 +26,7 @@ struct Faults {
   long messagePauseMs = 0;      // pauses after each message of a news listing (a slow line)
   enum DropBy { kClose, kReset } dropBy = kClose;  // how a telnet line is dropped
   bool failWrites = false;  // every post and mail fails
+  bool ignoreLogout = false;  // "Q" is not a command it knows: the caller must hang up
   long flood = 0;           // numbered lines sent before the banner
   long floodRate = 0;       // lines a second of the flood (0: as fast as the line takes them)
   bool echoPassword = false; // the password is echoed as typed

@@ -88,6 +88,7 @@ const char* kHelp =
     "  --drop-by HOW     how a telnet line is dropped: close (default) or reset;\n"
     "                    the modem line always hangs up\n"
     "  --fail-writes     every post and mail fails\n"
+    "  --ignore-logout   takes \"Q\" for an unknown command and never ends the line\n"
     "  --flood N         send N numbered lines before the banner\n"
     "  --flood-rate N    send the flood at N lines a second (default: as fast as\n"
     "                    the line takes them)\n"
@@ -402,6 +403,8 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--fail-writes") {
       config.faults.failWrites = true;
+    } else if (a == "--ignore-logout") {
+      config.faults.ignoreLogout = true;
     } else if (a == "--flood") {
       value(config.faults.flood);
     } else if (a == "--flood-rate") {

@@ -151,7 +151,7 @@ std::optional<std::string> HostSession::ReadLine(bool echo, bool atMainPrompt) {
       }
       continue;
     }
-    if (c < 0x20) continue;
+    if (c < 0x20 && c != '\t') continue;  // TAB is text to its line editor
     if (line.size() >= 1024) continue;  // over-long input is not taken
     line += static_cast<char>(c);
     if (echo) echo_ += static_cast<char>(c);
@@ -418,7 +418,7 @@ void HostSession::MainMenu() {
       ReceiveFiles(c);
     } else if (u.rfind("D", 0) == 0 && (u.size() == 1 || u[1] == ' ' || u[1] == 'X' || u[1] == 'Y')) {
       SendFile(c);
-    } else if (u == "Q") {
+    } else if (u == "Q" && !config_.faults.ignoreLogout) {
       Goodbye();
       return;
     } else if (u == "?") {
