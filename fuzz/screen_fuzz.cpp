@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 #include "Split.h"
 
 namespace {

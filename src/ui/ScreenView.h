@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 
 class QScrollBar;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ui/ScreenView.h"
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 
 class QComboBox;
 class QFontMetrics;
