@@ -1,5 +1,7 @@
 #include "ui/Fonts.h"
 
+#include <QStringList>
+
 namespace brelo {
 namespace {
 QFont Make(const QString& family, int pixelSize, bool fixed) {
@@ -16,5 +18,10 @@ QFont UiFont() { return Make(QStringLiteral("IPAPGothic"), 12, false); }
 QFont FixedFont(int pixelSize) { return Make(QStringLiteral("IPAMincho"), pixelSize, true); }
 QFont FixedGothicFont(int pixelSize) { return Make(QStringLiteral("IPAGothic"), pixelSize, true); }
 QFont ProportionalMinchoFont(int pixelSize) { return Make(QStringLiteral("IPAPMincho"), pixelSize, false); }
+QFont TerminalFont(const QString& family, int pixelSize) {
+  QFont f = Make(family, pixelSize, true);
+  f.setFamilies(QStringList{family, QStringLiteral("IPAGothic")});
+  return f;
+}
 
 }  // namespace brelo

@@ -12,5 +12,8 @@ QFont UiFont();                       // ＭＳ Ｐゴシック, 12 px
 QFont FixedFont(int pixelSize);       // ＭＳ 明朝, fixed pitch
 QFont FixedGothicFont(int pixelSize); // FixedSys stand-in, fixed pitch
 QFont ProportionalMinchoFont(int pixelSize);  // ＭＳ Ｐ明朝
+// The terminal screen's font: the family chosen, fixed pitch, with IPAGothic
+// for what it lacks.
+QFont TerminalFont(const QString& family, int pixelSize);
 
 }  // namespace brelo

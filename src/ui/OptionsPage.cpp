@@ -1,10 +1,15 @@
 #include "ui/OptionsPage.h"
 
 #include <QCheckBox>
+#include <QFontComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "hosts/HostTable.h"
 #include "reader/SessionPolicy.h"
 #include "ui/Text.h"
 
@@ -45,9 +50,36 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
   layout->addWidget(MidokuDate, row++, 2, Qt::AlignLeft);
   add(GoodbyeWhenExecute, QStringLiteral("予約遂行後ログアウト"), &TSessionOptions::GoodbyeWhenExecute, false);
   add(PassgoodbyeMessage, QStringLiteral("グッバイメッセージをパス"), &TSessionOptions::PassgoodbyeMessage, true);
+  // The terminal's font.
+  TerminalFont = new QFontComboBox;
+  TerminalFont->setFontFilters(QFontComboBox::MonospacedFonts);
+  TerminalFont->setAccessibleName(QStringLiteral("ターミナルのフォント"));
+  TerminalFontSize = new QSpinBox;
+  TerminalFontSize->setRange(THostEntry::kMinFontSize, THostEntry::kMaxFontSize);
+  TerminalFontSize->setSuffix(QStringLiteral(" px"));
+  TerminalFontSize->setAccessibleName(QStringLiteral("ターミナルの文字の大きさ"));
+  TerminalFontSize->setToolTip(QStringLiteral("ホストのプロパティで大きさを決めたホストでは、そちらを使います"));
+  TerminalFont->lineEdit()->setAccessibleName(TerminalFont->accessibleName());
+  TerminalFontSize->findChild<QLineEdit*>()->setAccessibleName(TerminalFontSize->accessibleName());
+  auto* font = new QHBoxLayout;
+  font->addWidget(new QLabel(QStringLiteral("ターミナルのフォント :")));
+  font->addWidget(TerminalFont, 1);
+  font->addWidget(TerminalFontSize);
+  layout->addLayout(font, row++, 0, 1, 3);
+  const auto changed = [this] {
+    if (OnTerminalFontChanged) OnTerminalFontChanged(TerminalFont->currentFont().family(), TerminalFontSize->value());
+  };
+  connect(TerminalFont, &QFontComboBox::activated, this, changed);
+  connect(TerminalFontSize, &QSpinBox::valueChanged, this, changed);
   layout->setRowStretch(row, 1);
   layout->setColumnStretch(2, 1);
   Refresh();
+}
+
+void TOptionsPage::SetTerminalFont(const QString& family, int pixelSize) {
+  const QSignalBlocker quiet(TerminalFontSize);
+  TerminalFont->setCurrentFont(QFont(family));
+  TerminalFontSize->setValue(pixelSize);
 }
 
 void TOptionsPage::Refresh() {

@@ -1,5 +1,5 @@
 // The page "ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ": the options that steer the automation, bound to
-// the policy's TSessionOptions.
+// the policy's TSessionOptions, and the terminal screen's font.
 #pragma once
 
 #include <QWidget>
@@ -7,7 +7,9 @@
 #include <string>
 
 class QCheckBox;
+class QFontComboBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace brelo {
 
@@ -34,6 +36,11 @@ class TOptionsPage : public QWidget {
   QLineEdit* MidokuDate = nullptr;
   QCheckBox* GoodbyeWhenExecute = nullptr;
   QCheckBox* PassgoodbyeMessage = nullptr;
+  // The terminal screen's font: a fixed-pitch family and its size in pixels.
+  QFontComboBox* TerminalFont = nullptr;
+  QSpinBox* TerminalFontSize = nullptr;
+  void SetTerminalFont(const QString& family, int pixelSize);
+  std::function<void(const QString& family, int pixelSize)> OnTerminalFontChanged;
 
  private:
   TSessionOptions& options_;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QMenu>
@@ -17,12 +19,15 @@
 #include <QStandardItemModel>
 #include <QPainter>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "hosts/HostTable.h"
+#include "reader/Settings.h"
 #include "session/VeskoClient.h"
 #include "ui/Fonts.h"
 #include "reader/TerminalText.h"
@@ -120,6 +125,13 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
     if (KeyMode()) SendToHost(screen_.TextBytes(text, false), text);
   };
   ScreenView->OnContextMenu = [this](QPoint global) { ShowContextMenu(global); };
+  // The mouse is the host's when it asks and keys go to it as typed.
+  ScreenView->MouseForHost = [this] { return KeyMode(); };
+  ScreenView->OnMouseBytes = [this](const std::string& bytes) { SendToHost({true, bytes, {}}, QString()); };
+  ScreenView->OnOpenUrl = [this](const QString& url) {
+    if (OpenUrl) OpenUrl(url);
+  };
+  OpenUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
   Edit1 = new QLineEdit;
   Edit1->setObjectName(QStringLiteral("Edit1"));
   Edit1->setFont(FixedFont(16));
@@ -309,6 +321,20 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_C, [this] { CopySelection(); });
   shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_V, [this] { PasteToHost(); });
   shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_F, [this] { ShowFind(); });
+  shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_S, [this] { SaveScreen(); });
+  AskSaveName = [this](ETerminalSaveFormat& format) {
+    const QString sjis = QStringLiteral("テキスト Shift-JIS (*.txt)"), utf8 = QStringLiteral("テキスト UTF-8 (*.txt)"),
+                  html = QStringLiteral("HTML 色つき (*.html *.htm)");
+    QString chosen = sjis;
+    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("スクロールバックと画面を保存"), QString(),
+                                                      sjis + QStringLiteral(";;") + utf8 + QStringLiteral(";;") + html,
+                                                      &chosen);
+    format = chosen == html ? ETerminalSaveFormat::kHtml
+             : chosen == utf8 ? ETerminalSaveFormat::kUtf8
+                              : ETerminalSaveFormat::kShiftJis;
+    return name;
+  };
+  SetTerminalFont(QString::fromLatin1(TAppSettings::kDefaultTerminalFont), TAppSettings::kDefaultTerminalFontSize);
   ConfirmPaste = [this](int lines) {
     return QMessageBox::question(this, QStringLiteral("貼り付け"),
                                  QStringLiteral("%1 行をホストに送ります。よろしいですか?").arg(lines)) ==
@@ -352,6 +378,43 @@ void TTerminalPage::FitScreen() {
   client_.SetWindowSize(screen_.Columns(), screen_.Rows());
 }
 
+void TTerminalPage::SetTerminalFont(const QString& family, int pixelSize) {
+  fontFamily_ = family;
+  fontSize_ = pixelSize;
+  ApplyFont();
+}
+
+void TTerminalPage::ApplyFont() {
+  ScreenView->SetFont(TerminalFont(fontFamily_, hostFontSize_ > 0 ? hostFontSize_ : fontSize_));
+  FitScreen();
+}
+
+void TTerminalPage::StartSession(const THostEntry& host, bool keyMode) {
+  screen_.SetBackspaceSendsDelete(BackspaceSendsDelete(host));
+  ScreenView->SetYen(host.Encoding == EHostEncoding::kShiftJis);
+  if (hostFontSize_ != host.FontSize) {
+    hostFontSize_ = host.FontSize;
+    ApplyFont();
+  }
+  if (keyMode && host.KeyModeAtStart) SetKeyMode(true);
+}
+
+void TTerminalPage::SaveScreen() {
+  ETerminalSaveFormat format = ETerminalSaveFormat::kShiftJis;
+  const QString name = AskSaveName ? AskSaveName(format) : QString();
+  if (!name.isEmpty()) SaveScreenTo(name, format);
+}
+
+bool TTerminalPage::SaveScreenTo(const QString& path, ETerminalSaveFormat format) {
+  try {
+    WriteFileAtomic(QFile::encodeName(path).toStdString(), TerminalSaveBytes(screen_, format, ScreenView->Yen()));
+  } catch (const EInOutError& e) {
+    QMessageBox::critical(this, QStringLiteral("エラー"), Q(e.what()));
+    return false;
+  }
+  return true;
+}
+
 void TTerminalPage::SetLineView(bool lines) {
   ScreenView->setVisible(!lines);
   PaintBox1->setVisible(lines);
@@ -377,8 +440,9 @@ bool TTerminalPage::KeyMode() const { return KeyModeButton->isChecked(); }
 bool TTerminalPage::TerminalShortcut(const QKeyEvent* k) {
   const Qt::KeyboardModifiers m = k->modifiers() & ~Qt::KeypadModifier;
   if (m == Qt::ShiftModifier && (k->key() == Qt::Key_PageUp || k->key() == Qt::Key_PageDown)) return true;
-  return m == (Qt::ControlModifier | Qt::ShiftModifier) &&
-         (k->key() == Qt::Key_C || k->key() == Qt::Key_V || k->key() == Qt::Key_F || k->key() == Qt::Key_K);
+  return m == (Qt::ControlModifier | Qt::ShiftModifier) && (k->key() == Qt::Key_C || k->key() == Qt::Key_V ||
+                                                            k->key() == Qt::Key_F || k->key() == Qt::Key_K ||
+                                                            k->key() == Qt::Key_S);
 }
 
 bool TTerminalPage::HostKey(QKeyEvent* k) {
@@ -451,6 +515,7 @@ void TTerminalPage::ShowContextMenu(QPoint global) {
   copy->setEnabled(ScreenView->HasSelection());
   menu.addAction(QStringLiteral("貼り付け(&P)\tCtrl+Shift+V"), this, &TTerminalPage::PasteToHost);
   menu.addAction(QStringLiteral("検索(&F)...\tCtrl+Shift+F"), this, &TTerminalPage::ShowFind);
+  menu.addAction(QStringLiteral("保存(&S)...\tCtrl+Shift+S"), this, &TTerminalPage::SaveScreen);
   menu.addSeparator();
   QAction* keys = menu.addAction(QStringLiteral("キー入力(&K)\tCtrl+Shift+K"));
   keys->setCheckable(true);
