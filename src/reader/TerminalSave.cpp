@@ -48,9 +48,10 @@ QString Html(const TTerminalScreen& s, bool yen) {
       const TScreenCell& head = line[static_cast<size_t>(c)];
       QString text;
       int j = c;
-      for (; j < end && line[static_cast<size_t>(j)].SameStyle(head); ++j) {
+      for (; j < end; ++j) {
         const TScreenCell& cell = line[static_cast<size_t>(j)];
-        if (cell.width == 0) continue;
+        if (cell.width == 0) continue;  // a wide character's second cell
+        if (!cell.SameStyle(head)) break;
         char32_t ch = cell.ch == 0 ? U' ' : cell.ch;
         if (yen && ch == U'\\') ch = U'¥';
         text += QString::fromUcs4(&ch, 1);

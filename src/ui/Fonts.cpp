@@ -1,5 +1,8 @@
 #include "ui/Fonts.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QStringList>
 
 namespace brelo {
@@ -22,6 +25,22 @@ QFont TerminalFont(const QString& family, int pixelSize) {
   QFont f = Make(family, pixelSize, true);
   f.setFamilies(QStringList{family, QStringLiteral("IPAGothic")});
   return f;
+}
+
+QStringList TerminalFontFamilies() {
+  QStringList out;
+  for (const QString& family : QFontDatabase::families()) {
+    QFont f(family);
+    f.setPixelSize(16);
+    if (QFontInfo(f).family() != family) continue;  // a name the database maps elsewhere
+    const QFontMetrics fm(f);
+    const int w = fm.horizontalAdvance(QLatin1Char('W'));
+    if (w > 0 && fm.horizontalAdvance(QLatin1Char('i')) == w && fm.horizontalAdvance(QLatin1Char('0')) == w &&
+        fm.horizontalAdvance(QLatin1Char('m')) == w) {
+      out << family;
+    }
+  }
+  return out;
 }
 
 }  // namespace brelo

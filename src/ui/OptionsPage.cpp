@@ -1,7 +1,7 @@
 #include "ui/OptionsPage.h"
 
 #include <QCheckBox>
-#include <QFontComboBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +11,7 @@
 
 #include "hosts/HostTable.h"
 #include "reader/SessionPolicy.h"
+#include "ui/Fonts.h"
 #include "ui/Text.h"
 
 namespace brelo {
@@ -51,15 +52,13 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
   add(GoodbyeWhenExecute, QStringLiteral("予約遂行後ログアウト"), &TSessionOptions::GoodbyeWhenExecute, false);
   add(PassgoodbyeMessage, QStringLiteral("グッバイメッセージをパス"), &TSessionOptions::PassgoodbyeMessage, true);
   // The terminal's font.
-  TerminalFont = new QFontComboBox;
-  TerminalFont->setFontFilters(QFontComboBox::MonospacedFonts);
+  TerminalFont = new QComboBox;
   TerminalFont->setAccessibleName(QStringLiteral("ターミナルのフォント"));
   TerminalFontSize = new QSpinBox;
   TerminalFontSize->setRange(THostEntry::kMinFontSize, THostEntry::kMaxFontSize);
   TerminalFontSize->setSuffix(QStringLiteral(" px"));
   TerminalFontSize->setAccessibleName(QStringLiteral("ターミナルの文字の大きさ"));
   TerminalFontSize->setToolTip(QStringLiteral("ホストのプロパティで大きさを決めたホストでは、そちらを使います"));
-  TerminalFont->lineEdit()->setAccessibleName(TerminalFont->accessibleName());
   TerminalFontSize->findChild<QLineEdit*>()->setAccessibleName(TerminalFontSize->accessibleName());
   auto* font = new QHBoxLayout;
   font->addWidget(new QLabel(QStringLiteral("ターミナルのフォント :")));
@@ -67,9 +66,9 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
   font->addWidget(TerminalFontSize);
   layout->addLayout(font, row++, 0, 1, 3);
   const auto changed = [this] {
-    if (OnTerminalFontChanged) OnTerminalFontChanged(TerminalFont->currentFont().family(), TerminalFontSize->value());
+    if (OnTerminalFontChanged) OnTerminalFontChanged(TerminalFont->currentText(), TerminalFontSize->value());
   };
-  connect(TerminalFont, &QFontComboBox::activated, this, changed);
+  connect(TerminalFont, &QComboBox::activated, this, changed);
   connect(TerminalFontSize, &QSpinBox::valueChanged, this, changed);
   layout->setRowStretch(row, 1);
   layout->setColumnStretch(2, 1);
@@ -78,8 +77,21 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
 
 void TOptionsPage::SetTerminalFont(const QString& family, int pixelSize) {
   const QSignalBlocker quiet(TerminalFontSize);
-  TerminalFont->setCurrentFont(QFont(family));
+  if (TerminalFont->findText(family) < 0) TerminalFont->addItem(family);
+  TerminalFont->setCurrentText(family);
   TerminalFontSize->setValue(pixelSize);
+}
+
+void TOptionsPage::showEvent(QShowEvent* e) {
+  if (!fontsListed_) {
+    fontsListed_ = true;
+    const QString current = TerminalFont->currentText();
+    TerminalFont->clear();
+    TerminalFont->addItems(TerminalFontFamilies());
+    if (TerminalFont->findText(current) < 0) TerminalFont->addItem(current);  // chosen, though not installed
+    TerminalFont->setCurrentText(current);
+  }
+  QWidget::showEvent(e);
 }
 
 void TOptionsPage::Refresh() {

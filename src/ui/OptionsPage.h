@@ -7,7 +7,7 @@
 #include <string>
 
 class QCheckBox;
-class QFontComboBox;
+class QComboBox;
 class QLineEdit;
 class QSpinBox;
 
@@ -36,14 +36,19 @@ class TOptionsPage : public QWidget {
   QLineEdit* MidokuDate = nullptr;
   QCheckBox* GoodbyeWhenExecute = nullptr;
   QCheckBox* PassgoodbyeMessage = nullptr;
-  // The terminal screen's font: a fixed-pitch family and its size in pixels.
-  QFontComboBox* TerminalFont = nullptr;
+  // The terminal screen's font: a fixed-pitch family and its size in pixels
+  // (the families are listed when the page is first shown).
+  QComboBox* TerminalFont = nullptr;
   QSpinBox* TerminalFontSize = nullptr;
   void SetTerminalFont(const QString& family, int pixelSize);
   std::function<void(const QString& family, int pixelSize)> OnTerminalFontChanged;
 
+ protected:
+  void showEvent(QShowEvent* e) override;
+
  private:
   TSessionOptions& options_;
+  bool fontsListed_ = false;
 };
 
 }  // namespace brelo

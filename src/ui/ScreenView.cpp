@@ -80,6 +80,9 @@ TScreenView::TScreenView(TTerminalScreen& screen, QWidget* parent) : QWidget(par
     scrolledBack_ = std::clamp(screen_.ScrollbackSize() - v, 0, screen_.ScrollbackSize());
     update();
   });
+  SetPrimarySelection = [](const QString& text) {
+    if (QApplication::clipboard()->supportsSelection()) QApplication::clipboard()->setText(text, QClipboard::Selection);
+  };
   SetFont(TerminalFont(QString::fromLatin1(TAppSettings::kDefaultTerminalFont), TAppSettings::kDefaultTerminalFontSize));
   seenPushed_ = screen_.Pushed();
   SyncBar();
@@ -432,10 +435,7 @@ void TScreenView::Select(TScreenPos from, TScreenPos to) {
   hasSelection_ = true;
   selecting_ = false;
   update();
-  // As X terminals do: the selection is also the primary selection.
-  if (QApplication::clipboard()->supportsSelection()) {
-    QApplication::clipboard()->setText(SelectedText(), QClipboard::Selection);
-  }
+  if (SetPrimarySelection) SetPrimarySelection(SelectedText());
 }
 
 void TScreenView::leaveEvent(QEvent* e) {

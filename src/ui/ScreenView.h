@@ -105,6 +105,9 @@ class TScreenView : public QWidget {
   std::function<bool()> MouseForHost;                // whether the host may have the mouse now
   std::function<void(const std::string&)> OnMouseBytes;
   std::function<void(const QString&)> OnOpenUrl;     // Ctrl+click on a URL
+  // Where a selection goes as X terminals put it: the primary selection
+  // (where the desktop has one).
+  std::function<void(const QString&)> SetPrimarySelection;
 
  protected:
   bool event(QEvent* e) override;
