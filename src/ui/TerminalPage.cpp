@@ -350,7 +350,11 @@ TTerminalPage::~TTerminalPage() { feed_->SetOnWake(nullptr); }
 void TTerminalPage::TakeScreenBytes() {
   const auto start = std::chrono::steady_clock::now();
   const double cpu = ThreadCpuSeconds();
-  screenPending_ += feed_->Take();
+  const std::string fresh = feed_->Take();
+  // Nothing came since the last tick: the host has gone quiet, and what is
+  // left of its flood (at most the scrollback's worth) is drawn at once.
+  const bool quiet = fresh.empty();
+  screenPending_ += fresh;
   if (screenPending_.empty()) return;
   const size_t skip = TTerminalScreen::KeepFrom(screenPending_, TTerminalScreen::kScrollbackLines + screen_.Rows());
   size_t at = skip;
@@ -358,7 +362,7 @@ void TTerminalPage::TakeScreenBytes() {
     const size_t n = std::min(kScreenPiece, screenPending_.size() - at);
     screen_.Feed(std::string_view(screenPending_).substr(at, n));
     at += n;
-    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kScreenBudgetMs)) break;
+    if (!quiet && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kScreenBudgetMs)) break;
   }
   screenPending_.erase(0, at);
   if (!screenPending_.empty()) screenTimer_.start();  // the rest at the next tick
