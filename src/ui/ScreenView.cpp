@@ -409,7 +409,7 @@ void TScreenView::mouseReleaseEvent(QMouseEvent* e) {
   }
   if (e->button() != Qt::LeftButton || !selecting_) return QWidget::mouseReleaseEvent(e);
   selecting_ = false;
-  if (hasSelection_) Select({static_cast<int>(anchorLine_ - Base()), anchorColumn_}, {static_cast<int>(extentLine_ - Base()), extentColumn_});
+  if (hasSelection_) SelectionMade();
 }
 
 void TScreenView::mouseDoubleClickEvent(QMouseEvent* e) {
@@ -434,6 +434,10 @@ void TScreenView::Select(TScreenPos from, TScreenPos to) {
   extentColumn_ = to.column;
   hasSelection_ = true;
   selecting_ = false;
+  SelectionMade();
+}
+
+void TScreenView::SelectionMade() {
   update();
   if (SetPrimarySelection) SetPrimarySelection(SelectedText());
 }

@@ -129,8 +129,10 @@ class TScreenView : public QWidget {
   // The host has the mouse for this event (it asked, keys go to it, Shift is
   // not held, the live screen is shown); sends what the event means to it.
   bool ReportMouse(EMouseAction action, Qt::MouseButton button, QPoint at, Qt::KeyboardModifiers modifiers);
-  // Marks [from, to] as the selection, and makes it the primary selection.
+  // Marks [from, to] as the selection; then, as for a selection dragged,
+  // it is drawn and made the primary selection.
   void Select(TScreenPos from, TScreenPos to);
+  void SelectionMade();
   // Lines that left the scrollback for good: selection and marks are kept
   // in lines counted from the session's first.
   long long Base() const { return static_cast<long long>(screen_.Pushed()) - screen_.ScrollbackSize(); }
