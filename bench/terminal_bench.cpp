@@ -7,7 +7,12 @@
 // count, and the wall clock beside it), the screen's part of the main
 // thread's own time, the whole main thread's CPU share and the lines taken
 // per second beside each other, and what a line of the screen's scrollback
-// costs beside a line of the ring.
+// costs beside a line of the ring. Then the page beside tmux: the same flood
+// (the demo host hangs up after it), once read by the page's screen and once
+// by the telnet client in a tmux window of the same size, timed from the
+// call to the flood's last line taken in (ratio at most 1). tmux and the
+// telnet client are Debian's (tmux, inetutils-telnet); without them that
+// part is left out and said so.
 #include <time.h>
 
 #include <QApplication>
@@ -17,6 +22,7 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 #include "BenchUtil.h"
@@ -168,12 +174,71 @@ std::optional<TRun> Flood(bool screen) {
   return r;
 }
 
-}  // namespace
+// The flood of the comparison with tmux: long enough that starting a
+// process is a small part of it, short enough for rounds.
+constexpr long kTmuxLines = 200000;
 
-int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  InstallMainThreadQueue();
+// The page's screen takes the flood from a terminal-only session (nothing
+// answered for the user): seconds from the call until the screen shows the
+// flood's last line. Empty when it did not within a minute.
+std::optional<double> PageTakes() {
+  bench::TDemoHostProcess host({"--flood", std::to_string(kTmuxLines), "--flood-only"});
+  TVeskoClient c;
+  TTerminalPage page(c);
+  page.resize(900, 560);
+  page.show();
+  char last[16];
+  std::snprintf(last, sizeof last, "%07ld", kTmuxLines);
+  const QString lastLine = QString::fromLatin1(last);
+  c.Address = "127.0.0.1:" + std::to_string(host.Port());
+  c.TerminalOnly = true;
+  const double start = bench::Seconds();
+  c.Connect();
+  QTimer wake;
+  wake.start(2);
+  QElapsedTimer t;
+  t.start();
+  const auto shown = [&] {
+    const TTerminalScreen& s = page.Screen();
+    return s.CursorRow() > 0 && s.RowText(s.CursorRow() - 1).startsWith(lastLine);
+  };
+  while (!shown() && t.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  const double seconds = bench::Seconds() - start;
+  c.Disconnect();
+  if (!shown()) return std::nullopt;
+  return seconds;
+}
+
+// The page's screen size in the benchmark's window.
+QSize PageCells() {
+  TVeskoClient c;
+  TTerminalPage page(c);
+  page.resize(900, 560);
+  page.show();
+  return {page.Screen().Columns(), page.Screen().Rows()};
+}
+
+// The same flood through the telnet client in a new window of the tmux
+// server (its windows the page's size): seconds from the window's start
+// until the client ended, the host having hung up after the flood. Empty
+// when tmux or the client failed.
+std::optional<double> TmuxTakes(const std::string& server) {
+  bench::TDemoHostProcess host({"--flood", std::to_string(kTmuxLines), "--flood-only"});
+  const std::string tmux = "tmux -L " + server + " ";
+  const std::string window = tmux + "new-window -d 'telnet 127.0.0.1 " + std::to_string(host.Port()) + "; " + tmux +
+                             "wait-for -S flood-done' && " + tmux + "wait-for flood-done";
+  const double start = bench::Seconds();
+  if (std::system(window.c_str()) != 0) return std::nullopt;
+  return bench::Seconds() - start;
+}
+
+bool Have(const char* program) {
+  const std::string which = std::string("command -v ") + program + " >/dev/null 2>&1";
+  return std::system(which.c_str()) == 0;
+}
+
+// The two views under a fixed flood; false when a goal was missed.
+bool ViewsUnderFlood() {
   // A first pair not counted (fonts, the first allocations), then twelve, in
   // turn the line view first and the screen first.
   bench::TRounds lineRedraws, lineDraw, bareDraw, screenShare, lineShare, screenWall, screenRedraws, screenBusy, lineBusy,
@@ -191,7 +256,7 @@ int main(int argc, char** argv) {
     }
     if (!l || !s) {
       std::fprintf(stderr, "terminal_bench: the demo host's flood did not arrive\n");
-      return 1;
+      std::exit(1);
     }
     if (round < 0) continue;
     lines = *l;
@@ -240,5 +305,69 @@ int main(int argc, char** argv) {
                 lines.bytesPerLine * lines.linesKept / 1e6, "MB", "information");
   if (tooMany) std::fprintf(stderr, "terminal_bench: the line view redrew more than five times a second\n");
   if (screenShare.Median() > 20.0) std::fprintf(stderr, "terminal_bench: the screen took more than 20 %% of the main thread\n");
-  return !tooMany && screenShare.Median() <= 20.0 ? 0 : 1;
+  return !tooMany && screenShare.Median() <= 20.0;
+}
+
+// The page beside tmux reading the same flood through the telnet client;
+// false when the page was slower.
+bool BesideTmux() {
+  bool slower = false;
+  if (!Have("tmux") || !Have("telnet")) {
+    std::printf("page beside tmux: left out (it needs tmux and inetutils-telnet)\n");
+  } else {
+    const QSize cells = PageCells();
+    const std::string server = "brelo-bench-" + std::to_string(::getpid());
+    // A server of its own, the page's size and scrollback.
+    const std::string start = "tmux -L " + server + " -f /dev/null new-session -d -x " + std::to_string(cells.width()) +
+                              " -y " + std::to_string(cells.height()) + " 'sleep 3600' \\; set -g history-limit " +
+                              std::to_string(TTerminalScreen::kScrollbackLines);
+    if (std::system(start.c_str()) != 0) {
+      std::fprintf(stderr, "terminal_bench: tmux did not start\n");
+      std::exit(1);
+    }
+    bench::TRounds pageTimes, tmuxTimes;
+    for (int round = -1; round < 8; ++round) {
+      std::optional<double> p, t;
+      if (round % 2 == 0) {
+        p = PageTakes();
+        t = TmuxTakes(server);
+      } else {
+        t = TmuxTakes(server);
+        p = PageTakes();
+      }
+      if (!p || !t) {
+        std::fprintf(stderr, "terminal_bench: the flood did not arrive (%s)\n", p ? "tmux" : "the page");
+        (void)!std::system(("tmux -L " + server + " kill-server").c_str());
+        std::exit(1);
+      }
+      if (round < 0) continue;
+      pageTimes.Add(*p);
+      tmuxTimes.Add(*t);
+    }
+    (void)!std::system(("tmux -L " + server + " kill-server").c_str());
+    std::printf("page beside tmux: %ld lines (%d x %d cells, %d lines of scrollback each)\n", kTmuxLines, cells.width(),
+                cells.height(), TTerminalScreen::kScrollbackLines);
+    bench::Report("terminal: a flood taken in, beside tmux with the telnet client", pageTimes, tmuxTimes, "s",
+                  "<= 1 (at least as fast)");
+    std::vector<double> ratios;
+    for (size_t i = 0; i < pageTimes.Size(); ++i) ratios.push_back(pageTimes[i] / tmuxTimes[i]);
+    std::sort(ratios.begin(), ratios.end());
+    slower = ratios[ratios.size() / 2] > 1.0;
+    if (slower) std::fprintf(stderr, "terminal_bench: the page took the flood more slowly than tmux\n");
+  }
+  return !slower;
+}
+
+}  // namespace
+
+// Both parts, or the one named: --views, --beside-tmux.
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  InstallMainThreadQueue();
+  const std::string only = argc > 1 ? argv[1] : "";
+  bool ok = true;
+  if (only != "--beside-tmux") ok &= ViewsUnderFlood();
+  if (only != "--views") ok &= BesideTmux();
+  return ok ? 0 : 1;
 }

@@ -1,13 +1,13 @@
 // The terminal page's screen: any host bytes (Shift-JIS after the receive
 // path, escape sequences kept) through the screen at a size taken from the
 // input. Fed whole and split at two places taken from the input, it must
-// show the same rows, cursor and scrollback; selection text and find run
-// over whatever came of it.
+// show the same rows, cursor and scrollback; selection text, find, a word,
+// a URL and the mouse run over whatever came of it.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 #include "Split.h"
 
 namespace {
@@ -23,6 +23,12 @@ std::vector<std::string> Screen(const std::vector<std::string>& chunks, int colu
   brelo::TScreenPos at;
   int cells = 0;
   (void)s.Find(QStringLiteral("a"), {s.LineCount() - 1, s.Columns()}, true, at, cells);
+  brelo::TScreenPos from, to;
+  s.WordAt({s.LineCount() - 1, s.Columns() / 2}, from, to);
+  (void)s.Text(from, to);
+  (void)s.UrlAt({s.LineCount() - 2, 3});
+  (void)s.MouseBytes(brelo::EMouseAction::kPress, 1, s.Rows() - 1, s.Columns() - 1, Qt::ControlModifier);
+  (void)s.MouseBytes(brelo::EMouseAction::kMove, 0, 0, 1, Qt::NoModifier);
   s.Resize(columns + 7, rows + 3);
   s.SessionEnded();
   return out;

@@ -115,6 +115,11 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     e.TerminalOnly = ini.ReadInteger(s, "TerminalOnly", 0) != 0;
     e.EditorLines = std::max(0, ini.ReadInteger(s, "EditorLines", 0));
     e.EditorLineBytes = std::max(0, ini.ReadInteger(s, "EditorLineBytes", 0));
+    const std::string backspace = SafeUpperCase(ini.ReadString(s, "Backspace", ""));
+    e.Backspace = backspace == "BS" ? EBackspaceKey::kBS : backspace == "DEL" ? EBackspaceKey::kDEL : EBackspaceKey::kAuto;
+    const int size = ini.ReadInteger(s, "FontSize", 0);
+    e.FontSize = size <= 0 ? 0 : std::clamp(size, THostEntry::kMinFontSize, THostEntry::kMaxFontSize);
+    e.KeyModeAtStart = ini.ReadInteger(s, "KeyMode", 0) != 0;
   }
 }
 
@@ -138,6 +143,11 @@ TEditorLimits TEditorLimits::For(const THostEntry& e) {
   if (e.EditorLines > 0) l.Lines = e.EditorLines;
   if (e.EditorLineBytes > 0) l.LineBytes = e.EditorLineBytes;
   return l;
+}
+
+bool BackspaceSendsDelete(const THostEntry& e) {
+  if (e.Backspace != EBackspaceKey::kAuto) return e.Backspace == EBackspaceKey::kDEL;
+  return e.TerminalOnly;
 }
 
 std::string TerminalTypeOrDefault(const std::string& name) {
@@ -183,6 +193,12 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     else ini.DeleteKey(s, "EditorLines");
     if (e.EditorLineBytes > 0) ini.WriteInteger(s, "EditorLineBytes", e.EditorLineBytes);
     else ini.DeleteKey(s, "EditorLineBytes");
+    if (e.Backspace != EBackspaceKey::kAuto) ini.WriteString(s, "Backspace", e.Backspace == EBackspaceKey::kDEL ? "DEL" : "BS");
+    else ini.DeleteKey(s, "Backspace");
+    if (e.FontSize > 0) ini.WriteInteger(s, "FontSize", e.FontSize);
+    else ini.DeleteKey(s, "FontSize");
+    if (e.KeyModeAtStart) ini.WriteString(s, "KeyMode", "1");
+    else ini.DeleteKey(s, "KeyMode");
   }
   ini.Save(0600);
   damaged_ = false;

@@ -12,6 +12,9 @@
 
 namespace brelo {
 
+// What Backspace sends at the terminal page.
+enum class EBackspaceKey { kAuto, kBS, kDEL };
+
 struct THostEntry {
   std::string Title;
   std::string FilePath;   // the host's data folder, below the program folder
@@ -46,6 +49,16 @@ struct THostEntry {
   // family's). A body beyond it is held, never sent to be cut.
   int EditorLines = 0;
   int EditorLineBytes = 0;
+  // Our addition, the terminal page's profile of the host (each kept only
+  // when it is not the default): what Backspace sends ("Backspace", "BS" or
+  // "DEL"; absent: BackspaceSendsDelete decides by the kind of host), the
+  // font size in pixels ("FontSize"; 0: the options' size) and whether keys
+  // go to the host as typed from the session's start ("KeyMode=1").
+  EBackspaceKey Backspace = EBackspaceKey::kAuto;
+  int FontSize = 0;
+  bool KeyModeAtStart = false;
+  static constexpr int kMinFontSize = 8;
+  static constexpr int kMaxFontSize = 48;
 };
 
 // What a host's line editor takes: lines of a body (the "//" that ends it
@@ -58,6 +71,11 @@ struct TEditorLimits {
   // entry's own where it sets them.
   static TEditorLimits For(const THostEntry& e);
 };
+
+// Whether Backspace sends DEL (a Unix shell's erase character) rather than
+// BS: as set, else DEL for a host the user drives at the terminal, BS for a
+// bulletin board.
+bool BackspaceSendsDelete(const THostEntry& e);
 
 // A terminal type as it may be answered: up to 40 printable ASCII bytes
 // without blanks; anything else is the default.

@@ -5,6 +5,7 @@
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "common/Sjis.h"
+#include "hosts/HostTable.h"
 
 namespace brelo {
 
@@ -64,6 +65,10 @@ void TAppSettings::Read(const std::string& programFolder) {
   Patrol.Times = TPatrolSettings::ParseTimes(ini.ReadString("Patrol", "Times", "")).value_or(std::vector<int>{});
   Patrol.Notify = ini.ReadInteger("Patrol", "Notify", 1) != 0;
   TerminalLines = ini.ReadString("Terminal", "View", "Screen") == "Lines";
+  TerminalFont = ini.ReadString("Terminal", "Font", kDefaultTerminalFont);
+  if (TerminalFont.empty()) TerminalFont = kDefaultTerminalFont;
+  TerminalFontSize = std::clamp(ini.ReadInteger("Terminal", "FontSize", kDefaultTerminalFontSize), THostEntry::kMinFontSize,
+                                THostEntry::kMaxFontSize);
   Logs.KeepDays = std::clamp(ini.ReadInteger("SessionLog", "KeepDays", TLogKeeping().KeepDays), 0, 36500);
   Logs.MaxMegabytes = std::clamp(ini.ReadInteger("SessionLog", "MaxMegabytes", TLogKeeping().MaxMegabytes), 0, 1 << 20);
   LoginWatchSeconds = std::clamp(ini.ReadInteger("Session", "LoginWatchSeconds", TAppSettings().LoginWatchSeconds), 1, 3600);
@@ -107,6 +112,10 @@ void TAppSettings::Write(const std::string& programFolder) const {
     ini.WriteInteger("Patrol", "Notify", Patrol.Notify ? 1 : 0);
   }
   if (TerminalLines || ini.HasKey("Terminal", "View")) ini.WriteString("Terminal", "View", TerminalLines ? "Lines" : "Screen");
+  if (TerminalFont != kDefaultTerminalFont || ini.HasKey("Terminal", "Font")) ini.WriteString("Terminal", "Font", TerminalFont);
+  if (TerminalFontSize != kDefaultTerminalFontSize || ini.HasKey("Terminal", "FontSize")) {
+    ini.WriteInteger("Terminal", "FontSize", TerminalFontSize);
+  }
   ini.Save();
 }
 

@@ -33,6 +33,12 @@ struct TAppSettings {
   TWindowPlace Window;
   TPatrolSettings Patrol;   // section "Patrol"
   bool TerminalLines = false;  // the terminal page shows lines (行表示), not the screen; "Terminal", "View"
+  // The screen's font ("Terminal", "Font" in Shift-JIS and "FontSize" in
+  // pixels): a Japanese monospace font in which 1 and l, 0 and O differ.
+  std::string TerminalFont = kDefaultTerminalFont;
+  int TerminalFontSize = kDefaultTerminalFontSize;
+  static constexpr const char* kDefaultTerminalFont = "Migu 1M";
+  static constexpr int kDefaultTerminalFontSize = 16;
   // The terminal options the user set (section "TerminalOptions"); the
   // unread date's check box and the user-list fetch are not kept.
   TSessionOptions Options;

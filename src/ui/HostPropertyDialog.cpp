@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QToolTip>
 #include <algorithm>
 
@@ -90,6 +91,23 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   TerminalOnly->setObjectName(QStringLiteral("TerminalOnly"));
   TerminalOnly->setToolTip(QStringLiteral("接続するだけで、ログインも巡回も行いません。ターミナルで自分で操作します "
                                           "(全ホスト巡回では飛ばします)"));
+  Backspace = new QComboBox;
+  Backspace->setObjectName(QStringLiteral("Backspace"));
+  // In EBackspaceKey order.
+  Backspace->addItems({QStringLiteral("自動 (自動ログインしないホストは DEL、ほかは BS)"), QStringLiteral("BS (Ctrl+H)"),
+                       QStringLiteral("DEL (Ctrl+?)")});
+  Backspace->setAccessibleName(QStringLiteral("BackSpace キー"));
+  Backspace->setToolTip(QStringLiteral("ターミナルで BackSpace キーが送る文字。Unix のシェルは DEL、草の根ホストは BS"));
+  FontSize = new QSpinBox;
+  FontSize->setObjectName(QStringLiteral("FontSize"));
+  FontSize->setRange(0, THostEntry::kMaxFontSize);
+  FontSize->setSuffix(QStringLiteral(" px"));
+  FontSize->setSpecialValueText(QStringLiteral("オプションの大きさ"));
+  FontSize->setAccessibleName(QStringLiteral("ターミナルの文字の大きさ"));
+  FontSize->findChild<QLineEdit*>()->setAccessibleName(FontSize->accessibleName());
+  KeyModeAtStart = new QCheckBox(QStringLiteral("接続したらキー入力(&K)"));
+  KeyModeAtStart->setObjectName(QStringLiteral("KeyModeAtStart"));
+  KeyModeAtStart->setToolTip(QStringLiteral("接続したときから、キーをそのままホストに送ります"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
@@ -102,6 +120,9 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("アップロードのコマンド :"), UploadCommand);
   form->addRow(QString(), RemoveEscapes);
   form->addRow(QString(), TerminalOnly);
+  form->addRow(QStringLiteral("BackSpace キー :"), Backspace);
+  form->addRow(QStringLiteral("ターミナルの文字 :"), FontSize);
+  form->addRow(QString(), KeyModeAtStart);
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
@@ -138,6 +159,9 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     Line->setCurrentIndex(static_cast<int>(h.Line));
     UploadCommand->setText(Q(h.UploadCommand));
     TerminalOnly->setChecked(h.TerminalOnly);
+    Backspace->setCurrentIndex(static_cast<int>(h.Backspace));
+    FontSize->setValue(h.FontSize);
+    KeyModeAtStart->setChecked(h.KeyModeAtStart);
   }
   QDialog::showEvent(e);
 }
@@ -167,6 +191,9 @@ void THostPropertyDialog::OKBtnClick() {
   h.Line = static_cast<ELineKind>(std::clamp(Line->currentIndex(), 0, 2));
   h.UploadCommand = CutChars(*upload, 64);
   h.TerminalOnly = TerminalOnly->isChecked();
+  h.Backspace = static_cast<EBackspaceKey>(std::clamp(Backspace->currentIndex(), 0, 2));
+  h.FontSize = FontSize->value() > 0 ? std::max(FontSize->value(), THostEntry::kMinFontSize) : 0;
+  h.KeyModeAtStart = KeyModeAtStart->isChecked();
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

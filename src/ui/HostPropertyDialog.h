@@ -6,6 +6,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace brelo {
 
@@ -30,6 +31,10 @@ class THostPropertyDialog : public QDialog {
   QComboBox* Line = nullptr;
   QLineEdit* UploadCommand = nullptr;
   QCheckBox* TerminalOnly = nullptr;  // "自動ログインしない"
+  // The terminal page's profile of the host.
+  QComboBox* Backspace = nullptr;     // in EBackspaceKey order
+  QSpinBox* FontSize = nullptr;       // 0: the options' size
+  QCheckBox* KeyModeAtStart = nullptr;
 
  protected:
   void showEvent(QShowEvent* e) override;

@@ -357,6 +357,15 @@ void TMainForm::BuildPages() {
   model_.VeskoClient1.OnReceive = [page = TerminalPage](TVeskoClient*, const std::string&) { page->MarkChanged(); };
   TerminalPage->SetLineView(settings_.TerminalLines);
   TerminalPage->OnViewChosen = [this](bool lines) { settings_.TerminalLines = lines; };
+  TerminalPage->SetTerminalFont(Q(settings_.TerminalFont), settings_.TerminalFontSize);
+  // Each session starts with its host's terminal profile, before its first
+  // byte (the host hears the window's size at the font's size).
+  model_.VeskoClient1.OnConnect = [this, policy = model_.VeskoClient1.OnConnect](TVeskoClient* c) {
+    if (const int h = model_.Policy.CurrentHost(); h >= 0 && h < model_.Hosts.HostCount) {
+      TerminalPage->StartSession(model_.Hosts.HostTable[static_cast<size_t>(h)], !KeepingPlace());
+    }
+    if (policy) policy(c);
+  };
   TerminalPage->OnProtocolChanged = [this] {
     TModemSettings s;
     s.Read(programFolder_);
@@ -368,6 +377,12 @@ void TMainForm::BuildPages() {
     }
   };
   OptionsPage = new TOptionsPage(model_.Policy.Options);
+  OptionsPage->SetTerminalFont(Q(settings_.TerminalFont), settings_.TerminalFontSize);
+  OptionsPage->OnTerminalFontChanged = [this](const QString& family, int pixelSize) {
+    if (auto name = ToSjisOrWarn(this, family)) settings_.TerminalFont = *name;
+    settings_.TerminalFontSize = pixelSize;
+    TerminalPage->SetTerminalFont(family, pixelSize);
+  };
   ReservationPage = new TReservationPage(model_.Box, model_.Store);
   ReservationPage->OpenEditor = [this](int i) { OpenEditor(i); };
   model_.Box.OnChanged = [this] {

@@ -1,11 +1,17 @@
 #include "ui/OptionsPage.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "hosts/HostTable.h"
 #include "reader/SessionPolicy.h"
+#include "ui/Fonts.h"
 #include "ui/Text.h"
 
 namespace brelo {
@@ -45,9 +51,47 @@ TOptionsPage::TOptionsPage(TSessionOptions& options, QWidget* parent) : QWidget(
   layout->addWidget(MidokuDate, row++, 2, Qt::AlignLeft);
   add(GoodbyeWhenExecute, QStringLiteral("予約遂行後ログアウト"), &TSessionOptions::GoodbyeWhenExecute, false);
   add(PassgoodbyeMessage, QStringLiteral("グッバイメッセージをパス"), &TSessionOptions::PassgoodbyeMessage, true);
+  // The terminal's font.
+  TerminalFont = new QComboBox;
+  TerminalFont->setAccessibleName(QStringLiteral("ターミナルのフォント"));
+  TerminalFontSize = new QSpinBox;
+  TerminalFontSize->setRange(THostEntry::kMinFontSize, THostEntry::kMaxFontSize);
+  TerminalFontSize->setSuffix(QStringLiteral(" px"));
+  TerminalFontSize->setAccessibleName(QStringLiteral("ターミナルの文字の大きさ"));
+  TerminalFontSize->setToolTip(QStringLiteral("ホストのプロパティで大きさを決めたホストでは、そちらを使います"));
+  TerminalFontSize->findChild<QLineEdit*>()->setAccessibleName(TerminalFontSize->accessibleName());
+  auto* font = new QHBoxLayout;
+  font->addWidget(new QLabel(QStringLiteral("ターミナルのフォント :")));
+  font->addWidget(TerminalFont, 1);
+  font->addWidget(TerminalFontSize);
+  layout->addLayout(font, row++, 0, 1, 3);
+  const auto changed = [this] {
+    if (OnTerminalFontChanged) OnTerminalFontChanged(TerminalFont->currentText(), TerminalFontSize->value());
+  };
+  connect(TerminalFont, &QComboBox::activated, this, changed);
+  connect(TerminalFontSize, &QSpinBox::valueChanged, this, changed);
   layout->setRowStretch(row, 1);
   layout->setColumnStretch(2, 1);
   Refresh();
+}
+
+void TOptionsPage::SetTerminalFont(const QString& family, int pixelSize) {
+  const QSignalBlocker quiet(TerminalFontSize);
+  if (TerminalFont->findText(family) < 0) TerminalFont->addItem(family);
+  TerminalFont->setCurrentText(family);
+  TerminalFontSize->setValue(pixelSize);
+}
+
+void TOptionsPage::showEvent(QShowEvent* e) {
+  if (!fontsListed_) {
+    fontsListed_ = true;
+    const QString current = TerminalFont->currentText();
+    TerminalFont->clear();
+    TerminalFont->addItems(TerminalFontFamilies());
+    if (TerminalFont->findText(current) < 0) TerminalFont->addItem(current);  // chosen, though not installed
+    TerminalFont->setCurrentText(current);
+  }
+  QWidget::showEvent(e);
 }
 
 void TOptionsPage::Refresh() {

@@ -1,5 +1,5 @@
 // The page "ﾀｰﾐﾅﾙ･ｵﾌﾟｼｮﾝ": the options that steer the automation, bound to
-// the policy's TSessionOptions.
+// the policy's TSessionOptions, and the terminal screen's font.
 #pragma once
 
 #include <QWidget>
@@ -7,7 +7,9 @@
 #include <string>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace brelo {
 
@@ -34,9 +36,19 @@ class TOptionsPage : public QWidget {
   QLineEdit* MidokuDate = nullptr;
   QCheckBox* GoodbyeWhenExecute = nullptr;
   QCheckBox* PassgoodbyeMessage = nullptr;
+  // The terminal screen's font: a fixed-pitch family and its size in pixels
+  // (the families are listed when the page is first shown).
+  QComboBox* TerminalFont = nullptr;
+  QSpinBox* TerminalFontSize = nullptr;
+  void SetTerminalFont(const QString& family, int pixelSize);
+  std::function<void(const QString& family, int pixelSize)> OnTerminalFontChanged;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
 
  private:
   TSessionOptions& options_;
+  bool fontsListed_ = false;
 };
 
 }  // namespace brelo

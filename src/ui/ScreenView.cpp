@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "common/MainThread.h"
+#include "reader/Settings.h"
 #include "ui/Fonts.h"
 
 namespace brelo {
@@ -69,6 +70,7 @@ TScreenView::TScreenView(TTerminalScreen& screen, QWidget* parent) : QWidget(par
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   setAccessibleName(QStringLiteral("ターミナル画面"));
   setCursor(Qt::IBeamCursor);
+  setMouseTracking(true);  // motion for a host that asks for all of it, and the hand over a URL
   bar_ = new QScrollBar(Qt::Vertical, this);
   bar_->setCursor(Qt::ArrowCursor);
   bar_->setAutoFillBackground(true);  // opaque: its changes never repaint the cells beneath
@@ -78,32 +80,37 @@ TScreenView::TScreenView(TTerminalScreen& screen, QWidget* parent) : QWidget(par
     scrolledBack_ = std::clamp(screen_.ScrollbackSize() - v, 0, screen_.ScrollbackSize());
     update();
   });
-  SetFont(kPixelSize);
+  SetPrimarySelection = [](const QString& text) {
+    if (QApplication::clipboard()->supportsSelection()) QApplication::clipboard()->setText(text, QClipboard::Selection);
+  };
+  SetFont(TerminalFont(QString::fromLatin1(TAppSettings::kDefaultTerminalFont), TAppSettings::kDefaultTerminalFontSize));
   seenPushed_ = screen_.Pushed();
   SyncBar();
 }
 
-void TScreenView::SetFont(int pixelSize) {
-  font_ = FixedFont(pixelSize);
+void TScreenView::SetFont(const QFont& font) {
+  font_ = font;
+  bold_ = italic_ = boldItalic_ = font;
+  bold_.setBold(true);
+  italic_.setItalic(true);
+  boldItalic_.setBold(true);
+  boldItalic_.setItalic(true);
   const QFontMetrics fm(font_);
   cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('A')));
   cellHeight_ = std::max(1, fm.height());
   ascent_ = fm.ascent();
+  update();
 }
 
-QSize TScreenView::CellsFor(QSize area) {
+void TScreenView::SetYen(bool yen) {
+  if (yen == yen_) return;
+  yen_ = yen;
+  update();
+}
+
+QSize TScreenView::CellsFor(QSize area) const {
   const int w = std::max(1, area.width() - bar_->sizeHint().width());
   const int h = std::max(1, area.height());
-  int px = kPixelSize;
-  for (; px > kMinPixelSize; --px) {
-    const QFontMetrics fm(FixedFont(px));
-    if (fm.horizontalAdvance(QLatin1Char('A')) * TTerminalScreen::kMinColumns <= w &&
-        fm.height() * TTerminalScreen::kMinRows <= h) {
-      break;
-    }
-  }
-  if (px != font_.pixelSize()) SetFont(px);
-  update();
   return {std::max(TTerminalScreen::kMinColumns, w / cellWidth_), std::max(TTerminalScreen::kMinRows, h / cellHeight_)};
 }
 
@@ -216,7 +223,6 @@ void TScreenView::paintEvent(QPaintEvent* e) {
   ++paints_;
   QPainter p(this);
   p.fillRect(e->rect(), Qt::black);
-  p.setFont(font_);
   const int rows = screen_.Rows();
   const int top = TopLine();
   const int firstRow = std::max(0, e->rect().top() / cellHeight_);
@@ -249,7 +255,8 @@ void TScreenView::paintEvent(QPaintEvent* e) {
             Found(line, static_cast<int>(j)) != found) {
           break;
         }
-        const char32_t ch = cell.ch == 0 ? U' ' : cell.ch;
+        char32_t ch = cell.ch == 0 ? U' ' : cell.ch;
+        if (ch == U'\\' && yen_) ch = U'¥';
         text += QString::fromUcs4(&ch, 1);
         span += cell.width;
         ++j;
@@ -265,6 +272,7 @@ void TScreenView::paintEvent(QPaintEvent* e) {
       if (bg != 0) p.fillRect(rect, Colour(bg));
       if (!text.trimmed().isEmpty()) {
         p.setPen(Colour(fg));
+        p.setFont(head.bold ? (head.italic ? boldItalic_ : bold_) : (head.italic ? italic_ : font_));
         if (p.fontMetrics().horizontalAdvance(text) == span * cellWidth_) {
           p.drawText(rect.left(), y + ascent_, text);
         } else {
@@ -277,9 +285,11 @@ void TScreenView::paintEvent(QPaintEvent* e) {
           }
         }
       }
-      if (head.underline) {
-        p.setPen(Colour(fg));
-        p.drawLine(rect.left(), y + ascent_ + 1, rect.right(), y + ascent_ + 1);
+      if (head.underline || head.strike) p.setPen(Colour(fg));
+      if (head.underline) p.drawLine(rect.left(), y + ascent_ + 1, rect.right(), y + ascent_ + 1);
+      if (head.strike) {
+        const int mid = y + ascent_ - QFontMetrics(font_).xHeight() / 2;
+        p.drawLine(rect.left(), mid, rect.right(), mid);
       }
       c = j;
     }
@@ -292,6 +302,7 @@ void TScreenView::paintEvent(QPaintEvent* e) {
       if (hasFocus()) {
         p.fillRect(rect, Qt::white);
         p.setPen(Qt::black);
+        p.setFont(font_);
         const char32_t ch = cell.ch == 0 ? U' ' : cell.ch;
         p.drawText(rect.left(), y + ascent_, QString::fromUcs4(&ch, 1));
       } else {
@@ -304,16 +315,66 @@ void TScreenView::paintEvent(QPaintEvent* e) {
   paintCpuSeconds_ += ThreadCpuSeconds() - cpu;
 }
 
+namespace {
+int ButtonNumber(Qt::MouseButton b) {
+  switch (b) {
+    case Qt::LeftButton: return 1;
+    case Qt::MiddleButton: return 2;
+    case Qt::RightButton: return 3;
+    default: return 0;
+  }
+}
+}  // namespace
+
+bool TScreenView::ReportMouse(EMouseAction action, Qt::MouseButton button, QPoint at, Qt::KeyboardModifiers modifiers) {
+  if (modifiers & Qt::ShiftModifier) return false;  // Shift keeps the mouse for selecting
+  if (screen_.MouseMode() == EMouseMode::kNone || scrolledBack_ > 0 || !MouseForHost || !MouseForHost()) return false;
+  const int row = std::clamp(at.y() / cellHeight_, 0, screen_.Rows() - 1);
+  const int column = std::clamp(at.x() / cellWidth_, 0, screen_.Columns() - 1);
+  const std::string bytes = screen_.MouseBytes(action, ButtonNumber(button), row, column, modifiers);
+  if (!bytes.empty() && OnMouseBytes) OnMouseBytes(bytes);
+  return true;
+}
+
 void TScreenView::wheelEvent(QWheelEvent* e) {
   const int notches = e->angleDelta().y() / 120;
-  if (notches != 0) ScrollBy(notches * kWheelLines);
   e->accept();
+  if (notches == 0) return;
+  const EMouseAction wheel = notches > 0 ? EMouseAction::kWheelUp : EMouseAction::kWheelDown;
+  const QPoint at = e->position().toPoint();
+  if (ReportMouse(wheel, Qt::NoButton, at, e->modifiers())) {
+    // Each notch as xterm reports it.
+    for (int n = std::abs(notches) - 1; n > 0; --n) ReportMouse(wheel, Qt::NoButton, at, e->modifiers());
+    return;
+  }
+  ScrollBy(notches * kWheelLines);
 }
 
 void TScreenView::mousePressEvent(QMouseEvent* e) {
+  const QPoint pos = e->position().toPoint();
+  if (ReportMouse(EMouseAction::kPress, e->button(), pos, e->modifiers())) {
+    hostMouse_ = true;
+    setFocus(Qt::MouseFocusReason);
+    return;
+  }
   if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
   setFocus(Qt::MouseFocusReason);
-  const TScreenPos at = CellAt(e->position().toPoint());
+  const TScreenPos at = CellAt(pos);
+  if (e->modifiers() & Qt::ControlModifier) {
+    const QString url = screen_.UrlAt(at);
+    if (!url.isEmpty()) {
+      if (OnOpenUrl) OnOpenUrl(url);
+      return;
+    }
+  }
+  // The third click of a triple click: the whole line.
+  if (doubleClickAt_ != 0 && e->timestamp() - doubleClickAt_ <= static_cast<quint64>(QApplication::doubleClickInterval()) &&
+      (pos - doubleClickPos_).manhattanLength() <= QApplication::startDragDistance()) {
+    doubleClickAt_ = 0;
+    Select({at.line, 0}, {at.line, screen_.Columns() - 1});
+    return;
+  }
+  doubleClickAt_ = 0;
   anchorLine_ = extentLine_ = Base() + at.line;
   anchorColumn_ = extentColumn_ = at.column;
   selecting_ = true;
@@ -323,8 +384,17 @@ void TScreenView::mousePressEvent(QMouseEvent* e) {
 }
 
 void TScreenView::mouseMoveEvent(QMouseEvent* e) {
-  if (!selecting_) return;
-  const TScreenPos at = CellAt(e->position().toPoint());
+  const QPoint pos = e->position().toPoint();
+  if (hostMouse_ || (!selecting_ && e->buttons() == Qt::NoButton)) {
+    if (ReportMouse(EMouseAction::kMove, Qt::NoButton, pos, e->modifiers())) return;
+  }
+  if (!selecting_) {
+    // Ctrl over a URL: the hand that says a click opens it.
+    const bool link = (e->modifiers() & Qt::ControlModifier) && !screen_.UrlAt(CellAt(pos)).isEmpty();
+    setCursor(link ? Qt::PointingHandCursor : Qt::IBeamCursor);
+    return;
+  }
+  const TScreenPos at = CellAt(pos);
   extentLine_ = Base() + at.line;
   extentColumn_ = at.column;
   hasSelection_ = extentLine_ != anchorLine_ || extentColumn_ != anchorColumn_;
@@ -332,33 +402,49 @@ void TScreenView::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void TScreenView::mouseReleaseEvent(QMouseEvent* e) {
+  if (hostMouse_) {
+    hostMouse_ = e->buttons() != Qt::NoButton;
+    ReportMouse(EMouseAction::kRelease, e->button(), e->position().toPoint(), e->modifiers());
+    return;
+  }
   if (e->button() != Qt::LeftButton || !selecting_) return QWidget::mouseReleaseEvent(e);
   selecting_ = false;
-  // As X terminals do: the selection is also the primary selection.
-  if (hasSelection_ && QApplication::clipboard()->supportsSelection()) {
-    QApplication::clipboard()->setText(SelectedText(), QClipboard::Selection);
-  }
+  if (hasSelection_) SelectionMade();
 }
 
 void TScreenView::mouseDoubleClickEvent(QMouseEvent* e) {
+  const QPoint pos = e->position().toPoint();
+  if (hostMouse_) return;  // its press went to the host already
+  if (ReportMouse(EMouseAction::kPress, e->button(), pos, e->modifiers())) {
+    hostMouse_ = true;
+    return;
+  }
   if (e->button() != Qt::LeftButton) return;
-  // A word: the run of non-blank cells under the pointer.
-  const TScreenPos at = CellAt(e->position().toPoint());
-  const TScreenLine cells = screen_.Line(at.line);
-  const auto blank = [&](int c) {
-    return c < 0 || c >= static_cast<int>(cells.size()) ||
-           (cells[static_cast<size_t>(c)].width != 0 && cells[static_cast<size_t>(c)].ch == U' ');
-  };
-  if (blank(at.column)) return;
-  int from = at.column, to = at.column;
-  while (!blank(from - 1)) --from;
-  while (!blank(to + 1)) ++to;
-  anchorLine_ = extentLine_ = Base() + at.line;
-  anchorColumn_ = from;
-  extentColumn_ = to;
+  TScreenPos from, to;
+  screen_.WordAt(CellAt(pos), from, to);
+  Select(from, to);
+  doubleClickAt_ = std::max<quint64>(1, e->timestamp());
+  doubleClickPos_ = pos;
+}
+
+void TScreenView::Select(TScreenPos from, TScreenPos to) {
+  anchorLine_ = Base() + from.line;
+  anchorColumn_ = from.column;
+  extentLine_ = Base() + to.line;
+  extentColumn_ = to.column;
   hasSelection_ = true;
   selecting_ = false;
+  SelectionMade();
+}
+
+void TScreenView::SelectionMade() {
   update();
+  if (SetPrimarySelection) SetPrimarySelection(SelectedText());
+}
+
+void TScreenView::leaveEvent(QEvent* e) {
+  setCursor(Qt::IBeamCursor);
+  QWidget::leaveEvent(e);
 }
 
 bool TScreenView::event(QEvent* e) {
@@ -397,6 +483,7 @@ QVariant TScreenView::inputMethodQuery(Qt::InputMethodQuery q) const {
 }
 
 void TScreenView::contextMenuEvent(QContextMenuEvent* e) {
+  if (hostMouse_) return;  // the right button was the host's
   if (OnContextMenu) OnContextMenu(e->globalPos());
 }
 

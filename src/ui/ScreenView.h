@@ -1,6 +1,9 @@
-// The terminal page's screen (画面表示): draws a TTerminalScreen with the
-// Japanese fixed font, its scrollback behind a scroll bar and the mouse
-// wheel, a selection made with the mouse, and the cursor. Everything it
+// The terminal page's screen (画面表示): draws a TTerminalScreen in the
+// chosen Japanese fixed font (bold, italic, underline and strike as the host
+// paints), its scrollback behind a scroll bar and the mouse wheel, a
+// selection made with the mouse (a word with a double click, a line with a
+// triple click, each also the primary selection), and the cursor. While the
+// host asks for the mouse, it gets it, unless Shift is held. Everything it
 // decides about bytes and keys is the screen's; the page binds the rest.
 #pragma once
 
@@ -11,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 
 class QScrollBar;
 
@@ -46,15 +49,18 @@ class TScreenFeed : public std::enable_shared_from_this<TScreenFeed> {
 class TScreenView : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kPixelSize = 16;     // the font, unless 80 x 24 would not fit
-  static constexpr int kMinPixelSize = 8;
   static constexpr int kWheelLines = 3;
 
   explicit TScreenView(TTerminalScreen& screen, QWidget* parent = nullptr);
 
-  // The size in cells that fits `area` pixels (the font is made smaller,
-  // down to a limit, until 80 x 24 fit).
-  QSize CellsFor(QSize area);
+  // The font the cells are drawn in (its bold and italic come from it).
+  void SetFont(const QFont& font);
+  const QFont& Font() const { return font_; }
+  // The host's backslash drawn as a yen sign, as a Shift-JIS host means it.
+  void SetYen(bool yen);
+  bool Yen() const { return yen_; }
+  // The size in cells that fits `area` pixels at the font's size.
+  QSize CellsFor(QSize area) const;
   // The screen took bytes: what changed is drawn (at most as often as the
   // page calls this).
   void ScreenChanged();
@@ -90,11 +96,18 @@ class TScreenView : public QWidget {
   double PaintSeconds() const { return paintSeconds_; }
   double PaintCpuSeconds() const { return paintCpuSeconds_; }
 
-  // The page's: keys, typed text and the context menu.
+  // The page's: keys, typed text, the context menu, the mouse for the host
+  // and a URL to open.
   std::function<bool(QKeyEvent*)> OnKey;             // true: taken
   std::function<bool(QKeyEvent*)> OnShortcutOverride;  // true: the key is the view's, not a shortcut's
   std::function<void(const QString&)> OnCommit;      // what an input method committed
   std::function<void(QPoint global)> OnContextMenu;
+  std::function<bool()> MouseForHost;                // whether the host may have the mouse now
+  std::function<void(const std::string&)> OnMouseBytes;
+  std::function<void(const QString&)> OnOpenUrl;     // Ctrl+click on a URL
+  // Where a selection goes as X terminals put it: the primary selection
+  // (where the desktop has one).
+  std::function<void(const QString&)> SetPrimarySelection;
 
  protected:
   bool event(QEvent* e) override;
@@ -105,14 +118,21 @@ class TScreenView : public QWidget {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void inputMethodEvent(QInputMethodEvent* e) override;
   QVariant inputMethodQuery(Qt::InputMethodQuery q) const override;
   void contextMenuEvent(QContextMenuEvent* e) override;
 
  private:
-  void SetFont(int pixelSize);
   void SyncBar();
+  // The host has the mouse for this event (it asked, keys go to it, Shift is
+  // not held, the live screen is shown); sends what the event means to it.
+  bool ReportMouse(EMouseAction action, Qt::MouseButton button, QPoint at, Qt::KeyboardModifiers modifiers);
+  // Marks [from, to] as the selection; then, as for a selection dragged,
+  // it is drawn and made the primary selection.
+  void Select(TScreenPos from, TScreenPos to);
+  void SelectionMade();
   // Lines that left the scrollback for good: selection and marks are kept
   // in lines counted from the session's first.
   long long Base() const { return static_cast<long long>(screen_.Pushed()) - screen_.ScrollbackSize(); }
@@ -122,6 +142,8 @@ class TScreenView : public QWidget {
   TTerminalScreen& screen_;
   QScrollBar* bar_ = nullptr;
   QFont font_;
+  QFont bold_, italic_, boldItalic_;
+  bool yen_ = true;
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int ascent_ = 12;
@@ -135,6 +157,10 @@ class TScreenView : public QWidget {
   int anchorColumn_ = 0, extentColumn_ = 0;
   long long foundLine_ = -1;
   int foundColumn_ = 0, foundCells_ = 0;
+  // A double click's time and place: a press soon after at its place is the third click.
+  quint64 doubleClickAt_ = 0;
+  QPoint doubleClickPos_;
+  bool hostMouse_ = false;     // the press went to the host: so do its moves and release
   int paints_ = 0;
   double paintSeconds_ = 0;
   double paintCpuSeconds_ = 0;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QMenu>
@@ -17,12 +19,15 @@
 #include <QStandardItemModel>
 #include <QPainter>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "hosts/HostTable.h"
+#include "reader/Settings.h"
 #include "session/VeskoClient.h"
 #include "ui/Fonts.h"
 #include "reader/TerminalText.h"
@@ -120,6 +125,13 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
     if (KeyMode()) SendToHost(screen_.TextBytes(text, false), text);
   };
   ScreenView->OnContextMenu = [this](QPoint global) { ShowContextMenu(global); };
+  // The mouse is the host's when it asks and keys go to it as typed.
+  ScreenView->MouseForHost = [this] { return KeyMode(); };
+  ScreenView->OnMouseBytes = [this](const std::string& bytes) { SendToHost({true, bytes, {}}, QString()); };
+  ScreenView->OnOpenUrl = [this](const QString& url) {
+    if (OpenUrl) OpenUrl(url);
+  };
+  OpenUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
   Edit1 = new QLineEdit;
   Edit1->setObjectName(QStringLiteral("Edit1"));
   Edit1->setFont(FixedFont(16));
@@ -309,6 +321,20 @@ TTerminalPage::TTerminalPage(TVeskoClient& client, QWidget* parent) : QWidget(pa
   shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_C, [this] { CopySelection(); });
   shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_V, [this] { PasteToHost(); });
   shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_F, [this] { ShowFind(); });
+  shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_S, [this] { SaveScreen(); });
+  AskSaveName = [this](ETerminalSaveFormat& format) {
+    const QString sjis = QStringLiteral("テキスト Shift-JIS (*.txt)"), utf8 = QStringLiteral("テキスト UTF-8 (*.txt)"),
+                  html = QStringLiteral("HTML 色つき (*.html *.htm)");
+    QString chosen = sjis;
+    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("スクロールバックと画面を保存"), QString(),
+                                                      sjis + QStringLiteral(";;") + utf8 + QStringLiteral(";;") + html,
+                                                      &chosen);
+    format = chosen == html ? ETerminalSaveFormat::kHtml
+             : chosen == utf8 ? ETerminalSaveFormat::kUtf8
+                              : ETerminalSaveFormat::kShiftJis;
+    return name;
+  };
+  SetTerminalFont(QString::fromLatin1(TAppSettings::kDefaultTerminalFont), TAppSettings::kDefaultTerminalFontSize);
   ConfirmPaste = [this](int lines) {
     return QMessageBox::question(this, QStringLiteral("貼り付け"),
                                  QStringLiteral("%1 行をホストに送ります。よろしいですか?").arg(lines)) ==
@@ -324,7 +350,11 @@ TTerminalPage::~TTerminalPage() { feed_->SetOnWake(nullptr); }
 void TTerminalPage::TakeScreenBytes() {
   const auto start = std::chrono::steady_clock::now();
   const double cpu = ThreadCpuSeconds();
-  screenPending_ += feed_->Take();
+  const std::string fresh = feed_->Take();
+  // Nothing came since the last tick: the host has gone quiet, and what is
+  // left of its flood (at most the scrollback's worth) is drawn at once.
+  const bool quiet = fresh.empty();
+  screenPending_ += fresh;
   if (screenPending_.empty()) return;
   const size_t skip = TTerminalScreen::KeepFrom(screenPending_, TTerminalScreen::kScrollbackLines + screen_.Rows());
   size_t at = skip;
@@ -332,7 +362,7 @@ void TTerminalPage::TakeScreenBytes() {
     const size_t n = std::min(kScreenPiece, screenPending_.size() - at);
     screen_.Feed(std::string_view(screenPending_).substr(at, n));
     at += n;
-    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kScreenBudgetMs)) break;
+    if (!quiet && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kScreenBudgetMs)) break;
   }
   screenPending_.erase(0, at);
   if (!screenPending_.empty()) screenTimer_.start();  // the rest at the next tick
@@ -350,6 +380,43 @@ void TTerminalPage::FitScreen() {
   screen_.Resize(cells.width(), cells.height());
   ScreenView->ScreenChanged();
   client_.SetWindowSize(screen_.Columns(), screen_.Rows());
+}
+
+void TTerminalPage::SetTerminalFont(const QString& family, int pixelSize) {
+  fontFamily_ = family;
+  fontSize_ = pixelSize;
+  ApplyFont();
+}
+
+void TTerminalPage::ApplyFont() {
+  ScreenView->SetFont(TerminalFont(fontFamily_, hostFontSize_ > 0 ? hostFontSize_ : fontSize_));
+  FitScreen();
+}
+
+void TTerminalPage::StartSession(const THostEntry& host, bool keyMode) {
+  screen_.SetBackspaceSendsDelete(BackspaceSendsDelete(host));
+  ScreenView->SetYen(host.Encoding == EHostEncoding::kShiftJis);
+  if (hostFontSize_ != host.FontSize) {
+    hostFontSize_ = host.FontSize;
+    ApplyFont();
+  }
+  if (keyMode && host.KeyModeAtStart) SetKeyMode(true);
+}
+
+void TTerminalPage::SaveScreen() {
+  ETerminalSaveFormat format = ETerminalSaveFormat::kShiftJis;
+  const QString name = AskSaveName ? AskSaveName(format) : QString();
+  if (!name.isEmpty()) SaveScreenTo(name, format);
+}
+
+bool TTerminalPage::SaveScreenTo(const QString& path, ETerminalSaveFormat format) {
+  try {
+    WriteFileAtomic(QFile::encodeName(path).toStdString(), TerminalSaveBytes(screen_, format, ScreenView->Yen()));
+  } catch (const EInOutError& e) {
+    QMessageBox::critical(this, QStringLiteral("エラー"), Q(e.what()));
+    return false;
+  }
+  return true;
 }
 
 void TTerminalPage::SetLineView(bool lines) {
@@ -377,8 +444,9 @@ bool TTerminalPage::KeyMode() const { return KeyModeButton->isChecked(); }
 bool TTerminalPage::TerminalShortcut(const QKeyEvent* k) {
   const Qt::KeyboardModifiers m = k->modifiers() & ~Qt::KeypadModifier;
   if (m == Qt::ShiftModifier && (k->key() == Qt::Key_PageUp || k->key() == Qt::Key_PageDown)) return true;
-  return m == (Qt::ControlModifier | Qt::ShiftModifier) &&
-         (k->key() == Qt::Key_C || k->key() == Qt::Key_V || k->key() == Qt::Key_F || k->key() == Qt::Key_K);
+  return m == (Qt::ControlModifier | Qt::ShiftModifier) && (k->key() == Qt::Key_C || k->key() == Qt::Key_V ||
+                                                            k->key() == Qt::Key_F || k->key() == Qt::Key_K ||
+                                                            k->key() == Qt::Key_S);
 }
 
 bool TTerminalPage::HostKey(QKeyEvent* k) {
@@ -451,6 +519,7 @@ void TTerminalPage::ShowContextMenu(QPoint global) {
   copy->setEnabled(ScreenView->HasSelection());
   menu.addAction(QStringLiteral("貼り付け(&P)\tCtrl+Shift+V"), this, &TTerminalPage::PasteToHost);
   menu.addAction(QStringLiteral("検索(&F)...\tCtrl+Shift+F"), this, &TTerminalPage::ShowFind);
+  menu.addAction(QStringLiteral("保存(&S)...\tCtrl+Shift+S"), this, &TTerminalPage::SaveScreen);
   menu.addSeparator();
   QAction* keys = menu.addAction(QStringLiteral("キー入力(&K)\tCtrl+Shift+K"));
   keys->setCheckable(true);

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "reader/TerminalSave.h"
+#include "reader/TerminalScreen.h"
 #include "ui/ScreenView.h"
-#include "ui/TerminalScreen.h"
 
 class QComboBox;
 class QFontMetrics;
@@ -24,6 +25,7 @@ class QToolButton;
 namespace brelo {
 
 class TVeskoClient;
+struct THostEntry;
 struct TTransferProgress;
 
 // The transfer bar's words for a file under way, within `width` pixels: the
@@ -109,6 +111,18 @@ class TTerminalPage : public QWidget {
   std::function<bool(int lines)> ConfirmPaste;
   // The view chosen (true: 行表示), to be kept in the settings.
   std::function<void(bool lines)> OnViewChosen;
+  // Where the screen is saved and in which form (a dialog by default; tests
+  // answer it): an empty name saves nothing.
+  std::function<QString(ETerminalSaveFormat& format)> AskSaveName;
+  // Opens a URL the user Ctrl+clicked (the desktop's browser by default).
+  std::function<void(const QString& url)> OpenUrl;
+
+  // The screen's font as the options set it; a host's own size goes first.
+  void SetTerminalFont(const QString& family, int pixelSize);
+  // A session to `host` starts: what Backspace sends, the font size, the
+  // yen sign for a Shift-JIS host, and key mode when the host starts in it
+  // and `keyMode` allows (a round's passes leave the keys alone).
+  void StartSession(const THostEntry& host, bool keyMode);
 
   void SetLineView(bool lines);
   bool LineView() const;
@@ -119,6 +133,10 @@ class TTerminalPage : public QWidget {
   void PasteToHost();
   void ShowFind();
   void FindNext(bool backwards);
+  // Ctrl+Shift+S: the scrollback and the screen into a file.
+  void SaveScreen();
+  // False, after telling the user, when the file cannot be written.
+  bool SaveScreenTo(const QString& path, ETerminalSaveFormat format);
   // Main thread: takes what the receive path tapped into the screen.
   void TakeScreenBytes();
   // The main thread's time in TakeScreenBytes (wall clock, and CPU).
@@ -160,6 +178,7 @@ class TTerminalPage : public QWidget {
   void Recall(int step);
   void ShowContextMenu(QPoint global);
   void FitScreen();
+  void ApplyFont();
 
   TVeskoClient& client_;
   std::atomic<bool> viewChanged_{false};
@@ -174,6 +193,9 @@ class TTerminalPage : public QWidget {
   std::vector<QString> history_;
   int historyAt_ = 0;          // history_.size(): the line being typed
   QString draft_;              // what was being typed before ↑
+  QString fontFamily_;
+  int fontSize_ = 0;           // the options'
+  int hostFontSize_ = 0;       // the session's host's, 0: none
 };
 
 }  // namespace brelo

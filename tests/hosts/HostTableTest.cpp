@@ -157,6 +157,43 @@ TEST(HostList, ATerminalTypeIsKeptOnlyWhenItIsNotTheDefault) {
   EXPECT_TRUE(third.HostTable[1].RemoveEscapes);
 }
 
+TEST(HostList, TheTerminalProfileIsKeptOnlyWhereItIsNotTheDefault) {
+  TTempDir dir;
+  const std::string file = THostTable::FileName(dir.Path());
+  WriteBytes(file, "[Hosts]\r\nCount=4\r\n" +
+                       Section(0, "Title=bbs\r\n") +
+                       Section(1, "Title=shell\r\nTerminalOnly=1\r\nFontSize=3\r\n") +
+                       Section(2, "Title=set\r\nBackspace=del\r\nFontSize=20\r\nKeyMode=1\r\n") +
+                       Section(3, "Title=odd\r\nTerminalOnly=1\r\nBackspace=BS\r\nFontSize=900\r\n"));
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  // Backspace: a bulletin board's BS, a shell's DEL, unless the entry says.
+  const bool del[] = {false, true, true, false};
+  const int size[] = {0, THostEntry::kMinFontSize, 20, THostEntry::kMaxFontSize};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(BackspaceSendsDelete(t.HostTable[static_cast<size_t>(i)]), del[i]) << i;
+    EXPECT_EQ(t.HostTable[static_cast<size_t>(i)].FontSize, size[i]) << i;
+    EXPECT_EQ(t.HostTable[static_cast<size_t>(i)].KeyModeAtStart, i == 2) << i;
+  }
+  t.HostTable[2].Backspace = EBackspaceKey::kAuto;
+  t.HostTable[2].FontSize = 0;
+  t.HostTable[2].KeyModeAtStart = false;
+  t.HostTable[0].KeyModeAtStart = true;
+  t.SaveHostList(dir.Path());
+  const std::string saved = ReadBytes(file);
+  EXPECT_NE(saved.find("KeyMode=1\r\n"), std::string::npos);
+  EXPECT_EQ(saved.find("KeyMode=1\r\n"), saved.rfind("KeyMode=1\r\n"));  // host 2's went
+  EXPECT_EQ(saved.find("Backspace=DEL"), std::string::npos);
+  EXPECT_NE(saved.find("Backspace=BS\r\n"), std::string::npos);
+  EXPECT_EQ(saved.find("FontSize=20"), std::string::npos);
+  THostTable again;
+  again.LoadHostList(dir.Path());
+  EXPECT_TRUE(again.HostTable[0].KeyModeAtStart);
+  EXPECT_FALSE(BackspaceSendsDelete(again.HostTable[2]));
+  EXPECT_FALSE(BackspaceSendsDelete(again.HostTable[3]));
+  EXPECT_EQ(again.HostTable[3].FontSize, THostEntry::kMaxFontSize);
+}
+
 TEST(HostList, CountAboveTheTableAndAFullTable) {
   TTempDir dir;
   std::string list = "[Hosts]\r\nCount=250\r\n";

@@ -1,6 +1,8 @@
 // The terminal page's screen with real keys and clicks: key mode against a
-// host that echoes, the input line's history, scrollback, selection, copy,
-// paste and find, the window's size told to the host, and the view remembered.
+// host that echoes, the input line's history, scrollback, selection (a word,
+// a line), copy, paste and find, the mouse for a host that asks for it, a
+// URL opened, the screen saved, the window's size told to the host, and the
+// view, the font and each host's profile remembered.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,10 +11,17 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
@@ -22,10 +31,14 @@
 #include <thread>
 
 #include "common/Sjis.h"
+#include "hosts/HostTable.h"
 #include "session/VeskoClient.h"
+#include "support/Screenshot.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
+#include "ui/HostPropertyDialog.h"
 #include "ui/MainForm.h"
+#include "ui/OptionsPage.h"
 #include "ui/TerminalPage.h"
 
 namespace brelo {
@@ -160,15 +173,24 @@ TEST_F(TerminalScreenWindow, KeyModeSendsTheKeysAsTypedAndTheEchoIsDrawn) {
   QTest::keyClick(page->ScreenView, Qt::Key_Backspace);
   QTest::keyClick(page->ScreenView, Qt::Key_Tab);
   QTest::keyClick(page->ScreenView, Qt::Key_Escape);
+  QTest::keyClick(page->ScreenView, Qt::Key_Space, Qt::ControlModifier);
+  QTest::keyClick(page->ScreenView, Qt::Key_Slash, Qt::ControlModifier);
+  QTest::keyClick(page->ScreenView, Qt::Key_2, Qt::ControlModifier | Qt::ShiftModifier);
   // Japanese comes from the input method, in Shift-JIS.
   QInputMethodEvent commit;
   commit.setCommitString(QStringLiteral("日本"));
   QApplication::sendEvent(page->ScreenView, &commit);
-  const std::string want = std::string("ls -l\r\x1b[A\x0b\x1bOP\x08\t\x1b") + Sjis("日本");
+  const std::string want = std::string("ls -l\r\x1b[A\x0b\x1bOP\x08\t\x1b\0\x1f\0", 19) + Sjis("日本");
   ASSERT_TRUE(WaitUntil([&] { return host.Received().find(want) != std::string::npos; })) << host.Received();
   EXPECT_EQ(connectShortcut, 0);  // Ctrl+K was the host's
   EXPECT_TRUE(page->ScreenView->hasFocus());  // Tab did not move the focus
   EXPECT_TRUE(RowIs(0, QStringLiteral("ls -l")));
+  // A shell behind a host the user drives: Backspace is DEL.
+  THostEntry shell;
+  shell.TerminalOnly = true;
+  page->StartSession(shell, true);
+  QTest::keyClick(page->ScreenView, Qt::Key_Backspace);
+  ASSERT_TRUE(WaitUntil([&] { return host.Received().find(want + "\x7f") != std::string::npos; })) << host.Received();
   // The shortcut turns it off again: the input line is back.
   QTest::keyClick(page->ScreenView, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_FALSE(page->KeyMode());
@@ -267,10 +289,17 @@ TEST_F(TerminalScreenWindow, ScrollbackSelectionCopyPasteAndFind) {
   EXPECT_EQ(page->FindResult->text(), QStringLiteral("見つかりません"));
 }
 
-TEST_F(TerminalScreenWindow, TheHostIsToldTheNewSizeWhenThePageGrows) {
+TEST_F(TerminalScreenWindow, TheColumnsFollowTheWindowAtTheFontsSizeAndTheHostIsTold) {
+  const int px = page->ScreenView->Font().pixelSize();
+  const int width = page->ScreenView->width() - page->ScreenView->ScrollBar()->width();
+  EXPECT_EQ(page->Screen().Columns(), width / page->ScreenView->CellWidth());
+  // A narrow window: fewer columns, the same font.
+  window.resize(560, 620);
+  ASSERT_TRUE(WaitUntil([&] { return page->Screen().Columns() < 80; }));
+  EXPECT_EQ(page->ScreenView->Font().pixelSize(), px);
+  EXPECT_EQ(page->Screen().Columns(),
+            (page->ScreenView->width() - page->ScreenView->ScrollBar()->width()) / page->ScreenView->CellWidth());
   const int cols = page->Screen().Columns(), rows = page->Screen().Rows();
-  EXPECT_GE(cols, 80);
-  EXPECT_GE(rows, 24);
   window.resize(1300, 900);
   ASSERT_TRUE(WaitUntil([&] { return page->Screen().Columns() > cols && page->Screen().Rows() > rows; }));
   EXPECT_TRUE(WaitUntil([&] {
@@ -280,6 +309,237 @@ TEST_F(TerminalScreenWindow, TheHostIsToldTheNewSizeWhenThePageGrows) {
   const QRect last = page->ScreenView->CellRect(page->Screen().Rows() - 1, page->Screen().Columns() - 1);
   EXPECT_LE(last.right(), page->ScreenView->width());
   EXPECT_LE(last.bottom(), page->ScreenView->height());
+}
+
+TEST_F(TerminalScreenWindow, ADoubleClickSelectsAWordAndATripleClickALineAsThePrimarySelection) {
+  client.ReceiveChunk("first line\r\n", 12);
+  const std::string text = Sjis("cd /usr/local_bin; 日本語のテキスト\r\n");
+  client.ReceiveChunk(text.data(), text.size());
+  TScreenView* v = page->ScreenView;
+  ASSERT_TRUE(RowIs(1, QStringLiteral("cd /usr/local_bin; 日本語のテキスト")));
+  QStringList primary;
+  v->SetPrimarySelection = [&](const QString& t) { primary << t; };
+  QTest::mouseDClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(1, 12).center());
+  EXPECT_EQ(v->SelectedText(), QStringLiteral("local_bin"));
+  ASSERT_FALSE(primary.isEmpty());
+  EXPECT_EQ(primary.back(), QStringLiteral("local_bin"));
+  // Kanji: a run of them, from the second cell of one.
+  QTest::mouseDClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(1, 22).center());
+  EXPECT_EQ(v->SelectedText(), QStringLiteral("日本語"));
+  // The third click soon after, at the same place: the whole line.
+  QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(1, 22).center(), 1);
+  QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(1, 22).center(), 1);
+  EXPECT_EQ(v->SelectedText(), QStringLiteral("cd /usr/local_bin; 日本語のテキスト"));
+  EXPECT_EQ(primary.back(), v->SelectedText());
+  // A click afterwards starts afresh.
+  QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(0, 2).center());
+  EXPECT_FALSE(v->HasSelection());
+}
+
+TEST_F(TerminalScreenWindow, TheMouseIsTheHostsWhenItAsksAndKeysGoToItUnlessShiftIsHeld) {
+  client.ReceiveChunk("\x1b[?1000h\x1b[?1006hmouse\r\n", 24);
+  TScreenView* v = page->ScreenView;
+  TTerminalScreen& s = page->Screen();
+  ASSERT_TRUE(WaitUntil([&] { return s.MouseMode() == EMouseMode::kClick; }));
+  // Without key mode the mouse selects, as before.
+  QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(2, 4).center());
+  QTest::mouseClick(page->KeyModeButton, Qt::LeftButton);
+  ASSERT_TRUE(page->KeyMode());
+  QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(2, 4).center());
+  QTest::mouseClick(v, Qt::RightButton, Qt::ControlModifier, v->CellRect(0, 0).center());
+  QWheelEvent down(QPointF(v->CellRect(1, 1).center()), v->mapToGlobal(QPointF(v->CellRect(1, 1).center())), QPoint(),
+                   QPoint(0, -240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(v, &down);
+  const std::string want = "\x1b[<0;5;3M\x1b[<0;5;3m\x1b[<18;1;1M\x1b[<18;1;1m\x1b[<65;2;2M\x1b[<65;2;2M";
+  ASSERT_TRUE(WaitUntil([&] { return host.Received().find(want) != std::string::npos; })) << host.Received();
+  EXPECT_EQ(host.Received().find("\x1b[<"), host.Received().find(want));  // nothing before: the first click selected
+  EXPECT_EQ(v->ScrolledBack(), 0);
+  // Shift keeps the mouse for selecting.
+  const size_t before = host.Received().size();
+  QTest::mousePress(v, Qt::LeftButton, Qt::ShiftModifier, v->CellRect(0, 0).center());
+  QTest::mouseMove(v, v->CellRect(0, 3).center());
+  QTest::mouseRelease(v, Qt::LeftButton, Qt::ShiftModifier, v->CellRect(0, 3).center());
+  EXPECT_EQ(v->SelectedText(), QStringLiteral("mous"));
+  // The host lets go of the mouse: the wheel scrolls back again.
+  client.ReceiveChunk("\x1b[?1000l", 8);
+  ASSERT_TRUE(WaitUntil([&] { return s.MouseMode() == EMouseMode::kNone; }));
+  QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(2, 4).center());
+  QTest::keyClick(v, Qt::Key_X);
+  ASSERT_TRUE(WaitUntil([&] { return host.Received().size() > before; }));
+  EXPECT_EQ(host.Received().substr(before), "x");
+}
+
+TEST_F(TerminalScreenWindow, CtrlClickOpensTheUrlUnderThePointer) {
+  const std::string text = "news at https://example.jp/bbs/?id=1 today\r\n";
+  client.ReceiveChunk(text.data(), text.size());
+  TScreenView* v = page->ScreenView;
+  ASSERT_TRUE(RowIs(0, QStringLiteral("news at https://example.jp/bbs/?id=1 today")));
+  QStringList opened;
+  page->OpenUrl = [&](const QString& url) { opened << url; };
+  QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, v->CellRect(0, 20).center());  // a plain click: nothing
+  QTest::mouseClick(v, Qt::LeftButton, Qt::ControlModifier, v->CellRect(0, 3).center());  // not on the URL
+  QTest::mouseClick(v, Qt::LeftButton, Qt::ControlModifier, v->CellRect(0, 20).center());
+  EXPECT_EQ(opened, QStringList{QStringLiteral("https://example.jp/bbs/?id=1")});
+}
+
+TEST_F(TerminalScreenWindow, TheScrollbackAndScreenAreSavedAsShownInTextAndHtml) {
+  std::string text;
+  for (int i = 1; i <= 200; ++i) text += "line " + std::to_string(i) + "\r\n";
+  text += Sjis("\x1b[1;31m赤い太字\x1b[0m a<b & c:\\path \x1b[3;4mitalic\x1b[0m\r\n");
+  client.ReceiveChunk(text.data(), text.size());
+  TTerminalScreen& s = page->Screen();
+  ASSERT_TRUE(WaitUntil([&] { return s.LineText(200).startsWith(QStringLiteral("赤い太字")); }));
+  // What the screen shows, line by line, from the oldest line kept.
+  QStringList shown;
+  for (int l = 0; l <= 200; ++l) shown << s.LineText(l);
+  test::TTempDir dir;
+  ETerminalSaveFormat next = ETerminalSaveFormat::kShiftJis;
+  QString name;
+  page->AskSaveName = [&](ETerminalSaveFormat& format) {
+    format = next;
+    return name;
+  };
+  const auto save = [&](ETerminalSaveFormat format, const char* file) {
+    next = format;
+    name = QString::fromStdString(dir.File(file));
+    page->ScreenView->setFocus();
+    QTest::keyClick(page->ScreenView, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    return test::ReadBytes(dir.File(file));
+  };
+  EXPECT_EQ(save(ETerminalSaveFormat::kUtf8, "screen.txt"), (shown.join(QLatin1Char('\n')) + QLatin1Char('\n')).toStdString());
+  EXPECT_EQ(save(ETerminalSaveFormat::kShiftJis, "screen-sjis.txt"),
+            Sjis((shown.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toStdString()));
+  const QString html = QString::fromStdString(save(ETerminalSaveFormat::kHtml, "screen.html"));
+  EXPECT_TRUE(html.contains(QStringLiteral(">line 1\nline 2\n"))) << html.left(400).toStdString();
+  EXPECT_TRUE(html.contains(QStringLiteral("<span style=\"color:#ff4040;font-weight:bold\">赤い太字</span> a&lt;b &amp; c:¥path "))) << html.right(400).toStdString();
+  EXPECT_TRUE(html.contains(QStringLiteral("font-style:italic;text-decoration:underline\">italic</span>")));
+  // Cancelled: nothing written.
+  name.clear();
+  QTest::keyClick(page->ScreenView, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files).size(), 3);
+}
+
+// The screen as drawn, beside the same text drawn with Qt alone in the font
+// each style calls for: bold, italic, the chosen font, and the yen sign.
+TEST(TerminalDrawing, BoldItalicAndTheChosenFontAsDrawn) {
+  TTerminalScreen screen;
+  screen.Feed("Norm \x1b[1mBold\x1b[0m \x1b[3mItal\x1b[0m \x1b[1;3mBoIt\x1b[0m 0O1lI| C:\\dir");
+  TScreenView view(screen);
+  view.resize(900, 500);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  const QFont regular = view.Font();
+  EXPECT_EQ(QFontInfo(regular).family(), QStringLiteral("Migu 1M"));  // the default, installed by set-up
+  // Monospace as a Japanese terminal means it: each Latin character one
+  // cell, a full-width one two.
+  const QFontMetrics fm(regular);
+  EXPECT_EQ(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
+  EXPECT_EQ(fm.horizontalAdvance(QStringLiteral("漢")), 2 * fm.horizontalAdvance(QLatin1Char('W')));
+  const auto shot = [&] { return view.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+  // Cells [column, column + n) of the top row, as drawn.
+  const auto cells = [&](const QImage& image, int column, int n) {
+    return image.copy(view.CellRect(0, column, n));
+  };
+  // The same text drawn with Qt alone, white on black, in `font`.
+  const auto alone = [&](const QString& text, const QFont& font) {
+    QImage image(view.CellRect(0, 0, static_cast<int>(text.size())).size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter p(&image);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(0, QFontMetrics(regular).ascent(), text);
+    return image;
+  };
+  QFont bold = regular, italic = regular, boldItalic = regular;
+  bold.setBold(true);
+  italic.setItalic(true);
+  boldItalic.setBold(true);
+  boldItalic.setItalic(true);
+  const QImage drawn = shot();
+  test::Screenshot(&view, QStringLiteral("terminal-styles"));
+  EXPECT_EQ(cells(drawn, 0, 4), alone(QStringLiteral("Norm"), regular));
+  EXPECT_EQ(cells(drawn, 5, 4), alone(QStringLiteral("Bold"), bold));
+  EXPECT_EQ(cells(drawn, 10, 4), alone(QStringLiteral("Ital"), italic));
+  EXPECT_EQ(cells(drawn, 15, 4), alone(QStringLiteral("BoIt"), boldItalic));
+  EXPECT_NE(alone(QStringLiteral("Bold"), bold), alone(QStringLiteral("Bold"), regular));
+  EXPECT_NE(alone(QStringLiteral("Ital"), italic), alone(QStringLiteral("Ital"), regular));
+  // In the chosen font 0 and O, 1, l, I and | each look their own.
+  const QString look = QStringLiteral("0O1lI|");
+  EXPECT_EQ(cells(drawn, 20, 6), alone(look, regular));
+  for (int a = 0; a < look.size(); ++a) {
+    for (int b = a + 1; b < look.size(); ++b) {
+      EXPECT_NE(cells(drawn, 20 + a, 1), cells(drawn, 20 + b, 1)) << look[a].toLatin1() << " and " << look[b].toLatin1();
+    }
+  }
+  // A Shift-JIS host's backslash is a yen sign; another host's is itself.
+  EXPECT_EQ(cells(drawn, 29, 1), alone(QStringLiteral("¥"), regular));
+  view.SetYen(false);
+  EXPECT_EQ(cells(shot(), 29, 1), alone(QStringLiteral("\\"), regular));
+  EXPECT_NE(alone(QStringLiteral("¥"), regular), alone(QStringLiteral("\\"), regular));
+}
+
+// A host's terminal profile set in its dialog, and the options' font: both
+// kept across a restart, and the profile applied when a session to the host
+// starts.
+TEST(TerminalProfile, KeptAcrossARestartAndAppliedWhenTheSessionStarts) {
+  test::TTempDir home;
+  TEchoHost host;
+  {
+    TMainForm form(home.Path(), TAppSettings());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    THostPropertyDialog& p = *form.HostPropertyDialog;
+    p.HostIndex = 0;
+    p.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+    p.Address->setFocus();
+    p.Address->selectAll();
+    QTest::keyClicks(p.Address, QStringLiteral("127.0.0.1:") + QString::number(host.Port()));
+    QTest::mouseClick(p.TerminalOnly, Qt::LeftButton, {}, QPoint(4, p.TerminalOnly->height() / 2));
+    p.FontSize->setFocus();
+    p.FontSize->selectAll();
+    QTest::keyClicks(p.FontSize, QStringLiteral("20"));
+    QTest::mouseClick(p.KeyModeAtStart, Qt::LeftButton, {}, QPoint(4, p.KeyModeAtStart->height() / 2));
+    EXPECT_EQ(p.Backspace->currentIndex(), 0);  // automatic: DEL for a host driven at the terminal
+    QTest::keyClick(p.Address, Qt::Key_Return);
+    ASSERT_FALSE(p.isVisible());
+    // The options' font size, by keys.
+    form.Pages()->setCurrentIndex(2);
+    // Monospace families only, Japanese ones among them.
+    EXPECT_GE(form.OptionsPage->TerminalFont->findText(QStringLiteral("Migu 1M")), 0);
+    EXPECT_GE(form.OptionsPage->TerminalFont->findText(QStringLiteral("IPAGothic")), 0);
+    EXPECT_LT(form.OptionsPage->TerminalFont->findText(QStringLiteral("IPAPGothic")), 0);
+    EXPECT_EQ(form.OptionsPage->TerminalFont->currentText(), QStringLiteral("Migu 1M"));
+    form.OptionsPage->TerminalFontSize->setFocus();
+    form.OptionsPage->TerminalFontSize->selectAll();
+    QTest::keyClicks(form.OptionsPage->TerminalFontSize, QStringLiteral("18"));
+    EXPECT_EQ(form.TerminalPage->ScreenView->Font().pixelSize(), 18);
+    form.close();
+  }
+  TAppSettings settings;
+  settings.Read(home.Path());
+  EXPECT_EQ(settings.TerminalFontSize, 18);
+  TMainForm form(home.Path(), settings);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  TTerminalPage& page = *form.TerminalPage;
+  EXPECT_EQ(page.ScreenView->Font().pixelSize(), 18);
+  EXPECT_EQ(form.OptionsPage->TerminalFontSize->value(), 18);
+  THostPropertyDialog& p = *form.HostPropertyDialog;
+  p.HostIndex = 0;
+  p.show();
+  EXPECT_TRUE(p.TerminalOnly->isChecked());
+  EXPECT_EQ(p.FontSize->value(), 20);
+  EXPECT_TRUE(p.KeyModeAtStart->isChecked());
+  p.reject();
+  form.HostComboBox->setCurrentIndex(0);
+  QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return form.Model().VeskoClient1.SessionRunning(); }));
+  EXPECT_EQ(page.ScreenView->Font().pixelSize(), 20);
+  ASSERT_TRUE(page.KeyMode());
+  QTest::keyClick(page.ScreenView, Qt::Key_Backspace);
+  EXPECT_TRUE(WaitUntil([&] { return host.Received().find('\x7f') != std::string::npos; })) << host.Received();
+  form.Model().VeskoClient1.Disconnect();
 }
 
 TEST(TerminalView, TheChoiceOfViewIsRememberedInTheSettingsFile) {

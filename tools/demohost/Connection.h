@@ -29,6 +29,7 @@ struct Faults {
   bool ignoreLogout = false;  // "Q" is not a command it knows: the caller must hang up
   long flood = 0;           // numbered lines sent before the banner
   long floodRate = 0;       // lines a second of the flood (0: as fast as the line takes them)
+  bool floodOnly = false;   // hang up after the flood (a reader's time to take it all)
   bool echoPassword = false; // the password is echoed as typed
   bool ttyOutput = false;   // behind a telnet server, the terminal's output processing stays on
   // What the host speaks on the line; it works in Shift-JIS inside.

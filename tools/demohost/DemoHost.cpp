@@ -92,6 +92,7 @@ const char* kHelp =
     "  --flood N         send N numbered lines before the banner\n"
     "  --flood-rate N    send the flood at N lines a second (default: as fast as\n"
     "                    the line takes them)\n"
+    "  --flood-only      hang up after the flood, without a banner\n"
     "  --echo-password   echo the password as it is typed\n"
     "  --quoting         a message on GENERAL and a mail to TARO whose every line\n"
     "                    quotes the host's own screens (prompts, results, headers)\n"
@@ -409,6 +410,8 @@ int main(int argc, char** argv) {
       value(config.faults.flood);
     } else if (a == "--flood-rate") {
       value(config.faults.floodRate);
+    } else if (a == "--flood-only") {
+      config.faults.floodOnly = true;
     } else if (a == "--echo-password") {
       config.faults.echoPassword = true;
     } else if (a == "--look-alike-mail") {

@@ -271,6 +271,7 @@ void HostSession::Run() {
       }
     }
     if (!Say(block)) return;
+    if (config_.faults.floodOnly) return;
   }
   if (config_.faults.garbage) Say(std::string("\x01\x02\x1b[2J\x80\x81\xa0\xfd\xfe", 11) + "\r\n");
   SayU("\r\n");

@@ -1,8 +1,9 @@
 // The terminal page's screen without a display: the host's bytes (Shift-JIS,
 // after the telnet commands and the host's encoding, escape sequences kept)
 // run through libvterm, a scrollback of the lines that leave the top, the
-// text of a selection, find, and what a key sends to the host. The widget
-// only draws what this holds and forwards the user's keys and clicks.
+// text of a selection (a word, a line), find, the URLs on it, and what a key
+// or the mouse sends to the host. The widget only draws what this holds and
+// forwards the user's keys and clicks.
 //
 // Shift-JIS reaches libvterm as UTF-8 with one rule of our own: a
 // double-byte character always takes two cells and a half-width katakana
@@ -40,10 +41,11 @@ struct TScreenCell {
   bool underline = false;
   bool reverse = false;
   bool italic = false;
+  bool strike = false;
   // The same painting (the character aside).
   bool SameStyle(const TScreenCell& o) const {
     return fg == o.fg && bg == o.bg && bold == o.bold && underline == o.underline && reverse == o.reverse &&
-           italic == o.italic;
+           italic == o.italic && strike == o.strike;
   }
 };
 using TScreenLine = std::vector<TScreenCell>;
@@ -71,13 +73,20 @@ struct TKeyBytes {
   QString unmappable;
 };
 
+// What the host asked to hear of the mouse (DECSET 9, 1000, 1002, 1003).
+enum class EMouseMode { kNone, kX10, kClick, kDrag, kMove };
+// What the mouse did. Buttons: 1 left, 2 middle, 3 right.
+enum class EMouseAction { kPress, kRelease, kMove, kWheelUp, kWheelDown };
+
 class TTerminalScreen {
  public:
-  static constexpr int kMinColumns = 80;
-  static constexpr int kMinRows = 24;
+  static constexpr int kColumns = 80;  // before the page sizes it
+  static constexpr int kRows = 24;
+  static constexpr int kMinColumns = 20;
+  static constexpr int kMinRows = 4;
   static constexpr int kScrollbackLines = 10000;
 
-  TTerminalScreen(int columns = kMinColumns, int rows = kMinRows);
+  TTerminalScreen(int columns = kColumns, int rows = kRows);
   ~TTerminalScreen();
   TTerminalScreen(const TTerminalScreen&) = delete;
   TTerminalScreen& operator=(const TTerminalScreen&) = delete;
@@ -93,7 +102,7 @@ class TTerminalScreen {
   // lost inside an editor) leaves no modes behind for the next session;
   // what it drew stays, and the normal screen comes back.
   void SessionEnded();
-  // The size in cells (at least 80 x 24: smaller sizes are raised to it).
+  // The size in cells (at least 20 x 4: smaller sizes are raised to it).
   void Resize(int columns, int rows);
   int Columns() const { return columns_; }
   int Rows() const { return rows_; }
@@ -127,9 +136,23 @@ class TTerminalScreen {
   // The next place `needle` occurs after (or before) `from`, not across
   // lines; case ignored for ASCII. False when there is none.
   bool Find(const QString& needle, TScreenPos from, bool backwards, TScreenPos& at, int& cells) const;
+  // The word around a cell, as a double click takes it: a run of letters
+  // and digits, of kanji, of hiragana or of katakana, of blanks, or of one
+  // punctuation character repeated. A wide character's second cell counts
+  // as its first. `to` is the word's last cell.
+  void WordAt(TScreenPos at, TScreenPos& from, TScreenPos& to) const;
+  // The URL (http, https, ftp, telnet, mailto) a cell is part of, or empty.
+  QString UrlAt(TScreenPos at) const;
 
-  // What a key sends, as the host's modes want it (cursor keys, keypad).
+  // What a key sends, as the host's modes want it (cursor keys, keypad)
+  // and as xterm sends control keys; Backspace sends BS, or DEL when set.
   TKeyBytes KeyBytes(const TScreenKey& key);
+  void SetBackspaceSendsDelete(bool del) { backspaceDelete_ = del; }
+  bool BackspaceSendsDelete() const { return backspaceDelete_; }
+  // The mouse as the host asked for it, at a cell of the screen (0-based,
+  // not scrolled back); empty when its mode takes none of it.
+  EMouseMode MouseMode() const;
+  std::string MouseBytes(EMouseAction action, int button, int row, int column, Qt::KeyboardModifiers modifiers);
   // Text pasted or committed by an input method; `bracketed` when the host
   // asked for pastes to be marked.
   TKeyBytes TextBytes(const QString& text, bool paste);
@@ -153,12 +176,17 @@ class TTerminalScreen {
   std::deque<TScreenLine> scrollback_;
   unsigned long long pushed_ = 0;
   unsigned char lead_ = 0;     // a lead byte waiting for its second byte
-  // Where a control sequence stands across reads (LimitCsiArguments).
+  // Where a control sequence stands across reads (ScanSequences).
   enum : unsigned char { kCsiNone, kCsiEsc, kCsiArguments };
   static constexpr int kMaxCsiSeparators = 16;  // libvterm holds 16 arguments
   unsigned char csi_ = kCsiNone;
   int csiSeparators_ = 0;
-  void LimitCsiArguments(std::string& bytes);
+  bool csiPrivate_ = false;    // ESC [ ? ...
+  std::string csiHeld_;        // a private sequence's arguments, held until its end
+  void ScanSequences(std::string& bytes);
+  bool x10_ = false;           // DECSET 9, which libvterm does not know
+  int mouseProp_ = 0;          // libvterm's VTERM_PROP_MOUSE
+  bool backspaceDelete_ = false;
   std::string utf8_;           // the piece for libvterm
   std::string output_;         // what libvterm has to send
   bool capturing_ = false;     // output_ is a key's, not an answer

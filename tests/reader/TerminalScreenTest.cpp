@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/Sjis.h"
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 
 namespace brelo {
 namespace {
@@ -47,6 +47,8 @@ const std::vector<TGolden>& Goldens() {
        std::string("a\x8A\rb"), {"b\xEF\xBF\xBD"}, 0, 1},
       {"overwriting half of a wide character blanks the other half",
        Sjis("漢字") + "\x1b[1;2HX", {" X字"}, 0, 2},
+      {"several private modes at once: each is set",
+       "main\x1b[?25;1049h\x1b[Halt\x1b[?1049;1l\x1b[?25$p", {"main"}, 0, 4},
   };
   return g;
 }
@@ -130,14 +132,14 @@ TEST(TerminalScreen, AFloodIsDrawnFromWhereTheScrollbackCouldStillKeepIt) {
   EXPECT_EQ(TTerminalScreen::KeepFrom("a\r\nb\r\nc", 1), 3u);
 }
 
-TEST(TerminalScreen, ASizeBelowEightyByTwentyFourIsRaisedAndGrowingBringsLinesBack) {
-  TTerminalScreen s(40, 10);
-  EXPECT_EQ(s.Columns(), 80);
-  EXPECT_EQ(s.Rows(), 24);
+TEST(TerminalScreen, ASizeBelowTheLeastIsRaisedAndGrowingBringsLinesBack) {
+  TTerminalScreen s(10, 2);
+  EXPECT_EQ(s.Columns(), TTerminalScreen::kMinColumns);
+  EXPECT_EQ(s.Rows(), TTerminalScreen::kMinRows);
   std::string text;
   for (int i = 1; i <= 30; ++i) text += "line " + std::to_string(i) + "\r\n";
   s.Feed(text);
-  ASSERT_EQ(s.ScrollbackSize(), 7);
+  ASSERT_EQ(s.ScrollbackSize(), 31 - TTerminalScreen::kMinRows);
   s.Resize(100, 30);
   EXPECT_EQ(s.Columns(), 100);
   EXPECT_EQ(s.Rows(), 30);
@@ -176,33 +178,80 @@ std::string Key(TTerminalScreen& s, int key, Qt::KeyboardModifiers m = Qt::NoMod
   return k.handled ? k.bytes : "(none)";
 }
 
-TEST(TerminalScreen, KeysSendWhatAVt100OrXtermSends) {
+struct TKeyCase {
+  int key;
+  Qt::KeyboardModifiers modifiers;
+  const char* text;      // what the keyboard typed (UTF-8)
+  std::string bytes;     // what goes to the host, "(none)" for nothing
+};
+
+// Pressed → bytes, as xterm sends them with its default resources.
+TEST(TerminalScreen, KeysSendWhatXtermSends) {
+  const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, alt = Qt::AltModifier, shift = Qt::ShiftModifier;
+  const std::vector<TKeyCase> cases = {
+      {Qt::Key_Return, {}, "\r", "\r"},
+      {Qt::Key_Enter, Qt::KeypadModifier, "\r", "\r"},
+      {Qt::Key_Backspace, {}, "\b", "\x08"},
+      {Qt::Key_Backspace, alt, "", "\x1b\x08"},
+      {Qt::Key_Tab, {}, "\t", "\t"},
+      {Qt::Key_Backtab, shift, "", "\x1b[Z"},
+      {Qt::Key_Escape, {}, "\x1b", "\x1b"},
+      {Qt::Key_Up, {}, "", "\x1b[A"},
+      {Qt::Key_Down, {}, "", "\x1b[B"},
+      {Qt::Key_Right, {}, "", "\x1b[C"},
+      {Qt::Key_Left, {}, "", "\x1b[D"},
+      {Qt::Key_Left, ctrl, "", "\x1b[1;5D"},
+      {Qt::Key_Home, {}, "", "\x1b[H"},
+      {Qt::Key_End, {}, "", "\x1b[F"},
+      {Qt::Key_PageUp, {}, "", "\x1b[5~"},
+      {Qt::Key_PageDown, {}, "", "\x1b[6~"},
+      {Qt::Key_Insert, {}, "", "\x1b[2~"},
+      {Qt::Key_Delete, {}, "", "\x1b[3~"},
+      {Qt::Key_F1, {}, "", "\x1bOP"},
+      {Qt::Key_F4, {}, "", "\x1bOS"},
+      {Qt::Key_F5, {}, "", "\x1b[15~"},
+      {Qt::Key_F12, {}, "", "\x1b[24~"},
+      // Control keys, as X makes them for xterm.
+      {Qt::Key_C, ctrl, "\x03", "\x03"},
+      {Qt::Key_M, ctrl, "", "\r"},
+      {Qt::Key_A, ctrl | shift, "", "\x01"},
+      {Qt::Key_Space, ctrl, "", std::string(1, '\0')},
+      {Qt::Key_At, ctrl | shift, "", std::string(1, '\0')},
+      {Qt::Key_2, ctrl, "", std::string(1, '\0')},
+      {Qt::Key_2, ctrl | shift, "", std::string(1, '\0')},
+      {Qt::Key_3, ctrl, "", "\x1b"},
+      {Qt::Key_4, ctrl, "", "\x1c"},
+      {Qt::Key_5, ctrl, "", "\x1d"},
+      {Qt::Key_6, ctrl, "", "\x1e"},
+      {Qt::Key_7, ctrl, "", "\x1f"},
+      {Qt::Key_8, ctrl, "", "\x7f"},
+      {Qt::Key_Slash, ctrl, "", "\x1f"},
+      {Qt::Key_Underscore, ctrl | shift, "", "\x1f"},
+      {Qt::Key_BracketLeft, ctrl, "", "\x1b"},
+      {Qt::Key_Backslash, ctrl, "", "\x1c"},
+      {Qt::Key_BracketRight, ctrl, "", "\x1d"},
+      {Qt::Key_AsciiCircum, ctrl | shift, "", "\x1e"},
+      {Qt::Key_QuoteLeft, ctrl, "", std::string(1, '\0')},
+      {Qt::Key_1, ctrl, "", "1"},           // no control character: the key's own
+      {Qt::Key_Minus, ctrl, "", "-"},
+      {Qt::Key_Question, ctrl | shift, "", "?"},
+      {Qt::Key_unknown, ctrl, "\x01", "\x01"},  // a key Qt does not name: what the keyboard made of it
+      // Alt puts ESC before what the key sends.
+      {Qt::Key_X, alt, "x", "\x1bx"},
+      {Qt::Key_C, ctrl | alt, "", "\x1b\x03"},
+      {Qt::Key_A, {}, "a", "a"},
+      {Qt::Key_Shift, shift, "", "(none)"},
+      {Qt::Key_unknown, {}, "あ", Sjis("あ")},
+  };
   TTerminalScreen s;
-  EXPECT_EQ(Key(s, Qt::Key_Return), "\r");
-  EXPECT_EQ(Key(s, Qt::Key_Enter, Qt::KeypadModifier), "\r");
-  EXPECT_EQ(Key(s, Qt::Key_Backspace), "\x08");
-  EXPECT_EQ(Key(s, Qt::Key_Tab), "\t");
-  EXPECT_EQ(Key(s, Qt::Key_Escape), "\x1b");
-  EXPECT_EQ(Key(s, Qt::Key_Up), "\x1b[A");
-  EXPECT_EQ(Key(s, Qt::Key_Down), "\x1b[B");
-  EXPECT_EQ(Key(s, Qt::Key_Right), "\x1b[C");
-  EXPECT_EQ(Key(s, Qt::Key_Left), "\x1b[D");
-  EXPECT_EQ(Key(s, Qt::Key_Home), "\x1b[H");
-  EXPECT_EQ(Key(s, Qt::Key_End), "\x1b[F");
-  EXPECT_EQ(Key(s, Qt::Key_PageUp), "\x1b[5~");
-  EXPECT_EQ(Key(s, Qt::Key_PageDown), "\x1b[6~");
-  EXPECT_EQ(Key(s, Qt::Key_Delete), "\x1b[3~");
-  EXPECT_EQ(Key(s, Qt::Key_F1), "\x1bOP");
-  EXPECT_EQ(Key(s, Qt::Key_F4), "\x1bOS");
-  EXPECT_EQ(Key(s, Qt::Key_F5), "\x1b[15~");
-  EXPECT_EQ(Key(s, Qt::Key_F12), "\x1b[24~");
-  EXPECT_EQ(Key(s, Qt::Key_C, Qt::ControlModifier, QStringLiteral("\x03")), "\x03");
-  EXPECT_EQ(Key(s, Qt::Key_M, Qt::ControlModifier), "\r");
-  EXPECT_EQ(Key(s, Qt::Key_BracketLeft, Qt::ControlModifier), "\x1b");
-  EXPECT_EQ(Key(s, Qt::Key_X, Qt::AltModifier, QStringLiteral("x")), "\x1bx");
-  EXPECT_EQ(Key(s, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")), "a");
-  EXPECT_EQ(Key(s, Qt::Key_Shift, Qt::ShiftModifier), "(none)");
-  EXPECT_EQ(Key(s, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("あ")), Sjis("あ"));
+  for (const TKeyCase& k : cases) {
+    EXPECT_EQ(Key(s, k.key, k.modifiers, QString::fromUtf8(k.text)), k.bytes)
+        << "key " << std::hex << k.key << " modifiers " << k.modifiers.toInt();
+  }
+  // Backspace sends DEL where the host wants it (a Unix shell).
+  s.SetBackspaceSendsDelete(true);
+  EXPECT_EQ(Key(s, Qt::Key_Backspace), "\x7f");
+  EXPECT_EQ(Key(s, Qt::Key_Backspace, alt), "\x1b\x7f");
   // A full-screen program asks for the application cursor keys.
   s.Feed("\x1b[?1h");
   EXPECT_EQ(Key(s, Qt::Key_Up), "\x1bOA");
@@ -212,6 +261,102 @@ TEST(TerminalScreen, KeysSendWhatAVt100OrXtermSends) {
   EXPECT_TRUE(bad.handled);
   EXPECT_TRUE(bad.bytes.empty());
   EXPECT_FALSE(bad.unmappable.isEmpty());
+}
+
+struct TMouseCase {
+  const char* name;
+  std::string modes;               // what the host sent to ask for the mouse
+  EMouseMode mode;
+  EMouseAction action;
+  int button;
+  int row, column;
+  Qt::KeyboardModifiers modifiers;
+  std::string bytes;               // what goes to the host
+};
+
+// Each mode the host can ask for, pressed → bytes, as xterm reports them.
+TEST(TerminalScreen, TheMouseIsReportedAsTheHostAskedForIt) {
+  const Qt::KeyboardModifiers none = Qt::NoModifier;
+  const std::vector<TMouseCase> cases = {
+      {"no mode: nothing", "", EMouseMode::kNone, EMouseAction::kPress, 1, 0, 0, none, ""},
+      {"X10: a press", "\x1b[?9h", EMouseMode::kX10, EMouseAction::kPress, 1, 2, 4, none, "\x1b[M %#"},
+      {"X10: no release", "\x1b[?9h", EMouseMode::kX10, EMouseAction::kRelease, 1, 2, 4, none, ""},
+      {"X10: no modifiers", "\x1b[?9h", EMouseMode::kX10, EMouseAction::kPress, 3, 0, 0, Qt::ControlModifier,
+       "\x1b[M\"!!"},
+      {"X10: the wheel", "\x1b[?9h", EMouseMode::kX10, EMouseAction::kWheelUp, 0, 0, 0, none, "\x1b[M`!!"},
+      {"X10 ended", "\x1b[?9h\x1b[?9l", EMouseMode::kNone, EMouseAction::kPress, 1, 0, 0, none, ""},
+      {"normal: a press", "\x1b[?1000h", EMouseMode::kClick, EMouseAction::kPress, 1, 2, 4, none, "\x1b[M %#"},
+      {"normal: the middle button with Ctrl", "\x1b[?1000h", EMouseMode::kClick, EMouseAction::kPress, 2, 0, 0,
+       Qt::ControlModifier, "\x1b[M1!!"},
+      {"normal: the right button with Shift", "\x1b[?1000h", EMouseMode::kClick, EMouseAction::kPress, 3, 0, 0,
+       Qt::ShiftModifier, "\x1b[M&!!"},
+      {"normal: no motion", "\x1b[?1000h", EMouseMode::kClick, EMouseAction::kMove, 1, 5, 5, none, ""},
+      {"normal: wheel down", "\x1b[?1000h", EMouseMode::kClick, EMouseAction::kWheelDown, 0, 9, 9, none,
+       "\x1b[Ma**"},
+      {"button-event: a press", "\x1b[?1002h", EMouseMode::kDrag, EMouseAction::kPress, 1, 0, 0, none, "\x1b[M !!"},
+      {"any-event: motion", "\x1b[?1003h", EMouseMode::kMove, EMouseAction::kMove, 0, 1, 1, none, "\x1b[MC\"\""},
+      {"SGR: a press", "\x1b[?1000h\x1b[?1006h", EMouseMode::kClick, EMouseAction::kPress, 1, 2, 4, none,
+       "\x1b[<0;5;3M"},
+      {"SGR: far out", "\x1b[?1000;1006h", EMouseMode::kClick, EMouseAction::kPress, 1, 2, 300, none,
+       "\x1b[<0;301;3M"},
+      {"SGR: the wheel up with Alt", "\x1b[?1000;1006h", EMouseMode::kClick, EMouseAction::kWheelUp, 0, 0, 0,
+       Qt::AltModifier, "\x1b[<72;1;1M"},
+      {"SGR: the wheel down", "\x1b[?1002;1006h", EMouseMode::kDrag, EMouseAction::kWheelDown, 0, 0, 0, none,
+       "\x1b[<65;1;1M"},
+  };
+  for (const TMouseCase& c : cases) {
+    TTerminalScreen s(400, 30);
+    s.Feed(c.modes);
+    EXPECT_EQ(s.MouseMode(), c.mode) << c.name;
+    EXPECT_EQ(s.MouseBytes(c.action, c.button, c.row, c.column, c.modifiers), c.bytes) << c.name;
+  }
+  // Press, drag and release in turn, as a program that asked for drags hears them.
+  TTerminalScreen s;
+  s.Feed("\x1b[?1002h\x1b[?1006h");
+  std::string heard = s.MouseBytes(EMouseAction::kPress, 1, 0, 0, Qt::NoModifier);
+  heard += s.MouseBytes(EMouseAction::kMove, 1, 0, 3, Qt::NoModifier);
+  heard += s.MouseBytes(EMouseAction::kRelease, 1, 1, 3, Qt::NoModifier);
+  heard += s.MouseBytes(EMouseAction::kMove, 0, 2, 3, Qt::NoModifier);  // no button held: not a drag
+  EXPECT_EQ(heard, "\x1b[<0;1;1M\x1b[<32;4;1M\x1b[<32;4;2M\x1b[<0;4;2m");
+  // An ended session leaves no mouse mode behind.
+  s.Feed("\x1b[?9h");
+  s.SessionEnded();
+  EXPECT_EQ(s.MouseMode(), EMouseMode::kNone);
+  EXPECT_EQ(s.MouseBytes(EMouseAction::kPress, 1, 0, 0, Qt::NoModifier), "");
+}
+
+TEST(TerminalScreen, AWordAndAUrlAroundACell) {
+  TTerminalScreen s;
+  s.Feed(Sjis("cd /usr/local_bin; 日本語のテキスト...end\r\nsee https://example.jp/a?b=1&c=(2). or mailto:op@a.jp, ok (see http://a.jp/x)"));
+  const auto word = [&](int line, int column) {
+    TScreenPos from, to;
+    s.WordAt({line, column}, from, to);
+    return s.Text(from, to).toStdString();
+  };
+  EXPECT_EQ(word(0, 0), "cd");
+  EXPECT_EQ(word(0, 1), "cd");
+  TScreenPos from, to;
+  s.WordAt({0, 2}, from, to);  // a blank: the blanks around it
+  EXPECT_EQ(from.column, 2);
+  EXPECT_EQ(to.column, 2);
+  EXPECT_EQ(word(0, 3), "/");
+  EXPECT_EQ(word(0, 6), "usr");
+  EXPECT_EQ(word(0, 10), "local_bin");
+  EXPECT_EQ(word(0, 19), "日本語");   // kanji, either cell of a character
+  EXPECT_EQ(word(0, 24), "日本語");
+  EXPECT_EQ(word(0, 25), "の");       // hiragana
+  EXPECT_EQ(word(0, 27), "テキスト"); // katakana
+  EXPECT_EQ(word(0, 35), "...");
+  EXPECT_EQ(word(0, 38), "end");
+  EXPECT_EQ(s.UrlAt({1, 4}).toStdString(), "https://example.jp/a?b=1&c=(2)");
+  EXPECT_EQ(s.UrlAt({1, 33}).toStdString(), "https://example.jp/a?b=1&c=(2)");
+  EXPECT_EQ(s.UrlAt({1, 70}).toStdString(), "http://a.jp/x");  // the bracket around it is not its
+  EXPECT_EQ(s.UrlAt({1, 76}).toStdString(), "");
+  EXPECT_EQ(s.UrlAt({1, 3}).toStdString(), "");
+  EXPECT_EQ(s.UrlAt({1, 34}).toStdString(), "");  // the full stop after it
+  EXPECT_EQ(s.UrlAt({1, 40}).toStdString(), "mailto:op@a.jp");
+  EXPECT_EQ(s.UrlAt({1, 53}).toStdString(), "");
+  EXPECT_EQ(s.UrlAt({0, 5}).toStdString(), "");
 }
 
 TEST(TerminalScreen, AnEndedSessionLeavesNoModesBehind) {

@@ -1,8 +1,9 @@
-#include "ui/TerminalScreen.h"
+#include "reader/TerminalScreen.h"
 
 #include <vterm.h>
 
 #include <QList>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -115,6 +116,7 @@ struct TScreenCallbacks {
     out.underline = c.attrs.underline != 0;
     out.reverse = c.attrs.reverse;
     out.italic = c.attrs.italic;
+    out.strike = c.attrs.strike;
     return out;
   }
   static int Damage(VTermRect r, void* user) {
@@ -137,6 +139,7 @@ struct TScreenCallbacks {
     TTerminalScreen& s = S(user);
     if (prop == VTERM_PROP_CURSORVISIBLE) s.cursorVisible_ = val->boolean != 0;
     if (prop == VTERM_PROP_ALTSCREEN) s.altScreen_ = val->boolean != 0;
+    if (prop == VTERM_PROP_MOUSE) s.mouseProp_ = val->number;
     s.Damaged(0, s.rows_ - 1);
     return 1;
   }
@@ -168,6 +171,7 @@ struct TScreenCallbacks {
       v.attrs.underline = x.underline ? 1 : 0;
       v.attrs.reverse = x.reverse;
       v.attrs.italic = x.italic;
+      v.attrs.strike = x.strike;
       vterm_color_rgb(&v.fg, (x.fg >> 16) & 0xFF, (x.fg >> 8) & 0xFF, x.fg & 0xFF);
       vterm_color_rgb(&v.bg, (x.bg >> 16) & 0xFF, (x.bg >> 8) & 0xFF, x.bg & 0xFF);
       if (x.fg == TScreenCell::kDefaultColour) v.fg.type |= VTERM_COLOR_DEFAULT_FG;
@@ -273,7 +277,7 @@ void TTerminalScreen::Feed(std::string_view sjis) {
     else PutUtf8(utf8_, U'\uFFFD');
     ++i;
   }
-  LimitCsiArguments(utf8_);
+  ScanSequences(utf8_);
   // libvterm keeps a run of text on its stack, as long as what it is given:
   // it gets the bytes in pieces, each ending on a whole character.
   size_t at = 0;
@@ -286,26 +290,64 @@ void TTerminalScreen::Feed(std::string_view sjis) {
   vterm_screen_flush_damage(screen_);
 }
 
-void TTerminalScreen::LimitCsiArguments(std::string& bytes) {
+void TTerminalScreen::ScanSequences(std::string& bytes) {
   // libvterm writes a sequence's arguments past the end of its array when a
   // host sends more than it holds (ESC [ 4;;;;...H): separators beyond that
-  // are dropped here, so the last argument takes the rest. Across reads.
-  size_t out = 0;
+  // are dropped here, so the last argument takes the rest. It sets only the
+  // first of several private modes set at once (ESC [ ? 1000;1006 h): they
+  // are given to it one sequence each. And the X10 mouse mode (ESC [ ? 9 h),
+  // which it does not know, is followed here. Across reads: a private mode
+  // sequence is held until its end.
+  std::string out;
+  out.reserve(bytes.size());
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    bool keep = true;
     if (b == 0x1B) {
+      out += csiHeld_;  // cut short by a new sequence: as it came
+      csiHeld_.clear();
       csi_ = kCsiEsc;
     } else if (csi_ == kCsiEsc) {
       csi_ = b == '[' ? kCsiArguments : kCsiNone;
+      if (b == 'c') x10_ = false;  // a full reset
       csiSeparators_ = 0;
+      csiPrivate_ = false;
     } else if (csi_ == kCsiArguments) {
-      if (b == ';' || b == ':') keep = ++csiSeparators_ < kMaxCsiSeparators;
-      else if (b >= 0x40 || b == 0x18 || b == 0x1A) csi_ = kCsiNone;  // its end, or cancelled
+      if (b == '?' && csiHeld_.empty() && !csiPrivate_) {
+        csiPrivate_ = true;
+        csiHeld_ = "?";
+        continue;
+      }
+      if (b == ';' || b == ':') {
+        if (++csiSeparators_ >= kMaxCsiSeparators) continue;
+      } else if (b >= 0x40 || b == 0x18 || b == 0x1A) {  // its end, or cancelled
+        csi_ = kCsiNone;
+        if (csiPrivate_ && (b == 'h' || b == 'l')) {
+          // One sequence for each mode.
+          bool first = true;
+          for (const QString& mode : QString::fromLatin1(csiHeld_.substr(1)).split(QLatin1Char(';'))) {
+            if (mode.toInt() == 9) x10_ = b == 'h';
+            out += (first ? "?" : "\x1b[?") + mode.toStdString() + static_cast<char>(b);
+            first = false;
+          }
+          csiHeld_.clear();
+          csiPrivate_ = false;
+          continue;
+        }
+        out += csiHeld_;
+        csiHeld_.clear();
+        csiPrivate_ = false;
+      }
+      if (csiPrivate_ && csiHeld_.size() < 64) {
+        csiHeld_ += c;
+        continue;
+      }
+      out += csiHeld_;  // too long to be a list of modes: as it came
+      csiHeld_.clear();
+      csiPrivate_ = false;
     }
-    if (keep) bytes[out++] = c;
+    out += c;
   }
-  bytes.resize(out);
+  bytes.swap(out);
 }
 
 size_t TTerminalScreen::KeepFrom(std::string_view bytes, int lines) {
@@ -327,10 +369,11 @@ void TTerminalScreen::SessionEnded() {
   if (AltScreen()) Feed("\x1b[?1049l");
   const int row = cursorRow_, column = cursorColumn_;
   // A soft reset (margins, colours), and the modes it keeps: cursor and
-  // keypad keys, bracketed paste, mouse, a visible cursor. Resetting the
+  // keypad keys, bracketed paste, the mouse and how it is reported, a
+  // visible cursor. Resetting the
   // margins homes the cursor, and the next session would be drawn over the
   // last one's screen from its top: the cursor is put back.
-  Feed("\x1b[!p\x1b[?1l\x1b>\x1b[?2004l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?25h\x1b[r\x1b[m\x1b[" +
+  Feed("\x1b[!p\x1b[?1l\x1b>\x1b[?2004l\x1b[?9l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?1005l\x1b[?1006l\x1b[?1015l\x1b[?25h\x1b[r\x1b[m\x1b[" +
        std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H");
 }
 
@@ -493,7 +536,7 @@ TKeyBytes TTerminalScreen::KeyBytes(const TScreenKey& key) {
       mod = VTERM_MOD_NONE;
       break;
     case Qt::Key_Backspace:
-      return {true, meta + "\x08", {}};  // BS, as the terminal type we name sends it
+      return {true, meta + (backspaceDelete_ ? "\x7f" : "\x08"), {}};
     case Qt::Key_Tab:
       vk = VTERM_KEY_TAB;
       mod &= VTERM_MOD_SHIFT;
@@ -524,22 +567,20 @@ TKeyBytes TTerminalScreen::KeyBytes(const TScreenKey& key) {
     return {true, Captured([&] { vterm_keyboard_key(vt_, vk, static_cast<VTermModifier>(mod)); }), {}};
   }
   if (ctrl) {
-    int c = -1;
-    if (key.key >= Qt::Key_A && key.key <= Qt::Key_Z) {
-      c = key.key - Qt::Key_A + 1;
-    } else {
-      switch (key.key) {
-        case Qt::Key_At: case Qt::Key_Space: case Qt::Key_2: c = 0x00; break;
-        case Qt::Key_BracketLeft: case Qt::Key_3: c = 0x1B; break;
-        case Qt::Key_Backslash: case Qt::Key_4: c = 0x1C; break;
-        case Qt::Key_BracketRight: case Qt::Key_5: c = 0x1D; break;
-        case Qt::Key_AsciiCircum: case Qt::Key_6: c = 0x1E; break;
-        case Qt::Key_Underscore: case Qt::Key_Minus: case Qt::Key_7: c = 0x1F; break;
-        case Qt::Key_Question: case Qt::Key_8: c = 0x7F; break;
-        default: break;
-      }
-    }
-    if (c < 0) return {};
+    // The character the key types, made a control character as X makes it
+    // for xterm: @ to ~ and the space keep their low five bits, 2 is NUL,
+    // 3 to 7 are ESC to US, 8 is DEL and / is US; any other character goes
+    // as it is. Qt names an ASCII key by its character (a letter in upper
+    // case); a key it does not name brings what the keyboard typed.
+    char32_t c = 0;
+    if (key.key >= 0x20 && key.key <= 0x7E) c = static_cast<char32_t>(key.key);
+    else if (key.text.size() == 1 && key.text[0].unicode() < 0x80) c = key.text[0].unicode();
+    else return {};
+    if ((c >= '@' && c < 0x7F) || c == ' ') c &= 0x1F;
+    else if (c == '2') c = 0x00;
+    else if (c >= '3' && c <= '7') c -= '3' - 0x1B;
+    else if (c == '8') c = 0x7F;
+    else if (c == '/') c = '_' & 0x1F;
     return {true, meta + std::string(1, static_cast<char>(c)), {}};
   }
   if (key.text.isEmpty()) return {};
@@ -549,6 +590,107 @@ TKeyBytes TTerminalScreen::KeyBytes(const TScreenKey& key) {
   TKeyBytes r = TextBytes(key.text, false);
   if (!r.bytes.empty()) r.bytes.insert(0, meta);
   return r;
+}
+
+EMouseMode TTerminalScreen::MouseMode() const {
+  switch (mouseProp_) {
+    case VTERM_PROP_MOUSE_CLICK: return EMouseMode::kClick;
+    case VTERM_PROP_MOUSE_DRAG: return EMouseMode::kDrag;
+    case VTERM_PROP_MOUSE_MOVE: return EMouseMode::kMove;
+    default: return x10_ ? EMouseMode::kX10 : EMouseMode::kNone;
+  }
+}
+
+std::string TTerminalScreen::MouseBytes(EMouseAction action, int button, int row, int column,
+                                        Qt::KeyboardModifiers modifiers) {
+  row = std::clamp(row, 0, rows_ - 1);
+  column = std::clamp(column, 0, columns_ - 1);
+  const bool wheel = action == EMouseAction::kWheelUp || action == EMouseAction::kWheelDown;
+  if (wheel) button = action == EMouseAction::kWheelUp ? 4 : 5;
+  if ((action == EMouseAction::kPress || action == EMouseAction::kRelease) && (button < 1 || button > 3)) return {};
+  switch (MouseMode()) {
+    case EMouseMode::kNone:
+      return {};
+    case EMouseMode::kX10: {
+      // Presses alone, without modifiers, in the old encoding, which has no
+      // room for a place beyond 223.
+      if (action != EMouseAction::kPress && !wheel) return {};
+      if (column > 222 || row > 222) return {};
+      const int code = wheel ? 64 + button - 4 : button - 1;
+      return std::string("\x1b[M") + static_cast<char>(32 + code) + static_cast<char>(33 + column) +
+             static_cast<char>(33 + row);
+    }
+    default:
+      break;
+  }
+  // libvterm encodes the rest as the host's modes want it (normal, SGR).
+  int mod = VTERM_MOD_NONE;
+  if (modifiers & Qt::ShiftModifier) mod |= VTERM_MOD_SHIFT;
+  if (modifiers & Qt::AltModifier) mod |= VTERM_MOD_ALT;
+  if (modifiers & Qt::ControlModifier) mod |= VTERM_MOD_CTRL;
+  const auto m = static_cast<VTermModifier>(mod);
+  return Captured([&] {
+    vterm_mouse_move(vt_, row, column, m);
+    if (action == EMouseAction::kPress || wheel) vterm_mouse_button(vt_, button, true, m);
+    else if (action == EMouseAction::kRelease) vterm_mouse_button(vt_, button, false, m);
+  });
+}
+
+namespace {
+// Which run of characters a character belongs to, for a double click.
+int WordClass(char32_t c) {
+  if (c == U' ' || c == 0 || c == U'\u3000') return 0;
+  if (c == U'_' || (c < 0x80 && QChar::isLetterOrNumber(c))) return 1;
+  if ((c >= 0xFF10 && c <= 0xFF19) || (c >= 0xFF21 && c <= 0xFF3A) || (c >= 0xFF41 && c <= 0xFF5A)) return 1;
+  if (c >= 0x3041 && c <= 0x309F) return 2;                                             // hiragana
+  if ((c >= 0x30A0 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F)) return 3;          // katakana, ー
+  if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || c == U'\u3005') return 4;  // kanji, 々
+  if (c >= 0x80 && QChar::isLetterOrNumber(c)) return 5;                              // other letters
+  return 0x100 + static_cast<int>(c);  // punctuation: a run of the same character
+}
+}  // namespace
+
+void TTerminalScreen::WordAt(TScreenPos at, TScreenPos& from, TScreenPos& to) const {
+  const TScreenLine line = Line(at.line);
+  from = to = at;
+  if (line.empty()) return;
+  const int n = static_cast<int>(line.size());
+  const int c = std::clamp(at.column, 0, n - 1);
+  // Each cell's class; a wide character's second cell takes its first's.
+  std::vector<int> cls(static_cast<size_t>(n));
+  for (size_t i = 0; i < cls.size(); ++i) cls[i] = line[i].width == 0 && i > 0 ? cls[i - 1] : WordClass(line[i].ch);
+  const int want = cls[static_cast<size_t>(c)];
+  int first = c, last = c;
+  while (first > 0 && cls[static_cast<size_t>(first - 1)] == want) --first;
+  while (last + 1 < n && cls[static_cast<size_t>(last + 1)] == want) ++last;
+  from = {at.line, first};
+  to = {at.line, last};
+}
+
+QString TTerminalScreen::UrlAt(TScreenPos at) const {
+  const TScreenLine line = Line(at.line);
+  QString text;
+  std::vector<int> columns;
+  CellText(line, 0, static_cast<int>(line.size()) - 1, text, &columns);
+  static const QRegularExpression url(
+      QStringLiteral(R"((?:https?|ftp|telnet)://[A-Za-z0-9\-._~:/?#\[\]@!$&'()*+,;=%]+|mailto:[A-Za-z0-9\-._+%]+@[A-Za-z0-9\-.]+)"));
+  for (auto it = url.globalMatch(text); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    QString found = m.captured();
+    // Punctuation that ends a sentence, or a bracket that closes one the
+    // URL did not open, is not the URL's.
+    const auto strayEnd = [](const QString& u) {
+      if (QStringLiteral(".,;:!?'").contains(u.back())) return true;
+      return u.back() == QLatin1Char(')') && u.count(QLatin1Char(')')) > u.count(QLatin1Char('('));
+    };
+    while (!found.isEmpty() && strayEnd(found)) found.chop(1);
+    const qsizetype first = m.capturedStart(), last = first + found.size() - 1;
+    if (found.isEmpty() || static_cast<size_t>(last) >= columns.size()) continue;
+    if (at.column >= columns[static_cast<size_t>(first)] && at.column <= columns[static_cast<size_t>(last)]) {
+      return found;
+    }
+  }
+  return {};
 }
 
 size_t TTerminalScreen::ScrollbackBytes() const {
