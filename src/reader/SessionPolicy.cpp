@@ -288,6 +288,7 @@ void TSessionPolicy::VeskoClient1Connect() {
 void TSessionPolicy::VeskoClient1DisConnect() {
   view_.SetControls(currentHost_ >= 0 ? ESessionControls::kHostSelected : ESessionControls::kNoHost);
   Options.ClearNews = UserOptions.ClearNews;
+  Options.GetUserList = UserOptions.GetUserList;
   Options.GetMidoku = UserOptions.GetMidoku;
   Options.SetMidokuDate = false;
   Options.ExecuteWriteYoyaku = UserOptions.ExecuteWriteYoyaku;

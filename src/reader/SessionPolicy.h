@@ -137,9 +137,9 @@ class TSessionPolicy {
 
   TSessionOptions Options;
   // What the user set on the page: a session puts back these values of the
-  // options it uses up (the unread fetch, the writes, the logout, clearing
-  // the new marks); the unread date and the user-list fetch are for one
-  // session only and always go back off.
+  // options it uses up (the user-list fetch, the unread fetch, the writes,
+  // the logout, clearing the new marks); the unread date is for one session
+  // only and always goes back off.
   TSessionOptions UserOptions;
   void UserChanged(bool TSessionOptions::*field) { UserOptions.*field = Options.*field; }
   void UserChangedDate() { UserOptions.MidokuDate = Options.MidokuDate; }

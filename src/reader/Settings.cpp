@@ -52,6 +52,7 @@ void TAppSettings::Read(const std::string& programFolder) {
   Options.SealthLogin = flag("SealthLogin", d.SealthLogin);
   Options.ClearNews = flag("ClearNews", d.ClearNews);
   Options.CheckBox7 = flag("ReceiveMail", d.CheckBox7);
+  Options.GetUserList = flag("GetUserList", d.GetUserList);
   Options.ExecuteWriteYoyaku = flag("ExecuteWriteYoyaku", d.ExecuteWriteYoyaku);
   Options.GetMidoku = flag("GetMidoku", d.GetMidoku);
   Options.MidokuDate = ini.ReadString("TerminalOptions", "MidokuDate", d.MidokuDate);
@@ -64,6 +65,7 @@ void TAppSettings::Read(const std::string& programFolder) {
   Patrol.Times = TPatrolSettings::ParseTimes(ini.ReadString("Patrol", "Times", "")).value_or(std::vector<int>{});
   Patrol.Notify = ini.ReadInteger("Patrol", "Notify", 1) != 0;
   TerminalLines = ini.ReadString("Terminal", "View", "Screen") == "Lines";
+  TerminalKeys = ini.ReadInteger("Terminal", "Keys", 0) != 0;
   Logs.KeepDays = std::clamp(ini.ReadInteger("SessionLog", "KeepDays", TLogKeeping().KeepDays), 0, 36500);
   Logs.MaxMegabytes = std::clamp(ini.ReadInteger("SessionLog", "MaxMegabytes", TLogKeeping().MaxMegabytes), 0, 1 << 20);
   LoginWatchSeconds = std::clamp(ini.ReadInteger("Session", "LoginWatchSeconds", TAppSettings().LoginWatchSeconds), 1, 3600);
@@ -92,6 +94,7 @@ void TAppSettings::Write(const std::string& programFolder) const {
     flag("SealthLogin", Options.SealthLogin);
     flag("ClearNews", Options.ClearNews);
     flag("ReceiveMail", Options.CheckBox7);
+    flag("GetUserList", Options.GetUserList);
     flag("ExecuteWriteYoyaku", Options.ExecuteWriteYoyaku);
     flag("GetMidoku", Options.GetMidoku);
     ini.WriteString("TerminalOptions", "MidokuDate", Options.MidokuDate);
@@ -107,6 +110,7 @@ void TAppSettings::Write(const std::string& programFolder) const {
     ini.WriteInteger("Patrol", "Notify", Patrol.Notify ? 1 : 0);
   }
   if (TerminalLines || ini.HasKey("Terminal", "View")) ini.WriteString("Terminal", "View", TerminalLines ? "Lines" : "Screen");
+  if (TerminalKeys || ini.HasKey("Terminal", "Keys")) ini.WriteInteger("Terminal", "Keys", TerminalKeys ? 1 : 0);
   ini.Save();
 }
 

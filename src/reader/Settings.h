@@ -33,8 +33,9 @@ struct TAppSettings {
   TWindowPlace Window;
   TPatrolSettings Patrol;   // section "Patrol"
   bool TerminalLines = false;  // the terminal page shows lines (行表示), not the screen; "Terminal", "View"
+  bool TerminalKeys = false;   // the terminal page sends keys as typed (キー入力); "Terminal", "Keys"
   // The terminal options the user set (section "TerminalOptions"); the
-  // unread date's check box and the user-list fetch are not kept.
+  // unread date's check box is not kept.
   TSessionOptions Options;
   // Section "SessionLog", keys "KeepDays" and "MaxMegabytes": set by hand
   // in the file, read at each pass and never written, so that an edit made

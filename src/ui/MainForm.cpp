@@ -357,6 +357,8 @@ void TMainForm::BuildPages() {
   model_.VeskoClient1.OnReceive = [page = TerminalPage](TVeskoClient*, const std::string&) { page->MarkChanged(); };
   TerminalPage->SetLineView(settings_.TerminalLines);
   TerminalPage->OnViewChosen = [this](bool lines) { settings_.TerminalLines = lines; };
+  if (settings_.TerminalKeys) TerminalPage->SetKeyMode(true);
+  connect(TerminalPage->KeyModeButton, &QToolButton::toggled, this, [this](bool on) { settings_.TerminalKeys = on; });
   TerminalPage->OnProtocolChanged = [this] {
     TModemSettings s;
     s.Read(programFolder_);
