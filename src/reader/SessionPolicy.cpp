@@ -218,6 +218,7 @@ int TSessionPolicy::HostTableChanged() {
 
 void TSessionPolicy::SpeedButton1Click(bool down) {
   if (!down) {
+    if (client_.SessionRunning() && !summary_.loggedOut) summary_.cutByUser = true;
     client_.Disconnect();
     return;
   }

@@ -70,6 +70,8 @@ struct TPassSummary {
   bool loginNotRecognised = false;
   // The host did not end the line after the logout: the pass hung up.
   bool hungUp = false;
+  // The user ended the session with 強制切断 before it was over.
+  bool cutByUser = false;
   std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
   bool storeFailed = false;
   int storedMail = 0;       // of `stored`, the private mail

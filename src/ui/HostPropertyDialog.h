@@ -2,10 +2,15 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
+
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace brelo {
 
@@ -30,6 +35,11 @@ class THostPropertyDialog : public QDialog {
   QComboBox* Line = nullptr;
   QLineEdit* UploadCommand = nullptr;
   QCheckBox* TerminalOnly = nullptr;  // "自動ログインしない"
+  QPushButton* OKBtn = nullptr;
+  QLabel* InUseNote = nullptr;  // shown while the host is connected
+  // Whether the host of an index is connected now: its entry is not changed
+  // under a session that was started with it.
+  std::function<bool(int index)> Connected;
 
  protected:
   void showEvent(QShowEvent* e) override;

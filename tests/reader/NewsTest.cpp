@@ -205,6 +205,14 @@ TEST(FailureWords, AFailedHostIsNamedWithItsReason) {
   r.status = kExitNoLogin;
   r.summary.problem = Sjis("空きがありません");
   EXPECT_EQ(SjisToUtf8(FailureWords(r)), "接続しませんでした (空きがありません)");
+  // 強制切断 of a session under way is the user's doing, not a failure of
+  // the line; after the logout was sent it ends the pass as it should.
+  TPatrolResult cut;
+  cut.summary.started = cut.summary.loggedIn = cut.summary.loggedOut = cut.summary.cutByUser = true;
+  cut.status = PassStatus(cut.summary, false);
+  EXPECT_EQ(SjisToUtf8(FailureWords(cut)), "強制切断しました (ユーザーの操作で切断)");
+  cut.summary.logoutSent = true;
+  EXPECT_EQ(PassStatus(cut.summary, false), kExitOk);
 }
 
 }  // namespace
