@@ -7,8 +7,8 @@ brelo=$1
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export BRELO_HOME=$home
-"$brelo" --add-host テスト局 --address a --user-id U <<<"" >/dev/null || exit 1
-"$brelo" --add-host "My Host" --address b --user-id U <<<"" >/dev/null || exit 1
+"$brelo" --add-host テスト局 --address a.example --user-id U <<<"" >/dev/null || exit 1
+"$brelo" --add-host "My Host" --address b.example --user-id U <<<"" >/dev/null || exit 1
 # What bash-completion provides, as far as the completion uses it.
 _init_completion() {
   cur=${COMP_WORDS[COMP_CWORD]}

@@ -13,6 +13,7 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
+#include "session/Address.h"
 #include "reader/Patrol.h"
 
 // Last: its macros (ECHO, ...) would clash with the telnet option names above.
@@ -138,6 +139,7 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
     return Refuse(why);
   }
   if (e.Title.empty() || e.Address.empty() || e.UserID.empty()) return Refuse("TITLE, --address and --user-id may not be empty");
+  if (const std::string why = AddressProblem(e.Address); !why.empty()) return Refuse("--address: " + SjisToUtf8(why));
   // Hosts are named by title or by index: a title must name one host, and
   // digits alone would read as an index.
   if (e.Title.find_first_not_of("0123456789") == std::string::npos) {

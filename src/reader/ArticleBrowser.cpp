@@ -39,6 +39,7 @@ void TArticleBrowser::Clear() {
   ThreadList.clear();
   SelectedBoard = SelectedRow = -1;
   CurrentBoard = -1;
+  listed_ = false;
   Header.clear();
   Text.clear();
   NewButtonEnabled = ResButtonEnabled = false;
@@ -93,14 +94,48 @@ void TArticleBrowser::RefreshBoards() {
   FillBoardLines();
   if (BoardLines == before) {
     Notify(OnCountsChanged);
+  } else {
+    // A board the pass announced may come before the chosen one.
+    SelectedBoard = -1;
+    for (size_t i = 0; i < BoardLines.size(); ++i) {
+      if (chosen >= 0 && BoardOfLine(BoardLines[i]) == chosen) SelectedBoard = static_cast<int>(i);
+    }
+    Notify(OnBoardsChanged);
+  }
+  RefreshList();
+}
+
+void TArticleBrowser::RefreshList() {
+  if (!listed_) return;
+  try {
+    store_.ReadIndex(CurrentBoard, kListed, fresh_);
+  } catch (const EInOutError& e) {
+    if (OnError) OnError(e.what());
     return;
   }
-  // A board the round announced may come before the chosen one.
-  SelectedBoard = -1;
-  for (size_t i = 0; i < BoardLines.size(); ++i) {
-    if (chosen >= 0 && BoardOfLine(BoardLines[i]) == chosen) SelectedBoard = static_cast<int>(i);
+  const auto same = [](const TVeskoMessage& a, const TVeskoMessage& b) {
+    return a.IndexNo == b.IndexNo && a.Marks() == b.Marks() && a.TextPos == b.TextPos && a.TextLen == b.TextLen;
+  };
+  if (std::equal(fresh_.begin(), fresh_.end(), ArticleArray.begin(), ArticleArray.end(), same)) return;
+  const int selected = SelectedRow >= 0 && SelectedRow < RowCount() ? RowArticle(SelectedRow).IndexNo : -1;
+  Notify(OnRowsRefreshing);
+  ArticleArray.swap(fresh_);
+  MapNumbers();
+  BuildThreads();
+  SelectedRow = selected >= 0 ? RowOfIndex(selected) : -1;
+  Notify(OnRowsRefreshed);
+}
+
+int TArticleBrowser::RowOfIndex(int indexNo) const {
+  for (int r = 0; r < RowCount(); ++r) {
+    if (RowArticle(r).IndexNo == indexNo) return r;
   }
-  Notify(OnBoardsChanged);
+  return -1;
+}
+
+bool TArticleBrowser::RowUnread(int r) const {
+  const TVeskoMessage& m = RowArticle(r);
+  return m.Unread != 0 && countedRead_.count({CurrentBoard, m.IndexNo}) == 0;
 }
 
 void TArticleBrowser::SelectBoard(int line) {
@@ -125,18 +160,23 @@ void TArticleBrowser::BoardsClick(int line) {
   ShowArticleList();
 }
 
-void TArticleBrowser::ShowArticleList() {
+void TArticleBrowser::MapNumbers() {
   std::fill(numberMap_.begin(), numberMap_.end(), -1);
+  for (size_t i = 0; i < ArticleArray.size(); ++i) {
+    const int32_t n = ArticleArray[i].MesNo;
+    if (n >= 0 && n < kMapSize) numberMap_[static_cast<size_t>(n)] = static_cast<int>(i);
+  }
+}
+
+void TArticleBrowser::ShowArticleList() {
   try {
     store_.ReadIndex(CurrentBoard, kListed, ArticleArray);
   } catch (const EInOutError& e) {
     ArticleArray.clear();
     if (OnError) OnError(e.what());
   }
-  for (size_t i = 0; i < ArticleArray.size(); ++i) {
-    const int32_t n = ArticleArray[i].MesNo;
-    if (n >= 0 && n < kMapSize) numberMap_[static_cast<size_t>(n)] = static_cast<int>(i);
-  }
+  MapNumbers();
+  listed_ = CurrentBoard >= 0;
   BuildThreads();
   SelectedRow = -1;
   ResButtonEnabled = false;
@@ -380,6 +420,7 @@ void TArticleBrowser::OpenStored(int board, int indexNo) {
   }
   if (one.empty()) return;
   CurrentBoard = board;
+  listed_ = false;
   ArticleArray.assign(1, one.front());
   ThreadList.assign(1, TThreadRow{});
   ThreadList[0].MesNo = one.front().MesNo;

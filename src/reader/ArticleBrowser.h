@@ -53,6 +53,11 @@ class TArticleBrowser {
   std::function<void()> OnCountsChanged;   // BoardCounts changed, the lines did not
   std::function<void()> OnBoardSelected;   // SelectedBoard moved
   std::function<void()> OnRowsChanged;     // the article list rebuilt
+  // The chosen board's list is read again in place (what a pass brought,
+  // the marks as they are now): the page notes its place before, and puts
+  // it back after; SelectedRow follows the selected article.
+  std::function<void()> OnRowsRefreshing;
+  std::function<void()> OnRowsRefreshed;
   std::function<void()> OnRowSelected;     // SelectedRow moved
   std::function<void()> OnArticleChanged;  // Header, Text, buttons
   std::function<void()> OnFocusText;
@@ -72,9 +77,10 @@ class TArticleBrowser {
   static int BoardOfLine(const std::string& line);
 
   void ShowBoardList();
-  // The boards again from the store (a round brought more), keeping the
-  // reader's place: the chosen board, the list, the opened article and its
-  // text stay as they are; the lines and their counts follow the store.
+  // The boards again from the store (a pass brought more), keeping the
+  // reader's place: the chosen board, the opened article and its text stay
+  // as they are; the lines and their counts follow the store, and so does
+  // the list of the chosen board, in place (see OnRowsRefreshed).
   void RefreshBoards();
   void Clear();  // the three lists emptied (no host selected)
   void BoardsClick(int line);
@@ -90,6 +96,16 @@ class TArticleBrowser {
   int RowCount() const { return static_cast<int>(ThreadList.size()); }
   std::string RowText(int r) const;
   void RowTextInto(int r, std::string& text) const;
+  const TVeskoMessage& RowArticle(int r) const {
+    return ArticleArray[static_cast<size_t>(ThreadList[static_cast<size_t>(r)].Article)];
+  }
+  // The row of a record of the chosen board (-1 when it is not listed).
+  int RowOfIndex(int indexNo) const;
+  // A row's own state, whatever the mode: not opened (opening takes it off
+  // at once, though the row's mark stays until the list is rebuilt), and
+  // new among the board's articles.
+  bool RowUnread(int r) const;
+  bool RowNew(int r) const { return RowArticle(r).NewMark != 0; }
   void OpenArticle(int row);  // ListBox1Click
   // Opens a stored article found elsewhere (a search): its board is shown and
   // its row opened; an article older than the listed ones opens alone. The
@@ -108,6 +124,10 @@ class TArticleBrowser {
   bool FindMarkedAfter();
   void SelectBoard(int line);
   void FillBoardLines();
+  // The chosen board's list again, when the store has more or other marks.
+  void RefreshList();
+  // NumberMap from ArticleArray.
+  void MapNumbers();
   void SelectRow(int row);
   void Notify(const std::function<void()>& f) {
     if (f) f();
@@ -117,6 +137,8 @@ class TArticleBrowser {
   // Articles opened since the counts were read: the list keeps their old
   // marks, and a second opening must not count them again.
   std::set<std::pair<int, int>> countedRead_;
+  bool listed_ = false;             // ArticleArray is CurrentBoard's list (not an article alone)
+  std::vector<TVeskoMessage> fresh_;  // RefreshList's reading, kept between calls
   std::vector<int> numberMap_ = std::vector<int>(kMapSize, -1);
   // Scratch of BuildThreads, kept between lists.
   std::vector<int> rank_ = std::vector<int>(kMapSize, -1);

@@ -24,8 +24,8 @@ int THostNews::Messages() const {
 }
 
 namespace {
-// Records read at a time from an index (the board counts and the news).
-constexpr int kNewsChunk = 2000;
+// Records read at a time from an index (the board counts).
+constexpr int kCountChunk = 2000;
 }  // namespace
 
 THostNews CollectNews(int host, const std::string& title, const std::string& folder) {
@@ -38,28 +38,19 @@ THostNews CollectNews(int host, const std::string& title, const std::string& fol
   // A host never called has no files: nothing to read, and no folder is made
   // for it by looking.
   if (!FileExists(store.BoardsFile())) return out;
-  std::vector<TVeskoMessage> records;
   try {
     store.LoadBoards();
     for (int b = 0; b < kBoardCount; ++b) {
-      const TBoardEntry& e = store.BoardTable[static_cast<size_t>(b)];
-      const int count = store.RecordCount(b);
-      if (e.FirstNew < 0 || e.FirstNew >= count) continue;
       TBoardNews news;
+      store.ReadNews(b, [&news](const TVeskoMessage& m) {
+        news.articles.push_back({m.BoardNo, m.IndexNo, m.MesNo, m.FromID, m.FromHandle, m.Title});
+      });
+      if (news.articles.empty()) continue;
+      const TBoardEntry& e = store.BoardTable[static_cast<size_t>(b)];
       news.board = b;
       news.name = e.Name;
       news.title = e.Title;
-      // In chunks, as the board counts are read: a board of 100,000 new
-      // records read whole made every window start fault in and clear tens
-      // of megabytes of records only to copy three fields out of each.
-      for (int first = e.FirstNew; first < count; first += kNewsChunk) {
-        if (store.ReadIndexRange(b, first, std::min(kNewsChunk, count - first), records) == 0) break;
-        for (const TVeskoMessage& m : records) {
-          if (m.NewMark == 0 || m.Unread == 0) continue;
-          news.articles.push_back({b, m.IndexNo, m.MesNo, m.FromID, m.FromHandle, m.Title});
-        }
-      }
-      if (!news.articles.empty()) out.boards.push_back(std::move(news));
+      out.boards.push_back(std::move(news));
     }
   } catch (const EInOutError& e) {
     out.problem = e.what();
@@ -67,12 +58,28 @@ THostNews CollectNews(int host, const std::string& title, const std::string& fol
   return out;
 }
 
+std::string ClearNewsList(const THostNews& h) {
+  TMessageStore store;
+  store.HostFolder = WithSlash(h.folder);
+  std::vector<int> indexNos;
+  try {
+    for (const TBoardNews& b : h.boards) {
+      indexNos.clear();
+      for (const TNewsArticle& a : b.articles) indexNos.push_back(a.indexNo);
+      store.ClearNewsMarks(b.board, indexNos);
+    }
+  } catch (const EInOutError& e) {
+    return e.what();
+  }
+  return std::string();
+}
+
 TBoardCounts CountBoard(const TMessageStore& store, int board) {
   TBoardCounts c;
   const int count = store.RecordCount(board);
   std::vector<TVeskoMessage> records;
-  for (int first = 0; first < count; first += kNewsChunk) {
-    if (store.ReadIndexRange(board, first, kNewsChunk, records) == 0) break;
+  for (int first = 0; first < count; first += kCountChunk) {
+    if (store.ReadIndexRange(board, first, kCountChunk, records) == 0) break;
     for (const TVeskoMessage& m : records) {
       if (m.Unread == 0) continue;
       ++c.unread;

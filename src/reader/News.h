@@ -1,9 +1,10 @@
-// The news of every host: the articles that arrived since the user's last
-// look and that the user has not opened yet. A pass started with 接続 may
-// clear the new marks (ClearNews); a round never does, so what several rounds
-// brought adds up until it is read. Everything is read from the host's files
-// (Boards.Dat and the index files), so the news survives a restart and
-// follows the user's reading without any bookkeeping of its own.
+// The news of every host: the articles that passes brought (window, round or
+// pilot) and that the user has neither opened nor cleared from the list. It
+// is apart from the boards' new marks, which a pass started with 接続 may
+// clear (ClearNews): what several passes brought adds up until it is read.
+// Everything is read from the host's files (each index record carries its
+// news mark), so the news survives a restart and follows the user's reading
+// without any bookkeeping of its own.
 #pragma once
 
 #include <cstdint>
@@ -46,10 +47,13 @@ struct TBoardCounts {
   int news = 0;    // of those, the new ones
 };
 
-// The news of one host folder: the records from each board's first new one
-// on that are still new and unread. Reads Boards.Dat and the index tails; a
-// damaged file is reported in `problem`, never raised.
+// The news of one host folder: the records of every board that are in the
+// news and not opened. Reads Boards.Dat (for the boards' names) and the
+// indexes; a damaged file is reported in `problem`, never raised.
 THostNews CollectNews(int host, const std::string& title, const std::string& folder);
+// Takes every article of h out of the news list (they stay unread); the
+// file's problem (Shift-JIS), or "" when done.
+std::string ClearNewsList(const THostNews& h);
 // The counts of one board of a loaded store (every record of the index).
 TBoardCounts CountBoard(const TMessageStore& store, int board);
 

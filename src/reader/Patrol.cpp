@@ -10,6 +10,7 @@ namespace brelo {
 int PassStatus(const TPassSummary& s, bool timedOut) {
   if (s.storeFailed) return kExitStore;
   if (s.loginRefused) return kExitLoginRefused;
+  if (s.cutByUser && !s.logoutSent) return kExitStopped;
   if (timedOut) return kExitTimeout;
   if (!s.loggedIn) return kExitNoLogin;
   if (!s.logoutSent || !s.loggedOut) return kExitLineLost;
@@ -123,7 +124,7 @@ std::string FailureWords(const TPatrolResult& r) {
       return Sjis("回線断");
     case kExitWrites: return Sjis("書き込み未完了");
     case kExitStore: return Sjis("保存できません") + because;
-    case kExitStopped: return Sjis("中断");
+    case kExitStopped: return Sjis(r.summary.cutByUser ? "強制切断しました (ユーザーの操作で切断)" : "中断");
     default: return StatusWords(r.status);
   }
 }

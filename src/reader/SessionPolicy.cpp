@@ -223,6 +223,7 @@ int TSessionPolicy::HostTableChanged() {
 
 void TSessionPolicy::SpeedButton1Click(bool down) {
   if (!down) {
+    if (client_.SessionRunning() && !summary_.loggedOut) summary_.cutByUser = true;
     client_.Disconnect();
     return;
   }
@@ -293,6 +294,7 @@ void TSessionPolicy::VeskoClient1Connect() {
 void TSessionPolicy::VeskoClient1DisConnect() {
   view_.SetControls(currentHost_ >= 0 ? ESessionControls::kHostSelected : ESessionControls::kNoHost);
   Options.ClearNews = UserOptions.ClearNews;
+  Options.GetUserList = UserOptions.GetUserList;
   Options.GetMidoku = UserOptions.GetMidoku;
   Options.SetMidokuDate = false;
   Options.ExecuteWriteYoyaku = UserOptions.ExecuteWriteYoyaku;

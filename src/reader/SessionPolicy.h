@@ -70,6 +70,8 @@ struct TPassSummary {
   bool loginNotRecognised = false;
   // The host did not end the line after the logout: the pass hung up.
   bool hungUp = false;
+  // The user ended the session with 強制切断 before it was over.
+  bool cutByUser = false;
   std::string problem;      // why the pass did not start, or the first failed store write (Shift-JIS)
   bool storeFailed = false;
   int storedMail = 0;       // of `stored`, the private mail
@@ -137,9 +139,9 @@ class TSessionPolicy {
 
   TSessionOptions Options;
   // What the user set on the page: a session puts back these values of the
-  // options it uses up (the unread fetch, the writes, the logout, clearing
-  // the new marks); the unread date and the user-list fetch are for one
-  // session only and always go back off.
+  // options it uses up (the user-list fetch, the unread fetch, the writes,
+  // the logout, clearing the new marks); the unread date is for one session
+  // only and always goes back off.
   TSessionOptions UserOptions;
   void UserChanged(bool TSessionOptions::*field) { UserOptions.*field = Options.*field; }
   void UserChangedDate() { UserOptions.MidokuDate = Options.MidokuDate; }

@@ -53,6 +53,7 @@ void TAppSettings::Read(const std::string& programFolder) {
   Options.SealthLogin = flag("SealthLogin", d.SealthLogin);
   Options.ClearNews = flag("ClearNews", d.ClearNews);
   Options.CheckBox7 = flag("ReceiveMail", d.CheckBox7);
+  Options.GetUserList = flag("GetUserList", d.GetUserList);
   Options.ExecuteWriteYoyaku = flag("ExecuteWriteYoyaku", d.ExecuteWriteYoyaku);
   Options.GetMidoku = flag("GetMidoku", d.GetMidoku);
   Options.MidokuDate = ini.ReadString("TerminalOptions", "MidokuDate", d.MidokuDate);
@@ -69,6 +70,7 @@ void TAppSettings::Read(const std::string& programFolder) {
   if (TerminalFont.empty()) TerminalFont = kDefaultTerminalFont;
   TerminalFontSize = std::clamp(ini.ReadInteger("Terminal", "FontSize", kDefaultTerminalFontSize), THostEntry::kMinFontSize,
                                 THostEntry::kMaxFontSize);
+  TerminalKeys = ini.ReadInteger("Terminal", "Keys", 0) != 0;
   Logs.KeepDays = std::clamp(ini.ReadInteger("SessionLog", "KeepDays", TLogKeeping().KeepDays), 0, 36500);
   Logs.MaxMegabytes = std::clamp(ini.ReadInteger("SessionLog", "MaxMegabytes", TLogKeeping().MaxMegabytes), 0, 1 << 20);
   LoginWatchSeconds = std::clamp(ini.ReadInteger("Session", "LoginWatchSeconds", TAppSettings().LoginWatchSeconds), 1, 3600);
@@ -97,6 +99,7 @@ void TAppSettings::Write(const std::string& programFolder) const {
     flag("SealthLogin", Options.SealthLogin);
     flag("ClearNews", Options.ClearNews);
     flag("ReceiveMail", Options.CheckBox7);
+    flag("GetUserList", Options.GetUserList);
     flag("ExecuteWriteYoyaku", Options.ExecuteWriteYoyaku);
     flag("GetMidoku", Options.GetMidoku);
     ini.WriteString("TerminalOptions", "MidokuDate", Options.MidokuDate);
@@ -116,6 +119,7 @@ void TAppSettings::Write(const std::string& programFolder) const {
   if (TerminalFontSize != kDefaultTerminalFontSize || ini.HasKey("Terminal", "FontSize")) {
     ini.WriteInteger("Terminal", "FontSize", TerminalFontSize);
   }
+  if (TerminalKeys || ini.HasKey("Terminal", "Keys")) ini.WriteInteger("Terminal", "Keys", TerminalKeys ? 1 : 0);
   ini.Save();
 }
 

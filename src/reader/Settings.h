@@ -39,8 +39,9 @@ struct TAppSettings {
   int TerminalFontSize = kDefaultTerminalFontSize;
   static constexpr const char* kDefaultTerminalFont = "Migu 1M";
   static constexpr int kDefaultTerminalFontSize = 16;
+  bool TerminalKeys = false;   // the terminal page sends keys as typed (キー入力); "Terminal", "Keys"
   // The terminal options the user set (section "TerminalOptions"); the
-  // unread date's check box and the user-list fetch are not kept.
+  // unread date's check box is not kept.
   TSessionOptions Options;
   // Section "SessionLog", keys "KeepDays" and "MaxMegabytes": set by hand
   // in the file, read at each pass and never written, so that an edit made

@@ -22,6 +22,12 @@ struct TAddress {
 // "/" within 200 bytes.
 TAddress ParseAddress(const std::string& address);
 
+// What keeps an address from being called, in the user's words (Shift-JIS;
+// "" when a connection can use it): blanks, a form without the host and "/"
+// it needs, a port that is no port, a host name or telephone number with a
+// character neither can hold. The host dialog and --add-host check with it.
+std::string AddressProblem(const std::string& address);
+
 // Splits "host:port" (port in decimal); without a port, the default.
 void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, std::string& host,
                    std::string& port);

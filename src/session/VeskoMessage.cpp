@@ -11,14 +11,14 @@ void TVeskoMessage::CutShortStrings() {
 }
 
 uint32_t TVeskoMessage::Marks() const {
-  return static_cast<uint32_t>(NewMark) | static_cast<uint32_t>(Unread) << 8 | static_cast<uint32_t>(Spare1) << 16 |
+  return static_cast<uint32_t>(NewMark) | static_cast<uint32_t>(Unread) << 8 | static_cast<uint32_t>(News) << 16 |
          static_cast<uint32_t>(Spare2) << 24;
 }
 
 void TVeskoMessage::SetMarks(uint32_t m) {
   NewMark = static_cast<uint8_t>(m);
   Unread = static_cast<uint8_t>(m >> 8);
-  Spare1 = static_cast<uint8_t>(m >> 16);
+  News = static_cast<uint8_t>(m >> 16);
   Spare2 = static_cast<uint8_t>(m >> 24);
 }
 

@@ -23,7 +23,11 @@ struct TVeskoMessage {
   std::string Text;           // each line followed by CR LF
   uint8_t NewMark = 0;        // store only
   uint8_t Unread = 0;         // store only
-  uint8_t Spare1 = 0, Spare2 = 0;
+  // Store only: in the news list (新着一覧) from its arrival until the user
+  // opens it or clears the list; the new mark above is the boards' own,
+  // which a pass may clear (the first of the two spare mark bytes).
+  uint8_t News = 0;
+  uint8_t Spare2 = 0;
   // Capture only, never stored:
   // the body ended with the line (lost, or a log that ran dry), not with the
   // host's end of it: what came may be the beginning of the message only;
@@ -44,7 +48,7 @@ struct TVeskoMessage {
   // Cuts the short strings at their byte limits (a double-byte character at
   // the limit may be split, as the records do).
   void CutShortStrings();
-  // The four mark bytes as one unit: new, unread, two spare (low byte first).
+  // The four mark bytes as one unit: new, unread, news, spare (low byte first).
   uint32_t Marks() const;
   void SetMarks(uint32_t marks);
 };

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include "common/FileUtil.h"
 #include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "session/VeskoClient.h"
@@ -210,6 +211,11 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
   std::string line = what + (r.success ? Sjis("完了....") : r.cancelled ? Sjis("中止....") : Sjis("失敗....")) +
                      Names(r.files);
   if (!r.success && !r.cancelled && !r.message.empty()) line += " (" + r.message + ")";
+  if (download && !r.files.empty()) {
+    // Where to find it; a cut one is only the beginning of the file.
+    if (r.done.size() < r.files.size()) line += Sjis(r.files.size() > 1 ? " (途中までのものがあります)" : " は途中までです");
+    line += Sjis(" (保存先: ") + PathText(DownloadFolder) + ")";
+  }
   log_.WriteLine("(" + line + ")");
   if (!falseStart) Status(line);
   TTransferEnd end;

@@ -292,7 +292,8 @@ void TMessageStore::AppendMessage(TVeskoMessage& m) {
   rec.TextLen = static_cast<int32_t>(blockSize);
   rec.NewMark = 1;
   rec.Unread = 1;
-  rec.Spare1 = rec.Spare2 = 0;
+  rec.News = 1;
+  rec.Spare2 = 0;
   TBoardEntry& b = BoardTable[static_cast<size_t>(m.BoardNo)];
   if (k < b.FirstNew) b.FirstNew = k;
   char r[kIndexRecordSize];
@@ -453,8 +454,53 @@ std::string TMessageStore::ReadText(int board, int32_t textPos, int32_t textLen)
   return text;
 }
 
+void TMessageStore::ReadNews(int board, const std::function<void(const TVeskoMessage&)>& each) const {
+  if (!ValidBoard(board)) return;
+  const std::string path = IndexFile(board);
+  // A chunk at a time, each under the lock, and only the marks looked at:
+  // every host's news is read again whenever the user opens an article.
+  constexpr int kChunk = 2000;
+  std::vector<char> buf(static_cast<size_t>(kChunk) * kIndexRecordSize);
+  TVeskoMessage m;  // its strings keep their room from record to record
+  m.BoardNo = board;
+  for (int first = 0;; first += kChunk) {
+    ssize_t r;
+    {
+      TStringLockGuard lock;
+      TFile idx(path, O_RDONLY);
+      if (!idx.ok()) {
+        if (errno == ENOENT) return;
+        CannotRead(path);
+      }
+      r = PReadAll(idx.fd(), buf.data(), buf.size(), static_cast<off_t>(first) * static_cast<off_t>(kIndexRecordSize));
+      if (r < 0) CannotRead(path);
+    }
+    const int got = static_cast<int>(static_cast<size_t>(r) / kIndexRecordSize);
+    for (int i = 0; i < got; ++i) {
+      const char* rec = buf.data() + static_cast<size_t>(i) * kIndexRecordSize;
+      if (rec[109] == 0 || rec[110] == 0) continue;  // opened, or out of the news
+      DecodeIndexRecordInto(rec, m);
+      m.IndexNo = first + i;
+      each(m);
+    }
+    if (got < kChunk) return;
+  }
+}
+
+void TMessageStore::ClearNewsMarks(int board, const std::vector<int>& indexNos) const {
+  const char off = 0;
+  WriteMarkBytes(board, indexNos, 110, &off, 1);
+}
+
 void TMessageStore::SetMarks(int board, int indexNo, uint32_t marks) const {
-  if (!ValidBoard(board) || indexNo < 0) return;
+  char b[4];
+  PutUInt32(b, marks);
+  WriteMarkBytes(board, {indexNo}, 108, b, 4);
+}
+
+void TMessageStore::WriteMarkBytes(int board, const std::vector<int>& indexNos, size_t at, const char* bytes,
+                                   size_t n) const {
+  if (!ValidBoard(board) || indexNos.empty()) return;
   TStringLockGuard lock;
   const std::string path = IndexFile(board);
   TFile idx(path, O_RDWR);
@@ -463,11 +509,10 @@ void TMessageStore::SetMarks(int board, int indexNo, uint32_t marks) const {
     CannotWrite(path);
   }
   const off_t count = idx.Size() / static_cast<off_t>(kIndexRecordSize);
-  if (indexNo >= count) return;
-  char b[4];
-  PutUInt32(b, marks);
-  if (!PWriteAll(idx.fd(), b, 4, static_cast<off_t>(indexNo) * static_cast<off_t>(kIndexRecordSize) + 108)) {
-    CannotWrite(path);
+  for (int i : indexNos) {
+    if (i < 0 || i >= count) continue;
+    const off_t where = static_cast<off_t>(i) * static_cast<off_t>(kIndexRecordSize) + static_cast<off_t>(at);
+    if (!PWriteAll(idx.fd(), bytes, n, where)) CannotWrite(path);
   }
 }
 

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,13 @@ class TMessageStore {
   // begins with the CR LF after the head; cut at the first NUL. What a record
   // points to beyond the file's end is not read.
   std::string ReadText(int board, int32_t textPos, int32_t textLen) const;
+  // The records of a board in the news list: not opened, and their news
+  // mark still set (the new mark plays no part), oldest first, each handed
+  // to `each` (the same entry, refilled: the strings are read only).
+  void ReadNews(int board, const std::function<void(const TVeskoMessage&)>& each) const;
+  // Takes these records out of the news list: their news mark only is
+  // written, whatever else happened to them meanwhile.
+  void ClearNewsMarks(int board, const std::vector<int>& indexNos) const;
   // Overwrites the four mark bytes of record indexNo (nothing when the index
   // does not exist or indexNo is not below the record count).
   void SetMarks(int board, int indexNo, uint32_t marks) const;
@@ -113,6 +121,9 @@ class TMessageStore {
 
  private:
   void KeepMailbox();
+  // Writes n bytes at offset `at` of each of these records (those that are
+  // there), under the lock.
+  void WriteMarkBytes(int board, const std::vector<int>& indexNos, size_t at, const char* bytes, size_t n) const;
   int ReadRecords(int board, int first, int count, std::vector<TVeskoMessage>& entries) const;
 
   std::array<bool, kBoardCount> unsynced_{};  // boards appended to since the last Sync

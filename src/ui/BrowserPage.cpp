@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QColor>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -63,8 +65,27 @@ int TArticleListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant TArticleListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= browser_.RowCount()) return QVariant();
-  return Q(browser_.RowText(index.row()));
+  if (!index.isValid() || index.row() >= browser_.RowCount()) return QVariant();
+  const int r = index.row();
+  // Each row shows its own state in either mode: unread rows in bold, the
+  // new ones among them in colour, read ones dimmed.
+  switch (role) {
+    case Qt::DisplayRole: return Q(browser_.RowText(r));
+    case Qt::FontRole: {
+      if (!browser_.RowUnread(r)) return QVariant();
+      QFont f = font_;
+      f.setBold(true);
+      return f;
+    }
+    case Qt::ForegroundRole:
+      if (!browser_.RowUnread(r)) return QColor(0x70, 0x70, 0x70);
+      return browser_.RowNew(r) ? QVariant(QColor(0xB0, 0x00, 0x20)) : QVariant();
+    case Qt::ToolTipRole:
+      return !browser_.RowUnread(r) ? QStringLiteral("既読")
+             : browser_.RowNew(r)   ? QStringLiteral("未読・新着")
+                                    : QStringLiteral("未読");
+    default: return QVariant();
+  }
 }
 
 void TArticleListView::setCurrentRow(int row) {
@@ -91,7 +112,7 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   ListBox1->setFont(FixedGothicFont(12));  // the tree cells line up only in a fixed pitch
   ListBox1->setUniformItemSizes(true);
-  Articles = new TArticleListModel(browser_);
+  Articles = new TArticleListModel(browser_, ListBox1->font());
   Articles->setParent(this);
   ListBox1->setModel(Articles);
   SearchText = new QLineEdit;
@@ -112,6 +133,7 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
   TopSplitter->addWidget(ListBox1);
   TopSplitter->setStretchFactor(1, 1);
   TopSplitter->setSizes({192, 448});
+  connect(TopSplitter, &QSplitter::splitterMoved, this, [this] { boardWidthChosen_ = true; });
 
   UPButton = new QToolButton;
   UPButton->setText(QStringLiteral("▲"));
@@ -192,7 +214,23 @@ TBrowserPage::TBrowserPage(TArticleBrowser& browser, QWidget* parent) : QWidget(
     ListBox1->setCurrentRow(browser_.SelectedRow);
     updating_ = false;
   };
-  browser_.OnArticleChanged = [this] { ShowArticle(); };
+  browser_.OnRowsRefreshing = [this] {
+    // The article at the top of the view stays there.
+    const QModelIndex top = ListBox1->indexAt(QPoint(1, 1));
+    topArticle_ = top.isValid() ? browser_.RowArticle(top.row()).IndexNo : -1;
+  };
+  browser_.OnRowsRefreshed = [this] {
+    updating_ = true;
+    Articles->Reset();
+    ListBox1->setCurrentRow(browser_.SelectedRow);
+    const int top = topArticle_ >= 0 ? browser_.RowOfIndex(topArticle_) : -1;
+    if (top >= 0) ListBox1->scrollTo(Articles->index(top, 0), QAbstractItemView::PositionAtTop);
+    updating_ = false;
+  };
+  browser_.OnArticleChanged = [this] {
+    ShowArticle();
+    ListBox1->viewport()->update();  // the opened row is read now
+  };
   browser_.OnFocusText = [this] { Memo1->setFocus(); };
   browser_.OnMessage = [this](const std::string& text, const std::string& caption) {
     QMessageBox::information(this, Q(caption), Q(text));
@@ -225,6 +263,31 @@ void TBrowserPage::FillCounts() {
     item->setToolTip(QStringLiteral("%1\n未読 %2 件、うち新着 %3 件").arg(item->text()).arg(c.unread).arg(c.news));
   }
   Boards->viewport()->update();
+  FitBoardPane();
+}
+
+void TBrowserPage::FitBoardPane() {
+  // Until the user sets the width, the pane is wide enough for every
+  // board's number, name and counts; the title gives way.
+  if (boardWidthChosen_) return;
+  const QFontMetrics fm(Boards->font());
+  QFont bold = Boards->font();
+  bold.setBold(true);
+  const QFontMetrics fb(bold);
+  int need = 0;
+  for (int i = 0; i < Boards->count(); ++i) {
+    const QString line = Boards->item(i)->text();
+    const int name = line.indexOf(QLatin1Char(' '), 3);
+    const QString counts = Boards->item(i)->data(kCountsRole).toString();
+    need = std::max(need, fm.horizontalAdvance(name < 0 ? line : line.left(name)) + fm.horizontalAdvance(QStringLiteral("　…")) +
+                              (counts.isEmpty() ? 0 : fb.horizontalAdvance(counts) + 8));
+  }
+  need += 2 * Boards->frameWidth() + Boards->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16;
+  QList<int> sizes = TopSplitter->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  if (sizes.size() != 2 || sizes[0] >= need || total <= 0) return;
+  const int width = std::min(need, std::max(sizes[0], total / 2));
+  TopSplitter->setSizes({width, total - width});
 }
 
 void TBrowserPage::FillRows() {

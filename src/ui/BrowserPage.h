@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QFont>
 #include <QListView>
 #include <QWidget>
 
@@ -23,7 +24,7 @@ namespace brelo {
 class TArticleListModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  explicit TArticleListModel(TArticleBrowser& browser) : browser_(browser) {}
+  TArticleListModel(TArticleBrowser& browser, const QFont& font) : browser_(browser), font_(font) {}
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   void Reset() {
@@ -33,6 +34,7 @@ class TArticleListModel : public QAbstractListModel {
 
  private:
   TArticleBrowser& browser_;
+  QFont font_;  // the list's, made bold for unread rows
 };
 
 // ListBox1: a list view with the few list-box calls the page and its tests use.
@@ -76,9 +78,12 @@ class TBrowserPage : public QWidget {
   void FillCounts();
   void FillRows();
   void ShowArticle();
+  void FitBoardPane();
 
   TArticleBrowser& browser_;
   bool updating_ = false;  // selection set by the model, not by the user
+  bool boardWidthChosen_ = false;  // the user moved the splitter
+  int topArticle_ = -1;    // the record at the top of the list while it is refreshed
 };
 
 }  // namespace brelo

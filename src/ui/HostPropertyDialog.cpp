@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProxyStyle>
@@ -16,6 +17,7 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
+#include "session/Address.h"
 #include "session/VeskoClient.h"
 #include "ui/Text.h"
 
@@ -123,8 +125,13 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("BackSpace キー :"), Backspace);
   form->addRow(QStringLiteral("ターミナルの文字 :"), FontSize);
   form->addRow(QString(), KeyModeAtStart);
+  InUseNote = new QLabel(QStringLiteral("このホストには接続中です。切断してから変更してください。"));
+  InUseNote->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold;"));
+  InUseNote->hide();
+  form->addRow(InUseNote);
   auto* buttons = new QDialogButtonBox;
-  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  OKBtn = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+  OKBtn->setDefault(true);
   buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &THostPropertyDialog::OKBtnClick);
@@ -163,6 +170,14 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     FontSize->setValue(h.FontSize);
     KeyModeAtStart->setChecked(h.KeyModeAtStart);
   }
+  // Shown, not changed, while a session uses the entry.
+  const bool inUse = Connected && Connected(HostIndex);
+  for (QWidget* w : std::initializer_list<QWidget*>{Address, UserID, Password, HandleName, HostKind, TerminalType,
+                                                     RemoveEscapes, Encoding, Line, UploadCommand, TerminalOnly,
+                                                     Backspace, FontSize, KeyModeAtStart, OKBtn}) {
+    w->setEnabled(!inUse);
+  }
+  InUseNote->setVisible(inUse);
   QDialog::showEvent(e);
 }
 
@@ -171,12 +186,26 @@ void THostPropertyDialog::OKBtnClick() {
     reject();
     return;
   }
+  if (Connected && Connected(HostIndex)) {
+    // Connected while the dialog was open (a round's pass).
+    QMessageBox::information(this, windowTitle(), InUseNote->text());
+    return;
+  }
   auto address = ToSjisOrWarn(this, Address->text());
   auto user = ToSjisOrWarn(this, UserID->text());
   auto password = ToSjisOrWarn(this, Password->text());
   auto handle = ToSjisOrWarn(this, HandleName->text());
   auto upload = ToSjisOrWarn(this, UploadCommand->text().trimmed());
   if (!address || !user || !password || !handle || !upload) return;
+  if (const std::string why = AddressProblem(*address); !why.empty()) {
+    // Nothing is stored that no connection could use: the user mends it here.
+    QMessageBox::warning(this, windowTitle(),
+                         Q(why) + QStringLiteral("\n\n書き方の例: telnet://bbs.example.jp:2323/  http://www.example.jp/bbs/address.html  "
+                                                 "tel://0312345678/\n(入力欄にマウスを置くと説明が出ます)"));
+    Address->setFocus();
+    Address->selectAll();
+    return;
+  }
   THostEntry& h = hosts_.HostTable[static_cast<size_t>(HostIndex)];
   h.Address = *address;
   // Cut where the fields end, but never inside a character: the handle

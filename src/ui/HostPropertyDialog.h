@@ -2,11 +2,16 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
+
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
+class QPushButton;
 
 namespace brelo {
 
@@ -35,6 +40,11 @@ class THostPropertyDialog : public QDialog {
   QComboBox* Backspace = nullptr;     // in EBackspaceKey order
   QSpinBox* FontSize = nullptr;       // 0: the options' size
   QCheckBox* KeyModeAtStart = nullptr;
+  QPushButton* OKBtn = nullptr;
+  QLabel* InUseNote = nullptr;  // shown while the host is connected
+  // Whether the host of an index is connected now: its entry is not changed
+  // under a session that was started with it.
+  std::function<bool(int index)> Connected;
 
  protected:
   void showEvent(QShowEvent* e) override;

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -29,12 +30,14 @@
 #include <QVBoxLayout>
 
 #include "common/FileUtil.h"
+#include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
 #include "compose/Drafting.h"
 #include "store/ArticleSearch.h"
 #include "reader/DemoHostStarter.h"
 #include "reader/ModemSettings.h"
+#include "reader/Patrol.h"
 #include "ui/BrowserPage.h"
 #include "ui/EditRouting.h"
 #include "ui/ExternalEdits.h"
@@ -107,6 +110,9 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   HostPropertyDialog = new THostPropertyDialog(model_.Hosts, programFolder_, this);
   HostAddDeleteDialog = new THostAddDeleteDialog(model_.Hosts, programFolder_, *HostPropertyDialog, this);
   HostAddDeleteDialog->OnHostsSaved = [this] { RebuildHostSelector(); };
+  HostPropertyDialog->Connected = [this](int index) {
+    return model_.VeskoClient1.SessionRunning() && model_.Policy.CurrentHost() == index;
+  };
   MakeTextDialog = new TMakeTextDialog(templates_, this);
   demoHost_ = std::make_unique<TDemoHostStarter>(programFolder_, QCoreApplication::applicationDirPath().toStdString());
   SetControls(ESessionControls::kNoHost);
@@ -141,6 +147,16 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
     SetStatus(TSessionPolicy::GoodbyeWaitStatus(open));
   });
   goodbyeTimer_->start();
+  passTimer_ = new QTimer(this);
+  passTimer_->setInterval(100);
+  connect(passTimer_, &QTimer::timeout, this, [this] {
+    if (model_.VeskoClient1.SessionRunning() || model_.VeskoClient1.WorkThreadRunning()) return;
+    passTimer_->stop();
+    // Behind what the work thread posted before it ended: its last status.
+    PostToMain([form = QPointer<TMainForm>(this)] {
+      if (form) form->PassEnded();
+    });
+  });
   // Quitting during a pass waits for the pass to put the line down and
   // store what arrived.
   quitTimer_ = new QTimer(this);
@@ -208,8 +224,13 @@ void TMainForm::BuildTopBar(QWidget* holder) {
   big.setPixelSize(20);
   big.setBold(true);
   Label4->setFont(big);
+  Label4Caption = new QLabel(QStringLiteral("受信"));
+  for (QLabel* l : {Label4, Label4Caption}) {
+    l->setToolTip(QStringLiteral("選んでいるホストの最後の接続 (巡回を含む) で受信したメッセージとメールの数"));
+  }
   for (QWidget* w : std::initializer_list<QWidget*>{HostComboBox, SpeedButton5, SpeedButton6, SpeedButton1}) bar->addWidget(w);
   bar->addStretch(1);
+  bar->addWidget(Label4Caption);
   bar->addWidget(Label4);
   connect(HostComboBox, &QComboBox::currentIndexChanged, this, [this](int i) {
     if (!selectorUpdating_) model_.Policy.HostComboBoxChange(i);
@@ -227,6 +248,7 @@ void TMainForm::BuildTopBar(QWidget* holder) {
       if (!said.empty()) SetStatus(said);
     }
     model_.Policy.SpeedButton1Click(down);
+    if (down && model_.VeskoClient1.SessionRunning()) passTimer_->start();
   });
   connect(SpeedButton5, &QToolButton::clicked, this, [this] {
     HostPropertyDialog->HostIndex = HostComboBox->currentIndex();
@@ -366,6 +388,8 @@ void TMainForm::BuildPages() {
     }
     if (policy) policy(c);
   };
+  if (settings_.TerminalKeys) TerminalPage->SetKeyMode(true);
+  connect(TerminalPage->KeyModeButton, &QToolButton::toggled, this, [this](bool on) { settings_.TerminalKeys = on; });
   TerminalPage->OnProtocolChanged = [this] {
     TModemSettings s;
     s.Read(programFolder_);
@@ -448,8 +472,38 @@ void TMainForm::SetStatus(const std::string& sjis) {
   const QString progress = Rounds != nullptr ? Rounds->ProgressText() : QString();
   if (progress.isEmpty()) StatusText->setText(Q(sjis));
   else StatusText->setText(sjis.empty() ? progress : progress + QStringLiteral("  ") + Q(sjis));
+  StatusText->setToolTip(StatusText->text());  // whole, where the window cuts it
 }
-void TMainForm::SetCounter(const std::string& text) { Label4->setText(Q(text)); }
+
+void TMainForm::SetCounter(const std::string&) {
+  // A round's passes count other hosts too: each keeps its own.
+  received_[model_.Policy.HostFolder()] = model_.Policy.ReceivedCount();
+  ShowCounter();
+}
+
+void TMainForm::ShowCounter() {
+  const auto it = received_.find(readStore_.HostFolder);
+  Label4->setText(QString::number(it == received_.end() ? 0 : it->second) + QStringLiteral(" "));
+}
+
+void TMainForm::PassEnded() {
+  TVeskoClient& c = model_.VeskoClient1;
+  if (c.SessionRunning() || KeepingPlace()) return;  // another began meanwhile
+  const TSessionPolicy& p = model_.Policy;
+  ShowBoardList();  // what the pass left: its captures, the new marks it cleared
+  TPatrolResult r;
+  r.title = p.CurrentHost() >= 0 ? model_.Hosts.HostTable[static_cast<size_t>(p.CurrentHost())].Title : std::string();
+  r.summary = p.Summary();
+  r.summary.logoutSent = r.summary.logoutSent || c.LogoutCommandSent;  // typed at the terminal, too
+  r.lineError = c.LastLineError();
+  r.status = PassStatus(r.summary, false);
+  // A session that was the user's own (a terminal-only host, keys typed
+  // during the login) ends as they end it: only the line's failure is told.
+  const bool own = c.TerminalOnly || c.UserHasTyped();
+  if (own && (r.status == kExitNoLogin || r.status == kExitLineLost) && r.lineError.code == 0) return;
+  const std::vector<std::string> lines = FailureLines({r});
+  if (!lines.empty()) SetStatus(lines.front());
+}
 
 void TMainForm::SetControls(ESessionControls state) {
   // A round's passes come and go; for the user the round is one session.
@@ -480,13 +534,16 @@ void TMainForm::ShowBoardList() {
     if (KeepingPlace()) SetStatus(e.what());
     else ReportError(e.what());
   }
-  if (KeepingPlace()) {
-    // A round at the host being read: the lines and counts follow, the place stays.
-    if (!readStore_.HostFolder.empty() && readStore_.HostFolder == model_.Store.HostFolder) browser_.RefreshBoards();
-    return;
+  // A pass or a round at the host being read: the lines, the counts and the
+  // chosen board's list follow, the place stays.
+  const bool reading = !readStore_.HostFolder.empty() && readStore_.HostFolder == model_.Store.HostFolder;
+  if (reading) browser_.RefreshBoards();
+  if (KeepingPlace()) return;
+  if (!reading) {
+    readStore_.HostFolder = model_.Store.HostFolder;
+    browser_.ShowBoardList();
   }
-  readStore_.HostFolder = model_.Store.HostFolder;
-  browser_.ShowBoardList();
+  ShowCounter();
   if (Rounds != nullptr) Rounds->NewsMayHaveChanged();
 }
 
@@ -494,6 +551,7 @@ void TMainForm::ClearBrowser() {
   if (KeepingPlace()) return;
   readStore_.HostFolder.clear();
   browser_.Clear();
+  ShowCounter();
 }
 
 void TMainForm::RoundBegins() {
@@ -514,6 +572,7 @@ void TMainForm::RoundEnds() {
                                                    : ESessionControls::kHostSelected);
   if (readStore_.HostFolder == model_.Store.HostFolder) browser_.RefreshBoards();
   else ShowBoardList();  // the user's host could not be selected again
+  ShowCounter();
 }
 
 bool TMainForm::RefusedDuringRound() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -64,7 +65,8 @@ class TMainForm : public QMainWindow, public IMainView {
   QToolButton* SpeedButton5 = nullptr;  // ﾌﾟﾛﾊﾟﾃｨ
   QToolButton* SpeedButton6 = nullptr;  // 追加・削除
   QToolButton* SpeedButton1 = nullptr;  // 接続/強制切断
-  QLabel* Label4 = nullptr;
+  QLabel* Label4 = nullptr;             // what the selected host's last pass received
+  QLabel* Label4Caption = nullptr;
   QLabel* StatusText = nullptr;         // StatusBar1's one field, never wiped by a menu's tip
   // Pages and dialogs.
   TBrowserPage* BrowserPage = nullptr;
@@ -179,6 +181,12 @@ class TMainForm : public QMainWindow, public IMainView {
   bool RefusedDuringRound();
   // The options the user set on the page, kept in the settings.
   void OptionsEdited();
+  // A pass the user started is over once its work thread has ended and its
+  // last words are shown: then the boards show what it left, and the status
+  // line names why it failed, as a round names a failed host.
+  void PassEnded();
+  // Label4: the received count of the host the user reads.
+  void ShowCounter();
 
   std::string programFolder_;
   TAppSettings settings_;
@@ -197,6 +205,8 @@ class TMainForm : public QMainWindow, public IMainView {
   bool quitAfterPass_ = false;
   QTimer* quitTimer_ = nullptr;
   QTimer* goodbyeTimer_ = nullptr;  // names the host's goodbye question
+  QTimer* passTimer_ = nullptr;     // watches a pass the user started until it is over
+  std::map<std::string, int> received_;  // each host's last pass in this run, by folder
   std::string goodbyeShown_;   // the user chose to quit once the pass has ended
 };
 

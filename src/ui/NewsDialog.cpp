@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -31,6 +32,12 @@ TNewsDialog::TNewsDialog(QWidget* parent) : QDialog(parent) {
   });
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+  ClearButton = buttons->addButton(QStringLiteral("一覧をクリア(&C)"), QDialogButtonBox::ActionRole);
+  ClearButton->setToolTip(QStringLiteral("一覧を空にします。記事は未読のまま残ります"));
+  ClearButton->setAutoDefault(false);
+  connect(ClearButton, &QPushButton::clicked, this, [this] {
+    if (OnClear) OnClear();
+  });
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Summary);
   layout->addWidget(Tree, 1);
@@ -80,6 +87,7 @@ void TNewsDialog::Show(const std::vector<THostNews>& hosts) {
   Tree->expandAll();
   Summary->setText(total == 0 ? QStringLiteral("新着はありません。")
                               : QStringLiteral("まだ読んでいない新着 %1 件 (ダブルクリックまたは Enter で開きます)").arg(total));
+  ClearButton->setEnabled(total > 0);
   if (keep != nullptr) Tree->setCurrentItem(keep);
   else if (Tree->topLevelItemCount() > 0) Tree->setCurrentItem(Tree->topLevelItem(0));
 }

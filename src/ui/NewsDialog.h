@@ -9,6 +9,7 @@
 #include "reader/News.h"
 
 class QLabel;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -25,8 +26,10 @@ class TNewsDialog : public QDialog {
 
   QTreeWidget* Tree = nullptr;
   QLabel* Summary = nullptr;
+  QPushButton* ClearButton = nullptr;  // 一覧をクリア: the articles leave the list, unread
   // An article chosen (double click, Enter): host, board, index number.
   std::function<void(int host, int board, int indexNo)> OnOpen;
+  std::function<void()> OnClear;
 
   // The item of an article, for tests and the keyboard (nullptr when absent).
   QTreeWidgetItem* ArticleItem(int host, int board, int indexNo) const;

@@ -241,12 +241,29 @@ void TRounds::ShowNewsList() {
   if (NewsDialog == nullptr) {
     NewsDialog = new TNewsDialog(&form_);
     NewsDialog->OnOpen = [this](int host, int board, int indexNo) { OpenNews(host, board, indexNo); };
+    NewsDialog->OnClear = [this] { ClearNews(); };
   }
   RefreshNews();
   NewsDialog->Show(news_);
   NewsDialog->show();
   NewsDialog->raise();
   NewsDialog->activateWindow();
+}
+
+void TRounds::ClearNews() {
+  if (QMessageBox::question(NewsDialog, QStringLiteral("新着一覧"),
+                            QStringLiteral("新着一覧を空にします。記事は未読のまま残ります。よろしいですか?")) !=
+      QMessageBox::Yes) {
+    return;
+  }
+  // What is listed now, as the user saw it: news a pass brings meanwhile stays.
+  QStringList problems;
+  for (const THostNews& h : news_) {
+    if (h.Empty()) continue;
+    if (const std::string why = ClearNewsList(h); !why.empty()) problems << Q(why);
+  }
+  RefreshNews();
+  if (!problems.isEmpty()) QMessageBox::critical(NewsDialog, QStringLiteral("エラー"), problems.join(QLatin1Char('\n')));
 }
 
 void TRounds::OpenNews(int host, int board, int indexNo) {

@@ -66,6 +66,8 @@ class TRounds : public QObject {
   // Opens an article of the news in the browser (the host selected first,
   // when that may be done now).
   void OpenNews(int host, int board, int indexNo);
+  // 一覧をクリア: after the user says yes, what the list shows leaves it.
+  void ClearNews();
   // The news is read again from the hosts' files soon (a pass, the reading).
   void NewsMayHaveChanged();
   void RefreshNews();

@@ -77,12 +77,12 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   r = Brelo(home, {"--list-hosts"});
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
   // By index, too; the hosts after it move up.
-  Brelo(home, {"--add-host", "B", "--address", "b", "--user-id", "U"}, "\n");
-  Brelo(home, {"--add-host", "C", "--address", "c", "--user-id", "U", "--kind", "ktbbs", "--encoding", "utf-8",
+  Brelo(home, {"--add-host", "B", "--address", "b.example", "--user-id", "U"}, "\n");
+  Brelo(home, {"--add-host", "C", "--address", "c.example", "--user-id", "U", "--kind", "ktbbs", "--encoding", "utf-8",
                "--line", "raw", "--terminal-only"},
         "\n");
   r = Brelo(home, {"--list-hosts"});
-  EXPECT_NE(r.out.find("\tc\t"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\tc.example\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\tterminal-only\n"), std::string::npos) << r.out;
   r = Brelo(home, {"--remove-host", "1"});
   EXPECT_NE(r.out.find("removed host 1 B;"), std::string::npos) << r.out;
@@ -101,16 +101,18 @@ TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
 
 TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
   test::TTempDir home;
-  ASSERT_EQ(Brelo(home.Path(), {"--add-host", "A", "--address", "a", "--user-id", "U"}, "pw\n").exit, 0);
+  ASSERT_EQ(Brelo(home.Path(), {"--add-host", "A", "--address", "a.example", "--user-id", "U"}, "pw\n").exit, 0);
   const std::string before = *ReadWholeFile(THostTable::FileName(home.Path()));
-  const QStringList add = {"--address", "a", "--user-id", "U"};
+  const QStringList add = {"--address", "a.example", "--user-id", "U"};
   for (const auto& [args, input, part] : std::vector<std::tuple<QStringList, std::string, std::string>>{
            {QStringList{"--add-host", "A"} + add, "pw\n", "already a host titled A (1)"},
            {QStringList{"--add-host", "12"} + add, "pw\n", "digits alone"},
            {QStringList{"--add-host", "B"} + add, "123456789\n", "the password is at most 8 bytes"},
            {QStringList{"--add-host", "B"} + add, "", "no password"},
            {QStringList{"--add-host", "絵文字😀"} + add, "pw\n", "😀"},
-           {QStringList{"--add-host", "B", "--address", "a", "--user-id", "123456789"}, "pw\n", "--user-id is at most 8"},
+           {QStringList{"--add-host", "B", "--address", "a.example", "--user-id", "123456789"}, "pw\n", "--user-id is at most 8"},
+           {QStringList{"--add-host", "B", "--address", "foo:99999x", "--user-id", "U"}, "pw\n",
+            "--address: ポート番号「99999x」は 1～65535 の数ではありません"},
            {QStringList{"--add-host", "B", "--folder", "../x"} + add, "pw\n", "without \"/\""},
            {QStringList{"--add-host", "B", "--folder", "DEMO"} + add, "pw\n", "belongs to another host"}}) {
     const TRun r = Brelo(home.Path(), args, input);
@@ -129,8 +131,8 @@ TEST(HostCommands, APasswordTypedAtATerminalIsNotEchoed) {
   test::TPty tty;
   QProcess p;
   p.setStandardInputFile(QString::fromStdString(tty.SlavePath()));
-  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--add-host", "A", "--address", "a",
-                          "--user-id", "U"});
+  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--add-host", "A", "--address",
+                          "a.example", "--user-id", "U"});
   std::string err;
   for (int i = 0; i < 300 && err.find("Password for A: ") == std::string::npos; ++i) {
     p.waitForReadyRead(100);

@@ -81,14 +81,7 @@ TEST(DemoHostDialogue, PostRefusalAndMail) {
   ASSERT_TRUE(c.Expect(Sjis("アクセス権がありません")));
   c.Line("0");
   c.Line("ew8;" + Sjis("テスト"));
-  ASSERT_TRUE(c.Expect(Sjis("これでよろしいですか")));
-  c.Line("Y");
-  ASSERT_TRUE(c.Expect("----+"));
-  c.Line(Sjis("本文です"));
-  c.Line("//");
-  ASSERT_TRUE(c.Expect(Sjis("S:送信")));
-  c.Line("S");
-  ASSERT_TRUE(c.Expect(Sjis("終了")));
+  ASSERT_TRUE(c.ConfirmAndSend(Sjis("本文です")));
   EXPECT_NE(host.DataFile("msg/08.txt").find(Sjis("本文です")), std::string::npos);
 
   c.Line("emHANAKO;NOBODY;0");
@@ -97,14 +90,7 @@ TEST(DemoHostDialogue, PostRefusalAndMail) {
   c.Line("emHANAKO;KENJI;0");
   ASSERT_TRUE(c.Expect(Sjis("題名をどうぞ")));
   c.Line(Sjis("お元気ですか"));
-  ASSERT_TRUE(c.Expect(Sjis("これでよろしいですか")));
-  c.Line("Y");
-  ASSERT_TRUE(c.Expect("----+"));
-  c.Line("hello");
-  c.Line("//");
-  ASSERT_TRUE(c.Expect(Sjis("S:送信")));
-  c.Line("S");
-  ASSERT_TRUE(c.Expect(Sjis("終了")));
+  ASSERT_TRUE(c.ConfirmAndSend("hello"));
   EXPECT_NE(host.DataFile("mail/HANAKO.txt").find(Sjis("お元気ですか")), std::string::npos);
   EXPECT_NE(host.DataFile("mail/KENJI.txt").find(Sjis("お元気ですか")), std::string::npos);
 }

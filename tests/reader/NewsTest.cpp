@@ -43,7 +43,7 @@ class NewsTest : public ::testing::Test {
   THostNews News() { return CollectNews(0, Sjis("大きな局"), dir.Path()); }
 };
 
-TEST_F(NewsTest, RoundsAddUpUntilReadAndAPassTheUserStartsClearsThem) {
+TEST_F(NewsTest, PassesAddUpUntilReadOrClearedWhateverTheNewMarksDo) {
   EXPECT_TRUE(News().Empty());
   EXPECT_EQ(NewsLine(News()), "");
   Pass(false, {{0, 1}, {3, 10}, {3, 11}});
@@ -69,16 +69,25 @@ TEST_F(NewsTest, RoundsAddUpUntilReadAndAPassTheUserStartsClearsThem) {
   Pass(false, {});
   EXPECT_EQ(News().Messages(), 3);
   // A pass the user starts with 新規アーティクルマークをクリアする: only its own
-  // articles are new; the mailbox's marks are cleared with the boards' (its
-  // first new one is kept in Boards.Dat like theirs).
+  // articles are new on the boards, but the news keeps what earlier passes
+  // brought until it is read.
   Pass(true, {{5, 2}});
   n = News();
-  EXPECT_EQ(SjisToUtf8(NewsLine(n)), "大きな局: 新着 1 件");
+  EXPECT_EQ(SjisToUtf8(NewsLine(n)), "大きな局: 新着 4 件、メール 2 通");
+  b.ShowBoardList();
+  EXPECT_EQ(SjisToUtf8(CountsText(b.BoardCounts[1])), "未読 2");  // board 3: unread, no longer new
   b.OpenStored(0, 0);
   b.OpenStored(0, 1);
   n = News();
-  EXPECT_EQ(SjisToUtf8(NewsText({n, CollectNews(1, "empty", dir.Path() + "none/")})), "大きな局: 新着 1 件");
+  EXPECT_EQ(SjisToUtf8(NewsText({n, CollectNews(1, "empty", dir.Path() + "none/")})), "大きな局: 新着 4 件");
   EXPECT_FALSE(FileExists(dir.Path() + "none"));  // looking made no folder
+  // Clearing the list: its articles leave it and stay unread; the next pass's come in.
+  EXPECT_EQ(ClearNewsList(n), "");
+  EXPECT_TRUE(News().Empty());
+  b.ShowBoardList();
+  EXPECT_EQ(b.BoardCounts[1].unread, 2);
+  Pass(false, {{3, 13}});
+  EXPECT_EQ(SjisToUtf8(NewsLine(News())), "大きな局: 新着 1 件");
 
   // A damaged board file is told, not thrown.
   test::WriteBytes(dir.File("Boards.Dat"), "short");
@@ -115,7 +124,8 @@ TEST_F(NewsTest, BoardCountsFollowTheReadingAndARoundKeepsTheReadersPlace) {
   TMessageStore reading;
   reading.HostFolder = dir.Path();
   TArticleBrowser b(reading);
-  int countsChanged = 0, boardsChanged = 0, rowsChanged = 0, articleChanged = 0;
+  int countsChanged = 0, boardsChanged = 0, rowsChanged = 0, articleChanged = 0, rowsRefreshed = 0;
+  b.OnRowsRefreshed = [&] { ++rowsRefreshed; };
   b.OnCountsChanged = [&] { ++countsChanged; };
   b.OnBoardsChanged = [&] { ++boardsChanged; };
   b.OnRowsChanged = [&] { ++rowsChanged; };
@@ -145,10 +155,25 @@ TEST_F(NewsTest, BoardCountsFollowTheReadingAndARoundKeepsTheReadersPlace) {
   EXPECT_EQ(b.CurrentArticle.MesNo, opened);
   EXPECT_EQ(b.Text, text);
   EXPECT_EQ(SjisToUtf8(CountsText(b.BoardCounts[2])), "未読 3 新着 3");
+  // The chosen board's list has the new article in place, the selection
+  // on the same article; each row tells its own state from the index.
+  EXPECT_EQ(rowsRefreshed, 1);
+  ASSERT_EQ(b.RowCount(), 4);
+  EXPECT_EQ(b.RowArticle(b.SelectedRow).MesNo, opened);
+  EXPECT_FALSE(b.RowUnread(b.SelectedRow));
+  EXPECT_EQ(b.RowArticle(3).MesNo, 13);
+  EXPECT_TRUE(b.RowUnread(3) && b.RowNew(3));
+  b.DOWNButtonClick();  // ▼ reaches it
+  EXPECT_EQ(b.CurrentArticle.MesNo, 12);
+  b.DOWNButtonClick();
+  EXPECT_EQ(b.CurrentArticle.MesNo, 13);
   // Nothing new: the lines stay, only the counts are told.
+  b.RefreshBoards();  // (the two just opened: their marks changed)
+  rowsRefreshed = countsChanged = 0;
   b.RefreshBoards();
   EXPECT_EQ(boardsChanged, 1);
   EXPECT_EQ(countsChanged, 1);
+  EXPECT_EQ(rowsRefreshed, 0);
   // Everything read: nothing beside the board.
   TBoardCounts none;
   EXPECT_EQ(CountsText(none), "");
@@ -180,6 +205,14 @@ TEST(FailureWords, AFailedHostIsNamedWithItsReason) {
   r.status = kExitNoLogin;
   r.summary.problem = Sjis("空きがありません");
   EXPECT_EQ(SjisToUtf8(FailureWords(r)), "接続しませんでした (空きがありません)");
+  // 強制切断 of a session under way is the user's doing, not a failure of
+  // the line; after the logout was sent it ends the pass as it should.
+  TPatrolResult cut;
+  cut.summary.started = cut.summary.loggedIn = cut.summary.loggedOut = cut.summary.cutByUser = true;
+  cut.status = PassStatus(cut.summary, false);
+  EXPECT_EQ(SjisToUtf8(FailureWords(cut)), "強制切断しました (ユーザーの操作で切断)");
+  cut.summary.logoutSent = true;
+  EXPECT_EQ(PassStatus(cut.summary, false), kExitOk);
 }
 
 }  // namespace

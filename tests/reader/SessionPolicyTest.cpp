@@ -207,17 +207,19 @@ TEST_F(PolicyTest, DisconnectResetsTheOptions) {
   EXPECT_FALSE(o.SealthLogin);
   EXPECT_EQ(view.controls, ESessionControls::kHostSelected);
 
-  // What the user set on the page is what a session goes back to; the
-  // unread date is for one session only.
+  // What the user set on the page is what a session goes back to, the
+  // user-list fetch too; the unread date is for one session only.
+  policy->Options.GetUserList = true;
+  policy->UserChanged(&TSessionOptions::GetUserList);
   policy->Options.GoodbyeWhenExecute = false;
   policy->UserChanged(&TSessionOptions::GoodbyeWhenExecute);
   policy->Options.ClearNews = false;
   policy->UserChanged(&TSessionOptions::ClearNews);
   policy->Options.SetMidokuDate = true;
   policy->UserChanged(&TSessionOptions::SetMidokuDate);
-  o.GetMidoku = o.ExecuteWriteYoyaku = false;  // used up by the session
+  o.GetUserList = o.GetMidoku = o.ExecuteWriteYoyaku = false;  // used up by the session
   policy->VeskoClient1DisConnect();
-  EXPECT_TRUE(o.GetMidoku && o.ExecuteWriteYoyaku);
+  EXPECT_TRUE(o.GetUserList && o.GetMidoku && o.ExecuteWriteYoyaku);
   EXPECT_FALSE(o.GoodbyeWhenExecute || o.ClearNews || o.SetMidokuDate);
 }
 

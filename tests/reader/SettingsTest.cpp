@@ -50,7 +50,8 @@ TEST(AppSettings, TerminalOptionsAndTheReadingPlaceAreKeptInKeysOfTheirOwn) {
   s.Options.ClearNews = false;
   s.Options.PassgoodbyeMessage = true;
   s.Options.MidokuDate = "26/12/01";
-  s.Options.GetUserList = s.Options.SetMidokuDate = true;  // one session's only
+  s.Options.GetUserList = s.Options.SetMidokuDate = true;  // the date's box is one session's only
+  s.TerminalKeys = true;
   s.Window.Geometry = "10,20,640,460";
   s.Window.Host = "A";
   s.Window.Page = 3;
@@ -62,14 +63,17 @@ TEST(AppSettings, TerminalOptionsAndTheReadingPlaceAreKeptInKeysOfTheirOwn) {
   EXPECT_EQ(file.rfind("[Text]\r\nQuoteString=>_\r\n", 0), 0u) << file;  // the original's keys first, as they were
   EXPECT_NE(file.find("[TerminalOptions]\r\n"), std::string::npos);
   EXPECT_NE(file.find("ClearNews=0\r\n"), std::string::npos);
-  EXPECT_EQ(file.find("GetUserList"), std::string::npos);
+  EXPECT_NE(file.find("GetUserList=1\r\n"), std::string::npos);
+  EXPECT_NE(file.find("[Terminal]\r\nKeys=1\r\n"), std::string::npos) << file;
   EXPECT_EQ(file.find("SetMidokuDate"), std::string::npos);
   TAppSettings r;
   r.Read(dir.Path());
   EXPECT_FALSE(r.Options.ClearNews);
   EXPECT_TRUE(r.Options.PassgoodbyeMessage);
   EXPECT_EQ(r.Options.MidokuDate, "26/12/01");
-  EXPECT_FALSE(r.Options.GetUserList || r.Options.SetMidokuDate);
+  EXPECT_TRUE(r.Options.GetUserList);
+  EXPECT_FALSE(r.Options.SetMidokuDate);
+  EXPECT_TRUE(r.TerminalKeys);
   EXPECT_TRUE(r.Options.SealthLogin && r.Options.GetMidoku && r.Options.GoodbyeWhenExecute);
   EXPECT_EQ(r.Window.Page, 3);
   EXPECT_EQ(r.Window.Board, 5);

@@ -1,5 +1,7 @@
 #include "support/DemoHost.h"
 
+#include "common/Sjis.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -92,6 +94,17 @@ bool TRawCaller::Expect(const std::string& text, int limitMs) {
 void TRawCaller::Line(const std::string& text) {
   const std::string l = text + "\r\n";
   ::send(fd_, l.data(), l.size(), MSG_NOSIGNAL);
+}
+
+bool TRawCaller::ConfirmAndSend(const std::string& bodyLine) {
+  if (!Expect(Sjis("これでよろしいですか"))) return false;
+  Line("Y");
+  if (!Expect("----+")) return false;
+  Line(bodyLine);
+  Line("//");
+  if (!Expect(Sjis("S:送信"))) return false;
+  Line("S");
+  return Expect(Sjis("終了"));
 }
 
 bool TRawCaller::Closed(int limitMs) {

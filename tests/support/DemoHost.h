@@ -42,6 +42,9 @@ class TRawCaller {
   // Reads until the Shift-JIS text appears after `from` (bounded); true when it did.
   bool Expect(const std::string& sjis, int limitMs = 10000);
   void Line(const std::string& sjis);  // text + CR LF
+  // The end of a post or mail dialogue, from the host's "これでよろしいですか":
+  // yes, one body line, send; true when the host says it is done.
+  bool ConfirmAndSend(const std::string& bodyLine);
   // True when the host has closed the line (bounded wait).
   bool Closed(int limitMs = 10000);
 

@@ -184,7 +184,9 @@ TEST(MainWindowEndToEnd, AFileDownloadedAndOneUploadedFromTheTerminalPage) {
   QTest::keyClicks(t->Edit1, QStringLiteral("D big.bin"));
   QTest::keyClick(t->Edit1, Qt::Key_Return);
   const std::string down = form.Model().Store.HostFolder + "DOWN/big.bin";
-  ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == QStringLiteral("ダウンロード完了....big.bin"); }, 60000));
+  // The status line says where the file went.
+  const QString done = QStringLiteral("ダウンロード完了....big.bin (保存先: %1DOWN/)").arg(QString::fromStdString(form.Model().Store.HostFolder));
+  ASSERT_TRUE(WaitUntil([&] { return form.StatusText->text() == done; }, 60000)) << form.StatusText->text().toStdString();
   EXPECT_TRUE(test::ReadBytes(down) == bytes);
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_TRUE(ends[0].download);
