@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/CommandLine.h"
@@ -171,6 +172,16 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
   e.Encoding = ParseHostEncoding(cmd.encoding);
   e.Line = ParseLineKind(cmd.line);
   e.TerminalOnly = cmd.terminalOnly;
+  if (!cmd.sshKey.empty()) {
+    if (ParseAddress(e.Address).kind != TAddress::kSsh) return Refuse("--ssh-key goes with an ssh:// address");
+    char* full = ::realpath(cmd.sshKey.c_str(), nullptr);
+    if (full == nullptr || ::access(full, R_OK) != 0) {
+      std::free(full);
+      return Refuse("--ssh-key: cannot read the key file " + cmd.sshKey);
+    }
+    e.SshKey = full;
+    std::free(full);
+  }
   const std::optional<std::string> password = ReadSecretLine("Password for " + cmd.host + ": ");
   if (!password) return Refuse("no password on standard input (one line; an empty line for none)");
   if (!ToSjis("the password", *password, 8, e.Password, why)) return Refuse(why);

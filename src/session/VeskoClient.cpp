@@ -57,9 +57,7 @@ TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
     }
     LineLost(Sjis("接続が切れました.."));
   };
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    SshUserFolder = WithSlash(JoinPath(home, ".ssh"));
-  }
+  SshUserFolder = DefaultSshFolder();
   if (const char* agent = std::getenv("SSH_AUTH_SOCK"); agent != nullptr) SshAgentSocket = agent;
 
   // The modem port: wakes on carrier changes too; received bytes go into the

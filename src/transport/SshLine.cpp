@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+
+#include "common/FileUtil.h"
 
 namespace brelo {
 namespace {
@@ -51,6 +54,11 @@ int KeyboardInteractive(ssh_session s, const std::string& password) {
 
 }  // namespace
 
+std::string DefaultSshFolder() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr && *home != '\0' ? WithSlash(JoinPath(home, ".ssh")) : std::string();
+}
+
 TSshLine::TSshLine() { wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
 
 TSshLine::~TSshLine() {
@@ -93,12 +101,20 @@ int TSshLine::WaitForSocket(const std::function<bool()>& stopping) {
   return fd;
 }
 
-TSshOutcome TSshLine::Open(const TSshLogin& in, const TSshAsk& ask, const std::function<bool()>& stopping) {
-  TSshOutcome out;
+void TSshLine::Ended(TSshOutcome& out, TSshOutcome::EKind kind) {
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    out.kind = closed_ ? TSshOutcome::kAborted : kind;
+  }
+  if (out.kind == TSshOutcome::kFailed && out.error.empty() && session_ != nullptr) out.error = ssh_get_error(session_);
+  FreeSession();
+}
+
+bool TSshLine::Handshake(const TSshLogin& in, const std::function<bool()>& stopping, TSshOutcome& out) {
   out.kind = TSshOutcome::kAborted;
   out.hostName = KnownHostName(in.host, in.port);
   int fd = WaitForSocket(stopping);
-  if (fd < 0) return out;
+  if (fd < 0) return false;
   ssh_session s = ssh_new();
   {
     std::lock_guard<std::mutex> lk(mutex_);
@@ -107,21 +123,11 @@ TSshOutcome TSshLine::Open(const TSshLogin& in, const TSshAsk& ask, const std::f
       if (s != nullptr) ssh_free(s);
       if (!closed_) out.kind = TSshOutcome::kFailed;
       out.error = "ssh_new";
-      return out;
+      return false;
     }
     fd_ = fd;
     session_ = s;
   }
-  const auto ended = [&](TSshOutcome::EKind kind) {
-    {
-      std::lock_guard<std::mutex> lk(mutex_);
-      out.kind = closed_ ? TSshOutcome::kAborted : kind;
-    }
-    if (out.kind == TSshOutcome::kFailed && out.error.empty()) out.error = ssh_get_error(s);
-    FreeSession();
-    return out;
-  };
-
   // Nothing of the user's ssh configuration applies: the host list says
   // where and how; the known_hosts files are named here, read by libssh
   // only to prefer the key types it knows.
@@ -139,21 +145,40 @@ TSshOutcome TSshLine::Open(const TSshLogin& in, const TSshAsk& ask, const std::f
   ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, userKnownHosts.c_str());
   if (!in.agentSocket.empty()) ssh_options_set(s, SSH_OPTIONS_IDENTITY_AGENT, in.agentSocket.c_str());
   ssh_set_blocking(s, 1);
-  if (ssh_connect(s) != SSH_OK) return ended(TSshOutcome::kFailed);
-
+  if (ssh_connect(s) != SSH_OK) {
+    Ended(out, TSshOutcome::kFailed);
+    return false;
+  }
   // The host's key, before anything of ours goes to the server.
   ssh_key key = nullptr;
-  if (ssh_get_server_publickey(s, &key) != SSH_OK) return ended(TSshOutcome::kFailed);
   char* base64 = nullptr;
-  const bool exported = ssh_pki_export_pubkey_base64(key, &base64) == SSH_OK;
-  ssh_key_free(key);
-  if (exported) out.key = THostKey::FromBase64(base64);
+  if (ssh_get_server_publickey(s, &key) == SSH_OK && ssh_pki_export_pubkey_base64(key, &base64) == SSH_OK) {
+    out.key = THostKey::FromBase64(base64);
+  }
   ssh_string_free_char(base64);
+  ssh_key_free(key);
   if (out.key.Empty()) {
     out.error = "the server's key cannot be read";
-    return ended(TSshOutcome::kFailed);
+    Ended(out, TSshOutcome::kFailed);
+    return false;
   }
   out.check = CheckHostKey({in.knownHosts, userKnownHosts}, in.host, in.port, out.key);
+  return true;
+}
+
+TSshOutcome TSshLine::FetchHostKey(const TSshLogin& login, const std::function<bool()>& stopping) {
+  TSshOutcome out;
+  if (Handshake(login, stopping, out)) Ended(out, TSshOutcome::kOpen);
+  return out;
+}
+
+TSshOutcome TSshLine::Open(const TSshLogin& in, const TSshAsk& ask, const std::function<bool()>& stopping) {
+  TSshOutcome out;
+  if (!Handshake(in, stopping, out)) return out;
+  const auto ended = [&](TSshOutcome::EKind kind) {
+    Ended(out, kind);
+    return out;
+  };
   switch (out.check.verdict) {
     case THostKeyCheck::kKnown: break;
     case THostKeyCheck::kChanged:
@@ -171,6 +196,7 @@ TSshOutcome TSshLine::Open(const TSshLogin& in, const TSshAsk& ask, const std::f
   if (!Authenticate(in, ask, out)) return ended(out.kind == TSshOutcome::kFailed ? TSshOutcome::kFailed : TSshOutcome::kLoginRefused);
 
   // A terminal of the page's type and size, and the host's shell on it.
+  ssh_session s = Session(session_);
   ssh_channel ch = ssh_channel_new(s);
   channel_ = ch;
   if (ch == nullptr || ssh_channel_open_session(ch) != SSH_OK ||

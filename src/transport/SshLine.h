@@ -40,6 +40,9 @@ struct TSshLogin {
   int timeoutSeconds = 30;   // a step of the handshake the server leaves unanswered this long fails
 };
 
+// The user's ssh folder, ~/.ssh/ ("" without a home).
+std::string DefaultSshFolder();
+
 // The user's word on a key no file knows.
 enum class EHostKeyAnswer { kRemember, kOnce, kRefuse };
 
@@ -89,6 +92,9 @@ class TSshLine {
   // Waits for the socket (until Close, or stopping() says so), then opens
   // the line on it. On kOpen the line's thread runs.
   TSshOutcome Open(const TSshLogin& login, const TSshAsk& ask, const std::function<bool()>& stopping);
+  // Only the host's key and what the files say of it (kOpen when the
+  // server showed it); nothing of ours goes to the server.
+  TSshOutcome FetchHostKey(const TSshLogin& login, const std::function<bool()>& stopping);
   // Ends the line: an Open under way gives up at once; an open line's
   // thread delivers what arrived, says goodbye to the server and ends.
   // Waits for that thread (unless called on it).
@@ -118,6 +124,11 @@ class TSshLine {
 
  private:
   int WaitForSocket(const std::function<bool()>& stopping);
+  // The socket, the protocol up to the server's key, and the files' word
+  // on it; false (the session gone) when it did not get that far.
+  bool Handshake(const TSshLogin& login, const std::function<bool()>& stopping, TSshOutcome& out);
+  // The session ends before the line opened: why, unless Close came first.
+  void Ended(TSshOutcome& out, TSshOutcome::EKind kind);
   // The login, in order; true when the server let us in.
   bool Authenticate(const TSshLogin& login, const TSshAsk& ask, TSshOutcome& out);
   // One key file: its public half tried first, the passphrase asked only
