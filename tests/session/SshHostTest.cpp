@@ -5,16 +5,27 @@
 // the server; a refused login names what the server offers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <functional>
+#include <optional>
 
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
 #include "reader/MainModel.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
+#include "support/LibsshServer.h"
 #include "support/SshdHost.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
+
+extern char** environ;
 
 namespace brelo {
 namespace {
@@ -76,6 +87,257 @@ TEST(SshHost, APassThroughSshdStoresWhatAPassAgainstTheHostStoresInBothDialects)
       EXPECT_TRUE(test::ReadBytes(pass.Folder() + f) == test::ReadBytes(want + f)) << f;
     }
     EXPECT_EQ(host.Logins(), 1);
+  }
+}
+
+// One call of an SSH host by a bare session, up to its line (or why not):
+// the known_hosts and the ssh folder of a home of its own, no agent.
+struct TSshCall {
+  test::TTempDir home;
+  TVeskoClient c;
+  std::vector<std::string> statuses;
+  int asked = 0;               // the unknown-key question
+  EHostKeyAnswer answer = EHostKeyAnswer::kRefuse;
+  std::vector<bool> passphraseAgain;  // each passphrase question: whether it was asked again
+  std::vector<std::string> passphrases;  // the answers, in turn
+  std::optional<ELoginEnd> end;
+  std::string words;
+
+  explicit TSshCall(const std::string& address, const std::string& key = std::string()) {
+    ::mkdir(UserSsh().c_str(), 0700);
+    c.Address = address;
+    c.UserID = "TARO";
+    c.Password = "taro";
+    c.SshKey = key;
+    c.SshKnownHosts = home.File("known_hosts");
+    c.SshUserFolder = UserSsh();
+    c.SshAgentSocket.clear();
+    c.TerminalType = "xterm";
+    c.OnStatusOut = [this](TVeskoClient*, const std::string& s) { statuses.push_back(SjisToUtf8(s)); };
+    c.OnUnknownHostKey = [this](TVeskoClient*, const std::string&, const THostKey&, const THostKeyCheck&) {
+      ++asked;
+      return answer;
+    };
+    c.OnKeyPassphrase = [this](TVeskoClient*, const std::string&, bool again) -> std::optional<std::string> {
+      passphraseAgain.push_back(again);
+      if (passphrases.empty()) return std::nullopt;
+      const std::string p = passphrases.front();
+      passphrases.erase(passphrases.begin());
+      return p;
+    };
+    c.OnLoginFailed = [this](TVeskoClient* s, ELoginEnd why, const std::string& w) {
+      end = why;
+      words = SjisToUtf8(w);
+      s->Disconnect();
+    };
+  }
+  std::string UserSsh() const { return home.Path() + "ssh/"; }
+  bool Opened() const {
+    return std::any_of(statuses.begin(), statuses.end(), [](const std::string& s) { return s.starts_with("SSH で接続しました"); });
+  }
+  // Calls the host and waits until the line is open or the session is
+  // over; then hangs up. True when the line came up.
+  bool Call(const std::function<void()>& whileOpen = {}) {
+    statuses.clear();
+    end.reset();
+    c.Connect();
+    EXPECT_TRUE(test::WaitUntil([&] { return Opened() || end || !c.WorkThreadRunning(); }, 30000));
+    const bool open = Opened();
+    if (open && whileOpen) whileOpen();
+    if (c.SessionRunning()) c.Disconnect();
+    EXPECT_TRUE(test::WaitUntil([&] { return !c.SessionRunning(); }));
+    return open;
+  }
+  TSshOutcome Outcome() const { return c.LastLineError().ssh; }
+};
+
+bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+TEST(SshHost, HostKeysAreCheckedAsOpenSshChecksThemBeforeAnythingElseGoesToTheServer) {
+  SKIP_WITHOUT_SSHD();
+  test::TSshdHost host;
+  TSshCall call(host.Address(test::TSshdHost::UserName()), host.ClientKey());
+  const std::string fingerprint = host.HostKey().Fingerprint();
+  // Unknown, and nobody said yes: nothing of ours went to the server.
+  EXPECT_FALSE(call.Call());
+  EXPECT_EQ(call.asked, 1);
+  EXPECT_EQ(call.end, ELoginEnd::kHostKeyUnknown);
+  EXPECT_EQ(call.words, "ED25519 " + fingerprint);
+  EXPECT_EQ(host.Logins(), 0);
+  EXPECT_FALSE(Contains(host.Log(), "publickey")) << host.Log();
+  EXPECT_FALSE(test::ReadBytes(call.home.File("known_hosts")).size() > 0);
+  // This once: in, and nothing recorded.
+  call.answer = EHostKeyAnswer::kOnce;
+  EXPECT_TRUE(call.Call());
+  EXPECT_EQ(host.Logins(), 1);
+  EXPECT_TRUE(test::ReadBytes(call.home.File("known_hosts")).empty());
+  // Remembered: recorded as OpenSSH records it, and OpenSSH finds it there.
+  call.answer = EHostKeyAnswer::kRemember;
+  EXPECT_TRUE(call.Call());
+  EXPECT_EQ(test::ReadBytes(call.home.File("known_hosts")), host.KnownHostsLine());
+  std::string found;
+  EXPECT_EQ(test::RunProgram({"ssh-keygen", "-F", KnownHostName("127.0.0.1", host.Port()), "-f", call.home.File("known_hosts")}, &found), 0);
+  EXPECT_TRUE(Contains(found, "found: line 1")) << found;
+  // Known now: nobody is asked.
+  EXPECT_TRUE(call.Call());
+  EXPECT_EQ(call.asked, 3);
+  // Known from the user's own known_hosts, which is read and never written.
+  ::unlink(call.home.File("known_hosts").c_str());
+  test::WriteBytes(call.UserSsh() + "known_hosts", "# the user's\n" + host.KnownHostsLine());
+  call.answer = EHostKeyAnswer::kRemember;
+  EXPECT_TRUE(call.Call());
+  EXPECT_EQ(call.asked, 3);
+  EXPECT_EQ(test::ReadBytes(call.UserSsh() + "known_hosts"), "# the user's\n" + host.KnownHostsLine());
+  EXPECT_FALSE(test::ReadBytes(call.home.File("known_hosts")).size() > 0);
+  // The host's key changes: refused before any login, both keys named.
+  test::WriteBytes(call.home.File("known_hosts"), host.KnownHostsLine());
+  const int logins = host.Logins();
+  host.NewHostKey();
+  EXPECT_FALSE(call.Call());
+  EXPECT_EQ(call.asked, 3);
+  EXPECT_EQ(call.end, ELoginEnd::kHostKeyChanged);
+  EXPECT_TRUE(Contains(call.words, fingerprint)) << call.words;
+  EXPECT_TRUE(Contains(call.words, host.HostKey().Fingerprint())) << call.words;
+  EXPECT_EQ(host.Logins(), logins);
+  const TSshOutcome o = call.Outcome();
+  EXPECT_EQ(o.check.verdict, THostKeyCheck::kChanged);
+  ASSERT_EQ(o.check.recorded.size(), 2u);  // the user's file and ours
+  // A key revoked is refused wherever it is also recorded.
+  test::WriteBytes(call.home.File("known_hosts"), "@revoked * " + host.KnownHostsLine().substr(host.KnownHostsLine().find(' ') + 1) +
+                                                   host.KnownHostsLine());
+  EXPECT_FALSE(call.Call());
+  EXPECT_EQ(call.end, ELoginEnd::kHostKeyChanged);
+  EXPECT_EQ(call.Outcome().check.verdict, THostKeyCheck::kRevoked);
+  EXPECT_EQ(host.Logins(), logins);
+}
+
+// An ssh-agent of the test's own, holding one key.
+struct TAgent {
+  test::TTempDir dir;
+  pid_t pid = -1;
+  std::string socket;
+  explicit TAgent(const std::string& key) {
+    socket = dir.File("agent");
+    const char* argv[] = {"ssh-agent", "-D", "-a", socket.c_str(), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawnp(&pid, "ssh-agent", &fa, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    test::WaitUntil([&] { return ::access(socket.c_str(), F_OK) == 0; });
+    EXPECT_EQ(test::RunProgram({"env", "SSH_AUTH_SOCK=" + socket, "ssh-add", "-q", key}), 0);
+  }
+  ~TAgent() {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+};
+
+TEST(SshHost, TheLoginTriesTheHostsKeyTheAgentTheDefaultKeysInThatOrder) {
+  SKIP_WITHOUT_SSHD();
+  test::TSshdHost host;
+  const std::string address = host.Address(test::TSshdHost::UserName());
+  test::TTempDir keys;
+  const auto known = [&](TSshCall& call) { test::WriteBytes(call.home.File("known_hosts"), host.KnownHostsLine()); };
+  const auto defaultKey = [&](TSshCall& call) {
+    test::WriteBytes(call.UserSsh() + "id_ed25519", test::ReadBytes(host.ClientKey()));
+    ::chmod((call.UserSsh() + "id_ed25519").c_str(), 0600);
+    test::WriteBytes(call.UserSsh() + "id_ed25519.pub", test::ReadBytes(host.ClientKey() + ".pub"));
+  };
+  ASSERT_TRUE(test::MakeKeyPair(keys.File("stranger")));
+  {
+    SCOPED_TRACE("the host's key before a default key that would do too");
+    TSshCall call(address, host.ClientKey());
+    known(call);
+    defaultKey(call);
+    EXPECT_TRUE(call.Call());
+    EXPECT_EQ(call.Outcome().method, "publickey");
+    EXPECT_EQ(call.Outcome().keyFile, host.ClientKey());
+  }
+  {
+    SCOPED_TRACE("the agent before a default key");
+    TAgent agent(host.ClientKey());
+    TSshCall call(address);
+    known(call);
+    defaultKey(call);
+    call.c.SshAgentSocket = agent.socket;
+    EXPECT_TRUE(call.Call());
+    EXPECT_EQ(call.Outcome().method, "agent");
+  }
+  {
+    SCOPED_TRACE("a default key");
+    TSshCall call(address, keys.File("stranger"));
+    known(call);
+    defaultKey(call);
+    EXPECT_TRUE(call.Call());
+    EXPECT_EQ(call.Outcome().keyFile, call.UserSsh() + "id_ed25519");
+  }
+  {
+    SCOPED_TRACE("a key with a passphrase, given wrong once");
+    ASSERT_TRUE(test::MakeKeyPair(keys.File("locked"), "ed25519", "open sesame"));
+    test::WriteBytes(host.Folder() + "authorized_keys", test::ReadBytes(keys.File("locked.pub")));
+    TSshCall call(address, keys.File("locked"));
+    known(call);
+    call.passphrases = {"wrong", "open sesame"};
+    EXPECT_TRUE(call.Call());
+    EXPECT_EQ(call.passphraseAgain, (std::vector<bool>{false, true}));
+    EXPECT_EQ(call.Outcome().keyFile, keys.File("locked"));
+  }
+  {
+    SCOPED_TRACE("a key nobody unlocks, then a key the server does not take: refused, the methods named");
+    for (const std::string& key : {keys.File("locked"), keys.File("stranger")}) {
+      TSshCall call(address, key);
+      known(call);
+      if (key == keys.File("stranger")) test::WriteBytes(host.Folder() + "authorized_keys", test::ReadBytes(host.ClientKey() + ".pub"));
+      EXPECT_FALSE(call.Call());
+      EXPECT_EQ(call.end, ELoginEnd::kSshRefused);
+      EXPECT_EQ(call.words, "サーバーが受け付ける方法: publickey");
+      EXPECT_TRUE(std::find(call.statuses.begin(), call.statuses.end(),
+                            "SSH のログインを拒否されました (サーバーが受け付ける方法: publickey)") != call.statuses.end());
+    }
+  }
+}
+
+TEST(SshHost, PasswordAndKeyboardInteractiveGoOnceAndOnlyToAVerifiedServer) {
+  struct TCase {
+    const char* name;
+    bool password, kbdint;  // what the server offers
+    std::string given;      // the host's password
+    bool known;             // the server's key is recorded
+    bool opens;
+    std::vector<std::string> events;  // the server's record of the logins tried
+  };
+  const std::vector<TCase> cases = {
+      {"password", true, true, "secret", true, true, {"none", "password secret"}},
+      {"keyboard-interactive", false, true, "secret", true, true, {"none", "keyboard-interactive secret"}},
+      {"wrong, each way once", true, true, "guess", true, false, {"none", "password guess", "keyboard-interactive guess"}},
+      {"no password, nothing sent", true, true, "", true, false, {"none"}},
+      {"a server not verified gets nothing", true, true, "secret", false, false, {}},
+  };
+  for (const TCase& t : cases) {
+    SCOPED_TRACE(t.name);
+    test::TLibsshServer server({"taro", "secret", t.password, t.kbdint});
+    TSshCall call(server.Address());
+    call.c.Password = t.given;
+    if (t.known) test::WriteBytes(call.home.File("known_hosts"), server.KnownHostsLine());
+    EXPECT_EQ(call.Call([&] {
+      // The terminal as asked for, told its new size, and a line ending as the Return key ends it.
+      call.c.SetWindowSize(100, 30);
+      call.c.SendLine("hello");
+      EXPECT_TRUE(test::WaitUntil([&] { return server.Saw("data hello\r"); }));
+      EXPECT_TRUE(test::WaitUntil([&] { return server.Saw("size 100x30"); }));
+    }), t.opens);
+    std::vector<std::string> logins;
+    for (const std::string& e : server.Events()) {
+      if (e == "none" || e.starts_with("password") || e.starts_with("keyboard") || e == "publickey") logins.push_back(e);
+    }
+    EXPECT_EQ(logins, t.events);
+    if (t.opens) {
+      EXPECT_TRUE(server.Saw("pty xterm 80x24"));
+      EXPECT_FALSE(server.Saw("data hello\r\n"));
+    } else if (t.known) {
+      EXPECT_EQ(call.words, std::string("サーバーが受け付ける方法: publickey,") + (t.password ? "password," : "") + "keyboard-interactive");
+    }
   }
 }
 
