@@ -166,13 +166,9 @@ THostReader::EKind THostReader::NextPrompt(const std::vector<std::string>& promp
   }
 }
 
-THostReader::EAhead THostReader::LookAhead(int k, std::string& out) {
+THostReader::EAhead THostReader::WaitAhead(int k) {
   for (;;) {
-    const int read = src_.ReadPos();
-    if ((src_.LineIndex() - read + kSlots) % kSlots > k) {
-      out = src_.LineAt((read + k) % kSlots);
-      return EAhead::kLine;
-    }
+    if ((src_.LineIndex() - src_.ReadPos() + kSlots) % kSlots > k) return EAhead::kLine;
     if (src_.Terminated()) return EAhead::kEnd;
     if (Quiet()) return EAhead::kQuiet;
     src_.Idle(50);
