@@ -10,6 +10,7 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
+#include "support/BreloRun.h"
 #include "support/DemoHost.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
@@ -17,21 +18,8 @@
 namespace brelo {
 namespace {
 
-struct TRun {
-  int exit = -1;
-  std::string out, err;
-};
-
-// brelo --home HOME ARGS, with `input` on its standard input.
-TRun Brelo(const std::string& home, const QStringList& args, const std::string& input = "") {
-  QProcess p;
-  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
-  p.write(input.data(), static_cast<qint64>(input.size()));
-  p.closeWriteChannel();
-  p.waitForFinished(60000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-          p.readAllStandardError().toStdString()};
-}
+using test::Brelo;
+using test::TRun;
 
 TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   test::TDemoHost host;

@@ -16,6 +16,7 @@
 #include "store/MessageStore.h"
 #include "store/HostLock.h"
 #include "store/ReservationBox.h"
+#include "support/BreloRun.h"
 #include "support/DemoHost.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
@@ -23,18 +24,9 @@
 namespace brelo {
 namespace {
 
-struct TRun {
-  int exit = -1;
-  std::string out, err;
-};
+using test::TRun;
 
-TRun Pilot(const std::string& home, const QStringList& args) {
-  QProcess p;
-  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
-  p.waitForFinished(60000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-          p.readAllStandardError().toStdString()};
-}
+TRun Pilot(const std::string& home, const QStringList& args) { return test::Brelo(home, args, "", 60000); }
 
 void HostList(const std::string& home, const std::string& address, const std::string& user = "TARO",
               const std::string& password = "taro") {

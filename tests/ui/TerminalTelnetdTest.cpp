@@ -82,6 +82,15 @@ std::string Dump(TTerminalScreen& s) {
   return out;
 }
 
+// The terminal page of `client` in a window of 900 x 600, shown.
+TTerminalPage* ShowPage(QMainWindow& window, TVeskoClient& client) {
+  auto* page = new TTerminalPage(client);
+  window.setCentralWidget(page);
+  window.resize(900, 600);
+  window.show();
+  return page;
+}
+
 TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   if (!TTelnetd::Available()) GTEST_SKIP() << "inetutils-telnetd or socat is not installed";
   TTelnetd host("vi -u NONE -N -c 'set nowrap' memo.txt");
@@ -94,10 +103,7 @@ TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   TVeskoClient client;
   client.TerminalType = "xterm";
   QMainWindow window;
-  auto* page = new TTerminalPage(client);
-  window.setCentralWidget(page);
-  window.resize(900, 600);
-  window.show();
+  TTerminalPage* page = ShowPage(window, client);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   client.Address = "127.0.0.1:" + std::to_string(host.Port());
   client.Connect();
@@ -161,10 +167,7 @@ TEST(TerminalTelnetd, AShellGetsNothingFromTheLoginWatchOnceTheUserTypesOrItsBou
       return std::any_of(statuses.begin(), statuses.end(), [&](const std::string& x) { return x.find(st) != std::string::npos; });
     };
     QMainWindow window;
-    auto* page = new TTerminalPage(client);
-    window.setCentralWidget(page);
-    window.resize(900, 600);
-    window.show();
+    TTerminalPage* page = ShowPage(window, client);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QTest::mouseClick(page->KeyModeButton, Qt::LeftButton);
     client.Address = "127.0.0.1:" + std::to_string(host.Port());
