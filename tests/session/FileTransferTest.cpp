@@ -3,8 +3,10 @@
 // megabyte of random bytes arriving byte for byte; a cancelled download; a
 // ZMODEM header inside a text that is no transfer, told by what follows it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -222,6 +224,55 @@ TEST(TransferProgram, StartsWithEverySignalAsANewProgramHasItWhateverThisProcess
   ASSERT_EQ(std::sscanf(out.c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored), 2) << out;
   EXPECT_EQ(blocked, 0u);
   EXPECT_EQ(ignored & 0x7FFFFFFF, 0u) << out;  // signals 1 to 31 (above them, the C library's own)
+}
+
+// A cancel in the middle of the pump's turn (as the program's report is
+// read) still goes to the line; the sender's answer to it, arriving before
+// the program has stopped, is the line's and never the program's.
+TEST(TransferProgram, ACancelAlwaysReachesTheLineAndWhatFollowsItIsTheLinesNeverTheProgramsOwn) {
+  test::TTempDir dir;
+  ASSERT_EQ(::mkfifo((dir.Path() + "go").c_str(), 0600), 0);
+  TTransferProgram p;
+  std::mutex m;
+  std::string line;
+  std::atomic<bool> ended{false};
+  TTransferResult result;
+  p.OnOutput = [&](const char* d, size_t n) {
+    std::lock_guard<std::mutex> lk(m);
+    line.append(d, n);
+  };
+  p.OnProgress = [&](const TTransferProgress&) { p.Cancel(); };
+  p.OnEnd = [&](const TTransferResult& r) {
+    result = r;
+    ended = true;
+  };
+  std::string error;
+  // One process (builtins only), which the interrupt does not stop: it
+  // reports, then waits until the test lets it go.
+  ASSERT_TRUE(p.Start({"sh", "-c", "trap '' INT; echo 'Bytes received: 10/100' >&2; read x < go; exit 1"}, dir.Path(),
+                      true, error))
+      << error;
+  const std::string cancel = std::string(10, '\x18') + std::string(10, '\b');
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lk(m);
+    return line == cancel;
+  })) << "the cancel never reached the line";
+  // The sender's cancel, its last subpacket's end and the host's prompt,
+  // while the program still runs: the line's, in order.
+  const std::string answer = cancel + std::string("\x18h\xe7\x06k\x18\xd1\r\nID: ", 13);
+  p.Input(answer.data(), answer.size());
+  EXPECT_EQ(p.TakeUnconsumed(), answer);
+  // Let go, the program stops.
+  ASSERT_TRUE(WaitUntil([&] {
+    const int fd = ::open((dir.Path() + "go").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    [[maybe_unused]] const ssize_t w = ::write(fd, "\n", 1);
+    ::close(fd);
+    return true;
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(p.TakeUnconsumed(), "");
 }
 
 TEST(FileTransfer, ACancelledDownloadKeepsAPartFileAndTheLineGoesOnWithInterruptsIgnoredToo) {
