@@ -22,7 +22,8 @@ struct TAddress {
 // "/" within 200 bytes.
 TAddress ParseAddress(const std::string& address);
 
-// Splits "host:port" (port in decimal); without a port, the default.
+// Splits "host:port" (port in decimal); without a port, or with a colon
+// and nothing after it, the default.
 void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, std::string& host,
                    std::string& port);
 

@@ -453,10 +453,23 @@ TEST(PilotRounds, AHostInUseIsSkippedNamingTheProcessThatHasIt) {
   EXPECT_NE(r.err.find("使用中です (プロセス " + pid + " が使っています); skipped"), std::string::npos) << r.err;
   EXPECT_EQ(HostLine(r, 1).rfind("brelo: 1 B: done (0); 12 new", 0), 0u) << r.out;
   EXPECT_FALSE(FileExists(home.Path() + "H0/MES01.IDX"));  // nothing written beside the holder
-  // Let go, the next round calls it.
+  // A holder that lets go within the wait: the round waits for it, past
+  // its retries, and calls the host.
+  QProcess p;
+  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--pilot", "A", "--lock-wait", "10"});
+  std::string out;
+  clock.restart();
+  while (out.find("使用中です") == std::string::npos && p.state() != QProcess::NotRunning && clock.elapsed() < 30000) {
+    p.waitForReadyRead(200);
+    out += p.readAllStandardOutput().toStdString();
+  }
+  ASSERT_NE(out.find("使用中です"), std::string::npos) << out;
+  QTest::qWait(1000);
   window.Release();
-  r = Pilot(home.Path(), {"--pilot", "A"});
-  EXPECT_EQ(r.exit, 0) << r.err;
+  ASSERT_TRUE(p.waitForFinished(60000));
+  out += p.readAllStandardOutput().toStdString();
+  EXPECT_EQ(p.exitCode(), 0) << out << p.readAllStandardError().toStdString();
+  EXPECT_NE(out.find("brelo: 0 A: done (0)"), std::string::npos) << out;
 }
 
 TEST(PilotRounds, SigtermInTheMiddleOfACaptureLeavesTheStoreAndTheBoxWhole) {
