@@ -239,7 +239,7 @@ std::string CheckWritableFolder(const std::string& folder, unsigned long long mi
   std::memset(block, 'x', sizeof block);
   int err = 0;
   if (::write(fd, block, sizeof block) != static_cast<ssize_t>(sizeof block)) err = errno != 0 ? errno : ENOSPC;
-  if (err == 0 && ReplaceSyncData(fd) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   ::unlink(probe.c_str());
   if (err != 0) return shown + Sjis(" に書き込めません (") + ReasonText(err) + ")";
