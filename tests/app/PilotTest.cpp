@@ -422,9 +422,13 @@ TEST(PilotRounds, EveryHostInTurnEachWithItsOwnTimeOutAndTheWorstStatus) {
   EXPECT_EQ(store.RecordCount(1), 7);
   EXPECT_FALSE(FileExists(home.Path() + "H1/MES01.IDX"));
 
-  // Quiet, in the order given, by title and index: the summaries only.
+  // Quiet, in the order given, by title and index: the summaries only. The
+  // second host now refuses the call (at once, not after a time-out).
+  int port = 0;
+  ::close(test::ListenOnLoopback(1, port));
+  HostList(home.Path(), {{"本局", live.TelnetAddress()}, {"静かな局", "127.0.0.1:" + std::to_string(port)}});
   r = Pilot(home.Path(), {"--pilot", "1,本局", "--timeout", "15", "--quiet"});
-  EXPECT_EQ(r.exit, 3);
+  EXPECT_EQ(r.exit, 1) << r.out << r.err;
   EXPECT_EQ(r.out.find("ログイン"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("brelo: received"), std::string::npos) << r.out;
   EXPECT_LT(r.out.find("brelo: 1 "), r.out.find("brelo: 0 "));
