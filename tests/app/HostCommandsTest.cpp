@@ -109,9 +109,18 @@ TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
-  const TRun r = Brelo(home.Path(), {"--remove-host", "nowhere"});
+  TRun r = Brelo(home.Path(), {"--remove-host", "nowhere"});
   EXPECT_EQ(r.exit, 7);
   EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
+  // Eight bytes, the most the list holds, are taken (four full-width
+  // characters are eight in Shift-JIS).
+  r = Brelo(home.Path(), {"--add-host", "B", "--address", "a", "--user-id", "12345678"}, "たろうさ\n");
+  EXPECT_EQ(r.exit, 0) << r.err;
+  THostTable t;
+  t.LoadHostList(home.Path());
+  ASSERT_EQ(t.HostCount, 3);
+  EXPECT_EQ(t.HostTable[2].UserID, "12345678");
+  EXPECT_EQ(t.HostTable[2].Password, Sjis("たろうさ"));
 }
 
 TEST(HostCommands, APasswordTypedAtATerminalIsNotEchoed) {
