@@ -40,10 +40,11 @@ THostKeyDialog::THostKeyDialog(const std::string& title, const std::string& host
   RememberBtn = buttons->addButton(QStringLiteral("接続して記憶する"), QDialogButtonBox::AcceptRole);
   OnceBtn = buttons->addButton(QStringLiteral("今回だけ接続"), QDialogButtonBox::AcceptRole);
   StopBtn = buttons->addButton(QStringLiteral("中止"), QDialogButtonBox::RejectRole);
-  // Enter alone never lets an unchecked key in.
+  layout->addWidget(buttons);
+  // Enter alone never lets an unchecked key in (the default button is the
+  // dialog's once the box is in it).
   StopBtn->setDefault(true);
   StopBtn->setFocus();
-  layout->addWidget(buttons);
   connect(RememberBtn, &QPushButton::clicked, this, [this] {
     answer_ = EHostKeyAnswer::kRemember;
     accept();

@@ -12,12 +12,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
 #include "reader/MainModel.h"
+#include "reader/Patrol.h"
+#include "support/BreloRun.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
 #include "support/LibsshServer.h"
@@ -62,30 +65,47 @@ struct TSshPass {
   std::string Folder() const { return model->Store.HostFolder; }
 };
 
-TEST(SshHost, APassThroughSshdStoresWhatAPassAgainstTheHostStoresInBothDialects) {
+// The same pass over telnet and through sshd stores the same bytes: in
+// both dialects, and when the host's line drops in the middle of a message
+// (what came of it is stored, as over any other line).
+TEST(SshHost, APassThroughSshdStoresByteForByteWhatThePassOverTelnetStores) {
   SKIP_WITHOUT_SSHD();
-  for (const bool ktbbs : {false, true}) {
-    SCOPED_TRACE(ktbbs ? "KTBBS" : "Vesko");
-    const std::vector<std::string> options = ktbbs ? std::vector<std::string>{"--ktbbs"} : std::vector<std::string>{};
-    const auto kind = [&](THostEntry& e) {
-      e.UserID = "TARO";
-      e.Password = "taro";
-      e.HostKind = ktbbs ? HK_ktbbs : HK_vesko;
-    };
-    test::TDemoHost plain(options);
+  struct TCase {
+    const char* name;
+    std::vector<std::string> options;  // the demo host's
+    int status;                        // the pass's
+    std::vector<std::string> files;    // of the host folder, none of them empty
+    std::string last;                  // what GENERAL's text ends with
+  };
+  const std::vector<std::string> whole = {"Boards.Dat", "MES00.IDX", "MES00.TXT", "MES01.IDX",
+                                          "MES01.TXT",  "MES03.IDX", "MES03.TXT"};
+  const std::vector<TCase> cases = {
+      {"Vesko", {}, kExitOk, whole, ""},
+      {"KTBBS", {"--ktbbs"}, kExitOk, whole, ""},
+      // 775 bytes into the listing: the fourth message's first line, and no more of it.
+      {"the line dropped in a message", {"--drop-after", "775"}, kExitLineLost,
+       {"MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT"}, "#000004\r\n" + Sjis("たろうさん、いらっしゃいませ。") + "\r\n"},
+  };
+  for (const TCase& t : cases) {
+    SCOPED_TRACE(t.name);
+    const bool ktbbs = std::find(t.options.begin(), t.options.end(), "--ktbbs") != t.options.end();
+    const auto kind = [&](THostEntry& e) { e.HostKind = ktbbs ? HK_ktbbs : HK_vesko; };
+    test::TDemoHost plain(t.options);
     test::TTempDir plainHome;
-    const std::string want = test::PassThatLogsOut(plainHome.Path(), plain.TelnetAddress(), kind);
-    ASSERT_FALSE(want.empty());
+    TSshPass want(plainHome.Path(), plain.TelnetAddress(), "", kind);
+    EXPECT_EQ(PassStatus(want.Summary(), false), t.status);
 
-    test::TSshdHost host({options, "", {}});
+    test::TSshdHost host({t.options, "", {}});
     test::TTempDir home;
     test::WriteBytes(home.File("known_hosts"), host.KnownHostsLine());
     TSshPass pass(home.Path(), host.Address(test::TSshdHost::UserName()), host.ClientKey(), kind);
-    ASSERT_TRUE(pass.Summary().loggedOut) << "sshd:\n" << host.Log() << "\nthe host read:\n" << host.Received();
-    for (const char* f : {"Boards.Dat", "MES00.IDX", "MES00.TXT", "MES01.IDX", "MES01.TXT", "MES03.IDX", "MES03.TXT"}) {
-      EXPECT_FALSE(test::ReadBytes(want + f).empty()) << f;
-      EXPECT_TRUE(test::ReadBytes(pass.Folder() + f) == test::ReadBytes(want + f)) << f;
+    EXPECT_EQ(PassStatus(pass.Summary(), false), t.status) << "sshd:\n" << host.Log() << "\nthe host read:\n" << host.Received();
+    EXPECT_EQ(pass.Summary().stored, want.Summary().stored);
+    for (const std::string& f : t.files) {
+      EXPECT_FALSE(test::ReadBytes(want.Folder() + f).empty()) << f;
+      EXPECT_TRUE(test::ReadBytes(pass.Folder() + f) == test::ReadBytes(want.Folder() + f)) << f;
     }
+    EXPECT_TRUE(test::ReadBytes(pass.Folder() + "MES01.TXT").ends_with(t.last));
     EXPECT_EQ(host.Logins(), 1);
   }
 }
@@ -338,6 +358,64 @@ TEST(SshHost, PasswordAndKeyboardInteractiveGoOnceAndOnlyToAVerifiedServer) {
     } else if (t.known) {
       EXPECT_EQ(call.words, std::string("サーバーが受け付ける方法: publickey,") + (t.password ? "password," : "") + "keyboard-interactive");
     }
+  }
+}
+
+// The command line: a pilot pass never accepts a key nobody recorded, nor
+// one that changed, and says so by a status of its own with the
+// fingerprints; --trust-host-key records a new key when told to, never a
+// changed one.
+TEST(SshHost, ThePilotRefusesAnUnknownOrChangedKeyAndTrustHostKeyRecordsOnlyANewOne) {
+  SKIP_WITHOUT_SSHD();
+  test::TSshdHost host;
+  test::TTempDir home;
+  {
+    THostTable t;
+    t.HostCount = 1;
+    t.HostTable[0] = THostTable::SampleEntry();
+    t.HostTable[0].Address = host.Address(test::TSshdHost::UserName());
+    t.HostTable[0].UserID = "TARO";
+    t.HostTable[0].Password = "taro";
+    t.HostTable[0].SshKey = host.ClientKey();
+    t.SaveHostList(home.Path());
+  }
+  const std::string known = home.File("known_hosts");
+  const std::string first = host.HostKey().Fingerprint();
+  struct TStep {
+    const char* name;
+    QStringList args;
+    int exit;
+    std::vector<std::string> says;  // on standard output or error
+    int logins;                     // sshd's, in all, afterwards
+    bool recorded;                  // the first key is in known_hosts afterwards
+  };
+  const std::vector<TStep> steps = {
+      {"an unknown key", {"--pilot", "0"}, 15, {"ED25519 key " + first, "brelo --trust-host-key 0"}, 0, false},
+      {"no terminal to confirm at", {"--trust-host-key", "0"}, 15, {first, "confirm it at a terminal"}, 0, false},
+      {"recorded", {"--trust-host-key", "0", "--yes"}, 0, {"ED25519 key " + first, "recorded in"}, 0, true},
+      {"a pass", {"--pilot", "0"}, 0, {": done (0)"}, 1, true},
+  };
+  const auto run = [&](const TStep& t) {
+    SCOPED_TRACE(t.name);
+    const test::TRun r = test::Brelo(home.Path(), t.args, "", 60000);
+    EXPECT_EQ(r.exit, t.exit) << r.out << r.err;
+    for (const std::string& w : t.says) EXPECT_TRUE(Contains(r.out + r.err, w)) << w << "\n" << r.out << r.err;
+    EXPECT_EQ(host.Logins(), t.logins) << host.Log();
+    EXPECT_EQ(test::ReadBytes(known), t.recorded ? host.KnownHostsLine() : std::string());
+  };
+  for (const TStep& t : steps) run(t);
+  // The host's key changes: refused before any login, both keys named, and
+  // never recorded over the old one.
+  const std::string recorded = host.KnownHostsLine();
+  host.NewHostKey();
+  const std::string second = host.HostKey().Fingerprint();
+  for (const QStringList& args : {QStringList{"--pilot", "0"}, QStringList{"--trust-host-key", "0", "--yes"}}) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    const test::TRun r = test::Brelo(home.Path(), args, "", 60000);
+    EXPECT_EQ(r.exit, 16) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out + r.err, first) && Contains(r.out + r.err, second)) << r.out << r.err;
+    EXPECT_EQ(host.Logins(), 1);
+    EXPECT_EQ(test::ReadBytes(known), recorded);
   }
 }
 

@@ -107,6 +107,10 @@ TSshdHost::TSshdHost(const TOptions& o) {
                        "UseDNS no\n"
                        "LogLevel VERBOSE\n"
                        "PidFile none\n"
+                       // The account's shell runs the command; as a shell a level
+                       // down it reads no startup file of the account's (bash
+                       // would read ~/.bashrc for sshd), which could hold it up.
+                       "SetEnv SHLVL=1\n"
                        "ForceCommand " + command + "\n";
   for (const std::string& line : o.config) config += line + "\n";
   WriteBytes(Folder() + "sshd_config", config);
