@@ -413,6 +413,9 @@ void TSshLine::Run() {
   std::string pending;  // taken from the queue, not written yet
   std::string why;
   bool ended = false;
+  // libssh's last flush left nothing to write: its wish to write is stale
+  // until something is written or read again (waiting for it would spin).
+  bool flushed = false;
   while (!stop_ && !ended) {
     if (resized_.exchange(false)) ssh_channel_change_pty_size(ch, columns_, rows_);
     if (pending.empty()) {
@@ -427,15 +430,21 @@ void TSshLine::Run() {
         ended = true;
         break;
       }
-      if (w > 0) pending.erase(0, static_cast<size_t>(w));
+      if (w > 0) {
+        pending.erase(0, static_cast<size_t>(w));
+        flushed = false;
+      }
     }
     const bool paused = ReceivePaused && ReceivePaused();
-    if (!paused) ReadBurst(ended, why);
+    if (!paused) {
+      ReadBurst(ended, why);
+      flushed = false;  // reading may have answered the host (a window's growth)
+    }
     if (ended) break;
     // Waits for the host, for room to write, for the queue or a wake-up.
     // Paused, the socket is left alone, unless the host's window must grow
     // before the queue can go (its message comes on the socket).
-    const bool flush = (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) != 0;
+    const bool flush = !flushed && (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) != 0;
     const bool needWindow = !pending.empty() && ssh_channel_window_size(ch) == 0;
     const short events = static_cast<short>(((!paused || needWindow) ? POLLIN : 0) | (flush ? POLLOUT : 0));
     pollfd p[2] = {{wake_, POLLIN, 0}, {fd, events, 0}};
@@ -446,13 +455,17 @@ void TSshLine::Run() {
       woken = ::read(wake_, &count, sizeof count) > 0;
     }
     if (stop_) break;
-    if (paused && (woken || r == 0) && OnResume) OnResume();
+    // The wake-up may have come while reading, which paused since: the
+    // ring as it is now decides.
+    if ((woken || r == 0) && OnResume && ReceivePaused && ReceivePaused()) OnResume();
     // libssh writes what it holds, and takes in what came, when asked.
     if (events != 0 && (p[1].revents & (POLLOUT | POLLHUP | POLLERR) || (paused && (p[1].revents & POLLIN)))) {
-      if (ssh_blocking_flush(s, 0) == SSH_ERROR) {
+      const int rc = ssh_blocking_flush(s, 0);
+      if (rc == SSH_ERROR) {
         why = ssh_get_error(s);
         ended = true;
       }
+      flushed = rc == SSH_OK;
     }
   }
   if (stop_) Drain();

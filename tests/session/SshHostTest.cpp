@@ -231,6 +231,21 @@ TEST(SshHost, HostKeysAreCheckedAsOpenSshChecksThemBeforeAnythingElseGoesToTheSe
   EXPECT_EQ(host.Logins(), logins);
 }
 
+// A flood fills the ring again and again: reading from the channel pauses
+// and resumes each time, and every line arrives, however the resume and
+// the reads meet.
+TEST(SshHost, AFloodThatFillsTheRingTimeAndAgainArrivesWhole) {
+  SKIP_WITHOUT_SSHD();
+  constexpr int kLines = 1000000;
+  test::TSshdHost host({{"--flood", std::to_string(kLines), "--flood-only"}, "", {}});
+  TSshCall call(host.Address(test::TSshdHost::UserName()), host.ClientKey());
+  test::WriteBytes(call.home.File("known_hosts"), host.KnownHostsLine());
+  call.c.Connect();
+  ASSERT_TRUE(test::WaitUntil([&] { return !call.c.SessionRunning(); }, 120000));
+  EXPECT_TRUE(call.Opened());
+  EXPECT_EQ(call.c.Ring().TakenCount(), static_cast<unsigned long long>(kLines));
+}
+
 // An ssh-agent of the test's own, holding one key.
 struct TAgent {
   test::TTempDir dir;
