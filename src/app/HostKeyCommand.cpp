@@ -68,11 +68,9 @@ bool Confirmed(const std::string& knownHosts) {
 
 int RunTrustHostKey(const TCommandLine& cmd, const std::string& programFolder) {
   THostTable hosts;
-  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
-  const int index = FindHost(hosts, cmd.host);
-  if (index < 0) {
-    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());
-    return kExitUnknownHost;
+  int index = -1;
+  if (const int status = LoadHostListAndFindOrSay(hosts, programFolder, cmd.host, index); status != kExitOk) {
+    return status;
   }
   const THostEntry& e = hosts.HostTable[static_cast<size_t>(index)];
   const TAddress a = ParseAddress(e.Address);
@@ -120,10 +118,6 @@ int RunTrustHostKey(const TCommandLine& cmd, const std::string& programFolder) {
                    o.check.verdict == THostKeyCheck::kRevoked ? "is revoked" : "differs from the recorded one");
       return kExitHostKeyChanged;
     case THostKeyCheck::kUnknown: break;
-  }
-  for (const TKnownKey& k : o.check.recorded) {
-    std::printf("brelo: (a key of another type is recorded for it: %s, %s line %d)\n", k.key.Description().c_str(),
-                k.file.c_str(), k.line);
   }
   if (!cmd.yes) {
     if (::isatty(STDIN_FILENO) != 1) {

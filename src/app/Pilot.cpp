@@ -176,13 +176,9 @@ std::string Cause(const TPatrolResult& r, int timeoutSeconds, int loginWatchSeco
                     "keys, the password); it offers: %s\n",
                     address.c_str(), err.ssh.methods.c_str());
     case kExitHostKeyUnknown: {
-      std::string out = Format("brelo: the host key of %s is not known: %s key %s\n", err.ssh.hostName.c_str(),
-                               err.ssh.key.Kind().c_str(), err.ssh.key.Fingerprint().c_str());
-      for (const TKnownKey& k : err.ssh.check.recorded) {
-        out += Format("brelo: (a key of another type is recorded for it: %s, %s line %d)\n", k.key.Description().c_str(),
-                      k.file.c_str(), k.line);
-      }
-      return out + Format("brelo: nothing was sent to it. If this is the host's key (ask whoever runs the host), record "
+      return Format("brelo: the host key of %s is not known: %s key %s\n", err.ssh.hostName.c_str(),
+                    err.ssh.key.Kind().c_str(), err.ssh.key.Fingerprint().c_str()) +
+             Format("brelo: nothing was sent to it. If this is the host's key (ask whoever runs the host), record "
                           "it with: brelo --trust-host-key %d\n",
                           r.host);
     }

@@ -66,9 +66,8 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   };
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
   // An SSH host's questions go to the user; a round has nobody to ask.
-  client_.OnUnknownHostKey = [this](TVeskoClient*, const std::string& name, const THostKey& key,
-                                    const THostKeyCheck& check) {
-    return Unattended ? EHostKeyAnswer::kRefuse : view_.AskUnknownHostKey(name, key, check);
+  client_.OnUnknownHostKey = [this](TVeskoClient*, const std::string& name, const THostKey& key) {
+    return Unattended ? EHostKeyAnswer::kRefuse : view_.AskUnknownHostKey(name, key);
   };
   client_.OnKeyPassphrase = [this](TVeskoClient*, const std::string& file, bool again) {
     return Unattended ? std::nullopt : view_.AskKeyPassphrase(file, again);

@@ -139,8 +139,7 @@ class IMainView {
   virtual void ReportError(const std::string& sjis) = 0;
   // An SSH host's key that no known_hosts file knows: whether to connect,
   // and to remember it. Without someone to ask, it is refused.
-  virtual EHostKeyAnswer AskUnknownHostKey(const std::string& /*hostName*/, const THostKey& /*key*/,
-                                           const THostKeyCheck& /*check*/) {
+  virtual EHostKeyAnswer AskUnknownHostKey(const std::string& /*hostName*/, const THostKey& /*key*/) {
     return EHostKeyAnswer::kRefuse;
   }
   // A key file's passphrase (again: the last one was wrong); nothing passes

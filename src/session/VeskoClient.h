@@ -174,8 +174,7 @@ class TVeskoClient : private ISendTarget {
   // recorded for the host); unassigned, it is refused. A key file's
   // passphrase (again: the last one was wrong); nothing passes the key
   // over. Both work thread, synchronised.
-  std::function<EHostKeyAnswer(TVeskoClient* sender, const std::string& hostName, const THostKey& key,
-                               const THostKeyCheck& check)>
+  std::function<EHostKeyAnswer(TVeskoClient* sender, const std::string& hostName, const THostKey& key)>
       OnUnknownHostKey;
   std::function<std::optional<std::string>(TVeskoClient* sender, const std::string& keyFile, bool again)>
       OnKeyPassphrase;

@@ -256,9 +256,9 @@ TWebPage TWorkThread::FetchPage(const std::string& url) {
 TSshOutcome TWorkThread::SshOpen(const std::string& host, const std::string& port, const std::string& user) {
   // The user is asked on the main thread while the handshake waits.
   TSshAsk ask;
-  ask.unknownKey = [this](const std::string& name, const THostKey& key, const THostKeyCheck& check) {
+  ask.unknownKey = [this](const std::string& name, const THostKey& key) {
     EHostKeyAnswer answer = EHostKeyAnswer::kRefuse;
-    if (owner_.OnUnknownHostKey) Synchronize([&] { answer = owner_.OnUnknownHostKey(&owner_, name, key, check); });
+    if (owner_.OnUnknownHostKey) Synchronize([&] { answer = owner_.OnUnknownHostKey(&owner_, name, key); });
     return answer;
   };
   ask.passphrase = [this](const std::string& file, bool again) {

@@ -125,11 +125,11 @@ std::string KnownHostName(const std::string& host, int port) {
   return port == 22 || port == 0 ? name : "[" + name + "]:" + std::to_string(port);
 }
 
-THostKeyCheck CheckHostKey(const std::vector<std::string>& files, const std::string& host, int port,
-                           const THostKey& key) {
-  const std::string name = KnownHostName(host, port);
+namespace {
+
+THostKeyCheck CheckName(const std::vector<std::string>& files, const std::string& name, const THostKey& key) {
   std::optional<TKnownKey> known;
-  std::vector<TKnownKey> sameType, otherTypes;
+  std::vector<TKnownKey> others;
   for (const std::string& file : files) {
     std::string text;
     try {
@@ -157,13 +157,26 @@ THostKeyCheck CheckHostKey(const std::vector<std::string>& files, const std::str
         if (revoked) return {THostKeyCheck::kRevoked, {entry}};
         if (!known) known = entry;
       } else if (!revoked) {
-        (recorded.type == key.type ? sameType : otherTypes).push_back(entry);
+        others.push_back(entry);
       }
     }
   }
   if (known) return {THostKeyCheck::kKnown, {*known}};
-  if (!sameType.empty()) return {THostKeyCheck::kChanged, sameType};
-  return {THostKeyCheck::kUnknown, otherTypes};
+  if (!others.empty()) return {THostKeyCheck::kChanged, others};
+  return {THostKeyCheck::kUnknown, {}};
+}
+
+}  // namespace
+
+THostKeyCheck CheckHostKey(const std::vector<std::string>& files, const std::string& host, int port,
+                           const THostKey& key) {
+  const THostKeyCheck check = CheckName(files, KnownHostName(host, port), key);
+  if (check.verdict == THostKeyCheck::kUnknown && KnownHostName(host, port) != KnownHostName(host, 22)) {
+    if (THostKeyCheck bare = CheckName(files, KnownHostName(host, 22), key); bare.verdict == THostKeyCheck::kKnown) {
+      return bare;
+    }
+  }
+  return check;
 }
 
 int RecordHostKey(const std::string& file, const std::string& host, int port, const THostKey& key) {

@@ -44,9 +44,10 @@ struct TKnownKey {
 
 struct THostKeyCheck {
   enum EVerdict { kKnown, kUnknown, kChanged, kRevoked } verdict = kUnknown;
-  // kKnown, kRevoked: the line that decided. kChanged: the keys of the
-  // key's type recorded for the host. kUnknown: keys of other types
-  // recorded for it (none: a host never seen).
+  // kKnown, kRevoked: the line that decided. kChanged: the other keys
+  // recorded for the host, of whatever type (as OpenSSH takes them: a
+  // server that shows another type than the one recorded has changed its
+  // key). kUnknown: none.
   std::vector<TKnownKey> recorded;
 };
 
@@ -55,7 +56,9 @@ struct THostKeyCheck {
 std::string KnownHostName(const std::string& host, int port);
 
 // What the files say of host's key, read in order; a file that does not
-// exist or cannot be read says nothing.
+// exist or cannot be read says nothing. On a port other than 22 nothing
+// recorded for "[host]:port" lets a key recorded for the host's name alone
+// vouch for it (as OpenSSH lets it), never refuse it.
 THostKeyCheck CheckHostKey(const std::vector<std::string>& files, const std::string& host, int port,
                            const THostKey& key);
 

@@ -184,7 +184,7 @@ TSshOutcome TSshLine::Open(const TSshLogin& in, const TSshAsk& ask, const std::f
     case THostKeyCheck::kChanged:
     case THostKeyCheck::kRevoked: return ended(TSshOutcome::kHostKeyChanged);
     case THostKeyCheck::kUnknown: {
-      const EHostKeyAnswer answer = ask.unknownKey ? ask.unknownKey(out.hostName, out.key, out.check) : EHostKeyAnswer::kRefuse;
+      const EHostKeyAnswer answer = ask.unknownKey ? ask.unknownKey(out.hostName, out.key) : EHostKeyAnswer::kRefuse;
       if (answer == EHostKeyAnswer::kRefuse) return ended(TSshOutcome::kHostKeyUnknown);
       if (answer == EHostKeyAnswer::kRemember) {
         out.remembered = true;

@@ -71,8 +71,7 @@ struct TSshOutcome {
 // What the line asks of its owner while it opens, on Open's thread.
 struct TSshAsk {
   // Unassigned: an unknown key is refused.
-  std::function<EHostKeyAnswer(const std::string& hostName, const THostKey& key, const THostKeyCheck& check)>
-      unknownKey;
+  std::function<EHostKeyAnswer(const std::string& hostName, const THostKey& key)> unknownKey;
   // The passphrase of a key file (again: the last one was wrong); nothing:
   // the key is passed over. Unassigned: encrypted keys are passed over.
   std::function<std::optional<std::string>(const std::string& keyFile, bool again)> passphrase;

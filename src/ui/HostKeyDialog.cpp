@@ -11,7 +11,7 @@
 namespace brelo {
 
 THostKeyDialog::THostKeyDialog(const std::string& title, const std::string& hostName, const THostKey& key,
-                               const THostKeyCheck& check, QWidget* parent)
+                               QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("ホストの鍵の確認"));
   auto* layout = new QVBoxLayout(this);
@@ -25,13 +25,6 @@ THostKeyDialog::THostKeyDialog(const std::string& title, const std::string& host
   Fingerprint->setFont(FixedFont(14));
   Fingerprint->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(Fingerprint);
-  for (const TKnownKey& k : check.recorded) {
-    auto* other = new QLabel(QStringLiteral("このホストには別の種類の鍵が記録されています: %1 (%2 の %3 行目)")
-                                 .arg(QString::fromStdString(k.key.Description()), QString::fromStdString(k.file))
-                                 .arg(k.line));
-    other->setWordWrap(true);
-    layout->addWidget(other);
-  }
   auto* advice = new QLabel(QStringLiteral("この指紋がホストの運営者の示すものと同じか確かめてから接続してください。"
                                            "同じでなければ、だれかがホストになりすましているおそれがあります。"));
   advice->setWordWrap(true);

@@ -20,7 +20,7 @@ class THostKeyDialog : public QDialog {
   // title: the host's title in the host list (Shift-JIS); hostName as
   // known_hosts names the host.
   THostKeyDialog(const std::string& title, const std::string& hostName, const THostKey& key,
-                 const THostKeyCheck& check, QWidget* parent = nullptr);
+                 QWidget* parent = nullptr);
 
   EHostKeyAnswer Answer() const { return answer_; }
 

@@ -609,11 +609,10 @@ void TMainForm::ReportError(const std::string& sjis) {
   QMessageBox::critical(this, QStringLiteral("エラー"), Q(sjis));
 }
 
-EHostKeyAnswer TMainForm::AskUnknownHostKey(const std::string& hostName, const THostKey& key,
-                                            const THostKeyCheck& check) {
+EHostKeyAnswer TMainForm::AskUnknownHostKey(const std::string& hostName, const THostKey& key) {
   const int host = model_.Policy.CurrentHost();
   const std::string title = host >= 0 ? model_.Hosts.HostTable[static_cast<size_t>(host)].Title : std::string();
-  THostKeyDialog dialog(title, hostName, key, check, this);
+  THostKeyDialog dialog(title, hostName, key, this);
   dialog.exec();
   return dialog.Answer();
 }

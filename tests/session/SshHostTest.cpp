@@ -134,7 +134,7 @@ struct TSshCall {
     c.SshAgentSocket.clear();
     c.TerminalType = "xterm";
     c.OnStatusOut = [this](TVeskoClient*, const std::string& s) { statuses.push_back(SjisToUtf8(s)); };
-    c.OnUnknownHostKey = [this](TVeskoClient*, const std::string&, const THostKey&, const THostKeyCheck&) {
+    c.OnUnknownHostKey = [this](TVeskoClient*, const std::string&, const THostKey&) {
       ++asked;
       return answer;
     };
@@ -244,6 +244,67 @@ TEST(SshHost, AFloodThatFillsTheRingTimeAndAgainArrivesWhole) {
   ASSERT_TRUE(test::WaitUntil([&] { return !call.c.SessionRunning(); }, 120000));
   EXPECT_TRUE(call.Opened());
   EXPECT_EQ(call.c.Ring().TakenCount(), static_cast<unsigned long long>(kLines));
+}
+
+// What a known_hosts file says of the server's key, by Brelo's reading and
+// by OpenSSH's own client asked with the same file (strict checking, no
+// login tried): the two agree on every form a line takes.
+TEST(SshHost, AKnownHostsFileSaysWhatItSaysToOpenSsh) {
+  SKIP_WITHOUT_SSHD();
+  if (::access("/usr/bin/ssh", X_OK) != 0) GTEST_SKIP() << "/usr/bin/ssh is missing (openssh-client)";
+  test::TSshdHost host;
+  test::TTempDir dir;
+  ASSERT_TRUE(test::MakeKeyPair(dir.File("other")) && test::MakeKeyPair(dir.File("ecdsa"), "ecdsa"));
+  const std::string port = std::to_string(host.Port());
+  const std::string name = KnownHostName("127.0.0.1", host.Port());
+  const auto publicKey = [](const std::string& file) {
+    const std::string line = test::ReadBytes(file + ".pub");
+    return line.substr(0, line.find(' ', line.find(' ') + 1));  // type and key, without the comment
+  };
+  const std::string key = publicKey(host.Folder() + "host_key"), other = publicKey(dir.File("other")),
+                    ecdsa = publicKey(dir.File("ecdsa"));
+  struct TCase {
+    const char* what;
+    std::string lines;
+    bool hashed;  // the names hashed by ssh-keygen -H
+    THostKeyCheck::EVerdict verdict;
+  };
+  const std::vector<TCase> cases = {
+      {"the key", name + " " + key + "\n", false, THostKeyCheck::kKnown},
+      {"the key, its name hashed", name + " " + key + "\n", true, THostKeyCheck::kKnown},
+      {"a pattern", "[127.0.0.*]:" + port + ",other.example " + key + "\n", false, THostKeyCheck::kKnown},
+      {"a pattern and a negated one", "[127.0.0.*]:" + port + ",!" + name + " " + key + "\n", false, THostKeyCheck::kUnknown},
+      {"the name without its port", "127.0.0.1 " + key + "\n", false, THostKeyCheck::kKnown},
+      {"another key for the name without its port", "127.0.0.1 " + other + "\n", false, THostKeyCheck::kUnknown},
+      {"another host", "[127.0.0.2]:" + port + " " + key + "\n", false, THostKeyCheck::kUnknown},
+      {"another key of the type", "# comment\n" + name + " " + other + "\n", false, THostKeyCheck::kChanged},
+      {"another key of the type, hashed", name + " " + other + "\n", true, THostKeyCheck::kChanged},
+      {"a key of another type", name + " " + ecdsa + "\n", false, THostKeyCheck::kChanged},
+      {"the key and another of the type", name + " " + other + "\n" + name + " " + key + "\n", false, THostKeyCheck::kKnown},
+      {"the key revoked", "@revoked * " + key + "\n" + name + " " + key + "\n", false, THostKeyCheck::kRevoked},
+      {"the key as an authority's", "@cert-authority * " + key + "\n", false, THostKeyCheck::kUnknown},
+  };
+  for (const TCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    const std::string file = dir.File("known_hosts");
+    test::WriteBytes(file, t.lines);
+    if (t.hashed) {
+      ASSERT_EQ(test::RunProgram({"ssh-keygen", "-q", "-H", "-f", file}), 0);
+    }
+    EXPECT_EQ(CheckHostKey({file}, "127.0.0.1", host.Port(), host.HostKey()).verdict, t.verdict);
+    std::string said;
+    test::RunProgram({"/usr/bin/ssh", "-F", "/dev/null", "-n", "-o", "BatchMode=yes", "-o", "StrictHostKeyChecking=yes",
+                      "-o", "UserKnownHostsFile=" + file, "-o", "GlobalKnownHostsFile=/dev/null", "-o",
+                      "PreferredAuthentications=none", "-p", port, "nobody@127.0.0.1", "true"},
+                     &said);
+    const THostKeyCheck::EVerdict openSsh =
+        Contains(said, "REVOKED HOST KEY") ? THostKeyCheck::kRevoked
+        : Contains(said, "HOST IDENTIFICATION HAS CHANGED") ? THostKeyCheck::kChanged
+        : Contains(said, "Host key verification failed") ? THostKeyCheck::kUnknown
+        : Contains(said, "Permission denied") ? THostKeyCheck::kKnown
+                                              : THostKeyCheck::EVerdict(-1);
+    EXPECT_EQ(openSsh, t.verdict) << said;
+  }
 }
 
 // An ssh-agent of the test's own, holding one key.
