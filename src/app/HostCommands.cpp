@@ -87,6 +87,15 @@ int LoadHostListOrSay(THostTable& hosts, const std::string& programFolder) {
   return kExitOk;
 }
 
+int LoadHostListAndFindOrSay(THostTable& hosts, const std::string& programFolder, const std::string& host,
+                             int& index) {
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+  index = FindHost(hosts, host);
+  if (index >= 0) return kExitOk;
+  std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", host.c_str());
+  return kExitUnknownHost;
+}
+
 std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &g_terminal) == 0;
   struct sigaction restore {}, oldInt {}, oldTerm {}, oldHup {};
@@ -196,11 +205,9 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
 
 int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder) {
   THostTable hosts;
-  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
-  const int index = FindHost(hosts, cmd.host);
-  if (index < 0) {
-    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());
-    return kExitUnknownHost;
+  int index = -1;
+  if (const int status = LoadHostListAndFindOrSay(hosts, programFolder, cmd.host, index); status != kExitOk) {
+    return status;
   }
   const THostEntry e = hosts.HostTable[static_cast<size_t>(index)];
   hosts.Delete(index);

@@ -1,18 +1,14 @@
 #include "support/SshdHost.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pwd.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
-#include "support/Loopback.h"
 
 extern char** environ;
 
@@ -118,47 +114,14 @@ TSshdHost::TSshdHost(const TOptions& o) {
   if (RunProgram({kSshd, "-t", "-f", Folder() + "sshd_config"}, &out) != 0) {
     throw std::runtime_error("sshd refuses its configuration: " + out);
   }
-  listen_ = ListenOnLoopback(8, port_);
-  thread_ = std::thread([this] { Serve(); });
+  server_ = std::make_unique<TInetdServer>(
+      std::vector<std::string>{kSshd, "-i", "-f", Folder() + "sshd_config", "-E", Folder() + "sshd.log"}, false);
 }
 
-TSshdHost::~TSshdHost() {
-  stop_ = true;
-  thread_.join();
-  ::close(listen_);
-  std::lock_guard<std::mutex> lk(m_);
-  for (int pid : pids_) {
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-  }
-}
-
-void TSshdHost::Serve() {
-  // Each caller gets an sshd of its own on the accepted socket, as inetd starts one.
-  const std::string config = Folder() + "sshd_config";
-  const std::string log = Folder() + "sshd.log";
-  while (!stop_) {
-    pollfd p{listen_, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    const int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (c < 0) continue;
-    const char* argv[] = {"sshd", "-i", "-f", config.c_str(), "-E", log.c_str(), nullptr};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, c, 0);
-    posix_spawn_file_actions_adddup2(&fa, c, 1);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, kSshd, &fa, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(c);
-    std::lock_guard<std::mutex> lk(m_);
-    if (rc == 0) pids_.push_back(pid);
-  }
-}
+TSshdHost::~TSshdHost() = default;
 
 std::string TSshdHost::Address(const std::string& user) const {
-  return "ssh://" + (user.empty() ? std::string() : user + "@") + "127.0.0.1:" + std::to_string(port_) + "/";
+  return "ssh://" + (user.empty() ? std::string() : user + "@") + "127.0.0.1:" + std::to_string(Port()) + "/";
 }
 
 THostKey TSshdHost::HostKey() const {
@@ -169,7 +132,7 @@ THostKey TSshdHost::HostKey() const {
 
 std::string TSshdHost::KnownHostsLine() const {
   const THostKey k = HostKey();
-  return KnownHostName("127.0.0.1", port_) + " " + k.type + " " + k.Base64() + "\n";
+  return KnownHostName("127.0.0.1", Port()) + " " + k.type + " " + k.Base64() + "\n";
 }
 
 void TSshdHost::NewHostKey() {

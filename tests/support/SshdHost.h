@@ -9,12 +9,11 @@
 // Stopped at the end of the test.
 #pragma once
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/InetdServer.h"
 #include "support/TempDir.h"
 #include "transport/KnownHosts.h"
 
@@ -37,7 +36,7 @@ class TSshdHost {
   TSshdHost(const TSshdHost&) = delete;
   TSshdHost& operator=(const TSshdHost&) = delete;
 
-  int Port() const { return port_; }
+  int Port() const { return server_->Port(); }
   // "ssh://127.0.0.1:PORT/" (with "USER@" when given).
   std::string Address(const std::string& user = std::string()) const;
   std::string Folder() const { return dir_.Path(); }
@@ -58,14 +57,8 @@ class TSshdHost {
   std::string DataFile(const std::string& name) const;
 
  private:
-  void Serve();
   TTempDir dir_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::mutex m_;
-  std::vector<int> pids_;  // under m_
-  std::thread thread_;
+  std::unique_ptr<TInetdServer> server_;  // sshd -i for each caller
 };
 
 // Runs a program and waits for it; its exit status (-1 when it could not
