@@ -14,8 +14,8 @@ extern char** environ;
 
 namespace brelo::test {
 
-TInetdServer::TInetdServer(std::vector<std::string> argv, bool errorToSocket)
-    : argv_(std::move(argv)), errorToSocket_(errorToSocket) {
+TInetdServer::TInetdServer(std::vector<std::string> argv, bool errorToSocket, const std::string& folder)
+    : argv_(std::move(argv)), errorToSocket_(errorToSocket), folder_(folder) {
   listen_ = ListenOnLoopback(8, port_);
   thread_ = std::thread([this] { Serve(); });
 }
@@ -26,7 +26,7 @@ TInetdServer::~TInetdServer() {
   ::close(listen_);
   std::lock_guard<std::mutex> lk(m_);
   for (int pid : pids_) {
-    ::kill(pid, SIGTERM);
+    ::kill(-pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
   }
 }
@@ -46,8 +46,14 @@ void TInetdServer::Serve() {
     posix_spawn_file_actions_adddup2(&fa, c, 1);
     if (errorToSocket_) posix_spawn_file_actions_adddup2(&fa, c, 2);
     else posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    if (!folder_.empty()) posix_spawn_file_actions_addchdir_np(&fa, folder_.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv_[0].c_str(), &fa, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, argv_[0].c_str(), &fa, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     ::close(c);
     std::lock_guard<std::mutex> lk(m_);
