@@ -23,8 +23,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 #include <atomic>
 #include <cstdio>
@@ -80,17 +78,7 @@ class TSshd {
         << "ForceCommand " << BRELO_DEMOHOST << " --stdio --data " << dir_ << "/data --flood " << lines
         << " --flood-only\n";
     ::mkdir((dir_ + "/data").c_str(), 0755);
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 4) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      std::fprintf(stderr, "ssh_bench: cannot listen on 127.0.0.1\n");
-      std::exit(1);
-    }
-    port_ = ntohs(a.sin_port);
+    listen_ = bench::ListenLoopback(port_);
     const std::string line = ReadFile(dir_ + "/host_key.pub");
     std::ofstream(dir_ + "/known_hosts") << "[127.0.0.1]:" << port_ << " " << line.substr(0, line.rfind(' ')) << "\n";
     thread_ = std::thread([this] { Serve(); });
