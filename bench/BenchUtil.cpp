@@ -82,6 +82,21 @@ int ConnectLoopback(int port) {
   return fd;
 }
 
+int ListenLoopback(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    std::fprintf(stderr, "bench: cannot listen on 127.0.0.1\n");
+    std::exit(1);
+  }
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
 namespace {
 
 // A figure as a table shows it: four significant digits, big ones whole.

@@ -21,6 +21,9 @@ inline double Seconds() {
 // A blocking TCP connection to 127.0.0.1:port, for the bare-loop baselines;
 // the benchmark stops with a message when it cannot be made.
 int ConnectLoopback(int port);
+// A socket listening on 127.0.0.1 on a port the kernel chose (`port`); the
+// benchmark stops with a message when it cannot be made.
+int ListenLoopback(int& port);
 
 // Runs a program (args[0], a path) with its output thrown away and waits
 // for it; true when it exited with status 0. `use` gets what it used.

@@ -97,21 +97,6 @@ std::string LineBytes(size_t i, EMode mode) {
 // measurement.
 std::array<std::string, 3> g_blocks;
 
-int Listen(int& port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    std::fprintf(stderr, "receive_bench: cannot listen on 127.0.0.1\n");
-    std::exit(1);
-  }
-  port = ntohs(a.sin_port);
-  return fd;
-}
-
 // The peer: accepts, sends `lines` lines and then the ID prompt, and holds
 // the connection until the reader closes it (bounded: it never outlives a
 // measurement's limit). Its thread id goes to `tid`.
@@ -175,7 +160,7 @@ void Split(const std::map<int, bench::TThreadUse>& used, int peerTid, TMeasure& 
 TMeasure Baseline(size_t lines, EMode mode, const TPlacement& at) {
   bench::PinThisThread(at.reader);
   int port;
-  const int lfd = Listen(port);
+  const int lfd = bench::ListenLoopback(port);
   std::atomic<int> peerTid{0};
   std::thread peer = Peer(lfd, lines, mode, at.peer, peerTid);
   const int fd = bench::ConnectLoopback(port);
@@ -204,7 +189,7 @@ TMeasure Baseline(size_t lines, EMode mode, const TPlacement& at) {
 
 TMeasure Client(size_t lines, EMode mode, const TPlacement& at) {
   int port;
-  const int lfd = Listen(port);
+  const int lfd = bench::ListenLoopback(port);
   std::atomic<int> peerTid{0};
   std::thread peer = Peer(lfd, lines, mode, at.peer, peerTid);
   TMeasure m;

@@ -54,9 +54,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("ENCODING"));
   const QCommandLineOption line(QStringLiteral("line"), QString(), QStringLiteral("LINE"));
   const QCommandLineOption terminalOnly(QStringLiteral("terminal-only"));
+  const QCommandLineOption sshKey(QStringLiteral("ssh-key"), QString(), QStringLiteral("FILE"));
+  const QCommandLineOption trustHostKey(QStringLiteral("trust-host-key"), QString(), QStringLiteral("HOST"));
+  const QCommandLineOption yes(QStringLiteral("yes"));
   p.addOptions({help, version, home, pilot, timeout, lockWait, quiet, search, recapture, exportOption, board, format,
                 jobs, listHosts, addHost, removeHost, address, userId, handle, kind, folder, encoding, line,
-                terminalOnly});
+                terminalOnly, sshKey, trustHostKey, yes});
   // Qt's own options, for QApplication to take.
   const QStringList qtWithValue = {"platform", "display", "session", "style", "stylesheet", "geometry",
                                    "qwindowgeometry", "qwindowtitle", "qwindowicon", "platformpluginpath",
@@ -115,6 +118,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     c.host = p.value(removeHost).toStdString();
     ++actions;
   }
+  if (p.isSet(trustHostKey)) {
+    c.action = TCommandLine::kTrustHostKey;
+    c.host = p.value(trustHostKey).toStdString();
+    ++actions;
+  }
+  c.yes = p.isSet(yes);
+  c.sshKey = p.value(sshKey).toStdString();
   c.address = p.value(address).toStdString();
   c.userId = p.value(userId).toStdString();
   c.handle = p.value(handle).toStdString();
@@ -124,7 +134,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   c.line = p.value(line).toStdString();
   c.terminalOnly = p.isSet(terminalOnly);
   const bool entryGiven = p.isSet(address) || p.isSet(userId) || p.isSet(handle) || p.isSet(kind) ||
-                          p.isSet(folder) || p.isSet(encoding) || p.isSet(line) || c.terminalOnly;
+                          p.isSet(folder) || p.isSet(encoding) || p.isSet(line) || c.terminalOnly || p.isSet(sshKey);
   if (p.isSet(timeout) && (!ParseInt(p.value(timeout), c.timeoutSeconds, 1000000) || c.timeoutSeconds == 0)) {
     c.error = "--timeout needs a number of seconds from 1 to 1000000";
   } else if (p.isSet(lockWait) && !ParseInt(p.value(lockWait), c.lockWaitSeconds, 86400)) {
@@ -137,11 +147,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     c.error = "--jobs needs a number from 1 to 100";
   } else if (actions > 1) {
     c.error = "--pilot, --search, --recapture, --export and the host commands go one at a time";
+  } else if (c.yes && c.action != TCommandLine::kTrustHostKey) {
+    c.error = "--yes goes with --trust-host-key";
   } else if (c.action == TCommandLine::kAddHost && (!p.isSet(address) || !p.isSet(userId))) {
     c.error = "--add-host needs --address ADDRESS and --user-id ID";
   } else if (c.action != TCommandLine::kAddHost && entryGiven) {
-    c.error = "--address, --user-id, --handle, --kind, --folder, --encoding, --line and --terminal-only go with "
-              "--add-host";
+    c.error = "--address, --user-id, --handle, --kind, --folder, --encoding, --line, --terminal-only and --ssh-key "
+              "go with --add-host";
   } else if (p.isSet(kind) && c.kind != "vesko" && c.kind != "ktbbs") {
     c.error = "--kind is vesko or ktbbs";
   } else if (p.isSet(encoding) && c.encoding != "shift_jis" && c.encoding != "euc-jp" && c.encoding != "utf-8") {
@@ -171,16 +183,18 @@ std::string HelpText() {
          "       brelo --add-host TITLE --address ADDRESS --user-id ID [--handle NAME]\n"
          "                   [--kind vesko|ktbbs] [--folder NAME]\n"
          "                   [--encoding shift_jis|euc-jp|utf-8] [--line auto|telnet|raw]\n"
-         "                   [--home DIR]\n"
+         "                   [--ssh-key FILE] [--home DIR]\n"
          "       brelo --remove-host HOST [--home DIR]\n"
+         "       brelo --trust-host-key HOST [--yes] [--home DIR]\n"
          "       brelo --search HOST TEXT [--home DIR]\n"
          "       brelo --recapture HOST LOGFILE [--home DIR]\n"
          "       brelo --export HOST [--board N] [--format text|mbox] [--home DIR]\n"
          "       brelo --help | --version\n"
          "\n"
-         "Brelo calls Japanese bulletin-board hosts of the Vesko and KTBBS families,\n"
-         "fetches unread messages and mail, carries out the posts and mail queued\n"
-         "offline, and logs out; offline it lets you read, answer and draft.\n"
+         "Brelo calls Japanese bulletin-board hosts of the Vesko and KTBBS families\n"
+         "(by telnet, SSH or modem), fetches unread messages and mail, carries out the\n"
+         "posts and mail queued offline, and logs out; offline it lets you read, answer\n"
+         "and draft.\n"
          "\n"
          "Without options the main window opens (the program brelo-desktop, where a\n"
          "display answers). An option's value may follow it\n"
@@ -225,8 +239,16 @@ std::string HelpText() {
          "                    telnet and raw decide it for good. --terminal-only\n"
          "                    marks a host that Brelo only connects you to: nothing\n"
          "                    is answered for you there and rounds skip it.\n"
+         "                    An SSH host's address is ssh://[USER@]HOST[:PORT]/ (port\n"
+         "                    22, USER the host's user ID when not given); --ssh-key\n"
+         "                    names the key file tried first when logging in to it.\n"
          "  --remove-host HOST  remove a host (title or index) from the host list;\n"
          "                    its folder and the data in it stay.\n"
+         "  --trust-host-key HOST  show the key of the SSH host HOST (title or index)\n"
+         "                    with its SHA-256 fingerprint and, once you confirm it at\n"
+         "                    the terminal (or with --yes), record it in known_hosts\n"
+         "                    in the program folder. A key that differs from the one\n"
+         "                    recorded is never recorded: remove the old line first.\n"
          "  --search HOST TEXT  list the stored articles of HOST whose title, sender\n"
          "                    ID, handle or text contains TEXT, one line each.\n"
          "  --recapture HOST LOGFILE  read a session log and store what it holds, as\n"
@@ -235,6 +257,14 @@ std::string HelpText() {
          "                    output; --board N for one board, --format mbox for\n"
          "                    mail tools (default: text).\n"
          "  --version         print the version.\n"
+         "\n"
+         "SSH hosts: Brelo logs in with the host's key (--ssh-key), the agent\n"
+         "($SSH_AUTH_SOCK), your default keys (~/.ssh/id_ed25519, id_ecdsa, id_rsa),\n"
+         "then password and keyboard-interactive with the host's password, which\n"
+         "never goes to a server whose key was not verified. Host keys are checked as\n"
+         "OpenSSH checks them, against known_hosts in the program folder (where keys\n"
+         "you accept are recorded) and ~/.ssh/known_hosts (read, never written). A\n"
+         "pilot pass never accepts an unknown key: --trust-host-key records it.\n"
          "\n"
          "The program folder holds the settings, the host list (with passwords) and\n"
          "every host's messages, mail, reservations and session logs. It is, in this\n"
@@ -265,8 +295,14 @@ std::string HelpText() {
          "  12 the host refused the user ID or the password (it was not sent again)\n"
          "  13 a host marked terminal only was named: it is not called (\"all\"\n"
          "     leaves such hosts out)\n"
+         "  14 the SSH server refused every way of logging in Brelo has (the methods\n"
+         "     it offers are named)\n"
+         "  15 the SSH host's key is not known: nothing was sent to it (its\n"
+         "     fingerprint is printed; --trust-host-key records it)\n"
+         "  16 the SSH host's key differs from the one recorded, or was revoked:\n"
+         "     nothing was sent to it (both fingerprints are printed)\n"
          "A pilot of several hosts exits with the most serious status of its passes,\n"
-         "in this order: 9, 6, 12, 5, 4, 3, 1, 10, 13.\n";
+         "in this order: 9, 16, 6, 12, 14, 15, 5, 4, 3, 1, 10, 13.\n";
 }
 
 bool AnswerAtOnce(const TCommandLine& cmd, int& status) {

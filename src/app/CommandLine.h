@@ -10,11 +10,11 @@ namespace brelo {
 
 struct TCommandLine {
   enum EAction {
-    kWindow, kHelp, kVersion, kPilot, kSearch, kRecapture, kExport, kListHosts, kAddHost, kRemoveHost
+    kWindow, kHelp, kVersion, kPilot, kSearch, kRecapture, kExport, kListHosts, kAddHost, kRemoveHost, kTrustHostKey
   } action = kWindow;
   std::string home;       // --home DIR
   std::string host;       // HOST of --pilot ("all", or a list "0,2,名前"), --search, --recapture, --export,
-                          // --remove-host; TITLE of --add-host
+                          // --remove-host, --trust-host-key; TITLE of --add-host
   std::string text;       // TEXT of --search, LOGFILE of --recapture
   int timeoutSeconds = 600; // --timeout, per host: a silent host never holds a pilot forever
   int lockWaitSeconds = 15;  // --lock-wait: how long a host folder in use is waited for
@@ -23,6 +23,8 @@ struct TCommandLine {
   // The entry of --add-host (UTF-8 as typed; "" when not given).
   std::string address, userId, handle, kind, hostFolder, encoding, line;
   bool terminalOnly = false;  // --terminal-only
+  std::string sshKey;         // --ssh-key FILE of --add-host
+  bool yes = false;           // --yes: --trust-host-key records without asking
   int board = -1;         // --board N of --export
   std::string format = "text";  // --format of --export
   bool qtPlatformGiven = false;  // -platform: Qt is told where to draw

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/CommandLine.h"
@@ -84,6 +85,15 @@ int LoadHostListOrSay(THostTable& hosts, const std::string& programFolder) {
   }
   if (!hosts.LoadProblem.empty()) std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(hosts.LoadProblem).c_str());
   return kExitOk;
+}
+
+int LoadHostListAndFindOrSay(THostTable& hosts, const std::string& programFolder, const std::string& host,
+                             int& index) {
+  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+  index = FindHost(hosts, host);
+  if (index >= 0) return kExitOk;
+  std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", host.c_str());
+  return kExitUnknownHost;
 }
 
 std::optional<std::string> ReadSecretLine(const std::string& prompt) {
@@ -171,6 +181,16 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
   e.Encoding = ParseHostEncoding(cmd.encoding);
   e.Line = ParseLineKind(cmd.line);
   e.TerminalOnly = cmd.terminalOnly;
+  if (!cmd.sshKey.empty()) {
+    if (ParseAddress(e.Address).kind != TAddress::kSsh) return Refuse("--ssh-key goes with an ssh:// address");
+    char* full = ::realpath(cmd.sshKey.c_str(), nullptr);
+    if (full == nullptr || ::access(full, R_OK) != 0) {
+      std::free(full);
+      return Refuse("--ssh-key: cannot read the key file " + cmd.sshKey);
+    }
+    e.SshKey = full;
+    std::free(full);
+  }
   const std::optional<std::string> password = ReadSecretLine("Password for " + cmd.host + ": ");
   if (!password) return Refuse("no password on standard input (one line; an empty line for none)");
   if (!ToSjis("the password", *password, 8, e.Password, why)) return Refuse(why);
@@ -185,11 +205,9 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
 
 int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder) {
   THostTable hosts;
-  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
-  const int index = FindHost(hosts, cmd.host);
-  if (index < 0) {
-    std::fprintf(stderr, "brelo: there is no host \"%s\" in the host list\n", cmd.host.c_str());
-    return kExitUnknownHost;
+  int index = -1;
+  if (const int status = LoadHostListAndFindOrSay(hosts, programFolder, cmd.host, index); status != kExitOk) {
+    return status;
   }
   const THostEntry e = hosts.HostTable[static_cast<size_t>(index)];
   hosts.Delete(index);

@@ -23,6 +23,10 @@ int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder);
 // Loads the host list for a command: its exit status when it cannot be
 // read (said on standard error), and what the load mended, said there too.
 int LoadHostListOrSay(class THostTable& hosts, const std::string& programFolder);
+// The same, and the index of the host a command names (title or index):
+// kExitUnknownHost, said, when the list has no such host.
+int LoadHostListAndFindOrSay(class THostTable& hosts, const std::string& programFolder, const std::string& host,
+                             int& index);
 
 // One line of standard input without its line end, asked for with `prompt`
 // and without echo when standard input is a terminal; nothing at its end.

@@ -171,7 +171,35 @@ std::string Cause(const TPatrolResult& r, int timeoutSeconds, int loginWatchSeco
     case kExitTerminalOnly:
       return Format("brelo: %s is marked terminal only (%s): no unattended pass; connect to it in the window\n",
                     SjisToUtf8(r.title).c_str(), SjisToUtf8(Sjis("自動ログインしない")).c_str());
+    case kExitSshRefused:
+      return Format("brelo: %s refused every way of logging in that Brelo has (the host's key, the agent, the default "
+                    "keys, the password); it offers: %s\n",
+                    address.c_str(), err.ssh.methods.c_str());
+    case kExitHostKeyUnknown: {
+      return Format("brelo: the host key of %s is not known: %s key %s\n", err.ssh.hostName.c_str(),
+                    err.ssh.key.Kind().c_str(), err.ssh.key.Fingerprint().c_str()) +
+             Format("brelo: nothing was sent to it. If this is the host's key (ask whoever runs the host), record "
+                          "it with: brelo --trust-host-key %d\n",
+                          r.host);
+    }
+    case kExitHostKeyChanged: {
+      const bool revoked = err.ssh.check.verdict == THostKeyCheck::kRevoked;
+      std::string out = Format("brelo: the host key of %s %s: it shows %s key %s\n", err.ssh.hostName.c_str(),
+                               revoked ? "is revoked" : "differs from the one recorded", err.ssh.key.Kind().c_str(),
+                               err.ssh.key.Fingerprint().c_str());
+      for (const TKnownKey& k : err.ssh.check.recorded) {
+        out += Format("brelo: %s: %s key %s (%s line %d)\n", revoked ? "revoked" : "recorded", k.key.Kind().c_str(),
+                      k.key.Fingerprint().c_str(), k.file.c_str(), k.line);
+      }
+      return out + (revoked ? std::string("brelo: nothing was sent to it\n")
+                            : Format("brelo: nothing was sent to it. Someone may be posing as the host. If the host did "
+                                     "change its key, remove the recorded line and run brelo --trust-host-key %d\n",
+                                     r.host));
+    }
     case kExitNoLogin:
+      if (err.ssh.kind == TSshOutcome::kFailed) {
+        return Format("brelo: the SSH connection to %s failed: %s\n", address.c_str(), err.ssh.error.c_str());
+      }
       if (r.summary.loginNotRecognised) {
         return Format("brelo: %s showed no login prompt Brelo knows (ID, password, main prompt) for %d seconds; "
                       "hung up\n",
@@ -487,8 +515,9 @@ int RunPilot(const TCommandLine& cmd, const std::string& programFolder) {
   std::string roundLine;
   if (hosts.size() > 1) {
     std::string counts;
-    for (int st : {kExitOk, kExitBusy, kExitTerminalOnly, kExitNoLogin, kExitLoginRefused, kExitTimeout,
-                   kExitLineLost, kExitWrites, kExitStore, kExitStopped}) {
+    for (int st : {kExitOk, kExitBusy, kExitTerminalOnly, kExitNoLogin, kExitLoginRefused, kExitSshRefused,
+                   kExitHostKeyUnknown, kExitHostKeyChanged, kExitTimeout, kExitLineLost, kExitWrites, kExitStore,
+                   kExitStopped}) {
       const auto n = std::count(statuses.begin(), statuses.end(), st);
       if (n > 0) counts += ", " + std::to_string(n) + " " + StatusWords(st);
     }

@@ -14,6 +14,7 @@
 #include "app/CommandLine.h"
 #include "app/Display.h"
 #include "app/HostCommands.h"
+#include "app/HostKeyCommand.h"
 #include "app/Pilot.h"
 #include "app/ProgramFolder.h"
 #include "app/Tools.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     case brelo::TCommandLine::kListHosts: return brelo::RunListHosts(cmd, folder);
     case brelo::TCommandLine::kAddHost: return brelo::RunAddHost(cmd, folder);
     case brelo::TCommandLine::kRemoveHost: return brelo::RunRemoveHost(cmd, folder);
+    case brelo::TCommandLine::kTrustHostKey: return brelo::RunTrustHostKey(cmd, folder);
     default: return brelo::RunExport(cmd, folder);
   }
 }

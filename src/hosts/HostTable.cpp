@@ -9,6 +9,7 @@
 #include "common/IniFile.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
+#include "session/Address.h"
 
 namespace brelo {
 
@@ -120,6 +121,7 @@ void THostTable::LoadHostList(const std::string& programFolder) {
     const int size = ini.ReadInteger(s, "FontSize", 0);
     e.FontSize = size <= 0 ? 0 : std::clamp(size, THostEntry::kMinFontSize, THostEntry::kMaxFontSize);
     e.KeyModeAtStart = ini.ReadInteger(s, "KeyMode", 0) != 0;
+    e.SshKey = ini.ReadString(s, "SshKey", "");
   }
 }
 
@@ -147,7 +149,7 @@ TEditorLimits TEditorLimits::For(const THostEntry& e) {
 
 bool BackspaceSendsDelete(const THostEntry& e) {
   if (e.Backspace != EBackspaceKey::kAuto) return e.Backspace == EBackspaceKey::kDEL;
-  return e.TerminalOnly;
+  return e.TerminalOnly || ParseAddress(e.Address).kind == TAddress::kSsh;
 }
 
 std::string TerminalTypeOrDefault(const std::string& name) {
@@ -199,6 +201,8 @@ void THostTable::SaveHostList(const std::string& programFolder) {
     else ini.DeleteKey(s, "FontSize");
     if (e.KeyModeAtStart) ini.WriteString(s, "KeyMode", "1");
     else ini.DeleteKey(s, "KeyMode");
+    if (!e.SshKey.empty()) ini.WriteString(s, "SshKey", e.SshKey);
+    else ini.DeleteKey(s, "SshKey");
   }
   ini.Save(0600);
   damaged_ = false;

@@ -57,6 +57,9 @@ struct THostEntry {
   EBackspaceKey Backspace = EBackspaceKey::kAuto;
   int FontSize = 0;
   bool KeyModeAtStart = false;
+  // Our addition, SSH hosts: the key file tried first when logging in
+  // ("SshKey", only when set; a path in the file system's encoding).
+  std::string SshKey;
   static constexpr int kMinFontSize = 8;
   static constexpr int kMaxFontSize = 48;
 };
@@ -73,8 +76,8 @@ struct TEditorLimits {
 };
 
 // Whether Backspace sends DEL (a Unix shell's erase character) rather than
-// BS: as set, else DEL for a host the user drives at the terminal, BS for a
-// bulletin board.
+// BS: as set, else DEL for a host the user drives at the terminal or
+// reaches by SSH (a shell, as a rule), BS for a bulletin board.
 bool BackspaceSendsDelete(const THostEntry& e);
 
 // A terminal type as it may be answered: up to 40 printable ASCII bytes

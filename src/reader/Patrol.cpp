@@ -9,6 +9,9 @@ namespace brelo {
 
 int PassStatus(const TPassSummary& s, bool timedOut) {
   if (s.storeFailed) return kExitStore;
+  if (s.hostKeyChanged) return kExitHostKeyChanged;
+  if (s.hostKeyUnknown) return kExitHostKeyUnknown;
+  if (s.sshRefused) return kExitSshRefused;
   if (s.loginRefused) return kExitLoginRefused;
   if (s.cutByUser && !s.logoutSent) return kExitStopped;
   if (timedOut) return kExitTimeout;
@@ -31,8 +34,9 @@ void NoteTheBox(const TReservationBox& box, TPassSummary& s) {
 
 int WorstStatus(const std::vector<int>& statuses) {
   // Most serious first: what the user must see to before the next round.
-  static const int kOrder[] = {kExitStopped, kExitStore,  kExitLoginRefused, kExitWrites,      kExitLineLost,
-                               kExitTimeout, kExitNoLogin, kExitBusy,         kExitTerminalOnly};
+  static const int kOrder[] = {kExitStopped,      kExitHostKeyChanged, kExitStore,    kExitLoginRefused,
+                               kExitSshRefused,   kExitHostKeyUnknown, kExitWrites,   kExitLineLost,
+                               kExitTimeout,      kExitNoLogin,        kExitBusy,     kExitTerminalOnly};
   for (int s : kOrder) {
     if (std::find(statuses.begin(), statuses.end(), s) != statuses.end()) return s;
   }
@@ -51,6 +55,9 @@ std::string StatusWords(int status) {
     case kExitBusy: return "busy";
     case kExitLoginRefused: return "login refused";
     case kExitTerminalOnly: return "terminal only, not called";
+    case kExitSshRefused: return "SSH login refused";
+    case kExitHostKeyUnknown: return "host key unknown";
+    case kExitHostKeyChanged: return "host key changed";
     default: return "status " + std::to_string(status);
   }
 }
@@ -74,7 +81,8 @@ std::string RoundOutcome(const std::vector<TPatrolResult>& results, bool stopped
       {kExitOk, "完了"},          {kExitBusy, "使用中"},       {kExitNoLogin, "ログインできず"},
       {kExitTimeout, "時間切れ"}, {kExitLineLost, "回線断"},   {kExitWrites, "書き込み未完了"},
       {kExitStore, "保存できず"}, {kExitStopped, "中断"},       {kExitLoginRefused, "ログイン拒否"},
-      {kExitTerminalOnly, "自動ログインしない"}};
+      {kExitTerminalOnly, "自動ログインしない"}, {kExitSshRefused, "SSHログイン拒否"},
+      {kExitHostKeyUnknown, "ホスト鍵未確認"}, {kExitHostKeyChanged, "ホスト鍵不一致"}};
   std::string out = std::to_string(results.size()) + Sjis(" ホスト: ");
   bool first = true;
   for (const auto& entry : kWords) {
@@ -104,6 +112,7 @@ std::string LineErrorWords(int code, const std::string& text) {
 
 std::string FailureWords(const TPatrolResult& r) {
   const std::string because = r.summary.problem.empty() ? std::string() : " (" + r.summary.problem + ")";
+  const std::string words = r.summary.loginWords.empty() ? std::string() : " (" + r.summary.loginWords + ")";
   switch (r.status) {
     case kExitOk: return std::string();
     case kExitBusy:
@@ -111,13 +120,15 @@ std::string FailureWords(const TPatrolResult& r) {
       return Sjis("使用中") + (r.problem.empty() ? std::string() : " (" + r.problem + ")");
     case kExitNoLogin:
       if (r.lineError.code != 0) return Sjis("接続できません (") + LineErrorWords(r.lineError.code, r.lineError.text) + ")";
+      if (r.lineError.ssh.kind == TSshOutcome::kFailed) return Sjis("SSH の接続に失敗しました (") + r.lineError.ssh.error + ")";
       if (!r.summary.started) return Sjis("接続しませんでした") + because;
       if (r.summary.loginNotRecognised) return Sjis("ログインの画面を確認できません");
       return Sjis("ログインできません");
-    case kExitLoginRefused:
-      return Sjis("ログインを拒否されました") +
-             (r.summary.loginWords.empty() ? std::string() : " (" + r.summary.loginWords + ")");
+    case kExitLoginRefused: return Sjis("ログインを拒否されました") + words;
     case kExitTerminalOnly: return Sjis("自動ログインしないホスト (巡回しません)");
+    case kExitSshRefused: return Sjis("SSH のログインを拒否されました") + words;
+    case kExitHostKeyUnknown: return Sjis("ホストの鍵が未確認のため接続しませんでした") + words;
+    case kExitHostKeyChanged: return Sjis("ホストの鍵が記録と違うため接続しませんでした") + words;
     case kExitTimeout: return Sjis("時間切れ");
     case kExitLineLost:
       if (r.lineError.code != 0) return Sjis("回線断 (") + LineErrorWords(r.lineError.code, r.lineError.text) + ")";

@@ -34,6 +34,9 @@ enum EExit : int {
   kExitHostList = 11,    // the host list cannot be read
   kExitLoginRefused = 12,  // the host refused the user ID or the password
   kExitTerminalOnly = 13,  // the host is marked "自動ログインしない": not called
+  kExitSshRefused = 14,      // the SSH server refused every way of logging in
+  kExitHostKeyUnknown = 15,  // the SSH host's key is known to no known_hosts file: not called further
+  kExitHostKeyChanged = 16,  // the SSH host's key differs from the recorded one: nothing was sent to it
 };
 
 // The box as a pass leaves it, into the pass's summary: the entries held as
@@ -43,8 +46,8 @@ void NoteTheBox(const TReservationBox& box, TPassSummary& s);
 // The outcome of a pass from its summary.
 int PassStatus(const TPassSummary& s, bool timedOut);
 // The status of a round: the most serious of its passes', in the order
-// stopped, store, login refused, writes, line lost, time-out, no login, busy,
-// terminal only.
+// stopped, host key changed, store, login refused, SSH login refused, host
+// key unknown, writes, line lost, time-out, no login, busy, terminal only.
 int WorstStatus(const std::vector<int>& statuses);
 // A pass's outcome in a few words, for the summary line ("done", "timed out").
 std::string StatusWords(int status);

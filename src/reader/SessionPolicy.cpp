@@ -65,6 +65,13 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
     VeskoClient1LoginFailed(why, words);
   };
   client_.OnLogout = [this](TVeskoClient*) { VeskoClient1Logout(); };
+  // An SSH host's questions go to the user; a round has nobody to ask.
+  client_.OnUnknownHostKey = [this](TVeskoClient*, const std::string& name, const THostKey& key) {
+    return Unattended ? EHostKeyAnswer::kRefuse : view_.AskUnknownHostKey(name, key);
+  };
+  client_.OnKeyPassphrase = [this](TVeskoClient*, const std::string& file, bool again) {
+    return Unattended ? std::nullopt : view_.AskKeyPassphrase(file, again);
+  };
   client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
   // The log is what a re-capture stores from: a pass that cannot write it
   // stops fetching like one that cannot store.
@@ -267,6 +274,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   client_.DownloadFolder = store_.HostFolder + "DOWN/";
   client_.UploadFolder = store_.HostFolder + "UP/";
   client_.TerminalOnly = e.TerminalOnly;
+  client_.SshKey = e.SshKey;
   client_.LoginWatchSeconds = settings.LoginWatchSeconds;
   client_.StealthLogin = Options.SealthLogin;
   client_.AutoReceiveMail = Options.CheckBox7;
@@ -324,6 +332,20 @@ void TSessionPolicy::VeskoClient1LoginFailed(ELoginEnd why, const std::string& h
     case ELoginEnd::kTerminalOnly:
       if (Unattended) commands_->Disconnect();
       else view_.ShowTerminal(true);
+      return;
+    case ELoginEnd::kSshRefused:
+    case ELoginEnd::kHostKeyUnknown:
+    case ELoginEnd::kHostKeyChanged:
+      // The line never came up: the pass is over.
+      summary_.sshRefused = why == ELoginEnd::kSshRefused;
+      summary_.hostKeyUnknown = why == ELoginEnd::kHostKeyUnknown;
+      summary_.hostKeyChanged = why == ELoginEnd::kHostKeyChanged;
+      summary_.loginWords = hostWords;
+      commands_->Disconnect();
+      if (why == ELoginEnd::kHostKeyChanged && !Unattended) {
+        view_.ReportError(Sjis("ホストの鍵が記録と違うため、接続しませんでした。ホストが鍵を替えたのでなければ、") +
+                          Sjis("だれかがホストになりすましているおそれがあります。\r\n") + hostWords);
+      }
       return;
   }
 }

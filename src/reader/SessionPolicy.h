@@ -68,6 +68,13 @@ struct TPassSummary {
   bool loginRefused = false;
   std::string loginWords;
   bool loginNotRecognised = false;
+  // An SSH host did not let the pass in (loginWords says more): the server
+  // refused every way of logging in (the methods it offers), its key is
+  // unknown and was not accepted (the key), its key differs from the one
+  // recorded or was revoked (both keys).
+  bool sshRefused = false;
+  bool hostKeyUnknown = false;
+  bool hostKeyChanged = false;
   // The host did not end the line after the logout: the pass hung up.
   bool hungUp = false;
   // The user ended the session with 強制切断 before it was over.
@@ -130,6 +137,16 @@ class IMainView {
   // Asks every open message editor to close; true when none stays open.
   virtual bool CloseEditors() = 0;
   virtual void ReportError(const std::string& sjis) = 0;
+  // An SSH host's key that no known_hosts file knows: whether to connect,
+  // and to remember it. Without someone to ask, it is refused.
+  virtual EHostKeyAnswer AskUnknownHostKey(const std::string& /*hostName*/, const THostKey& /*key*/) {
+    return EHostKeyAnswer::kRefuse;
+  }
+  // A key file's passphrase (again: the last one was wrong); nothing passes
+  // the key over.
+  virtual std::optional<std::string> AskKeyPassphrase(const std::string& /*keyFile*/, bool /*again*/) {
+    return std::nullopt;
+  }
 };
 
 class TSessionPolicy {

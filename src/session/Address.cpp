@@ -92,10 +92,22 @@ std::string AddressProblem(const std::string& address) {
       return HostPortProblem(part);
     case TAddress::kTelnet:
       if (form && SafePos("TELNET:", SafeUpperCase(address)) == 0) {
-        return Sjis("接続先の形式がわかりません: ") + Quoted(address) + Sjis(" (telnet:// http:// tel:// のどれかで書きます)");
+        return Sjis("接続先の形式がわかりません: ") + Quoted(address) + Sjis(" (telnet:// ssh:// http:// tel:// のどれかで書きます)");
       }
       if (part.empty()) return Sjis("telnet:// の後にホスト名と / が要ります (例: telnet://127.0.0.1/)");
       return HostPortProblem(part);
+    case TAddress::kSsh: {
+      const bool userGiven = SafePos("@", address) > 0;
+      if (a.host.empty() && !userGiven) return Sjis("ssh:// の後にホスト名と / が要ります (例: ssh://taro@bbs.example.jp/)");
+      if (userGiven && a.user.empty()) return Sjis("@ の前にユーザー名がありません: ") + Quoted(address);
+      // A user name as Unix systems take them.
+      const std::string bad = FirstRefused(a.user, [](unsigned char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' ||
+               c == '_' || c == '$';
+      });
+      if (!bad.empty()) return Sjis("ユーザー名") + Quoted(a.user) + Sjis("に使えない文字") + Quoted(bad) + Sjis("があります");
+      return HostPortProblem(a.host);
+    }
     case TAddress::kModem: {
       if (part.empty()) return Sjis("tel:// の後に電話番号と / が要ります (例: tel://0312345678/)");
       // Digits and what a modem's dial string may hold besides.
@@ -113,7 +125,16 @@ std::string AddressProblem(const std::string& address) {
 TAddress ParseAddress(const std::string& address) {
   const std::string up = SafeUpperCase(address);
   TAddress a;
-  if (SafePos("HTTP:", up) > 0 || SafePos("HTTPS:", up) > 0) {
+  if (up.starts_with("SSH://")) {
+    a.kind = TAddress::kSsh;
+    HostAndPath(address, a.host, a.path);
+    a.path.clear();
+    // The user is what precedes the last "@": a host name holds none.
+    if (const size_t at = a.host.rfind('@'); at != std::string::npos) {
+      a.user = a.host.substr(0, at);
+      a.host.erase(0, at + 1);
+    }
+  } else if (SafePos("HTTP:", up) > 0 || SafePos("HTTPS:", up) > 0) {
     a.kind = TAddress::kHttp;
     a.secure = SafePos("HTTP:", up) == 0;
     HostAndPath(address, a.host, a.path);

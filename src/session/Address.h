@@ -7,13 +7,16 @@
 namespace brelo {
 
 struct TAddress {
-  enum EKind { kTelnet, kHttp, kModem } kind = kTelnet;
-  std::string host;   // telnet: host (may carry ":port"); http: web server; modem: number
+  enum EKind { kTelnet, kHttp, kModem, kSsh } kind = kTelnet;
+  std::string host;   // telnet, ssh: host (may carry ":port"); http: web server; modem: number
   std::string path;   // http: the page path, without its leading "/"
   bool secure = false;  // http: the page is fetched over TLS ("https://")
+  std::string user;   // ssh: the user before "@" ("": the host's user ID)
 };
 
-// Forms, tried in order on the upper-cased address: "HTTPS:" or "HTTP:" (web
+// An address that begins with "ssh://" (any case) is an SSH host:
+// "ssh://[USER@]HOST[:PORT]/", an IPv6 address in brackets, port 22 by
+// default. Other forms, tried in order on the upper-cased address: "HTTPS:" or "HTTP:" (web
 // look-up then telnet), "TELNET:", "MODEM:" or "TEL:" (modem call to the host part), no
 // "." and no ":" (a bare telephone number), anything else (a bare host, which
 // may name a port as host:port). Host and path parts are cut only when the

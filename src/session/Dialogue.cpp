@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/DateTime.h"
+#include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
 #include "session/Address.h"
@@ -141,6 +142,7 @@ void TDialogue::RunConnection() {
     case TAddress::kHttp: WebLookup(a); break;
     case TAddress::kModem: ModemCall(a.host); break;
     case TAddress::kTelnet: Telnet(a.host); break;
+    case TAddress::kSsh: Ssh(a); break;
   }
 }
 
@@ -154,6 +156,70 @@ void TDialogue::Telnet(const std::string& hostPort) {
   control_.TcpClose();
   control_.SetConnected(true);
   control_.TcpConnect();
+}
+
+namespace {
+
+// How an SSH login went, in the user's words.
+std::string SshMethodWords(const TSshOutcome& o) {
+  if (o.method == "publickey") return Sjis("公開鍵 ") + Utf8ToSjisChecked(o.keyFile).bytes;
+  if (o.method == "agent") return Sjis("エージェントの鍵");
+  if (o.method == "password") return Sjis("パスワード");
+  if (o.method == "keyboard-interactive") return Sjis("キーボード対話 (パスワード)");
+  return o.method;
+}
+
+std::string KeyWords(const TKnownKey& k) {
+  return k.key.Description() + " (" + Utf8ToSjisChecked(k.file).bytes + " " + std::to_string(k.line) + Sjis(" 行目)");
+}
+
+}  // namespace
+
+void TDialogue::Ssh(const TAddress& a) {
+  Status(a.host + Sjis("に接続中"));
+  control_.SetTransport(2);
+  std::string host, port;
+  SplitHostPort(a.host, "22", host, port);
+  const TSshOutcome o = control_.SshOpen(host, port, a.user.empty() ? settings_.UserID : a.user);
+  const std::string key = o.key.Description();
+  switch (o.kind) {
+    case TSshOutcome::kOpen:
+      if (o.remembered) {
+        Status(o.recordError == 0 ? Sjis("ホストの鍵を記録しました (") + key + ")"
+                                  : Sjis("ホストの鍵を記録できませんでした (") + ReasonText(o.recordError) + ")");
+      }
+      Status(Sjis("SSH で接続しました (") + SshMethodWords(o) + ")");
+      return;
+    case TSshOutcome::kHostKeyUnknown:
+      SshGaveUp(ELoginEnd::kHostKeyUnknown, Sjis("ホストの鍵が未確認のため接続しません"), key);
+      return;
+    case TSshOutcome::kHostKeyChanged: {
+      if (o.check.verdict == THostKeyCheck::kRevoked) {
+        SshGaveUp(ELoginEnd::kHostKeyChanged, Sjis("ホストの鍵は無効にされています。接続しません"),
+                  KeyWords(o.check.recorded.front()));
+        return;
+      }
+      std::string recorded;
+      for (const TKnownKey& k : o.check.recorded) recorded += (recorded.empty() ? "" : ", ") + KeyWords(k);
+      SshGaveUp(ELoginEnd::kHostKeyChanged, Sjis("ホストの鍵が記録と違います。接続しません"),
+                Sjis("記録: ") + recorded + Sjis(" / 今回: ") + key);
+      return;
+    }
+    case TSshOutcome::kLoginRefused:
+      SshGaveUp(ELoginEnd::kSshRefused, Sjis("SSH のログインを拒否されました"),
+                Sjis("サーバーが受け付ける方法: ") + o.methods);
+      return;
+    default:
+      return;  // the line's loss said why, or the session ended
+  }
+}
+
+void TDialogue::SshGaveUp(ELoginEnd why, const std::string& status, const std::string& words) {
+  loginEnd_ = why;
+  loginWords_ = words;
+  Status(status + " (" + words + ")");
+  events_.LoginFailed(why, words);
+  control_.TerminateSelf();
 }
 
 void TDialogue::WebLookup(const TAddress& a) {
@@ -241,6 +307,9 @@ void TDialogue::LoginGaveUp(ELoginEnd why, const std::string& words) {
       break;
     case ELoginEnd::kUserTyped: Status(Sjis("キー入力があったため、自動ログインを止めました")); break;
     case ELoginEnd::kTerminalOnly: Status(Sjis("自動ログインしないホストです。ターミナルで操作してください")); break;
+    case ELoginEnd::kSshRefused:
+    case ELoginEnd::kHostKeyUnknown:
+    case ELoginEnd::kHostKeyChanged: break;  // the line never came up: SshGaveUp says so
   }
   events_.LoginFailed(why, words);
 }

@@ -55,7 +55,7 @@ class IDialogueEvents {
 class ILineControl {
  public:
   virtual ~ILineControl() = default;
-  virtual void SetTransport(int transport) = 0;  // 1 TCP, 0 modem
+  virtual void SetTransport(int transport) = 0;  // 1 TCP, 2 SSH, 0 modem
   virtual void SetConnected(bool connected) = 0;
   virtual void TcpSetHostPort(const std::string& host, const std::string& port) = 0;
   virtual void TcpClose() = 0;
@@ -63,6 +63,10 @@ class ILineControl {
   virtual bool TcpClosed() = 0;
   // Closes and opens the modem port; false when the port cannot be opened.
   virtual bool ModemOpen(int port, int rate, const std::string& device) = 0;
+  // Calls an SSH host at host:port (port in decimal) as user, waiting until
+  // its line is open or why not is known. A failure of the line itself has
+  // been reported as its loss by then.
+  virtual TSshOutcome SshOpen(const std::string& host, const std::string& port, const std::string& user) = 0;
   // The web page at url (http or https), waiting for it.
   virtual TWebPage FetchPage(const std::string& url) = 0;
   // The work thread asks itself to terminate.
@@ -84,6 +88,11 @@ class TNoLine : public ILineControl {
   void TcpConnect() override {}
   bool TcpClosed() override { return true; }
   bool ModemOpen(int, int, const std::string&) override { return modemOpens_; }
+  TSshOutcome SshOpen(const std::string&, const std::string&, const std::string&) override {
+    TSshOutcome o;
+    o.kind = TSshOutcome::kOpen;
+    return o;
+  }
   TWebPage FetchPage(const std::string&) override { return Page; }
   void TerminateSelf() override {}
 
@@ -139,6 +148,10 @@ class TDialogue {
 
  private:
   void Telnet(const std::string& hostPort);
+  void Ssh(const TAddress& a);
+  // The SSH line did not come up for a reason of its own: said, handed to
+  // the events, and the session ends.
+  void SshGaveUp(ELoginEnd why, const std::string& status, const std::string& words);
   void WebLookup(const TAddress& a);
   void ModemCall(const std::string& number);
   bool Terminated() const { return src_.Terminated(); }

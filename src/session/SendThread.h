@@ -20,8 +20,8 @@ namespace brelo {
 class ISendTarget {
  public:
   virtual ~ISendTarget() = default;
-  virtual int Transport() = 0;                         // 1 TCP, 0 serial
-  virtual int SendTcp(const char* p, int n) = 0;       // bytes the socket accepted
+  virtual int Transport() = 0;                         // 1 TCP (2 SSH), 0 serial
+  virtual int SendTcp(const char* p, int n) = 0;       // bytes the socket (the SSH channel) accepted
   virtual int SerialOutQueueSize() = 0;                // the port's OutQueueSize
   virtual int SerialQueued() = 0;                      // bytes still in the driver's queue
   virtual int SerialWrite(const char* p, int n) = 0;   // bytes written, -1 on failure (errno)

@@ -1,7 +1,9 @@
 #include "session/VeskoClient.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <QCoreApplication>
@@ -11,6 +13,7 @@
 #include "common/MainThread.h"
 #include "common/Sjis.h"
 #include "common/StringLock.h"
+#include "session/Address.h"
 #include "session/WorkThread.h"
 
 namespace brelo {
@@ -35,6 +38,27 @@ TVeskoClient::TVeskoClient() : alive_(std::make_shared<char>(0)) {
     LineLost(Sjis("接続エラーが発生しました.."));
   };
   tcp_.OnClose = [this](TTCPClient*, int) { LineLost(Sjis("接続が切れました..")); };
+  // An SSH host: the connector's socket goes to the SSH line, whose thread
+  // then delivers the channel's bytes into the same receive path.
+  tcp_.OnConnect = [this](TTCPClient*, int) {
+    if (transport_ == 2) ssh_.Adopt(tcp_.TakeSocket());
+  };
+  ssh_.OnData = [this](const char* p, size_t n) { ReceiveChunk(p, n); };
+  ssh_.OnBurst = [this](bool begin) {
+    if (begin) ring_.BeginBatch();
+    else ring_.EndBatch();
+  };
+  ssh_.ReceivePaused = [this] { return ring_.Paused(); };
+  ssh_.OnResume = [this] { ring_.FeedBacklog(); };
+  ssh_.OnEnd = [this](const std::string& why) {
+    if (!why.empty()) {
+      std::lock_guard<std::mutex> lk(errorMutex_);
+      lastError_.text = why;
+    }
+    LineLost(Sjis("接続が切れました.."));
+  };
+  SshUserFolder = DefaultSshFolder();
+  if (const char* agent = std::getenv("SSH_AUTH_SOCK"); agent != nullptr) SshAgentSocket = agent;
 
   // The modem port: wakes on carrier changes too; received bytes go into the
   // same receive path as TCP, on the watch thread.
@@ -72,6 +96,7 @@ TVeskoClient::~TVeskoClient() {
   }
   connected_ = false;
   tcp_.Close();
+  ssh_.Close();
   modem_.Close();
   // No thread outlives what it uses.
   work_.reset();
@@ -97,6 +122,38 @@ void TVeskoClient::LineLost(const std::string& what) {
   if (!connected_.exchange(false)) return;
   Status(what + tcp_.Host());
   Disconnect();
+}
+
+TSshOutcome TVeskoClient::OpenSsh(const std::string& host, const std::string& port, const std::string& user,
+                                  const TSshAsk& ask, const std::function<bool()>& stopping) {
+  TSshLogin login = sshLogin_;
+  login.host = host;
+  login.port = SafeStrToIntDef(port, 22);
+  login.user = SjisToUtf8(user);
+  // Brelo's own connector makes the socket, as for telnet: a failure there
+  // is the line's, reported as its loss.
+  tcp_.SetHost(host);
+  tcp_.SetPort(port);
+  connected_ = false;
+  tcp_.Close();
+  connected_ = true;
+  tcp_.Connect();
+  TSshOutcome o = ssh_.Open(login, ask, stopping);
+  {
+    std::lock_guard<std::mutex> lk(errorMutex_);
+    lastError_.ssh = o;
+    if (o.kind == TSshOutcome::kFailed) lastError_.text = o.error;
+  }
+  if (o.kind == TSshOutcome::kFailed) {
+    const std::string why = o.error;
+    std::weak_ptr<char> alive = alive_;
+    PostToMain([this, alive, host, why] {
+      if (!alive.lock() || !connected_.exchange(false)) return;
+      Status(Sjis("SSH の接続に失敗しました..") + host + " (" + why + ")");
+      Disconnect();
+    });
+  }
+  return o;
 }
 
 TVeskoClient::TLineError TVeskoClient::LastLineError() const {
@@ -169,6 +226,8 @@ void TVeskoClient::OnRingRoom() {
     PostToMain([this, alive] {
       if (alive.lock()) RunBacklog();
     });
+  } else if (transport_ == 2) {
+    ssh_.Wake();
   } else {
     modem_.Wake();
   }
@@ -261,9 +320,25 @@ void TVeskoClient::Connect() {
   session_.TerminalOnly = TerminalOnly;
   session_.LoginWatchMs = std::max(1, LoginWatchSeconds) * 1000;
   userTyped_ = false;
-  ring_.SetLineKind(Line);
+  // An SSH channel carries the host's bytes as they are: no telnet.
+  const bool ssh = ParseAddress(Address).kind == TAddress::kSsh;
+  ring_.SetLineKind(ssh ? ELineKind::kRaw : Line);
   ring_.ResetIndexes();
-  ring_.SetTelnetAnswers(true, TerminalType);
+  ring_.SetTelnetAnswers(!ssh, TerminalType);
+  ssh_.Reset();
+  sshLogin_ = TSshLogin();
+  sshLogin_.keyFile = SshKey;
+  if (sshLogin_.keyFile.starts_with("~/") && std::getenv("HOME") != nullptr) {
+    sshLogin_.keyFile = JoinPath(std::getenv("HOME"), sshLogin_.keyFile.substr(2));
+  }
+  sshLogin_.password = SjisToUtf8(Password);
+  sshLogin_.agentSocket = SshAgentSocket;
+  sshLogin_.userSshFolder = SshUserFolder.empty() ? std::string() : WithSlash(SshUserFolder);
+  sshLogin_.knownHosts = !SshKnownHosts.empty() || ProgramFolder.empty() ? SshKnownHosts
+                                                                         : JoinPath(ProgramFolder, "known_hosts");
+  // Terminal types go by lower-case names on a Unix host.
+  sshLogin_.terminalType = TerminalType;
+  for (char& c : sshLogin_.terminalType) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   ring_.SetEscapeRemoval(RemoveEscapes);
   ring_.SetEncoding(Encoding);
   if (DownloadFolder.empty()) ring_.WatchForZmodem(nullptr);
@@ -306,6 +381,7 @@ void TVeskoClient::Disconnect() {
   if (transport_ == 1 && IsMainThread()) TakeWhatTheSocketHolds();
   CancelTransfer();  // the line goes: what a download brought stays as ".part"
   tcp_.Close();
+  ssh_.Close();  // what the SSH line already holds goes into the ring first
   modem_.Close();
   {
     // Nothing arrives any more: the work thread consumes and captures what
@@ -323,8 +399,9 @@ void TVeskoClient::Enqueue(const std::string& sjis) {
   const EHostEncoding e = sessionEncoding_.load();
   std::string bytes = e == EHostEncoding::kShiftJis ? sjis : EncodeForHost(e, sjis);
   // A telnet host that reads us in binary mode takes CR LF for two line
-  // ends: while it does, a line ends with CR alone.
-  if (transport_ == 1 && ring_.BinaryOut()) {
+  // ends: while it does, a line ends with CR alone. So does an SSH host,
+  // whose terminal takes the Return key's CR for the line's end.
+  if ((transport_ == 1 && ring_.BinaryOut()) || transport_ == 2) {
     for (size_t at = 0; (at = bytes.find("\r\n", at)) != std::string::npos;) bytes.erase(++at, 1);
   }
   EnqueueBytes(bytes);
@@ -342,6 +419,7 @@ void TVeskoClient::EnqueueBytes(const std::string& bytes) {
 }
 
 void TVeskoClient::SetWindowSize(int columns, int rows) {
+  ssh_.SetWindowSize(columns, rows);
   ring_.SetWindowSize(columns, rows);
   SendTelnetReplies();
 }

@@ -8,6 +8,7 @@
 //   and so the receive path of telnet sessions;
 // - serial watch thread: the receive path of modem sessions, the carrier
 //   check and a Disconnect it may start;
+// - SSH line thread: the receive path of SSH sessions;
 // - work thread: the only reader of the ring; every event it raises runs on
 //   the main thread while it waits (RunOnMainAndWait);
 // - send thread: drains the send ring.
@@ -20,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@
 #include "session/TransferProgram.h"
 #include "session/TransferStart.h"
 #include "session/VeskoMessage.h"
+#include "transport/SshLine.h"
 #include "transport/WSocket.h"
 #include "transport/ZenuComm.h"
 
@@ -70,6 +73,12 @@ enum class ELoginEnd {
   kNotRecognised,  // no login prompt the dialogue knows came within the bound
   kUserTyped,      // the user typed: the session is theirs
   kTerminalOnly,   // the host is marked "自動ログインしない"
+  // SSH hosts, before any login prompt: the server refused every way of
+  // logging in Brelo had; its key is known to no known_hosts file and was
+  // not accepted; its key differs from the one recorded (or was revoked).
+  kSshRefused,
+  kHostKeyUnknown,
+  kHostKeyChanged,
 };
 
 // The pending write of WriteMessage/WriteMail.
@@ -120,6 +129,16 @@ class TVeskoClient : private ISendTarget {
   // Whether a TCP host speaks telnet: known from its first IAC (automatic),
   // or forced by its host entry.
   ELineKind Line = ELineKind::kAuto;
+  // SSH hosts (ssh:// addresses): the host's own key file, tried first
+  // (SshKey in the host list); the program's known_hosts, where keys the
+  // user accepts are recorded ("" : known_hosts in ProgramFolder); the
+  // user's ssh folder, whose default keys are tried and whose known_hosts
+  // is read, never written (default ~/.ssh/); the agent's socket (default
+  // $SSH_AUTH_SOCK; "" for none).
+  std::string SshKey;
+  std::string SshKnownHosts;
+  std::string SshUserFolder;
+  std::string SshAgentSocket;
 
   // Published events; each fires only when assigned.
   TStringEvent OnReceive;
@@ -150,6 +169,15 @@ class TVeskoClient : private ISendTarget {
   // the host's own words when it refused: Shift-JIS). Work thread,
   // synchronised. Unassigned, the session is left to the user.
   std::function<void(TVeskoClient* sender, ELoginEnd why, const std::string& hostWords)> OnLoginFailed;
+  // Our addition, SSH hosts: a host key that no known_hosts file knows
+  // (its host as known_hosts names it, the key, and the keys of other types
+  // recorded for the host); unassigned, it is refused. A key file's
+  // passphrase (again: the last one was wrong); nothing passes the key
+  // over. Both work thread, synchronised.
+  std::function<EHostKeyAnswer(TVeskoClient* sender, const std::string& hostName, const THostKey& key)>
+      OnUnknownHostKey;
+  std::function<std::optional<std::string>(TVeskoClient* sender, const std::string& keyFile, bool again)>
+      OnKeyPassphrase;
 
   // Our addition: whether the host was sent its logout command ("Q" at the
   // main prompt), so that the session's end says "ログアウトしました" only
@@ -205,6 +233,8 @@ class TVeskoClient : private ISendTarget {
     // Why the address look-up gave no address (Shift-JIS), when it did not:
     // the line's error that follows it is only its consequence.
     std::string lookup;
+    // An SSH host: what opening its line came to.
+    TSshOutcome ssh;
   };
   TLineError LastLineError() const;
 
@@ -244,8 +274,8 @@ class TVeskoClient : private ISendTarget {
   friend class TWorkThread;
   friend class TSessionDriver;
 
-  // ISendTarget for the send thread.
-  int SendTcp(const char* p, int n) override { return tcp_.Send(p, n); }
+  // ISendTarget for the send thread: an SSH line's channel, else the socket.
+  int SendTcp(const char* p, int n) override { return transport_ == 2 ? ssh_.Send(p, n) : tcp_.Send(p, n); }
   int SerialOutQueueSize() override { return modem_.OutQueueSize; }
   int SerialQueued() override { return modem_.OutQueueBytes(); }
   int SerialWrite(const char* p, int n) override { return modem_.Write(p, n); }
@@ -257,6 +287,11 @@ class TVeskoClient : private ISendTarget {
   void TcpData();
   // The TCP loss handlers' common body, on the main thread.
   void LineLost(const std::string& what);
+  // Work thread: the SSH line to host:port as user (Shift-JIS), opened over
+  // the connector's socket; a failure of the connector or of the handshake
+  // is reported as the line's loss.
+  TSshOutcome OpenSsh(const std::string& host, const std::string& port, const std::string& user, const TSshAsk& ask,
+                      const std::function<bool()>& stopping);
   // Main thread: the bytes the socket still holds go into the ring.
   void TakeWhatTheSocketHolds();
   // Serial watch thread: the bytes the port still holds go into the ring.
@@ -292,6 +327,7 @@ class TVeskoClient : private ISendTarget {
   static constexpr int kDrainQuietMs = 500;
 
   TTCPClient tcp_;
+  TSshLine ssh_;
   TZENUCOMM modem_;
   TLineRing ring_;
   TSessionLog log_;
@@ -299,7 +335,7 @@ class TVeskoClient : private ISendTarget {
   std::atomic<int> mode_{sm_idle};
   std::atomic<bool> connected_{false};
   std::atomic<int> channel_{-1};
-  std::atomic<int> transport_{0};
+  std::atomic<int> transport_{0};  // 0 modem, 1 TCP, 2 SSH
   std::atomic<bool> userTyped_{false};  // main thread sets, work thread reads; cleared by Connect
 
   mutable std::mutex errorMutex_;
@@ -316,6 +352,7 @@ class TVeskoClient : private ISendTarget {
   std::atomic<EHostEncoding> sessionEncoding_{EHostEncoding::kShiftJis};  // set by Connect
   std::atomic<bool> destroying_{false};
   TSessionSettings session_;            // written by Connect before the threads start
+  TSshLogin sshLogin_;                  // likewise: what an SSH line is opened with, but where
   // What the serial watch thread reads ahead of a full ring (into its
   // backlog) before it stops reading: a hang-up flushes whatever the port
   // still holds, so the bytes are better taken early.

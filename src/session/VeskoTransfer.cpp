@@ -54,9 +54,9 @@ void TVeskoClient::SendTransferBytes(const char* p, size_t n) {
     if (!sendAlive_ || !send_ || send_->Pending() == 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  const bool tcp = transport_.load() == 1;
+  const int transport = transport_.load();
   std::string out;
-  if (tcp && ring_.TelnetTransfer()) {
+  if (transport == 1 && ring_.TelnetTransfer()) {
     // Telnet: IAC doubled; outside binary mode a CR is followed by NUL. A
     // host that never spoke telnet gets the bytes as they are.
     const bool binary = ring_.BinaryOut();
@@ -76,7 +76,9 @@ void TVeskoClient::SendTransferBytes(const char* p, size_t n) {
   size_t at = 0;
   for (int idleMs = 0; at < out.size() && idleMs < 5000;) {
     const int chunk = static_cast<int>(std::min<size_t>(out.size() - at, 65536));
-    const int w = tcp ? tcp_.Send(out.data() + at, chunk) : modem_.Write(out.data() + at, chunk);
+    const int w = transport == 2   ? ssh_.Send(out.data() + at, chunk)
+                  : transport == 1 ? tcp_.Send(out.data() + at, chunk)
+                                   : modem_.Write(out.data() + at, chunk);
     if (w > 0) {
       at += static_cast<size_t>(w);
       idleMs = 0;
@@ -241,6 +243,8 @@ void TVeskoClient::DrainTick() {
     if (transport_.load() == 1) {
       if (!socketPaused_) TcpData();
       waiting = socketPaused_;
+    } else if (transport_.load() == 2) {
+      waiting = ring_.Paused();  // the line's thread reads whatever comes at once
     } else {
       waiting = modem_.InQueueBytes() > 0;
     }

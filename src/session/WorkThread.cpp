@@ -253,6 +253,22 @@ TWebPage TWorkThread::FetchPage(const std::string& url) {
   return page;
 }
 
+TSshOutcome TWorkThread::SshOpen(const std::string& host, const std::string& port, const std::string& user) {
+  // The user is asked on the main thread while the handshake waits.
+  TSshAsk ask;
+  ask.unknownKey = [this](const std::string& name, const THostKey& key) {
+    EHostKeyAnswer answer = EHostKeyAnswer::kRefuse;
+    if (owner_.OnUnknownHostKey) Synchronize([&] { answer = owner_.OnUnknownHostKey(&owner_, name, key); });
+    return answer;
+  };
+  ask.passphrase = [this](const std::string& file, bool again) {
+    std::optional<std::string> passphrase;
+    if (owner_.OnKeyPassphrase) Synchronize([&] { passphrase = owner_.OnKeyPassphrase(&owner_, file, again); });
+    return passphrase;
+  };
+  return owner_.OpenSsh(host, port, user, ask, [this] { return Stopping(); });
+}
+
 bool TWorkThread::ModemOpen(int port, int rate, const std::string& device) {
   TZENUCOMM& m = owner_.modem_;
   m.Port = static_cast<uint8_t>(port);

@@ -76,6 +76,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void TcpConnect() override;
   bool TcpClosed() override;
   bool ModemOpen(int port, int rate, const std::string& device) override;
+  TSshOutcome SshOpen(const std::string& host, const std::string& port, const std::string& user) override;
   TWebPage FetchPage(const std::string& url) override;
   void TerminateSelf() override { Terminate(); }
   bool UserTyped() override;

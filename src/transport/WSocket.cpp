@@ -555,6 +555,20 @@ void TTCPClient::SetReceivePaused(bool paused) {
   if (w && w->read) w->read->setEnabled(!paused);
 }
 
+int TTCPClient::TakeSocket() {
+  int fd;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    fd = fd_;
+    if (fd < 0) return -1;
+    ++gen_;  // whatever is still on its way for it is late
+    fd_ = -1;
+    state_ = ssClosed;
+  }
+  DropWatch(fd);
+  return fd;
+}
+
 void TTCPClient::OnWritable(unsigned gen, int fd) {
   int err = 0;
   bool current;

@@ -126,6 +126,10 @@ class TTCPClient : public TCustomWSocket {
   // Main thread: stop or resume watching for received data (the session's
   // line ring is full). A hang-up is noticed once watching resumes.
   void SetReceivePaused(bool paused);
+  // Main thread, from OnConnect: the connected socket is the caller's now
+  // (another protocol runs on it); this client forgets it, closed, and
+  // reports nothing more of it. -1 when there is none.
+  int TakeSocket();
 
   TSocketEvent OnData;     // main thread
   // Main thread. Raised while the other addresses' calls are still open:

@@ -110,6 +110,12 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   KeyModeAtStart = new QCheckBox(QStringLiteral("接続したらキー入力(&K)"));
   KeyModeAtStart->setObjectName(QStringLiteral("KeyModeAtStart"));
   KeyModeAtStart->setToolTip(QStringLiteral("接続したときから、キーをそのままホストに送ります"));
+  SshKey = new QLineEdit;
+  SshKey->setObjectName(QStringLiteral("SshKey"));
+  SshKey->setAccessibleName(QStringLiteral("SSH の鍵"));
+  SshKey->setToolTip(QStringLiteral("SSH のホスト (接続先 ssh://ユーザー名@ホスト名:ポート/) にログインするとき最初に"
+                                    "使う鍵のファイル。空欄なら、エージェントと ~/.ssh/id_ed25519 などの鍵、それから"
+                                    "パスワードでログインします"));
   auto* form = new QFormLayout(this);
   form->addRow(QStringLiteral("接続先/IP拾得先 telnet://～/ http://～/ tel://～/"), Address);
   form->addRow(QStringLiteral("ユーザーID :"), UserID);
@@ -120,6 +126,7 @@ THostPropertyDialog::THostPropertyDialog(THostTable& hosts, std::string programF
   form->addRow(QStringLiteral("文字コード :"), Encoding);
   form->addRow(QStringLiteral("回線 :"), Line);
   form->addRow(QStringLiteral("アップロードのコマンド :"), UploadCommand);
+  form->addRow(QStringLiteral("SSH の鍵ファイル :"), SshKey);
   form->addRow(QString(), RemoveEscapes);
   form->addRow(QString(), TerminalOnly);
   form->addRow(QStringLiteral("BackSpace キー :"), Backspace);
@@ -169,12 +176,13 @@ void THostPropertyDialog::showEvent(QShowEvent* e) {
     Backspace->setCurrentIndex(static_cast<int>(h.Backspace));
     FontSize->setValue(h.FontSize);
     KeyModeAtStart->setChecked(h.KeyModeAtStart);
+    SshKey->setText(QString::fromStdString(h.SshKey));
   }
   // Shown, not changed, while a session uses the entry.
   const bool inUse = Connected && Connected(HostIndex);
   for (QWidget* w : std::initializer_list<QWidget*>{Address, UserID, Password, HandleName, HostKind, TerminalType,
                                                      RemoveEscapes, Encoding, Line, UploadCommand, TerminalOnly,
-                                                     Backspace, FontSize, KeyModeAtStart, OKBtn}) {
+                                                     Backspace, FontSize, KeyModeAtStart, SshKey, OKBtn}) {
     w->setEnabled(!inUse);
   }
   InUseNote->setVisible(inUse);
@@ -200,8 +208,9 @@ void THostPropertyDialog::OKBtnClick() {
   if (const std::string why = AddressProblem(*address); !why.empty()) {
     // Nothing is stored that no connection could use: the user mends it here.
     QMessageBox::warning(this, windowTitle(),
-                         Q(why) + QStringLiteral("\n\n書き方の例: telnet://bbs.example.jp:2323/  http://www.example.jp/bbs/address.html  "
-                                                 "tel://0312345678/\n(入力欄にマウスを置くと説明が出ます)"));
+                         Q(why) + QStringLiteral("\n\n書き方の例: telnet://bbs.example.jp:2323/  ssh://taro@bbs.example.jp/  "
+                                                 "http://www.example.jp/bbs/address.html  tel://0312345678/\n"
+                                                 "(入力欄にマウスを置くと説明が出ます)"));
     Address->setFocus();
     Address->selectAll();
     return;
@@ -223,6 +232,7 @@ void THostPropertyDialog::OKBtnClick() {
   h.Backspace = static_cast<EBackspaceKey>(std::clamp(Backspace->currentIndex(), 0, 2));
   h.FontSize = FontSize->value() > 0 ? std::max(FontSize->value(), THostEntry::kMinFontSize) : 0;
   h.KeyModeAtStart = KeyModeAtStart->isChecked();
+  h.SshKey = SshKey->text().trimmed().toStdString();
   try {
     hosts_.SaveHostList(programFolder_);
   } catch (const EInOutError& err) {

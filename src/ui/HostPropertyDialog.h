@@ -40,6 +40,7 @@ class THostPropertyDialog : public QDialog {
   QComboBox* Backspace = nullptr;     // in EBackspaceKey order
   QSpinBox* FontSize = nullptr;       // 0: the options' size
   QCheckBox* KeyModeAtStart = nullptr;
+  QLineEdit* SshKey = nullptr;        // an SSH host's own key file
   QPushButton* OKBtn = nullptr;
   QLabel* InUseNote = nullptr;  // shown while the host is connected
   // Whether the host of an index is connected now: its entry is not changed

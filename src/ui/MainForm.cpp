@@ -39,6 +39,7 @@
 #include "reader/ModemSettings.h"
 #include "reader/Patrol.h"
 #include "ui/BrowserPage.h"
+#include "ui/HostKeyDialog.h"
 #include "ui/EditRouting.h"
 #include "ui/ExternalEdits.h"
 #include "ui/Fonts.h"
@@ -606,6 +607,24 @@ bool TMainForm::CloseEditors() {
 
 void TMainForm::ReportError(const std::string& sjis) {
   QMessageBox::critical(this, QStringLiteral("エラー"), Q(sjis));
+}
+
+EHostKeyAnswer TMainForm::AskUnknownHostKey(const std::string& hostName, const THostKey& key) {
+  const int host = model_.Policy.CurrentHost();
+  const std::string title = host >= 0 ? model_.Hosts.HostTable[static_cast<size_t>(host)].Title : std::string();
+  THostKeyDialog dialog(title, hostName, key, this);
+  dialog.exec();
+  return dialog.Answer();
+}
+
+std::optional<std::string> TMainForm::AskKeyPassphrase(const std::string& keyFile, bool again) {
+  bool ok = false;
+  const QString label = (again ? QStringLiteral("パスフレーズが違います。") : QString()) +
+                        QStringLiteral("鍵 %1 のパスフレーズ:").arg(QString::fromStdString(keyFile));
+  const QString passphrase =
+      QInputDialog::getText(this, QStringLiteral("鍵のパスフレーズ"), label, QLineEdit::Password, QString(), &ok);
+  if (!ok) return std::nullopt;
+  return passphrase.toStdString();
 }
 
 // --------------------------------------------------------------- editors

@@ -162,6 +162,8 @@ class TMainForm : public QMainWindow, public IMainView {
   void SelectHost(int index) override;
   bool CloseEditors() override;
   void ReportError(const std::string& sjis) override;
+  EHostKeyAnswer AskUnknownHostKey(const std::string& hostName, const THostKey& key) override;
+  std::optional<std::string> AskKeyPassphrase(const std::string& keyFile, bool again) override;
 
  protected:
   void showEvent(QShowEvent* e) override;

@@ -186,7 +186,7 @@ TEST(FailureWords, AFailedHostIsNamedWithItsReason) {
   round[0].title = "A";
   round[1].title = "B";
   round[1].status = kExitNoLogin;
-  round[1].lineError = {10061, "Connection refused", ""};
+  round[1].lineError = {10061, "Connection refused", "", {}};
   round[2].title = "C";
   round[2].status = kExitBusy;
   round[2].busyHolder = 123;

@@ -21,6 +21,9 @@ TEST(AddressProblem, EveryFormIsCheckedAndTheFirstProblemNamed) {
       {"bbs.example.jp", ""},
       {"127.0.0.1:2323", ""},
       {"fe80::1", ""},
+      {"ssh://bbs.example.jp/", ""},
+      {"SSH://taro_2.x-y@bbs.example.jp:2222/", ""},
+      {"ssh://[::1]:2222/", ""},
       // And those it cannot.
       {"", "接続先が空です"},
       {"foo bar:99999x", "接続先に空白か制御文字があります: 「foo bar:99999x」"},
@@ -37,7 +40,12 @@ TEST(AddressProblem, EveryFormIsCheckedAndTheFirstProblemNamed) {
       {"[::1:23", "IPv6 アドレスの ] がありません: 「[::1:23」"},
       {"localhost", "電話番号「localhost」に使えない文字「l」があります (ホスト名なら telnet://名前/ と書きます)"},
       {"tel://03x1234/", "電話番号「03x1234」に使えない文字「x」があります"},
-      {"ssh://bbs.example.jp/", "接続先の形式がわかりません: 「ssh://bbs.example.jp/」 (telnet:// http:// tel:// のどれかで書きます)"},
+      {"gopher://bbs.example.jp/", "接続先の形式がわかりません: 「gopher://bbs.example.jp/」 (telnet:// ssh:// http:// tel:// のどれかで書きます)"},
+      {"ssh://bbs.example.jp", "ssh:// の後にホスト名と / が要ります (例: ssh://taro@bbs.example.jp/)"},
+      {"ssh://@bbs.example.jp/", "@ の前にユーザー名がありません: 「ssh://@bbs.example.jp/」"},
+      {"ssh://taro!@bbs.example.jp/", "ユーザー名「taro!」に使えない文字「!」があります"},
+      {"ssh://taro@/", "ホスト名がありません: 「」"},
+      {"ssh://taro@bbs.example.jp:0/", "ポート番号「0」は 1～65535 の数ではありません"},
   };
   for (const auto& [address, problem] : cases) {
     EXPECT_EQ(SjisToUtf8(AddressProblem(Sjis(address))), problem) << address;

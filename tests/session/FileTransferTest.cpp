@@ -1,6 +1,6 @@
 // File transfers over the line against the demo host's library: every
 // protocol lrzsz offers, both ways, over telnet and over the pty modem (the
-// protocols side by side), random bytes arriving byte for byte; a cancelled
+// protocols side by side), ZMODEM over SSH, random bytes arriving byte for byte; a cancelled
 // download; a ZMODEM header inside a text that is no transfer, told by what
 // follows it.
 #include <gtest/gtest.h>
@@ -26,6 +26,7 @@
 #include "support/Loopback.h"
 #include "support/ProgramHost.h"
 #include "support/SessionRecorder.h"
+#include "support/SshdHost.h"
 #include "support/TelnetdHost.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -66,6 +67,15 @@ struct TTransferSession {
     c.ModemPort().Protocol = p;
     c.OnTransferEnd = [this](TVeskoClient*, const TVeskoClient::TTransferEnd& e) { ends.push_back(e); };
   }
+  // Through sshd: its key known, the test's key to log in, nothing of the
+  // account's own ssh folder or agent.
+  TTransferSession(test::TSshdHost& host, ProtType p) : TTransferSession(host.Address(test::TSshdHost::UserName()), p) {
+    c.SshKey = host.ClientKey();
+    c.SshKnownHosts = dir.File("known_hosts");
+    c.SshUserFolder = dir.Path() + "ssh/";
+    c.SshAgentSocket.clear();
+    test::WriteBytes(c.SshKnownHosts, host.KnownHostsLine());
+  }
   // Whether a text of the host is on the terminal (the ring's recent lines).
   bool ShowsNow(const std::string& utf8) {
     for (int i = std::max(0, c.LineIndex() - 20); i <= c.LineIndex(); ++i) {
@@ -94,6 +104,7 @@ void PutInLibrary(THost& host, const std::string& name, const std::string& bytes
 
 TTransferSession MakeSession(TDemoHost& host, bool modem, ProtType p) { return {host, modem, p}; }
 TTransferSession MakeSession(test::TTelnetdHost& host, bool, ProtType p) { return {host.TelnetAddress(), p}; }
+TTransferSession MakeSession(test::TSshdHost& host, bool, ProtType p) { return {host, p}; }
 
 // Downloads and uploads `bytes` with the protocol; the host's library
 // commands are typed at its main prompts, as a user types them. A step at a
@@ -263,6 +274,12 @@ TEST(FileTransfer, ThroughARealTelnetServerBinaryModeForTheTransferAndTextAfterI
   // each start and given back after, so the lines after a transfer reach
   // the host once each and the session logs out.
   SideBySide<test::TTelnetdHost>(false, {pr_ZMODEM, pr_YMODEM, pr_XMODEM_CRC_1024}, 6);
+}
+
+TEST(FileTransfer, ZmodemBothWaysOverSshWithEveryByteAsItIs) {
+  if (const std::string why = test::TSshdHost::Missing(); !why.empty()) GTEST_SKIP() << why;
+  test::TSshdHost host;
+  BothWays(host, false, pr_ZMODEM, RandomBytes(1 << 20, 7));
 }
 
 TEST(FileTransfer, EveryProtocolBothWaysOverThePtyModem) {

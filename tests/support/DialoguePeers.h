@@ -47,7 +47,8 @@ struct TEvents : IDialogueEvents {
     log.push_back((refused ? "refused:" : "failed:") + std::to_string(tag));
   }
   void LoginFailed(ELoginEnd why, const std::string& words) override {
-    static const char* const kWhy[] = {"refused", "not recognised", "user typed", "terminal only"};
+    static const char* const kWhy[] = {"refused", "not recognised", "user typed", "terminal only",
+                                       "ssh refused", "host key unknown", "host key changed"};
     log.push_back(std::string("login failed:") + kWhy[static_cast<int>(why)] + ":" + SjisToUtf8(words));
     if (onLoginFailed) onLoginFailed();
   }
@@ -70,6 +71,12 @@ struct TControl : ILineControl {
   bool ModemOpen(int port, int rate, const std::string& dev) override {
     calls.push_back("modem " + std::to_string(port) + " " + std::to_string(rate) + " " + dev);
     return modemOpens;
+  }
+  TSshOutcome ssh;  // what every SSH call comes to
+  TSshOutcome SshOpen(const std::string& host, const std::string& port, const std::string& user) override {
+    calls.push_back("ssh " + user + "@" + host + " " + port);
+    if (ssh.kind != TSshOutcome::kOpen) src->Terminate();  // a failed line ends the session, as its loss does
+    return ssh;
   }
   TWebPage page;
   TWebPage FetchPage(const std::string& url) override {

@@ -4,12 +4,11 @@
 // its pseudo-terminal as a Unix program does). Stopped at the end of the test.
 #pragma once
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/InetdServer.h"
 #include "support/TempDir.h"
 
 namespace brelo::test {
@@ -22,23 +21,16 @@ class TTelnetdHost {
   ~TTelnetdHost();
   TTelnetdHost(const TTelnetdHost&) = delete;
   TTelnetdHost& operator=(const TTelnetdHost&) = delete;
-  int Port() const { return port_; }
-  std::string TelnetAddress() const { return "telnet://127.0.0.1:" + std::to_string(port_) + "/"; }
+  int Port() const { return server_->Port(); }
+  std::string TelnetAddress() const { return "telnet://127.0.0.1:" + std::to_string(Port()) + "/"; }
   std::string DataFolder() const { return dir_.Path() + "data/"; }
   // What the host received behind the telnet server (its own log).
   std::string Received() const;
   std::string DataFile(const std::string& name) const;
 
  private:
-  void Serve();
   TTempDir dir_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::string command_;  // the login program's command line, for telnetd -E
-  std::atomic<bool> stop_{false};
-  std::mutex m_;
-  std::vector<int> pids_;  // under m_
-  std::thread thread_;
+  std::unique_ptr<TInetdServer> server_;  // telnetd -h -E "the demo host" for each caller
 };
 
 }  // namespace brelo::test

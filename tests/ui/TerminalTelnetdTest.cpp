@@ -1,8 +1,9 @@
 // The terminal page's screen against the real thing: inetutils' telnetd on a
 // loopback port (behind socat), whose login is replaced by a full-screen
-// program. The program must be drawn right, and drawn again to the new size
-// when the page grows (the size told by NAWS). With BRELO_SCREENSHOTS set,
-// the screens are saved.
+// program, and OpenSSH's sshd running it in place of a shell. The program
+// must be drawn right, and drawn again to the new size when the page grows
+// (the size told by NAWS, or by the SSH channel). With BRELO_SCREENSHOTS
+// set, the screens are saved.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "session/HostReader.h"
 #include "session/VeskoClient.h"
 #include "support/Screenshot.h"
+#include "support/SshdHost.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 #include "ui/TerminalPage.h"
@@ -91,21 +93,16 @@ TTerminalPage* ShowPage(QMainWindow& window, TVeskoClient& client) {
   return page;
 }
 
-TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
-  if (!TTelnetd::Available()) GTEST_SKIP() << "inetutils-telnetd or socat is not installed";
-  TTelnetd host("vi -u NONE -N -c 'set nowrap' memo.txt");
-  ASSERT_NE(host.Port(), 0) << host.Log().toStdString();
-  {
-    QFile memo(QString::fromStdString(host.Folder() + "memo.txt"));
-    ASSERT_TRUE(memo.open(QIODevice::WriteOnly));
-    memo.write("first line of the memo\nsecond line\n");
-  }
-  TVeskoClient client;
+const char* const kMemo = "first line of the memo\nsecond line\n";
+
+// vi on the page of `client`, which calls a host running it on memo.txt
+// (kMemo): drawn right, keys as typed, drawn again when the page grows,
+// and the line's end when it quits. Screenshots named `name`-WxH.
+void EditorDrawnRightAtTwoSizes(TVeskoClient& client, const QString& name) {
   client.TerminalType = "xterm";
   QMainWindow window;
   TTerminalPage* page = ShowPage(window, client);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  client.Address = "127.0.0.1:" + std::to_string(host.Port());
   client.Connect();
   TTerminalScreen& s = page->Screen();
   const int rows = s.Rows();
@@ -115,7 +112,7 @@ TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   }, 20000)) << s.RowText(0).toStdString() << " / " << RowsStartingWith(s, QLatin1Char('~')) << " of " << rows;
   EXPECT_EQ(s.RowText(1), QStringLiteral("second line")) << Dump(s);
   EXPECT_FALSE(s.RowText(rows - 1).startsWith(QLatin1Char('~'))) << Dump(s);  // vi's command line
-  test::Screenshot(&window, QStringLiteral("vi-900x600"));
+  test::Screenshot(&window, name + QStringLiteral("-900x600"));
   // Keys as typed: a line opened below the first, text, Escape.
   QTest::mouseClick(page->KeyModeButton, Qt::LeftButton);
   QTest::keyClicks(page->ScreenView, QStringLiteral("oTyped in key mode"));
@@ -129,11 +126,36 @@ TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   EXPECT_TRUE(WaitUntil([&] { return RowsStartingWith(s, QLatin1Char('~')) == grown - 4; }, 20000))
       << RowsStartingWith(s, QLatin1Char('~')) << " of " << grown;
   EXPECT_EQ(s.RowText(0), QStringLiteral("first line of the memo"));
-  test::Screenshot(&window, QStringLiteral("vi-1300x860"));
+  test::Screenshot(&window, name + QStringLiteral("-1300x860"));
   QTest::keyClicks(page->ScreenView, QStringLiteral(":q!"));
   QTest::keyClick(page->ScreenView, Qt::Key_Return);
   EXPECT_TRUE(WaitUntil([&] { return !client.Connected(); }, 20000));
   if (client.SessionRunning()) client.Disconnect();
+}
+
+TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
+  if (!TTelnetd::Available()) GTEST_SKIP() << "inetutils-telnetd or socat is not installed";
+  TTelnetd host("vi -u NONE -N -c 'set nowrap' memo.txt");
+  ASSERT_NE(host.Port(), 0) << host.Log().toStdString();
+  test::WriteBytes(host.Folder() + "memo.txt", kMemo);
+  TVeskoClient client;
+  client.Address = "127.0.0.1:" + std::to_string(host.Port());
+  EditorDrawnRightAtTwoSizes(client, QStringLiteral("vi"));
+}
+
+TEST(TerminalSshd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
+  if (const std::string why = test::TSshdHost::Missing(); !why.empty()) GTEST_SKIP() << why;
+  test::TSshdHost host({{}, "HOME=\"$PWD\" exec vi -u NONE -i NONE -N -c 'set nowrap' memo.txt", {}});
+  test::WriteBytes(host.Folder() + "memo.txt", kMemo);
+  test::TTempDir home;
+  TVeskoClient client;
+  client.Address = host.Address(test::TSshdHost::UserName());
+  client.SshKey = host.ClientKey();
+  client.SshKnownHosts = home.File("known_hosts");
+  client.SshUserFolder = home.Path() + "ssh/";
+  client.SshAgentSocket.clear();
+  test::WriteBytes(client.SshKnownHosts, host.KnownHostsLine());
+  EditorDrawnRightAtTwoSizes(client, QStringLiteral("vi-ssh"));
 }
 
 // A shell behind telnetd is no board: the login watch answers nothing there
