@@ -214,7 +214,14 @@ std::string BoxNotes(const TPassSummary& s) {
     out += Format("brelo: held as %s (posted or not, unknown; send again or delete it in the box): %s\n",
                   SjisToUtf8(Sjis("送信中に中断")).c_str(), SjisToUtf8(title).c_str());
   }
-  if (!s.boxProblem.empty()) out += "brelo: box: " + SjisToUtf8(s.boxProblem) + "\n";
+  for (const std::string& title : s.sentUnrecorded) {
+    out += Format("brelo: posted, but the box could not be saved afterwards; it still holds it as %s: %s (delete it "
+                  "from the box)\n",
+                  SjisToUtf8(Sjis("送信中に中断")).c_str(), SjisToUtf8(title).c_str());
+  }
+  // One line per problem: a line break inside one would let a terminal
+  // write the second part over the first.
+  for (const std::string& problem : SplitLines(s.boxProblem)) out += "brelo: box: " + SjisToUtf8(problem) + "\n";
   if (s.dueBeyond > 0) {
     out += Format("brelo: %d due reservation(s) lie beyond the %d the box loads and are not sent\n", s.dueBeyond,
                   kReservationsLoaded);

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QProcess>
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "store/HostLock.h"
 #include "store/ReservationBox.h"
 #include "support/DemoHost.h"
+#include "transport/ZenuComm.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
@@ -28,8 +30,10 @@ struct TRun {
   std::string out, err;
 };
 
-TRun Pilot(const std::string& home, const QStringList& args) {
+// `before`: run in the child before the program (a disk full for a file).
+TRun Pilot(const std::string& home, const QStringList& args, const std::function<void()>& before = {}) {
   QProcess p;
+  if (before) p.setChildProcessModifier(before);
   p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
   p.waitForFinished(60000);
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
@@ -120,10 +124,10 @@ TEST(PilotMode, AFullDiskStopsThePassAtTheFirstFailedWrite) {
   test::TTempDir home;
   HostList(home.Path(), host.TelnetAddress());
   MakePath(home.Path() + "DEMO");
-  ASSERT_EQ(::symlink("/dev/full", (home.Path() + "DEMO/MES01.TXT").c_str()), 0);
-  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  test::TFullFile full(home.Path() + "DEMO/MES01.TXT");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"}, full.ForChild());
   EXPECT_EQ(r.exit, 6) << r.out << r.err;
-  EXPECT_NE(r.err.find("MES01.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("MES01.TXT に書き込めません (ファイルが大きすぎます)"), std::string::npos) << r.err;
   // The mail read at the login was stored before, and stays whole.
   TMessageStore store;
   store.HostFolder = home.Path() + "DEMO/";
@@ -163,11 +167,10 @@ TEST(PilotMode, ASessionLogThatCannotBeWrittenStopsThePass) {
   HostList(home.Path(), host.TelnetAddress());
   MakePath(home.Path() + "DEMO");
   // The day's log sits on a full disk; the folder passes the pass's check.
-  const std::string log = home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG");
-  ASSERT_EQ(::symlink("/dev/full", log.c_str()), 0);
-  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  test::TFullFile full(home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG"));
+  TRun r = Pilot(home.Path(), {"--pilot", "0"}, full.ForChild());
   EXPECT_EQ(r.exit, 6) << r.out << r.err;
-  EXPECT_NE(r.err.find(".LOG に書き込めません (ディスクに空きがありません)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(".LOG に書き込めません (ファイルが大きすぎます)"), std::string::npos) << r.err;
   // Nothing was fetched that the host would count as read.
   EXPECT_EQ(host.Received().find("N@"), std::string::npos) << host.Received();
   EXPECT_NE(host.DataFile("mail/TARO.txt").find(Sjis("オフ会の件")), std::string::npos);
@@ -294,24 +297,71 @@ TEST(PilotMode, WhatCannotBeSentWholeIsHeldNamedAndAnExitStatus) {
   EXPECT_NE(r.out.find("box unreadable"), std::string::npos) << r.out;
 }
 
-// A Boards.Dat that is a link to a device is refused at once, named, and
-// the pass goes on; the table it then saves is a file of its own.
-TEST(PilotMode, ABoardsFileLinkedToADeviceIsNamedAndThePassEnds) {
+// The mailbox cannot take the mail read at the login: the host is told to
+// keep each mail ("n"), never to delete one, the status says so, and the
+// pass goes no further than the host's prompt.
+TEST(PilotMode, MailThatCannotBeStoredIsLeftAtTheHost) {
   test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  MakePath(home.Path() + "DEMO");
+  test::TFullFile full(home.Path() + "DEMO/MES00.TXT");
+  const std::string mail = host.DataFile("mail/TARO.txt");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"}, full.ForChild());
+  EXPECT_EQ(r.exit, 6) << r.out << r.err;
+  EXPECT_NE(r.err.find("MES00.TXT に書き込めません (ファイルが大きすぎます)"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("メールを保存できなかったため、ホストから削除せずに残しました"), std::string::npos) << r.out;
+  const std::string received = host.Received();
+  EXPECT_EQ(received.find("] y%0D%0A"), std::string::npos) << received;
+  EXPECT_NE(received.find("] n%0D%0A"), std::string::npos) << received;
+  EXPECT_EQ(received.find("N@"), std::string::npos) << received;
+  EXPECT_EQ(host.DataFile("mail/TARO.txt"), mail);  // both still there
+}
+
+// Every file a pass writes or reads is what it seems: a link, a pipe or a
+// device in a store file's place refuses the pass before the host is
+// called, names the file and leaves it as it is. A Boards.Dat too long to
+// be one is kept aside before a fresh one replaces it.
+TEST(PilotMode, StoreFilesThatAreNotWhatTheySeemAreRefusedAndLeftAsTheyAre) {
+  test::TDemoHost host;
+  const std::string log = ExpandDateName("%y%M%D.LOG");
+  for (const std::string& name : {std::string("Boards.Dat"), std::string("MES01.TXT"), std::string("MES00.IDX"),
+                                  std::string("brelo.lock"), std::string("Users.TXT"), log}) {
+    for (const std::string kind : {"device", "link", "fifo"}) {
+      SCOPED_TRACE(name + " " + kind);
+      test::TTempDir home;
+      HostList(home.Path(), host.TelnetAddress());
+      const std::string folder = home.Path() + "DEMO/";
+      MakePath(folder);
+      const std::string target = home.Path() + "target";
+      test::WriteBytes(target, "someone else's file\n");
+      ASSERT_EQ(kind == "fifo" ? ::mkfifo((folder + name).c_str(), 0600)
+                               : ::symlink(kind == "device" ? "/dev/null" : target.c_str(), (folder + name).c_str()),
+                0);
+      const std::string received = host.Received();
+      TRun r = Pilot(home.Path(), {"--pilot", "0", "--timeout", "20"});
+      EXPECT_EQ(r.exit, 6) << r.out << r.err;
+      EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+      EXPECT_EQ(host.Received(), received);  // never called
+      struct stat st {};
+      ASSERT_EQ(::lstat((folder + name).c_str(), &st), 0);
+      EXPECT_TRUE(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+      EXPECT_EQ(test::ReadBytes(target), "someone else's file\n");
+    }
+  }
   test::TTempDir home;
   HostList(home.Path(), host.TelnetAddress());
   const std::string folder = home.Path() + "DEMO/";
   MakePath(folder);
-  ASSERT_EQ(::symlink("/dev/full", (folder + "Boards.Dat").c_str()), 0);
+  const std::string big(kMaxBoardsFileBytes + 1, 'b');
+  test::WriteBytes(folder + "Boards.Dat", big);
   TRun r = Pilot(home.Path(), {"--pilot", "0", "--timeout", "30"});
   EXPECT_EQ(r.exit, 0) << r.out << r.err;
-  EXPECT_NE(r.err.find("Boards.Dat を読めません (通常のファイルではありません)"), std::string::npos)
-      << r.err;
-  // Looked at, not read: a link left in place would be read without end.
-  struct stat st {};
-  ASSERT_EQ(::lstat((folder + "Boards.Dat").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_size, static_cast<off_t>(kBoardCount * kBoardRecordSize));
+  EXPECT_NE(r.err.find("Boards.Dat はボードの一覧としては大きすぎます"), std::string::npos) << r.err;
+  bool kept = false;
+  for (const std::string& f : test::ListFolder(folder)) kept |= f.rfind("Boards.Dat.broken-", 0) == 0 && test::ReadBytes(folder + f) == big;
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(test::ReadBytes(folder + "Boards.Dat").size(), static_cast<size_t>(kBoardCount * kBoardRecordSize));
 }
 
 // A host folder outside the program folder is never used.
@@ -375,6 +425,46 @@ TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
   TRun again = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(again.exit, 0);
   EXPECT_EQ(again.out.find("brelo: files:"), std::string::npos) << again.out;
+}
+
+// An XMODEM-CRC upload starts when the host's receiver asks, never at the
+// "C" of the host's answer "受信を開始します (XMODEM [CRC] 1024byte)": that
+// answer is the host's text, which the log keeps and the sender never sees.
+TEST(PilotMode, AnXmodemUploadStartsWhenTheHostsReceiverAsks) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  THostTable t;
+  t.HostCount = 1;
+  t.HostTable[0] = THostTable::SampleEntry();
+  t.HostTable[0].Address = host.TelnetAddress();
+  t.HostTable[0].UploadCommand = "UPX report.bin";
+  t.SaveHostList(home.Path());
+  WriteProfileInteger(home.Path() + "Modem.Ini", "MODEM", "PROTOCOL", pr_XMODEM_CRC_1024);
+  std::string bytes(20 * 1024, '\0');  // whole blocks: XMODEM pads the last one
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 40503u) >> 5);
+  MakePath(home.Path() + "DEMO/UP");
+  test::WriteBytes(home.Path() + "DEMO/UP/report.bin", bytes);
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
+  const std::string log = test::ReadBytes(home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG"));
+  EXPECT_NE(log.find(Sjis("受信を開始します (") + ProtTypeName(pr_XMODEM_CRC_1024) + ")\r\n"), std::string::npos)
+      << SjisToUtf8(log);
+}
+
+// What the pilot says of a damaged box, one problem a line: a line break in
+// one would let a terminal write its second part over the first.
+TEST(PilotMode, EachBoxProblemIsALineOfItsOwn) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  MakePath(home.Path() + "DEMO");
+  test::WriteBytes(home.Path() + "DEMO/Write.Dat", std::string(250 * kReservationRecordSize + 10, '\0'));
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+  size_t lines = 0;
+  for (size_t at = 0; (at = r.err.find("brelo: box: ", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 2u) << r.err;
 }
 
 TEST(PilotMode, FailureExits) {
