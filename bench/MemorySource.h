@@ -28,13 +28,19 @@ class TMemorySource : public ILineSource, public ILineSink {
     ring_.TakeInto(line);
     return true;
   }
+  bool TakeWaitingLine(std::string& line) override {
+    if (!Fill()) return false;
+    ring_.TakeInto(line);
+    return true;
+  }
   bool Terminated() const override { return done_; }
   bool LineWaiting() override { return Fill(); }
   int ReadPos() override { return ring_.ReadPos(); }
   int LineIndex() override { return ring_.LineIndex(); }
   std::string LineAt(int slot) override { return ring_.Line(slot); }
-  bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) override {
-    return ring_.LineHas(ring_.ReadPos(), pred);
+  std::string_view WaitingLine(int k) override { return ring_.Waiting(k); }
+  bool LineHas(int slot, const std::function<bool(const std::string&)>& pred) override {
+    return ring_.LineHas(slot, pred);
   }
   // The dialogue waits for more: the next chunk comes, or, at the end,
   // the host has gone quiet and the session ends.

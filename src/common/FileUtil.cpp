@@ -185,6 +185,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxByte
   return out;
 }
 
+int (*ReplaceSyncData)(int fd) = ::fsync;
+int (*ReplaceSyncFolder)(int fd) = ::fsync;
+
 void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned mode) {
   struct stat st;
   // An existing file keeps its mode. Anything but a regular file in its
@@ -212,7 +215,7 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned m
     }
     done += static_cast<size_t>(n);
   }
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (err == 0 && ReplaceSyncData(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
   if (err != 0) {
@@ -223,7 +226,7 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned m
   const std::string dir = DirName(path);
   const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
-    ::fsync(dfd);
+    ReplaceSyncFolder(dfd);
     ::close(dfd);
   }
 }

@@ -88,6 +88,12 @@ std::string NotARegularFile(const std::string& path, ELinks links = ELinks::kFol
 // keeps its own). Raises EInOutError("%s に書き込めません"), and so for a
 // path that is a link, a pipe, a device or a folder, which is left as it is.
 void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned mode = 0644);
+// How WriteFileAtomic flushes: the temporary file's data before the rename
+// (fsync), the folder after it (fsync), so that neither the old nor the new
+// file can come back empty after a power cut. A test puts a recorder here
+// that passes the call on.
+extern int (*ReplaceSyncData)(int fd);
+extern int (*ReplaceSyncFolder)(int fd);
 
 // Splits Shift-JIS text at CR LF (a lone LF also ends a line; a final line
 // break adds no empty line).

@@ -151,12 +151,12 @@ void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, 
   // Two colons or more without brackets: an IPv6 address, which names no port.
   if (std::count(hostPort.begin(), hostPort.end(), ':') > 1) return;
   const size_t colon = hostPort.rfind(':');
-  if (colon == std::string::npos || colon + 1 >= hostPort.size()) return;
+  if (colon == std::string::npos) return;
   for (size_t i = colon + 1; i < hostPort.size(); ++i) {
     if (hostPort[i] < '0' || hostPort[i] > '9') return;
   }
   host = hostPort.substr(0, colon);
-  port = hostPort.substr(colon + 1);
+  if (colon + 1 < hostPort.size()) port = hostPort.substr(colon + 1);  // a colon alone names no port
 }
 
 }  // namespace brelo

@@ -28,7 +28,8 @@ TAddress ParseAddress(const std::string& address);
 // character neither can hold. The host dialog and --add-host check with it.
 std::string AddressProblem(const std::string& address);
 
-// Splits "host:port" (port in decimal); without a port, the default.
+// Splits "host:port" (port in decimal); without a port, or with a colon
+// and nothing after it, the default.
 void SplitHostPort(const std::string& hostPort, const std::string& defaultPort, std::string& host,
                    std::string& port);
 

@@ -382,7 +382,7 @@ bool TDialogue::IsMainPrompt(std::string_view l) {
   return l.size() >= 8 && l.starts_with("MAIN (") && l.ends_with(")>");
 }
 
-bool TDialogue::IsBoardLine(const std::string& l) {
+bool TDialogue::IsBoardLine(std::string_view l) {
   return l.size() >= 5 && l[4] == ':' && l[0] == '0' && l[1] == '0' && SafeStrToIntDef(SafeCopy(l, 1, 4), 0) > 0;
 }
 
@@ -468,34 +468,30 @@ void TDialogue::CaptureMessage(std::string l) {
     m.Text.reserve(1024);
     m.Cut = true;  // until the host ends the body
     while (!Terminated()) {
-      if (!src_.LineWaiting()) {
-        std::string next;
-        const auto ahead = reader_.LookAhead(0, next);
+      // A KTBBS news listing goes straight on with the next board line: one
+      // with a message header after it.
+      if (settings_.HostKind != HK_vesko && src_.LineWaiting() && IsBoardLine(src_.WaitingLine(0)) &&
+          reader_.WaitAhead(1) == THostReader::EAhead::kLine && StartsWith(src_.WaitingLine(1), t.messageHead) &&
+          Contains(src_.WaitingLine(1), "is from:")) {
+        m.Cut = false;
+        break;
+      }
+      if (!src_.TakeWaitingLine(l)) {
+        const auto ahead = reader_.WaitAhead(0);
         if (ahead == THostReader::EAhead::kEnd) break;
+        // The host waits at its main prompt: the listing is over.
         if (ahead == THostReader::EAhead::kQuiet) {
-          // The host waits at its main prompt: the listing is over.
           if (MainPromptWaits()) {
             m.Cut = false;
             break;
           }
           src_.Idle(50);
-          continue;
         }
+        continue;
       }
-      // A KTBBS news listing goes straight on with the next board line: one
-      // with a message header after it.
-      std::string after;
-      if (settings_.HostKind != HK_vesko &&
-          src_.CurrentLineHas([](const std::string& n) { return IsBoardLine(n); }) &&
-          reader_.LookAhead(1, after) == THostReader::EAhead::kLine && StartsWith(after, t.messageHead) &&
-          Contains(after, "is from:")) {
-        m.Cut = false;
-        break;
-      }
-      if (!src_.NextLineInto(l)) break;
       // The body's own lines may look like anything the host prints: only
       // what follows a line tells whether the host ended the body there.
-      if (l == "//" || (StartsWith(l, t.messageHead) && HeaderFollows(l, true)) ||
+      if (l == "//" || (StartsWith(l, t.messageHead) && HeaderFollows(true)) ||
           (StartsWith(l, "*CH") && PromptFollows())) {
         m.Cut = false;
         break;
@@ -536,8 +532,7 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
     bool asked = false;  // the host waits at its delete prompt
     while (!Terminated()) {
       if (!src_.LineWaiting()) {
-        std::string next;
-        const auto ahead = reader_.LookAhead(0, next);
+        const auto ahead = reader_.WaitAhead(0);
         if (ahead == THostReader::EAhead::kEnd) break;
         if (ahead == THostReader::EAhead::kQuiet) {
           // Its delete prompt, or its main prompt: the host is done with the mail.
@@ -551,7 +546,7 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
         }
       }
       if (!src_.NextLineInto(l)) break;
-      if ((StartsWith(l, t.mailHead) && HeaderFollows(l, false)) || (StartsWith(l, "*CH") && PromptFollows()) ||
+      if ((StartsWith(l, t.mailHead) && HeaderFollows(false)) || (StartsWith(l, "*CH") && PromptFollows()) ||
           (src_.Replayed() && StartsWith(l, t.deletePrompt))) {
         m.Cut = false;
         break;
@@ -576,12 +571,12 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
   }
 }
 
-bool TDialogue::HeaderFollows(const std::string& line, bool message) {
-  if (!Contains(line, "is from:")) return false;
-  std::string time, subject;
-  return reader_.LookAhead(0, time) == THostReader::EAhead::kLine && Contains(time, "Time:") &&
-         (!message || Contains(time, "Section")) && reader_.LookAhead(1, subject) == THostReader::EAhead::kLine &&
-         Contains(subject, "Subj:");
+bool TDialogue::HeaderFollows(bool message) {
+  // A host sends a header's lines together, each opening with its word:
+  // both are there, or it was none.
+  if (reader_.WaitAhead(1) != THostReader::EAhead::kLine || !StartsWith(src_.WaitingLine(1), "Subj:")) return false;
+  const std::string_view time = src_.WaitingLine(0);
+  return StartsWith(time, "Time:") && (!message || Contains(time, "Section"));
 }
 
 bool TDialogue::MainPromptWaits() {
@@ -592,10 +587,9 @@ bool TDialogue::MainPromptWaits() {
 }
 
 bool TDialogue::PromptFollows() {
-  std::string next;
   for (;;) {
-    switch (reader_.LookAhead(0, next)) {
-      case THostReader::EAhead::kLine: return StartsWith(next, "MAIN (");
+    switch (reader_.WaitAhead(0)) {
+      case THostReader::EAhead::kLine: return StartsWith(src_.WaitingLine(0), "MAIN (");
       case THostReader::EAhead::kQuiet:
         if (MainPromptWaits()) return true;
         if (!src_.PartialLine().empty()) return false;  // it waits at another question
@@ -645,9 +639,9 @@ void TDialogue::CaptureUsers() {
   // Whole only where the host ended it: at its empty line, with the host
   // going on after it. The line lost first (the modem's "NO CARRIER" after
   // the last line it brought) leaves only the beginning of the list.
-  std::string after;
-  const THostReader::EAhead next = ended ? reader_.LookAhead(0, after) : THostReader::EAhead::kEnd;
-  const bool whole = next == THostReader::EAhead::kQuiet || (next == THostReader::EAhead::kLine && after != "NO CARRIER");
+  const THostReader::EAhead next = ended ? reader_.WaitAhead(0) : THostReader::EAhead::kEnd;
+  const bool whole = next == THostReader::EAhead::kQuiet ||
+                     (next == THostReader::EAhead::kLine && src_.WaitingLine(0) != "NO CARRIER");
   events_.ReceiveUsers(text, !whole);
 }
 

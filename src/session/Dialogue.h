@@ -133,7 +133,7 @@ class TDialogue {
   bool Manual() const { return manual_; }
 
   // Line tests the dispatcher and the KTBBS body end share.
-  static bool IsBoardLine(const std::string& line);
+  static bool IsBoardLine(std::string_view line);
   static bool IsChatLine(const std::string& line);
   // "MAIN (" ... ")>": the host's main prompt.
   static bool IsMainPrompt(std::string_view line);
@@ -164,7 +164,7 @@ class TDialogue {
   // A line that could start the next item, or end the body, is that only
   // where what follows it agrees: a header with its "Time:" and "Subj:"
   // lines; a "*CH" line with the host's main prompt after it.
-  bool HeaderFollows(const std::string& line, bool message);
+  bool HeaderFollows(bool message);
   bool PromptFollows();
   // The host, quiet, waits at its main prompt.
   bool MainPromptWaits();

@@ -1,5 +1,6 @@
 #include "session/HostReader.h"
 
+#include "common/Sjis.h"
 #include "session/LineRing.h"
 
 namespace brelo {
@@ -73,15 +74,15 @@ bool THostReader::BodyEcho(const std::string& line) {
 
 bool THostReader::EndsLikeAPrompt(std::string_view line) {
   while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
-  if (line.empty()) return false;
-  static const std::string_view kWide[] = {"\x81\x46", "\x81\x84", "\x81\x48"};  // ： ＞ ？
-  for (std::string_view w : kWide) {
-    if (line.ends_with(w)) return true;
+  // The last character, a double-byte one read as such.
+  size_t last = 0;
+  for (size_t i = 0; i < line.size(); i += IsDBCSLeadByte(static_cast<unsigned char>(line[i])) ? 2 : 1) last = i;
+  const std::string_view c = line.substr(last);
+  static const std::string_view kEnds[] = {":", ">", "?", "]", ")", "\x81\x46", "\x81\x84", "\x81\x48"};  // ： ＞ ？
+  for (std::string_view e : kEnds) {
+    if (c == e) return true;
   }
-  const char c = line.back();
-  // (A trail byte of a double-byte character is never one of these but ']'
-  // and ')' can be; the character before tells them apart.)
-  return c == ':' || c == '>' || c == '?' || c == ']' || c == ')';
+  return false;
 }
 
 long long THostReader::QuietFor() {
@@ -165,13 +166,9 @@ THostReader::EKind THostReader::NextPrompt(const std::vector<std::string>& promp
   }
 }
 
-THostReader::EAhead THostReader::LookAhead(int k, std::string& out) {
+THostReader::EAhead THostReader::WaitAhead(int k) {
   for (;;) {
-    const int read = src_.ReadPos();
-    if ((src_.LineIndex() - read + kSlots) % kSlots > k) {
-      out = src_.LineAt((read + k) % kSlots);
-      return EAhead::kLine;
-    }
+    if ((src_.LineIndex() - src_.ReadPos() + kSlots) % kSlots > k) return EAhead::kLine;
     if (src_.Terminated()) return EAhead::kEnd;
     if (Quiet()) return EAhead::kQuiet;
     src_.Idle(50);

@@ -75,8 +75,9 @@ class THostReader {
     kQuiet,  // the host went quiet before it: it waits at its unfinished line
     kEnd,    // the session ended first
   };
-  // Waits for line k without consuming anything.
-  EAhead LookAhead(int k, std::string& out);
+  // Waits for line k without consuming anything; once it says kLine, the
+  // source's WaitingLine(0..k) are those lines.
+  EAhead WaitAhead(int k);
 
  private:
   // What of a line at the slot we answered on is the host's.

@@ -36,6 +36,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/AdaptiveMutex.h"
@@ -170,6 +171,10 @@ class TLineRing : private ILineEnd {
   void LineWithRuns(int slot, std::string& text, std::vector<TAttrRun>& runs) const;
   // Calls f with the slot's line (no copy); f must be quick. The reader only.
   bool LineHas(int slot, const std::function<bool(const std::string&)>& f) const;
+  // The complete line k places after ReadPos, which must wait (k lines
+  // before it too), without a copy: it stays as it is until the reader
+  // moves on. The reader only.
+  std::string_view Waiting(int k) const { return slots_[static_cast<size_t>(ReadPos() + k) % kSize]; }
   // Takes Lines[ReadPos] and advances ReadPos (reader only; a line must wait).
   std::string Take();
   // Take into a string the caller keeps.

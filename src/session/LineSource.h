@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brelo {
@@ -23,6 +24,8 @@ class ILineSource {
     out = NextLine();
     return !out.empty() || !Terminated();
   }
+  // NextLineInto when a complete line waits; false at once when none does.
+  virtual bool TakeWaitingLine(std::string& out) { return LineWaiting() && NextLineInto(out); }
   // Consumes the waiting line like NextLine, for a caller that has already
   // looked at it; the source may skip the copy when nobody needs the text.
   virtual void SkipLine() { NextLine(); }
@@ -54,11 +57,24 @@ class ILineSource {
   // host waited.
   virtual bool Replayed() const { return false; }
 
+  // The complete line k places after ReadPos (at least k + 1 lines wait),
+  // without a copy where the source holds it: valid until a line is
+  // consumed or this is called again.
+  virtual std::string_view WaitingLine(int k) {
+    peeked_ = LineAt((ReadPos() + k) % 1000);
+    return peeked_;
+  }
+  // Tests the line in a ring slot without copying it where the source can
+  // (a complete line, or the partial one).
+  virtual bool LineHas(int slot, const std::function<bool(const std::string&)>& pred) { return pred(LineAt(slot)); }
   // Tests the line at ReadPos without copying it where the source can.
-  virtual bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) { return pred(CurrentLine()); }
+  virtual bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) { return LineHas(ReadPos(), pred); }
 
   std::string CurrentLine() { return LineAt(ReadPos()); }
   std::string PartialLine() { return LineAt(LineIndex()); }
+
+ private:
+  std::string peeked_;  // WaitingLine's copy where the source has no other
 };
 
 class ILineSink {

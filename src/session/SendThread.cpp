@@ -5,7 +5,7 @@
 
 namespace brelo {
 
-TSendThread::TSendThread(ISendTarget& target) : target_(target) {
+TSendThread::TSendThread(ISendTarget& target, int retryMs) : target_(target), retryMs_(retryMs) {
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -100,7 +100,7 @@ void TSendThread::Run() {
           Terminate();  // thirty failed writes in a row: the line is gone
           break;
         }
-        Sleep(500);
+        Sleep(retryMs_);
       }
     } else {
       const int n = CopyPending(transfer, kChunk);

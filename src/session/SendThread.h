@@ -33,8 +33,12 @@ class TSendThread {
  public:
   static constexpr int kRingSize = 2000;
   static constexpr int kChunk = 1024;
+  // A failed serial write is tried again after this; thirty in a row end
+  // the thread.
+  static constexpr int kSerialRetryMs = 500;
 
-  explicit TSendThread(ISendTarget& target);
+  // retryMs: kSerialRetryMs but where a test counts failures.
+  explicit TSendThread(ISendTarget& target, int retryMs = kSerialRetryMs);
   ~TSendThread();  // asks to terminate and waits for the thread
 
   // Copies data into the ring in 1024-byte chunks, each waiting until the
@@ -56,6 +60,7 @@ class TSendThread {
   void Sleep(int ms);
 
   ISendTarget& target_;
+  const int retryMs_;
   char buffer_[kRingSize];
   std::atomic<int> readIdx_{0};
   std::atomic<int> writeIdx_{0};

@@ -148,7 +148,10 @@ void TTransferProgram::Input(const char* p, size_t n) {
   if (n == 0) return;
   {
     std::lock_guard<std::mutex> lk(m_);
-    if (!running_.load()) {
+    // From the cancel on, the line's bytes are no longer the program's: the
+    // sender's answer to the cancel and the host's words after it wait for
+    // the line, in order, however long the program takes to stop.
+    if (!running_.load() || cancel_.load()) {
       unconsumed_.append(p, n);
       return;
     }
@@ -159,10 +162,16 @@ void TTransferProgram::Input(const char* p, size_t n) {
 }
 
 void TTransferProgram::Cancel() {
-  if (!running_.load() || cancel_.exchange(true)) return;
-  // The pump thread cancels by the protocol's means; the interrupt is for a
-  // program that reads nothing any more.
-  ::kill(pid_, SIGINT);
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    if (!running_.load() || cancel_.exchange(true)) return;
+    unconsumed_.insert(0, pending_);  // never given to the program: the line's, before what follows
+    pending_.clear();
+    // The pump thread cancels by the protocol's means; the interrupt is for
+    // a program that reads nothing any more. Never once the pump has reaped
+    // it: its number may be another process's by then.
+    if (!reaped_) ::kill(pid_, SIGINT);
+  }
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = ::write(wake_, &one, sizeof one);
 }
@@ -267,6 +276,7 @@ void TTransferProgram::Pump() {
       if (OnOutput) OnOutput(kCancelSequence, sizeof kCancelSequence - 1);
       writing.assign(kCancelSequence, sizeof kCancelSequence - 1);
       ours = writing.size();
+      cancelAt = std::chrono::steady_clock::now();
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t r = ::read(out_, buf, sizeof buf);
@@ -287,14 +297,17 @@ void TTransferProgram::Pump() {
       }
       else if (w < 0 && errno != EAGAIN && errno != EINTR) CloseFd(in_);  // the program is gone: the rest is text
     }
-    if (cancel_.load()) {
-      // A program that does not stop on the interrupt is stopped for good.
-      const auto now = std::chrono::steady_clock::now();
-      if (cancelAt == std::chrono::steady_clock::time_point{}) cancelAt = now;
-      else if (now - cancelAt > std::chrono::seconds(5)) ::kill(pid_, SIGKILL);
+    // A program that does not stop on the interrupt is stopped for good.
+    if (cancelAt != std::chrono::steady_clock::time_point{} &&
+        std::chrono::steady_clock::now() - cancelAt > std::chrono::seconds(5)) {
+      ::kill(pid_, SIGKILL);
     }
   }
   if (!report_.empty()) ReportLine(report_);
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    reaped_ = true;
+  }
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }

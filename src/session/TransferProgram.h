@@ -58,7 +58,8 @@ class TTransferProgram {
 
   // Starts the program in folder; false, with the reason, when it cannot run.
   bool Start(const std::vector<std::string>& argv, const std::string& folder, bool download, std::string& error);
-  // The line's bytes for the program (any thread; never blocks).
+  // The line's bytes for the program (any thread; never blocks); from a
+  // cancel on they are kept for TakeUnconsumed instead.
   void Input(const char* p, size_t n);
   // Ends the transfer: the program sends the protocol's cancel sequence to
   // the line and stops; a download keeps what arrived under a ".part" name.
@@ -68,7 +69,8 @@ class TTransferProgram {
   // Whether the program has reported a file: the transfer has truly begun.
   bool Begun() const { return begun_.load(); }
   // The line's bytes the program never took: what was still waiting for it
-  // when it ended, and what came after (the host's text after a transfer).
+  // when it ended or was cancelled, and what came after (the host's text
+  // after a transfer, the sender's answer to a cancel).
   std::string TakeUnconsumed();
 
  private:
@@ -85,6 +87,7 @@ class TTransferProgram {
   std::atomic<bool> cancel_{false};
   std::atomic<bool> begun_{false};
   mutable std::mutex m_;
+  bool reaped_ = false;           // under m_: the pump is reaping the program (pid_ may be reused)
   std::string pending_;           // under m_: bytes waiting for the program
   std::string unconsumed_;        // under m_: bytes it never took
   TTransferProgress progress_;    // under m_

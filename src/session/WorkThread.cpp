@@ -88,6 +88,12 @@ bool TWorkThread::NextLineInto(std::string& line) {
     }
     ring.WaitForChange(50);
   }
+  return TakeWaitingLine(line);
+}
+
+bool TWorkThread::TakeWaitingLine(std::string& line) {
+  TLineRing& ring = owner_.ring_;
+  if (!ring.LineWaiting()) return false;
   const int slot = ring.ReadPos();
   ring.TakeInto(line);
   Consumed(line, slot);
@@ -149,8 +155,9 @@ bool TWorkThread::LineWaiting() { return owner_.ring_.LineWaiting(); }
 int TWorkThread::ReadPos() { return owner_.ring_.ReadPos(); }
 int TWorkThread::LineIndex() { return owner_.ring_.LineIndex(); }
 std::string TWorkThread::LineAt(int slot) { return owner_.ring_.Line(slot); }
-bool TWorkThread::CurrentLineHas(const std::function<bool(const std::string&)>& pred) {
-  return owner_.ring_.LineHas(owner_.ring_.ReadPos(), pred);
+std::string_view TWorkThread::WaitingLine(int k) { return owner_.ring_.Waiting(k); }
+bool TWorkThread::LineHas(int slot, const std::function<bool(const std::string&)>& pred) {
+  return owner_.ring_.LineHas(slot, pred);
 }
 void TWorkThread::Idle(int ms) {
   if (!Terminated()) owner_.ring_.WaitForChange(ms);

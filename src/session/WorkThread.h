@@ -32,6 +32,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   std::string NextLine() override;
   void SkipLine() override;
   bool NextLineInto(std::string& out) override;
+  bool TakeWaitingLine(std::string& out) override;
   bool Terminated() const override;
   bool Stopping() const override { return terminated_.load() || finishing_.load(); }
   void MaskAnswer() override;
@@ -39,7 +40,8 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   int ReadPos() override;
   int LineIndex() override;
   std::string LineAt(int slot) override;
-  bool CurrentLineHas(const std::function<bool(const std::string&)>& pred) override;
+  bool LineHas(int slot, const std::function<bool(const std::string&)>& pred) override;
+  std::string_view WaitingLine(int k) override;
   void Idle(int ms) override;
   long long TickCount() override;
 

@@ -13,6 +13,7 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "hosts/HostTable.h"
+#include "support/BreloRun.h"
 #include "support/DemoHost.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
@@ -20,21 +21,8 @@
 namespace brelo {
 namespace {
 
-struct TRun {
-  int exit = -1;
-  std::string out, err;
-};
-
-// brelo --home HOME ARGS, with `input` on its standard input.
-TRun Brelo(const std::string& home, const QStringList& args, const std::string& input = "") {
-  QProcess p;
-  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
-  p.write(input.data(), static_cast<qint64>(input.size()));
-  p.closeWriteChannel();
-  p.waitForFinished(60000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-          p.readAllStandardError().toStdString()};
-}
+using test::Brelo;
+using test::TRun;
 
 TEST(HostCommands, AHostAddedListedCalledAndRemovedFromTheShell) {
   test::TDemoHost host;
@@ -136,9 +124,18 @@ TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
-  const TRun r = Brelo(home.Path(), {"--remove-host", "nowhere"});
+  TRun r = Brelo(home.Path(), {"--remove-host", "nowhere"});
   EXPECT_EQ(r.exit, 7);
   EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
+  // Eight bytes, the most the list holds, are taken (four full-width
+  // characters are eight in Shift-JIS).
+  r = Brelo(home.Path(), {"--add-host", "B", "--address", "a", "--user-id", "12345678"}, "たろうさ\n");
+  EXPECT_EQ(r.exit, 0) << r.err;
+  THostTable t;
+  t.LoadHostList(home.Path());
+  ASSERT_EQ(t.HostCount, 3);
+  EXPECT_EQ(t.HostTable[2].UserID, "12345678");
+  EXPECT_EQ(t.HostTable[2].Password, Sjis("たろうさ"));
 }
 
 // Writers of the list at once, as a script on a server runs them: every

@@ -4,8 +4,6 @@
 // their outcome and go once, and the login and the logout end by themselves.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-
 #include "common/FileUtil.h"
 #include "common/IniFile.h"
 #include "common/Sjis.h"
@@ -14,6 +12,7 @@
 #include "reader/Patrol.h"
 #include "store/MessageStore.h"
 #include "store/ReservationBox.h"
+#include "support/BreloRun.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
 #include "support/TempDir.h"
@@ -22,18 +21,9 @@
 namespace brelo {
 namespace {
 
-struct TRun {
-  int exit = -1;
-  std::string out, err;
-};
+using test::TRun;
 
-TRun Pilot(const std::string& home, const QStringList& args) {
-  QProcess p;
-  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
-  p.waitForFinished(120000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-          p.readAllStandardError().toStdString()};
-}
+TRun Pilot(const std::string& home, const QStringList& args) { return test::Brelo(home, args); }
 
 void HostList(const std::string& home, const std::string& address, int kind = 0,
               const std::string& password = "taro") {

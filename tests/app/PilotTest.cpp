@@ -17,6 +17,7 @@
 #include "store/MessageStore.h"
 #include "store/HostLock.h"
 #include "store/ReservationBox.h"
+#include "support/BreloRun.h"
 #include "support/DemoHost.h"
 #include "transport/ZenuComm.h"
 #include "support/Loopback.h"
@@ -25,19 +26,11 @@
 namespace brelo {
 namespace {
 
-struct TRun {
-  int exit = -1;
-  std::string out, err;
-};
+using test::TRun;
 
 // `before`: run in the child before the program (a disk full for a file).
 TRun Pilot(const std::string& home, const QStringList& args, const std::function<void()>& before = {}) {
-  QProcess p;
-  if (before) p.setChildProcessModifier(before);
-  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
-  p.waitForFinished(60000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-          p.readAllStandardError().toStdString()};
+  return test::Brelo(home, args, "", 60000, before);
 }
 
 void HostList(const std::string& home, const std::string& address, const std::string& user = "TARO",
@@ -543,9 +536,13 @@ TEST(PilotRounds, EveryHostInTurnEachWithItsOwnTimeOutAndTheWorstStatus) {
   EXPECT_EQ(store.RecordCount(1), 7);
   EXPECT_FALSE(FileExists(home.Path() + "H1/MES01.IDX"));
 
-  // Quiet, in the order given, by title and index: the summaries only.
+  // Quiet, in the order given, by title and index: the summaries only. The
+  // second host now refuses the call (at once, not after a time-out).
+  int port = 0;
+  ::close(test::ListenOnLoopback(1, port));
+  HostList(home.Path(), {{"本局", live.TelnetAddress()}, {"静かな局", "127.0.0.1:" + std::to_string(port)}});
   r = Pilot(home.Path(), {"--pilot", "1,本局", "--timeout", "15", "--quiet"});
-  EXPECT_EQ(r.exit, 3);
+  EXPECT_EQ(r.exit, 1) << r.out << r.err;
   EXPECT_EQ(r.out.find("ログイン"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("brelo: received"), std::string::npos) << r.out;
   EXPECT_LT(r.out.find("brelo: 1 "), r.out.find("brelo: 0 "));
@@ -574,10 +571,24 @@ TEST(PilotRounds, AHostInUseIsSkippedNamingTheProcessThatHasIt) {
   EXPECT_NE(r.err.find("使用中です (プロセス " + pid + " が使っています); skipped"), std::string::npos) << r.err;
   EXPECT_EQ(HostLine(r, 1).rfind("brelo: 1 B: done (0); 12 new", 0), 0u) << r.out;
   EXPECT_FALSE(FileExists(home.Path() + "H0/MES01.IDX"));  // nothing written beside the holder
-  // Let go, the next round calls it.
+  // A holder that lets go within the wait: the round waits for it, past
+  // its retries, and calls the host.
+  QProcess p;
+  p.start(BRELO_PROGRAM, {"--home", QString::fromStdString(home.Path()), "--pilot", "A", "--lock-wait", "10"});
+  std::string out;
+  clock.restart();
+  while (out.find("使用中です") == std::string::npos && p.state() != QProcess::NotRunning && clock.elapsed() < 30000) {
+    p.waitForReadyRead(200);
+    out += p.readAllStandardOutput().toStdString();
+  }
+  ASSERT_NE(out.find("使用中です"), std::string::npos) << out;
+  QTest::qWait(1000);
   window.Release();
-  r = Pilot(home.Path(), {"--pilot", "A"});
-  EXPECT_EQ(r.exit, 0) << r.err;
+  p.waitForFinished(60000);  // false at once when it has ended already
+  ASSERT_EQ(p.state(), QProcess::NotRunning);
+  out += p.readAllStandardOutput().toStdString();
+  EXPECT_EQ(p.exitCode(), 0) << out << p.readAllStandardError().toStdString();
+  EXPECT_NE(out.find("brelo: 0 A: done (0)"), std::string::npos) << out;
 }
 
 TEST(PilotRounds, SigtermInTheMiddleOfACaptureLeavesTheStoreAndTheBoxWhole) {

@@ -1,6 +1,7 @@
 #include "common/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -77,6 +78,34 @@ TEST(IniFile, WriteReplacesInPlaceAndKeepsEveryOtherLine) {
   TIniFile again(path);
   again.Load();
   EXPECT_EQ(again.ReadInteger("Hosts", "Count", 0), 3);
+}
+
+// What a replacement handed to the disk, in order: the descriptor's path,
+// and what the file to replace held at that moment.
+std::vector<std::string> gFlushed;
+std::string gReplaced;
+int RecordFlush(int fd) {
+  char path[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+  gFlushed.push_back((n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("?")) + " with " +
+                     ReadBytes(gReplaced));
+  return ::fsync(fd);
+}
+
+TEST(IniFile, AWriteReachesTheDiskBeforeItReplacesTheFileAndTheRenameAfter) {
+  TTempDir dir;
+  gReplaced = dir.File("Brelo_V3.ini");
+  WriteBytes(gReplaced, "[Text]\r\nQuoteString=>\r\n");
+  ReplaceSyncData = ReplaceSyncFolder = RecordFlush;
+  gFlushed.clear();
+  WriteProfileString(gReplaced, "Text", "QuoteString", ">_");
+  ReplaceSyncData = ReplaceSyncFolder = ::fsync;
+  ASSERT_EQ(gFlushed.size(), 2u);
+  // The temporary file, while the old file was still in place; then the
+  // folder, once the new one was.
+  EXPECT_EQ(gFlushed[0].rfind(gReplaced + ".tmp", 0), 0u) << gFlushed[0];
+  EXPECT_NE(gFlushed[0].find(" with [Text]\r\nQuoteString=>\r\n"), std::string::npos) << gFlushed[0];
+  EXPECT_EQ(gFlushed[1], dir.Path().substr(0, dir.Path().size() - 1) + " with [Text]\r\nQuoteString=>_\r\n");
 }
 
 TEST(IniFile, ProfileCallsCreateTheFileAndRoundTrip) {

@@ -43,6 +43,8 @@ const std::vector<TGolden>& Goldens() {
        "l1\r\nl2\r\nl3\r\nl4\x1b[2;1H\x1b[L\x1b[4;1H\x1b[M", {"l1", "", "l2", "l4"}, 3, 0},
       {"a Shift-JIS screen: double-byte characters two cells, half-width katakana one",
        Sjis("漢○ｱ|\r\n┌─┐※\r\nｶﾀｶﾅ全角"), {"漢○ｱ|", "┌─┐※", "ｶﾀｶﾅ全角"}, 2, 8},
+      {"trail bytes at both ends of their two ranges (40, 7E, 80, FC): wide characters",
+       Sjis("　×÷◯|"), {"　×÷◯|"}, 0, 9},
       {"a character cut by a control byte is one mark, and the byte still acts",
        std::string("a\x8A\rb"), {"b\xEF\xBF\xBD"}, 0, 1},
       {"overwriting half of a wide character blanks the other half",

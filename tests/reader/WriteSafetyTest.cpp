@@ -293,13 +293,14 @@ TEST_F(WriteSafety, BodiesTheHostWouldTakeOnlyInPartAreHeldAndNamed) {
   };
   for (const auto& [title, body] : bodies) Reserve(title == "slashes" ? 0 : 3, title, body);
   Reserve(3, "fine", "// a comment\r\n///\r\n");
+  Reserve(3, "at the limit", std::string(kMaxBodyBytes - 2, 'x') + "\r\n");
   Pass();
   for (int i = 0; i < 10; ++i) {
     const size_t before = host.posts.size();
     Prompt();
     if (host.posts.size() > before) Confirm();
   }
-  EXPECT_EQ(host.posts, std::vector<std::string>{"fine"});
+  EXPECT_EQ(host.posts, (std::vector<std::string>{"fine", "at the limit"}));
   EXPECT_EQ(policy->Summary().skipped, 6);
   EXPECT_EQ(policy->Summary().notSent.size(), 6u);
   EXPECT_TRUE(view.Said("「//」だけの行があり"));

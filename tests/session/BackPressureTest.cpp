@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -150,17 +151,23 @@ TEST(ResumeGateTest, AChangeBetweenTheReadersLookAndItsWaitEndsTheWaitAtOnce) {
   // did in between (a line, the partial line, a wake) must end that wait,
   // or a reader that made the ring full sleeps its whole wait while reading
   // is paused.
+  // The three cases wait side by side: a lost change fails within one bound.
   using namespace std::chrono_literals;
+  std::array<TLineRing, 3> rings;
+  std::array<std::future<void>, 3> waits;
   for (int what = 0; what < 3; ++what) {
-    TLineRing ring;
+    TLineRing& ring = rings[static_cast<size_t>(what)];
     ring.WaitForChange(0);  // a wait that ended: the reader begins to look
     ASSERT_FALSE(ring.LineWaiting());
     if (what == 0) ring.Feed("a line\r", 7);
     else if (what == 1) ring.Feed("Password: ", 10);
     else ring.Wake();
-    auto waited = std::async(std::launch::async, [&] { ring.WaitForChange(600000); });
-    const bool ended = waited.wait_for(60s) == std::future_status::ready;
-    if (!ended) ring.Wake();  // a second change frees the failing wait
+    waits[static_cast<size_t>(what)] = std::async(std::launch::async, [&ring] { ring.WaitForChange(600000); });
+  }
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  for (int what = 0; what < 3; ++what) {
+    const bool ended = waits[static_cast<size_t>(what)].wait_until(deadline) == std::future_status::ready;
+    if (!ended) rings[static_cast<size_t>(what)].Wake();  // a second change frees the failing wait
     EXPECT_TRUE(ended) << "case " << what;
   }
 }

@@ -517,6 +517,12 @@ TEST(AddressTest, FormsInTheirOrder) {
   // IPv6: the port only after brackets; bare, every colon belongs to the address.
   SplitHostPort("[::1]:2323", "23", h, p);
   EXPECT_EQ(h + " " + p, "::1 2323");
+  SplitHostPort("[::1]:7", "23", h, p);
+  EXPECT_EQ(h + " " + p, "::1 7");
+  SplitHostPort("[::1]:", "23", h, p);  // a colon without a port: the default
+  EXPECT_EQ(h + " " + p, "::1 23");
+  SplitHostPort("host:", "23", h, p);
+  EXPECT_EQ(h + " " + p, "host 23");
   SplitHostPort("[2001:db8::7]", "23", h, p);
   EXPECT_EQ(h + " " + p, "2001:db8::7 23");
   SplitHostPort("fe80::1", "23", h, p);

@@ -94,6 +94,10 @@ TEST(TelnetStage, ATransferOnALineThatNeverSpokeTelnetKeepsEveryByte) {
   AtEveryOffset(in, run);
   // Over a modem the same, even on a line known as telnet.
   EXPECT_EQ(Telnet({in}, ELineKind::kTelnet, true, false).data, in);
+  // A line named raw, even where a line not yet known would take the
+  // host's request for binary mode (before the transfer's first frame).
+  const std::string asks = Cmd(DO, BINARY) + "\xFF\xFF" + Cmd(WILL, BINARY) + "**\x18" "B0";
+  EXPECT_EQ(Telnet({asks}, ELineKind::kRaw, true), (TTelnetRun{asks, "", false}));
 }
 
 TEST(TelnetStage, AHostThatAsksForBinaryAsItsTransferStartsIsAgreedWithAndSpeaksTelnet) {

@@ -150,11 +150,11 @@ TEST(SendThreadTest, ThirtyFailedSerialWritesInARowEndTheThread) {
   line.transport = 0;
   line.failSerial = true;
   line.succeedAtFailure = 29;  // 29 failures, a write that goes, then failures only
-  TSendThread t(line);
+  TSendThread t(line, 2);  // tries 2 ms apart, not half a second
   t.Enqueue("xy", 2);
-  ASSERT_TRUE(WaitUntil([&] { return line.SentSize() == 2; }, 60000));  // tries 500 ms apart
+  ASSERT_TRUE(WaitUntil([&] { return line.SentSize() == 2; }));
   t.Enqueue("z", 1);
-  ASSERT_TRUE(WaitUntil([&] { return t.Terminated(); }, 60000));
+  ASSERT_TRUE(WaitUntil([&] { return t.Terminated(); }));
   ASSERT_TRUE(WaitUntil([&] { return t.Finished(); }));
   // The success started the count afresh: 29 failures before it, 30 after.
   EXPECT_EQ(line.failedWrites, 59);

@@ -246,6 +246,15 @@ TEST_F(StoreTest, SyncFlushesTheFilesOfEveryBoardAppendedToAndTheFolderOfANewFil
   gSynced.clear();
   store.Sync();
   EXPECT_EQ(gSynced, (std::vector<std::string>{store.TextFile(2), store.IndexFile(2)}));
+  // A cut message completed later changes its board's files as an append does.
+  TVeskoMessage cut = Msg(4, 77, "cut\r\n");
+  store.AppendMessage(cut);
+  store.Sync();
+  gSynced.clear();
+  TVeskoMessage whole = Msg(4, 77, "the whole body\r\n");
+  store.CompleteMessage(whole, cut.IndexNo);
+  store.Sync();
+  EXPECT_EQ(gSynced, (std::vector<std::string>{store.TextFile(4), store.IndexFile(4)}));
 }
 
 TEST_F(StoreTest, ReadIndexGivesTheLastRecordsOnly) {

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "common/Sjis.h"
+#include "session/HostReader.h"
 #include "session/VeskoClient.h"
 #include "support/Screenshot.h"
 #include "support/TempDir.h"
@@ -80,6 +82,15 @@ std::string Dump(TTerminalScreen& s) {
   return out;
 }
 
+// The terminal page of `client` in a window of 900 x 600, shown.
+TTerminalPage* ShowPage(QMainWindow& window, TVeskoClient& client) {
+  auto* page = new TTerminalPage(client);
+  window.setCentralWidget(page);
+  window.resize(900, 600);
+  window.show();
+  return page;
+}
+
 TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   if (!TTelnetd::Available()) GTEST_SKIP() << "inetutils-telnetd or socat is not installed";
   TTelnetd host("vi -u NONE -N -c 'set nowrap' memo.txt");
@@ -92,10 +103,7 @@ TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   TVeskoClient client;
   client.TerminalType = "xterm";
   QMainWindow window;
-  auto* page = new TTerminalPage(client);
-  window.setCentralWidget(page);
-  window.resize(900, 600);
-  window.show();
+  TTerminalPage* page = ShowPage(window, client);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   client.Address = "127.0.0.1:" + std::to_string(host.Port());
   client.Connect();
@@ -126,6 +134,71 @@ TEST(TerminalTelnetd, AFullScreenEditorIsDrawnRightAtTwoSizes) {
   QTest::keyClick(page->ScreenView, Qt::Key_Return);
   EXPECT_TRUE(WaitUntil([&] { return !client.Connected(); }, 20000));
   if (client.SessionRunning()) client.Disconnect();
+}
+
+// A shell behind telnetd is no board: the login watch answers nothing there
+// once the user has typed, nor once its bound is over, whatever the shell
+// shows, and the session is the user's.
+TEST(TerminalTelnetd, AShellGetsNothingFromTheLoginWatchOnceTheUserTypesOrItsBoundIsOver) {
+  if (!TTelnetd::Available()) GTEST_SKIP() << "inetutils-telnetd or socat is not installed";
+  struct TCase {
+    const char* what;
+    std::string command;
+    int watchSeconds;
+    bool userAsks;  // the user types the shell's own questions into it
+    std::string status;
+  };
+  const std::vector<TCase> cases = {
+      {"the user types", "sh -i", 60, true, "キー入力があったため、自動ログインを止めました"},
+      {"the bound is over",
+       "sh -c 'sleep 3; printf \"ID: \"; read a; printf \"Password: \"; read b; echo \"got [$a] [$b]\"; exec sh -i'", 1,
+       false, "ログインの画面を確認できません (1 秒)"},
+  };
+  for (const TCase& c : cases) {
+    TTelnetd host(c.command);
+    ASSERT_NE(host.Port(), 0) << host.Log().toStdString();
+    TVeskoClient client;
+    client.UserID = "SECRETID";
+    client.Password = "PWSECRET";
+    client.LoginWatchSeconds = c.watchSeconds;
+    std::vector<std::string> statuses;
+    client.OnStatusOut = [&](TVeskoClient*, const std::string& st) { statuses.push_back(SjisToUtf8(st)); };
+    const auto said = [&](const std::string& st) {
+      return std::any_of(statuses.begin(), statuses.end(), [&](const std::string& x) { return x.find(st) != std::string::npos; });
+    };
+    QMainWindow window;
+    TTerminalPage* page = ShowPage(window, client);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(page->KeyModeButton, Qt::LeftButton);
+    client.Address = "127.0.0.1:" + std::to_string(host.Port());
+    client.Connect();
+    TTerminalScreen& s = page->Screen();
+    const auto screen = [&] { return Dump(s); };
+    if (c.userAsks) {
+      // The shell's prompt (the screen's rows end without their blanks).
+      ASSERT_TRUE(WaitUntil([&] { return screen().find("|#") != std::string::npos || screen().find("|$") != std::string::npos; }, 20000))
+          << c.what << screen();
+      QTest::keyClicks(page->ScreenView, QStringLiteral("printf 'ID: '; read a; printf 'Password: '; read b; echo \"got [$a] [$b]\""));
+      QTest::keyClick(page->ScreenView, Qt::Key_Return);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return said(c.status); }, 20000)) << c.what;
+    // The shell waits at its "ID: " for longer than a login watch would
+    // take to answer a prompt there.
+    ASSERT_TRUE(WaitUntil([&] { return screen().find("|ID:") != std::string::npos; }, 20000)) << c.what << screen();
+    test::ProcessEventsFor(2 * THostReader::kQuietMs);
+    EXPECT_EQ(screen().find("|got ["), std::string::npos) << c.what << screen();
+    EXPECT_EQ(screen().find("SECRETID"), std::string::npos) << c.what << screen();
+    // The user answers it.
+    QTest::keyClicks(page->ScreenView, QStringLiteral("mine"));
+    QTest::keyClick(page->ScreenView, Qt::Key_Return);
+    QTest::keyClicks(page->ScreenView, QStringLiteral("kept"));
+    QTest::keyClick(page->ScreenView, Qt::Key_Return);
+    EXPECT_TRUE(WaitUntil([&] { return screen().find("got [mine] [kept]") != std::string::npos; }, 20000))
+        << c.what << screen();
+    EXPECT_EQ(screen().find("PWSECRET"), std::string::npos) << c.what << screen();
+    client.Disconnect();
+    EXPECT_TRUE(WaitUntil([&] { return !client.SessionRunning(); }, 20000)) << c.what;
+  }
 }
 
 }  // namespace
