@@ -129,7 +129,7 @@ TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
   EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
   // Eight bytes, the most the list holds, are taken (four full-width
   // characters are eight in Shift-JIS).
-  r = Brelo(home.Path(), {"--add-host", "B", "--address", "a", "--user-id", "12345678"}, "たろうさ\n");
+  r = Brelo(home.Path(), {"--add-host", "B", "--address", "a.example", "--user-id", "12345678"}, "たろうさ\n");
   EXPECT_EQ(r.exit, 0) << r.err;
   THostTable t;
   t.LoadHostList(home.Path());
