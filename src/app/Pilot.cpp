@@ -145,12 +145,17 @@ void InstallStopSignals() {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
-  va_list args;
+  // Whole, however long: a line cut to a buffer would end inside a character.
+  va_list args, again;
   va_start(args, format);
-  char buf[2048];
-  const int n = std::vsnprintf(buf, sizeof buf, format, args);
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  return std::string(buf, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+  std::string out(static_cast<size_t>(std::max(n, 0)) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), format, again);
+  va_end(again);
+  out.pop_back();
+  return out;
 }
 
 // Why a pass failed, in words, for the one who reads the cron mail.

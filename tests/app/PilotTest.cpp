@@ -434,6 +434,23 @@ TEST(PilotMode, EachBoxProblemIsALineOfItsOwn) {
   EXPECT_EQ(lines, 2u) << r.err;
 }
 
+// What the pilot prints is whole, however long: a thousand half-width kana
+// are 1000 bytes in the list and 3000 in UTF-8, and a line cut to a buffer
+// would end inside one of them.
+TEST(PilotMode, ALongTitleIsPrintedWhole) {
+  test::TTempDir home;
+  std::string kana;
+  for (int i = 0; i < 1000; ++i) kana += "\xEF\xBD\xB1";  // "ｱ"
+  HostList(home.Path(), "telnet://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/");
+  THostTable t;
+  t.LoadHostList(home.Path());
+  t.HostTable[0].Title = std::string(1000, '\xB1');  // "ｱ" in Shift-JIS
+  t.SaveHostList(home.Path());
+  const TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE((r.out + r.err).find("brelo: " + kana + " (" + home.Path() + "DEMO"), std::string::npos) << r.out << r.err;
+}
+
 TEST(PilotMode, FailureExits) {
   test::TTempDir home;
   const std::string nobody = "telnet://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/";
