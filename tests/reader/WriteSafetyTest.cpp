@@ -293,7 +293,11 @@ TEST_F(WriteSafety, BodiesTheHostWouldTakeOnlyInPartAreHeldAndNamed) {
   };
   for (const auto& [title, body] : bodies) Reserve(title == "slashes" ? 0 : 3, title, body);
   Reserve(3, "fine", "// a comment\r\n///\r\n");
-  Reserve(3, "at the limit", std::string(kMaxBodyBytes - 2, 'x') + "\r\n");
+  // Exactly the most a body may be, in lines the host's editor takes whole.
+  std::string atTheLimit;
+  while (atTheLimit.size() < kMaxBodyBytes) atTheLimit += std::string(TEditorLimits().LineBytes - 2, 'x') + "\r\n";
+  ASSERT_EQ(atTheLimit.size(), kMaxBodyBytes);
+  Reserve(3, "at the limit", atTheLimit);
   Pass();
   for (int i = 0; i < 10; ++i) {
     const size_t before = host.posts.size();
