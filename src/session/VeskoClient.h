@@ -334,6 +334,11 @@ class TVeskoClient : private ISendTarget {
   // bytes, until it shows frames, and what it showed.
   std::string transferAttempt_;
   TZmodemFollowCheck startCheck_;
+  // An XMODEM or YMODEM upload: the host's text until its receiver starts,
+  // which the sender never sees (it goes back to the lines afterwards).
+  TReceiverStartWatch receiverStart_;
+  bool receiverStarted_ = false;
+  std::string uploadText_;
   std::shared_ptr<char> alive_;
 };
 

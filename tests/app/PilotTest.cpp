@@ -19,6 +19,7 @@
 #include "store/ReservationBox.h"
 #include "support/BreloRun.h"
 #include "support/DemoHost.h"
+#include "transport/ZenuComm.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
@@ -417,6 +418,31 @@ TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
   TRun again = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(again.exit, 0);
   EXPECT_EQ(again.out.find("brelo: files:"), std::string::npos) << again.out;
+}
+
+// An XMODEM-CRC upload starts when the host's receiver asks, never at the
+// "C" of the host's answer "受信を開始します (XMODEM [CRC] 1024byte)": that
+// answer is the host's text, which the log keeps and the sender never sees.
+TEST(PilotMode, AnXmodemUploadStartsWhenTheHostsReceiverAsks) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  THostTable t;
+  t.HostCount = 1;
+  t.HostTable[0] = THostTable::SampleEntry();
+  t.HostTable[0].Address = host.TelnetAddress();
+  t.HostTable[0].UploadCommand = "UPX report.bin";
+  t.SaveHostList(home.Path());
+  WriteProfileInteger(home.Path() + "Modem.Ini", "MODEM", "PROTOCOL", pr_XMODEM_CRC_1024);
+  std::string bytes(20 * 1024, '\0');  // whole blocks: XMODEM pads the last one
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 40503u) >> 5);
+  MakePath(home.Path() + "DEMO/UP");
+  test::WriteBytes(home.Path() + "DEMO/UP/report.bin", bytes);
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
+  const std::string log = test::ReadBytes(home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG"));
+  EXPECT_NE(log.find(Sjis("受信を開始します (") + ProtTypeName(pr_XMODEM_CRC_1024) + ")\r\n"), std::string::npos)
+      << SjisToUtf8(log);
 }
 
 // What the pilot says of a damaged box, one problem a line: a line break in
