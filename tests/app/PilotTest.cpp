@@ -395,19 +395,26 @@ TEST(PilotMode, AFileTheHostSendsDuringThePassIsStoredAndReported) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
-  test::TDemoHost host;
-  test::TTempDir home;
+// The demo host with an upload command, and report.bin of `size` bytes
+// left in the folder UP; the bytes.
+std::string UploadWaits(const std::string& home, const test::TDemoHost& host, const std::string& command, size_t size) {
   THostTable t;
   t.HostCount = 1;
   t.HostTable[0] = THostTable::SampleEntry();
   t.HostTable[0].Address = host.TelnetAddress();
-  t.HostTable[0].UploadCommand = "UP";
-  t.SaveHostList(home.Path());
-  std::string bytes(200000, '\0');
+  t.HostTable[0].UploadCommand = command;
+  t.SaveHostList(home);
+  std::string bytes(size, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 40503u) >> 5);
-  MakePath(home.Path() + "DEMO/UP");
-  test::WriteBytes(home.Path() + "DEMO/UP/report.bin", bytes);
+  MakePath(home + "DEMO/UP");
+  test::WriteBytes(home + "DEMO/UP/report.bin", bytes);
+  return bytes;
+}
+
+TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  const std::string bytes = UploadWaits(home.Path(), host, "UP", 200000);
   TRun r = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(r.exit, 0) << r.out << r.err;
   EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
@@ -426,17 +433,9 @@ TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
 TEST(PilotMode, AnXmodemUploadStartsWhenTheHostsReceiverAsks) {
   test::TDemoHost host;
   test::TTempDir home;
-  THostTable t;
-  t.HostCount = 1;
-  t.HostTable[0] = THostTable::SampleEntry();
-  t.HostTable[0].Address = host.TelnetAddress();
-  t.HostTable[0].UploadCommand = "UPX report.bin";
-  t.SaveHostList(home.Path());
+  // Whole blocks: XMODEM pads the last one.
+  const std::string bytes = UploadWaits(home.Path(), host, "UPX report.bin", 20 * 1024);
   WriteProfileInteger(home.Path() + "Modem.Ini", "MODEM", "PROTOCOL", pr_XMODEM_CRC_1024);
-  std::string bytes(20 * 1024, '\0');  // whole blocks: XMODEM pads the last one
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 40503u) >> 5);
-  MakePath(home.Path() + "DEMO/UP");
-  test::WriteBytes(home.Path() + "DEMO/UP/report.bin", bytes);
   TRun r = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(r.exit, 0) << r.out << r.err;
   EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
