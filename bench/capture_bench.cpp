@@ -30,7 +30,7 @@ struct TCount : IDialogueEvents {
   void ReceiveMail(TVeskoMessage&) override {}
   void ReceiveTelegram(const std::string&, const std::string&) override {}
   void ReceiveLoginUsers(const std::string&) override {}
-  void ReceiveUsers(const std::string&) override {}
+  void ReceiveUsers(const std::string&, bool) override {}
   void ReceiveChatLine(int, const std::string&, const std::string&, bool) override {}
   void ExecuteWriteMessage(int) override {}
   bool HasExecuteWriteMessage() override { return false; }

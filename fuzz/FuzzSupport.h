@@ -78,7 +78,7 @@ struct TNoEvents : IDialogueEvents {
   void ReceiveMail(TVeskoMessage& m) override { Check(m); }
   void ReceiveTelegram(const std::string&, const std::string&) override {}
   void ReceiveLoginUsers(const std::string&) override {}
-  void ReceiveUsers(const std::string&) override {}
+  void ReceiveUsers(const std::string&, bool) override {}
   void ReceiveChatLine(int, const std::string&, const std::string&, bool) override {}
   void ExecuteWriteMessage(int) override {}
   bool HasExecuteWriteMessage() override { return true; }

@@ -56,22 +56,45 @@ std::string FolderPath(const std::string& programFolder, const THostEntry& e) {
   return JoinPath(programFolder, SjisToUtf8(e.FilePath));
 }
 
-// A text of the command line in Shift-JIS, within `limit` bytes and without
-// control characters; why not in `why`.
+// A text of the command line in Shift-JIS, as the host list keeps it
+// (THostTable::FieldProblem, the window's rule); why not in `why`, naming a
+// character by its position only: the text may be a password.
 bool ToSjis(const std::string& option, const std::string& utf8, size_t limit, std::string& out, std::string& why) {
   const TSjisResult r = Utf8ToSjisChecked(utf8);
   if (!r.ok()) {
-    why = option + " holds characters that Shift-JIS cannot hold: " + r.unmappable.toStdString();
-  } else if (r.bytes.size() > limit) {
-    why = option + " is at most " + std::to_string(limit) + " bytes in Shift-JIS (" + std::to_string(r.bytes.size()) +
-          " given)";
-  } else if (std::any_of(r.bytes.begin(), r.bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-    why = option + " holds a control character";
-  } else {
-    out = r.bytes;
-    return true;
+    // The first character that does not convert, counted as the user typed it.
+    const QString chars = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    int position = 0;
+    for (int i = 0; i < chars.size(); ++i) {
+      ++position;
+      const int n = chars[i].isHighSurrogate() && i + 1 < chars.size() ? 2 : 1;
+      if (!QStringToSjis(chars.mid(i, n)).ok()) break;
+      i += n - 1;
+    }
+    why = option + ": character " + std::to_string(position) + " cannot be held in Shift-JIS";
+    return false;
   }
-  return false;
+  if (const std::string problem = THostTable::FieldProblem(option, r.bytes, limit); !problem.empty()) {
+    why = SjisToUtf8(problem);
+    return false;
+  }
+  out = r.bytes;
+  return true;
+}
+
+// Why the list cannot take e as a new host (UTF-8; empty when it can): its
+// title names another host, the list is full, or THostTable::EntryProblem
+// (an empty folder is not judged: one is chosen later).
+std::string AddProblem(const THostTable& hosts, const THostEntry& e, const std::string& title,
+                       const std::string& programFolder) {
+  if (const int same = FindHost(hosts, title); same >= 0) {
+    return "there is already a host titled " + title + " (" + std::to_string(same) + ")";
+  }
+  if (hosts.HostCount >= kMaxHosts) return "the host list is full (" + std::to_string(kMaxHosts) + " hosts)";
+  if (e.FilePath.empty()) return std::string();  // one is chosen that nobody uses
+  THostTable with = hosts;
+  with.HostTable[static_cast<size_t>(with.HostCount++)] = e;
+  return SjisToUtf8(with.EntryProblem(with.HostCount - 1, programFolder));
 }
 
 }  // namespace
@@ -138,14 +161,14 @@ int RunListHosts(const TCommandLine&, const std::string& programFolder) {
 }
 
 int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
-  THostTable hosts;
-  if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+  // Checked once, here, by the rules the window's host dialogs use: what
+  // the list cannot keep as given is refused, never changed.
   THostEntry e;
   std::string why;
   if (!ToSjis("TITLE", cmd.host, 1023, e.Title, why) || !ToSjis("--address", cmd.address, 1023, e.Address, why) ||
       !ToSjis("--user-id", cmd.userId, 8, e.UserID, why) ||
       !ToSjis("--handle", cmd.handle.empty() ? "Pallo" : cmd.handle, 14, e.HandleName, why) ||
-      !ToSjis("--folder", cmd.hostFolder, 255, e.FilePath, why)) {
+      !ToSjis("--folder", cmd.hostFolder, 1023, e.FilePath, why)) {
     return Refuse(why);
   }
   if (e.Title.empty() || e.Address.empty() || e.UserID.empty()) return Refuse("TITLE, --address and --user-id may not be empty");
@@ -154,28 +177,6 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
   // digits alone would read as an index.
   if (e.Title.find_first_not_of("0123456789") == std::string::npos) {
     return Refuse("a title of digits alone would be taken for an index: " + cmd.host);
-  }
-  if (const int same = FindHost(hosts, cmd.host); same >= 0) {
-    return Refuse("there is already a host titled " + cmd.host + " (" + std::to_string(same) + ")");
-  }
-  if (hosts.HostCount >= kMaxHosts) return Refuse("the host list is full (" + std::to_string(kMaxHosts) + " hosts)");
-  const auto folderTaken = [&](const std::string& name) {
-    for (int i = 0; i < hosts.HostCount; ++i) {
-      if (hosts.HostTable[static_cast<size_t>(i)].FilePath == name) return true;
-    }
-    return false;
-  };
-  if (e.FilePath.empty()) {
-    // As the window names a new host's folder, but never one in use or on the disk.
-    auto tick = static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now().time_since_epoch()).count());
-    do {
-      e.FilePath = "HOST" + THostTable::TickSuffix(tick++);
-    } while (folderTaken(e.FilePath) || FileExists(FolderPath(programFolder, e)));
-  } else if (e.FilePath == "." || e.FilePath == ".." || e.FilePath.find('/') != std::string::npos) {
-    return Refuse("--folder is the name of a folder in the program folder, without \"/\": " + cmd.hostFolder);
-  } else if (folderTaken(e.FilePath)) {
-    return Refuse("the folder " + cmd.hostFolder + " belongs to another host of the list");
   }
   e.HostKind = cmd.kind == "ktbbs" ? 1 : 0;
   e.Encoding = ParseHostEncoding(cmd.encoding);
@@ -191,31 +192,76 @@ int RunAddHost(const TCommandLine& cmd, const std::string& programFolder) {
     e.SshKey = full;
     std::free(full);
   }
+  // A folder given is judged with the list as it is: nobody is asked for a
+  // password that would be refused.
+  {
+    THostTable hosts;
+    if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+    if (const std::string why = AddProblem(hosts, e, cmd.host, programFolder); !why.empty()) return Refuse(why);
+  }
   const std::optional<std::string> password = ReadSecretLine("Password for " + cmd.host + ": ");
   if (!password) return Refuse("no password on standard input (one line; an empty line for none)");
   if (!ToSjis("the password", *password, 8, e.Password, why)) return Refuse(why);
 
-  const int index = hosts.HostCount;
-  hosts.Add(0);
-  hosts.HostTable[static_cast<size_t>(index)] = e;
-  if (const int status = Save(hosts, programFolder); status != kExitOk) return status;
-  std::printf("%d\n", index);
-  return kExitOk;
+  // The list afresh under its lock: another writer's host is neither lost
+  // nor given the same index or folder.
+  try {
+    THostListLock lock(programFolder);
+    THostTable hosts;
+    if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
+    if (e.FilePath.empty()) {
+      // As the window names a new host's folder, but never one in use or on the disk.
+      auto tick = static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now().time_since_epoch()).count());
+      const auto taken = [&](const std::string& name) {
+        for (int i = 0; i < hosts.HostCount; ++i) {
+          if (hosts.HostTable[static_cast<size_t>(i)].FilePath == name) return true;
+        }
+        return FileExists(JoinPath(programFolder, name)) || DirExists(JoinPath(programFolder, name));
+      };
+      do {
+        e.FilePath = "HOST" + THostTable::TickSuffix(tick++);
+      } while (taken(e.FilePath));
+    }
+    if (const std::string why = AddProblem(hosts, e, cmd.host, programFolder); !why.empty()) return Refuse(why);
+    hosts.Add(0);
+    const int index = hosts.HostCount - 1;
+    hosts.HostTable[static_cast<size_t>(index)] = e;
+    if (const int status = Save(hosts, programFolder); status != kExitOk) return status;
+    std::printf("%d\n", index);
+    return kExitOk;
+  } catch (const EInOutError& err) {
+    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(err.what()).c_str());
+    return kExitHostList;
+  }
 }
 
 int RunRemoveHost(const TCommandLine& cmd, const std::string& programFolder) {
-  THostTable hosts;
-  int index = -1;
-  if (const int status = LoadHostListAndFindOrSay(hosts, programFolder, cmd.host, index); status != kExitOk) {
-    return status;
+  {
+    // A list that cannot be read is said as such, before its lock is taken.
+    THostTable hosts;
+    if (const int status = LoadHostListOrSay(hosts, programFolder); status != kExitOk) return status;
   }
-  const THostEntry e = hosts.HostTable[static_cast<size_t>(index)];
-  hosts.Delete(index);
-  if (const int status = Save(hosts, programFolder); status != kExitOk) return status;
-  std::printf("brelo: removed host %d %s; its folder %s and the data in it stay%s\n", index,
-              SjisToUtf8(e.Title).c_str(), FolderPath(programFolder, e).c_str(),
-              index < hosts.HostCount ? " (the hosts after it moved up by one)" : "");
-  return kExitOk;
+  try {
+    // Found, removed and written under the list's lock: the index named is
+    // the one of the list as it is, and nobody else's change is lost.
+    THostListLock lock(programFolder);
+    THostTable hosts;
+    int index = -1;
+    if (const int status = LoadHostListAndFindOrSay(hosts, programFolder, cmd.host, index); status != kExitOk) {
+      return status;
+    }
+    const THostEntry e = hosts.HostTable[static_cast<size_t>(index)];
+    hosts.Delete(index);
+    if (const int status = Save(hosts, programFolder); status != kExitOk) return status;
+    std::printf("brelo: removed host %d %s; its folder %s and the data in it stay%s\n", index,
+                SjisToUtf8(e.Title).c_str(), FolderPath(programFolder, e).c_str(),
+                index < hosts.HostCount ? " (the hosts after it moved up by one)" : "");
+    return kExitOk;
+  } catch (const EInOutError& err) {
+    std::fprintf(stderr, "brelo: %s\n", SjisToUtf8(err.what()).c_str());
+    return kExitHostList;
+  }
 }
 
 }  // namespace brelo

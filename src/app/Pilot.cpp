@@ -145,12 +145,17 @@ void InstallStopSignals() {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
-  va_list args;
+  // Whole, however long: a line cut to a buffer would end inside a character.
+  va_list args, again;
   va_start(args, format);
-  char buf[2048];
-  const int n = std::vsnprintf(buf, sizeof buf, format, args);
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  return std::string(buf, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+  std::string out(static_cast<size_t>(std::max(n, 0)) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), format, again);
+  va_end(again);
+  out.pop_back();
+  return out;
 }
 
 // Why a pass failed, in words, for the one who reads the cron mail.
@@ -242,7 +247,14 @@ std::string BoxNotes(const TPassSummary& s) {
     out += Format("brelo: held as %s (posted or not, unknown; send again or delete it in the box): %s\n",
                   SjisToUtf8(Sjis("送信中に中断")).c_str(), SjisToUtf8(title).c_str());
   }
-  if (!s.boxProblem.empty()) out += "brelo: box: " + SjisToUtf8(s.boxProblem) + "\n";
+  for (const std::string& title : s.sentUnrecorded) {
+    out += Format("brelo: posted, but the box could not be saved afterwards; it still holds it as %s: %s (delete it "
+                  "from the box)\n",
+                  SjisToUtf8(Sjis("送信中に中断")).c_str(), SjisToUtf8(title).c_str());
+  }
+  // One line per problem: a line break inside one would let a terminal
+  // write the second part over the first.
+  for (const std::string& problem : SplitLines(s.boxProblem)) out += "brelo: box: " + SjisToUtf8(problem) + "\n";
   if (s.dueBeyond > 0) {
     out += Format("brelo: %d due reservation(s) lie beyond the %d the box loads and are not sent\n", s.dueBeyond,
                   kReservationsLoaded);

@@ -35,11 +35,12 @@ std::string DetermineProgramFolder(const std::string& homeOption, const std::str
 void EnsureHostList(const std::string& programFolder) {
   if (FileExists(THostTable::FileName(programFolder))) return;
   THostTable hosts;
-  hosts.LoadHostList(programFolder);
   try {
+    hosts.LoadHostList(programFolder);
     hosts.SaveHostList(programFolder);
   } catch (const EInOutError&) {
-    // An unwritable folder shows at the first write the user makes.
+    // An unwritable folder shows at the first write the user makes, and a
+    // list that is no file where the list is read.
   }
 }
 

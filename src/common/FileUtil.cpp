@@ -46,6 +46,8 @@ std::string ReasonText(int err) {
     case EISDIR: return Sjis("フォルダです");
     case EIO: return Sjis("入出力エラー");
     case EFBIG: return Sjis("ファイルが大きすぎます");
+    case ELOOP: return Sjis("シンボリックリンクです");  // what an open that follows no link meets
+    case kErrNotRegular: return Sjis("通常のファイルではありません");
     case EMFILE:
     case ENFILE: return Sjis("開いているファイルが多すぎます");
     default: break;
@@ -127,9 +129,11 @@ std::string TooBigText(const std::string& path, size_t maxBytes) {
 
 }  // namespace
 
-std::string NotARegularFile(const std::string& path) {
+std::string NotARegularFile(const std::string& path, ELinks links) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? std::string() : CannotReadText(path, errno);
+  const int got = links == ELinks::kRefuse ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st);
+  if (got != 0) return errno == ENOENT || errno == ENOTDIR ? std::string() : CannotReadText(path, errno);
+  if (S_ISLNK(st.st_mode)) return CannotReadBecause(path, Sjis("シンボリックリンクです"));
   return KindProblem(path, st.st_mode);
 }
 
@@ -186,8 +190,15 @@ int (*ReplaceSyncFolder)(int fd) = ::fsync;
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned mode) {
   struct stat st;
-  // An existing file keeps its mode; what a link points to (a device) does not lend its own.
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  // An existing file keeps its mode. Anything but a regular file in its
+  // place (a link, a pipe, a device) was put there by someone else: it is
+  // neither written through nor replaced.
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) {
+      throw EInOutError(CannotWriteText(path, S_ISLNK(st.st_mode) ? ELOOP : kErrNotRegular));
+    }
+    mode = st.st_mode & 07777;
+  }
   std::string tmp = path + FormatTmpSuffix();
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) throw EInOutError(CannotWriteText(path, errno));

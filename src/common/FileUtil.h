@@ -29,6 +29,9 @@ std::string CannotWriteText(std::string_view path, int err);
 std::string CannotReadText(std::string_view path, int err);
 // The system's reason for errno err, as a short Shift-JIS text.
 std::string ReasonText(int err);
+// The errno our opens set for a pipe, a device or a folder where a regular
+// file was to be (no system errno says that); ReasonText names it.
+constexpr int kErrNotRegular = 4096;
 
 // Whether a host folder can take a pass: it is (or can be made) a folder,
 // a file can be created, written, synced and removed there, and at least
@@ -65,7 +68,8 @@ std::string WithSlash(std::string folder);
 // what it writes, and a bound on memory whatever the file turns out to be.
 constexpr size_t kMaxTextFileBytes = 16u << 20;
 
-// Whether a link is followed when a file is opened.
+// Whether a link is followed when a file is opened. The program's own files
+// are never opened through one (kRefuse); a file the user names may be.
 enum class ELinks { kFollow, kRefuse };
 
 // The whole file, or nothing when it does not exist. Raises EInOutError
@@ -74,14 +78,15 @@ enum class ELinks { kFollow, kRefuse };
 // /dev/zero is never read without end), that holds more than maxBytes, or,
 // with ELinks::kRefuse, that is a symbolic link.
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes = kMaxTextFileBytes,
-                                         ELinks links = ELinks::kFollow);
+                                         ELinks links = ELinks::kRefuse);
 // Why path cannot be read as a regular file, in Shift-JIS (the same text
 // ReadWholeFile raises); empty when it is one or does not exist.
-std::string NotARegularFile(const std::string& path);
+std::string NotARegularFile(const std::string& path, ELinks links = ELinks::kFollow);
 
 // Replaces path with bytes: temporary file in the same folder, flushed, then
 // renamed over the old one. `mode` applies to a new file (an existing file
-// keeps its own). Raises EInOutError("%s に書き込めません").
+// keeps its own). Raises EInOutError("%s に書き込めません"), and so for a
+// path that is a link, a pipe, a device or a folder, which is left as it is.
 void WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned mode = 0644);
 // How WriteFileAtomic flushes: the temporary file's data before the rename
 // (fsync), the folder after it (fsync), so that neither the old nor the new

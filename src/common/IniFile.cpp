@@ -192,6 +192,14 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
   if (k >= 0) lines_.erase(lines_.begin() + k);
 }
 
+void TIniFile::EraseSection(std::string_view section) {
+  const int h = FindSection(section);
+  if (h < 0) return;
+  size_t end = static_cast<size_t>(h) + 1;
+  for (std::string_view name; end < lines_.size() && !SectionName(lines_[end], name);) ++end;
+  lines_.erase(lines_.begin() + h, lines_.begin() + static_cast<long>(end));
+}
+
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
   WriteString(section, key, std::to_string(value));
 }

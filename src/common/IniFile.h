@@ -46,6 +46,8 @@ class TIniFile {
   void WriteInteger(std::string_view section, std::string_view key, int value);
   // Removes the key's line, if the section has one.
   void DeleteKey(std::string_view section, std::string_view key);
+  // Removes the section: its header and every line up to the next one.
+  void EraseSection(std::string_view section);
 
   const std::string& Path() const { return path_; }
 

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "common/FileUtil.h"
 #include "common/HostEncoding.h"
 #include "common/LineKind.h"
 
@@ -62,6 +64,10 @@ struct THostEntry {
   std::string SshKey;
   static constexpr int kMinFontSize = 8;
   static constexpr int kMaxFontSize = 48;
+
+  // The same host, as the list holds it: how a save finds an entry again in
+  // the list another writer may have changed meanwhile.
+  bool operator==(const THostEntry&) const = default;
 };
 
 // What a host's line editor takes: lines of a body (the "//" that ends it
@@ -86,6 +92,37 @@ std::string TerminalTypeOrDefault(const std::string& name);
 
 constexpr int kMaxHosts = 100;
 
+// A save found an entry it changed or removed changed by another writer
+// meanwhile: nothing was written, and the table is the list on the disk.
+class EHostListChanged : public EInOutError {
+ public:
+  using EInOutError::EInOutError;
+};
+
+// What every writer of the host list holds from reading the list afresh to
+// writing it: an exclusive lock on "veskohosts.lock" beside the list (flock;
+// the kernel lets go when the process ends, however it ends). Two writers
+// never change the list at once, so neither loses the other's entry. Taken
+// again in the same process it only counts (a save under a lock its caller
+// holds).
+class THostListLock {
+ public:
+  // Waits up to waitMs for another writer. Raises EInOutError naming the
+  // lock file when it stays held or cannot be made (a link, a pipe or a
+  // device in its place is refused).
+  explicit THostListLock(const std::string& programFolder, int waitMs = kWaitMs);
+  ~THostListLock();
+  THostListLock(const THostListLock&) = delete;
+  THostListLock& operator=(const THostListLock&) = delete;
+
+  static std::string FileName(const std::string& programFolder);
+  // Far beyond any writer's turn, which lasts a file's read and write.
+  static constexpr int kWaitMs = 30000;
+
+ private:
+  std::string path_;
+};
+
 class THostTable {
  public:
   std::array<THostEntry, kMaxHosts> HostTable;
@@ -101,29 +138,65 @@ class THostTable {
 
   // Without the file: one sample entry, the demo host, and nothing written.
   // A "Count" above 100 loads 100. Raises EInOutError, naming the file, for
-  // an unreadable file. A file that is not a whole host list — NUL bytes,
-  // no "Count", an entry below Count without its section or one of the keys
-  // a save writes, a last line without its line break (a cut file) — loads
-  // no host: it is kept aside and LoadProblem says what is wrong.
+  // an unreadable file and for anything but a regular file in its place (a
+  // link, a pipe, a device), which is never read. A file that is not a
+  // whole host list — NUL bytes, no "Count", an entry below Count without
+  // its section or one of the keys a save writes, a last line without its
+  // line break (a cut file) — loads no host: it is kept aside and
+  // LoadProblem says what is wrong.
   void LoadHostList(const std::string& programFolder);
   // Why a host's FilePath cannot be its folder (Shift-JIS; empty when it
   // can): it is empty, absolute, or has a "." or ".." part. The folder is
   // always below the program folder.
   static std::string FolderProblem(const std::string& filePath);
-  // Writes Count and every entry's keys; sections of removed entries stay.
-  // A damaged file (kept aside at load) is replaced by a fresh one. The file
-  // is created with mode 0600. Raises EInOutError("%s に書き込めません").
+  // Writes the list under THostListLock. A table that was loaded writes
+  // what it changed since (entries added, removed, changed) into the list as
+  // it is on the disk now: what other writers did meanwhile stays, and the
+  // table is the list as written afterwards. A table that was never loaded
+  // is written as it is. Count and every entry's keys are written, and
+  // nothing of a removed entry stays (its section goes). A damaged file
+  // (kept aside at load) is replaced by a fresh one. The file is created
+  // with mode 0600. Raises EInOutError("%s に書き込めません"), and, writing
+  // nothing, when an entry it changed or removed was changed by another
+  // writer meanwhile (the table is then the list on the disk), when the list
+  // would hold more than 100 hosts, or when an entry it added or changed is
+  // refused by EntryProblem.
   void SaveHostList(const std::string& programFolder);
   // Appends a new entry named with the tick suffix; false when the table is full.
   bool Add(int32_t tickCount);
   void Delete(int index);
+
+  // Why a text cannot be kept in the host list as it is (Shift-JIS, naming
+  // `what`; empty when it can): more than `limit` bytes, a control character
+  // (a line break would end the line), or a blank at either end (the file's
+  // values are read without them). A character is named by its position,
+  // never shown: the text may be a password.
+  static std::string FieldProblem(const std::string& what, const std::string& sjis, size_t limit);
+  // Why entry i cannot be stored as it is (Shift-JIS; empty when it can):
+  // a field FieldProblem refuses, a folder FolderProblem refuses, one that
+  // another entry of the list uses, or one whose name is a file in the
+  // program folder (the host list itself, the settings). The shell's
+  // --add-host and the window's host dialogs check with it.
+  // With `before` (the entry as it was loaded), only the fields that
+  // changed are judged: an old list keeps working.
+  std::string EntryProblem(int i, const std::string& programFolder, const THostEntry* before = nullptr) const;
 
   static THostEntry SampleEntry();
   // "%.4X" of tickCount mod 65535 (the tick count taken as signed 32 bits).
   static std::string TickSuffix(int32_t tickCount);
 
  private:
+  // The entries as the last load or save left them, and for each entry of
+  // the table the one of those it is (-1: added since): what a save changes.
+  void Loaded();
+  // The table's changes since Loaded() made in `list`; false, with `why`,
+  // when one of them cannot be made there (`conflict`: an entry it changed
+  // was changed or removed in `list` meanwhile).
+  bool ChangesInto(THostTable& list, std::string& why, bool& conflict, const std::string& programFolder) const;
   bool damaged_ = false;  // the loaded file was not a host list
+  bool loaded_ = false;   // the table came from the file: a save writes its changes only
+  std::vector<THostEntry> asLoaded_;
+  std::array<int, kMaxHosts> origin_{};
 };
 
 }  // namespace brelo

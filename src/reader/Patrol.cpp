@@ -23,9 +23,13 @@ int PassStatus(const TPassSummary& s, bool timedOut) {
 
 void NoteTheBox(const TReservationBox& box, TPassSummary& s) {
   s.heldInterrupted.clear();
+  s.sentUnrecorded.clear();
   for (int i = 0; i < box.ReservationCount; ++i) {
     const TWriteReservation& e = box.ReservationTable[static_cast<size_t>(i)];
-    if (e.Status != 0 && TReservationBox::Interrupted(e)) s.heldInterrupted.push_back(e.Title);
+    if (e.Status == 0 || !TReservationBox::Interrupted(e)) continue;
+    // One the host confirmed in this pass was posted: it is no unknown.
+    const bool posted = std::find(s.unrecordedFiles.begin(), s.unrecordedFiles.end(), e.FileName) != s.unrecordedFiles.end();
+    (posted ? s.sentUnrecorded : s.heldInterrupted).push_back(e.Title);
   }
   s.boxProblem = box.LoadProblem;
   s.boxUnreadable = box.Unreadable() && !box.HostFolder.empty();

@@ -8,6 +8,7 @@
 
 #include "common/FileUtil.h"
 #include "session/Dialogue.h"
+#include "session/SessionLog.h"
 
 namespace brelo {
 namespace {
@@ -15,7 +16,9 @@ namespace {
 // The log's lines as the ring would give them, read from the log as they
 // are taken: a log of any size costs a few lines of look-ahead and the last
 // thousand lines, as the ring holds them. A log has no unfinished line: the
-// host's prompts are in it as the lines our answers ended. Runs dry at the end.
+// host's prompts are in it as the lines our answers ended. Runs dry at the
+// end of the log and at the mark of the next pass, as a line lost there
+// would: what the pass left unfinished ends there; NextPass goes on.
 class TLogSource : public ILineSource, public ILineSink {
  public:
   explicit TLogSource(std::istream& in) : in_(in) { ReadAhead(); }
@@ -58,8 +61,17 @@ class TLogSource : public ILineSource, public ILineSink {
   bool Replayed() const override { return true; }
   void SendLine(const std::string&) override {}  // nobody is on the line
   void SendText(const std::string&) override {}
-  // A capture asked for more than the log holds.
+  // A capture asked for more than the log (or the pass) holds.
   bool RanDry() const { return ranDry_; }
+  // Past the mark of the next pass; false at the end of the log.
+  bool NextPass() {
+    if (!atMark_) return false;
+    atMark_ = false;
+    eof_ = false;
+    ranDry_ = false;
+    ReadAhead();
+    return true;
+  }
   // The log could not be read to its end.
   bool Failed() const { return in_.bad(); }
 
@@ -75,11 +87,17 @@ class TLogSource : public ILineSource, public ILineSink {
       return;
     }
     if (!next.empty() && next.back() == '\r') next.pop_back();
+    if (TSessionLog::IsPassMark(next)) {
+      // The pass before ends here, as if the line had been lost.
+      eof_ = atMark_ = true;
+      return;
+    }
     ahead_.push_back(std::move(next));
   }
   std::istream& in_;
   std::deque<std::string> ahead_;
   bool eof_ = false;
+  bool atMark_ = false;  // eof_ is the mark of the next pass
   unsigned long long taken_ = 0;
   std::array<std::string, kSlots> slots_;
   mutable bool ranDry_ = false;
@@ -111,7 +129,7 @@ class TRecaptureEvents : public IDialogueEvents {
   }
   void ReceiveTelegram(const std::string&, const std::string&) override {}
   void ReceiveLoginUsers(const std::string&) override {}
-  void ReceiveUsers(const std::string& users) override { model_.Policy.VeskoClient1ReceiveUsers(users); }
+  void ReceiveUsers(const std::string& users, bool cut) override { model_.Policy.VeskoClient1ReceiveUsers(users, cut); }
   void ReceiveChatLine(int, const std::string&, const std::string&, bool) override {}
   void ExecuteWriteMessage(int) override {}
   bool HasExecuteWriteMessage() override { return false; }
@@ -166,9 +184,12 @@ TRecaptureResult Recapture(TMainModel& model, std::istream& log, const std::stri
   settings.HostKind = host >= 0 ? static_cast<THostKind>(model.Hosts.HostTable[static_cast<size_t>(host)].HostKind)
                                 : HK_vesko;
   settings.GetTelegram = false;
-  std::atomic<int> mode{sm_online}, channel{-1};
-  TDialogue dialogue(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
-  while (src.LineWaiting()) dialogue.Dispatch(src.NextLine());
+  // Each pass of the log afresh: nothing of one is carried into the next.
+  do {
+    std::atomic<int> mode{sm_online}, channel{-1};
+    TDialogue dialogue(src, src, events, line, settings, mode, channel, [] { return TPendingWrite(); });
+    while (src.LineWaiting()) dialogue.Dispatch(src.NextLine());
+  } while (src.NextPass());
   model.Policy.SetCommands(nullptr);
   // What was read before a read error is stored; the error is still told.
   const bool unreadable = src.Failed();

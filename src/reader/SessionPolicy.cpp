@@ -72,7 +72,7 @@ TSessionPolicy::TSessionPolicy(TVeskoClient& client, THostTable& hosts, TMessage
   client_.OnKeyPassphrase = [this](TVeskoClient*, const std::string& file, bool again) {
     return Unattended ? std::nullopt : view_.AskKeyPassphrase(file, again);
   };
-  client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { VeskoClient1ReceiveUsers(u); };
+  client_.OnReceiveUsers = [this](TVeskoClient*, const std::string& u, bool cut) { VeskoClient1ReceiveUsers(u, cut); };
   // The log is what a re-capture stores from: a pass that cannot write it
   // stops fetching like one that cannot store.
   client_.OnLogFailed = [this](TVeskoClient*, const std::string& why) { StoreFailed(why, EWhere::kCapturing); };
@@ -246,6 +246,7 @@ void TSessionPolicy::SpeedButton1Click(bool down) {
   // marks as read whatever it sends.
   std::string problem = FolderProblem(currentHost_);
   if (problem.empty()) problem = CheckWritableFolder(store_.HostFolder, kPassMinFreeBytes);
+  if (problem.empty()) problem = TMessageStore::FilesProblem(store_.HostFolder);
   if (!problem.empty()) {
     summary_.problem = problem;
     summary_.storeFailed = true;
@@ -406,7 +407,7 @@ void TSessionPolicy::VeskoClient1GetMessageBoard(int boardNo, const std::string&
   Counter();
 }
 
-void TSessionPolicy::Store(TVeskoMessage& mes) {
+bool TSessionPolicy::Store(TVeskoMessage& mes, EWhere where) {
   const int board = mes.BoardNo;
   if (!mes.NumberBeyondRange.empty()) {
     // Stored under another number it would be a different article, and
@@ -417,7 +418,7 @@ void TSessionPolicy::Store(TVeskoMessage& mes) {
                              SafeIntToStr(board) + ")";
     view_.SetStatus(text);
     client_.LogNote(text);
-    return;
+    return false;
   }
   try {
     if (!duplicates_) duplicates_ = std::make_unique<TDuplicateIndex>(store_);
@@ -425,7 +426,7 @@ void TSessionPolicy::Store(TVeskoMessage& mes) {
     switch (found.verdict) {
       case TDuplicateIndex::EVerdict::kStored:
         ++summary_.duplicates;
-        return;
+        return true;
       case TDuplicateIndex::EVerdict::kCompletes:
         store_.CompleteMessage(mes, found.indexNo);
         ++summary_.completed;
@@ -439,8 +440,10 @@ void TSessionPolicy::Store(TVeskoMessage& mes) {
     duplicates_->Stored(board, mes);
   } catch (const EInOutError& e) {
     ++summary_.lost;
-    StoreFailed(e.what(), EWhere::kCapturing);
+    StoreFailed(e.what(), where);
+    return false;
   }
+  return true;
 }
 
 void TSessionPolicy::VeskoClient1ReceiveMessage(TVeskoMessage& mes) {
@@ -459,13 +462,25 @@ void TSessionPolicy::VeskoClient1ReceiveMail(TVeskoMessage& mes) {
   store_.BoardTable[0].Title = Sjis("メールボックス");
   view_.SetStatus(CutChars("Writing..." + mes.Title, 70));
   mes.BoardNo = 0;
-  Store(mes);
+  // The host deletes the mail read at the login once it is told it was read:
+  // it is told so only when the mail is on the disk here for good (Kept).
+  // A mail that could not be is left at the host, which then goes on to
+  // its prompt, where the pass logs out; a mail that comes any other way
+  // ends the pass at once, as a message does.
+  const EWhere where = summary_.loggedIn ? EWhere::kCapturing : EWhere::kBeforePrompt;
+  mes.Kept = Store(mes, where) && SyncStore(where);
   captured_ = true;
   ++received_;
   Counter();
 }
 
-void TSessionPolicy::VeskoClient1ReceiveUsers(const std::string& users) {
+void TSessionPolicy::VeskoClient1ReceiveUsers(const std::string& users, bool cut) {
+  if (cut) {
+    // Only the beginning of the list: the last whole one stays until a
+    // whole one comes (what came is in the session log).
+    view_.SetStatus(Sjis("ユーザーリストが途中で切れたため、前のリストを残しました"));
+    return;
+  }
   try {
     users_.Receive(users, store_.HostFolder);
   } catch (const EInOutError& e) {
@@ -622,25 +637,11 @@ std::string TSessionPolicy::Unsendable(int i, std::string& body) {
     return e.what() + Sjis("。この予約は送りません");
   }
   if (!text) return Sjis("本文ファイル ") + r.FileName + Sjis(" がないため送りません");
+  // A body file is Shift-JIS, as the editor writes it; it is never guessed
+  // to be anything else (half-width kana can look like UTF-8). Only the
+  // external editor's own copy is UTF-8, and that is converted back when it
+  // is read.
   body = std::move(*text);
-  // An outside editor may have saved the body in UTF-8: it goes out in
-  // Shift-JIS, or not at all.
-  bool ascii = true;
-  for (unsigned char c : body) ascii = ascii && c < 0x80;
-  if (!ascii && IsValidUtf8(body)) {
-    TSjisResult sjis = Utf8ToSjisChecked(body);
-    if (!sjis.ok()) {
-      std::string codes;
-      for (const QChar c : sjis.unmappable) {
-        if (c.isLowSurrogate()) continue;
-        char buf[16];
-        std::snprintf(buf, sizeof buf, " U+%04X", static_cast<unsigned>(c.unicode()));
-        codes += buf;
-      }
-      return Sjis("本文にシフトJISで表せない文字 (") + codes.substr(1) + Sjis(") があるため送りません....") + r.Title;
-    }
-    body = std::move(sjis.bytes);
-  }
   // Nothing goes out that the host would take only in part.
   if (const std::string why = TReservationBox::BodyProblem(body, box_.Limits); !why.empty()) {
     return Sjis("本文ファイル ") + r.FileName + ": " + why + Sjis("送りません....") + r.Title;
@@ -710,7 +711,10 @@ void TSessionPolicy::WriteSettled(bool sent, bool refused) {
       // The box on the disk still marks it as being sent: the next load
       // shows it as interrupted, never posts it again by itself. The host
       // goes back to its prompt, where the pass logs out.
-      if (sent) ++summary_.unrecorded;
+      if (sent) {
+        ++summary_.unrecorded;
+        summary_.unrecordedFiles.push_back(w.fileName);
+      }
       StoreFailed(e.what() + Sjis(sent ? "。書き込みましたが予約箱を保存できないため、このパスの書き込みはここまでにします"
                                        : "。書き込み予約箱を保存できません"),
                   EWhere::kBeforePrompt);

@@ -95,6 +95,10 @@ struct TPassSummary {
   // Write.Dat; whether it could not be read, or holds entries due beyond
   // what loads, which no pass sends.
   std::vector<std::string> notSent, heldInterrupted;
+  // The entries the host confirmed whose removal the box could not save
+  // (body file names; the titles for the user): posted, whatever the box
+  // on the disk still says of them.
+  std::vector<std::string> unrecordedFiles, sentUnrecorded;
   std::string boxProblem;
   bool boxUnreadable = false;
   int dueBeyond = 0;
@@ -208,7 +212,8 @@ class TSessionPolicy {
   void VeskoClient1Login();
   void VeskoClient1LoginFailed(ELoginEnd why, const std::string& hostWords);
   void VeskoClient1Logout();
-  void VeskoClient1ReceiveUsers(const std::string& users);
+  // A list the line cut off (cut) does not replace the whole one.
+  void VeskoClient1ReceiveUsers(const std::string& users, bool cut);
 
   // The logout was sent and its questions are the user's to answer
   // (PassgoodbyeMessage off): the host waits for the terminal.
@@ -242,12 +247,14 @@ class TSessionPolicy {
 
  private:
   void Counter();
-  void Store(TVeskoMessage& mes);
   // Where the session is when a store write fails, which decides how
   // fetching stops: capturing (it hangs up at once), at the main prompt (it
-  // logs out), in a write dialogue that ends at the prompt (the logout
-  // waits for it), or over.
+  // logs out), before the prompt, in a write dialogue or the login's mail
+  // (the logout waits for the prompt), or over.
   enum class EWhere { kCapturing, kAtPrompt, kBeforePrompt, kPassOver };
+  // True when the store holds mes (stored now, or already), false when a
+  // write failed (fetching stops as `where` says) or it is not stored.
+  bool Store(TVeskoMessage& mes, EWhere where = EWhere::kCapturing);
   // A store write failed: fetching stops (the host marks as read what it
   // sends), the status line names the file and the reason.
   void StoreFailed(const std::string& sjis, EWhere where);

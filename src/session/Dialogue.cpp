@@ -627,9 +627,13 @@ void TDialogue::CaptureMail(std::string l, bool deleteOption) {
     m.CutShortStrings();
     events_.ReceiveMail(m);
     if (asked) {
-      // With the option the host is told to delete it; without, the
-      // question is the user's.
-      if (deleteOption) reader_.Answer("y");
+      // With the option the host is told to delete it, once it is kept here
+      // for good; a mail that could not be kept stays at the host. Without
+      // the option the question is the user's.
+      if (deleteOption) {
+        reader_.Answer(m.Kept ? "y" : "n");
+        if (!m.Kept) Status(Sjis("メールを保存できなかったため、ホストから削除せずに残しました....") + m.Title);
+      }
       return;
     }
     if (Terminated()) return;
@@ -691,13 +695,23 @@ void TDialogue::CaptureLoginUsers() {
 
 void TDialogue::CaptureUsers() {
   Status(Sjis("ユーザーリスト拾得中"));
-  std::string l = src_.NextLine();
-  std::string text;
-  while (!l.empty() && !Terminated() && text.size() < kMaxCaptureBytes) {
+  std::string l, text;
+  bool ended = false;  // the host's empty line came
+  while (text.size() < kMaxCaptureBytes && src_.NextLineInto(l)) {
+    if (l.empty()) {
+      ended = true;
+      break;
+    }
     text += l + "\r\n";
-    l = src_.NextLine();
+    if (Terminated()) break;
   }
-  events_.ReceiveUsers(text);
+  // Whole only where the host ended it: at its empty line, with the host
+  // going on after it. The line lost first (the modem's "NO CARRIER" after
+  // the last line it brought) leaves only the beginning of the list.
+  const THostReader::EAhead next = ended ? reader_.WaitAhead(0) : THostReader::EAhead::kEnd;
+  const bool whole = next == THostReader::EAhead::kQuiet ||
+                     (next == THostReader::EAhead::kLine && src_.WaitingLine(0) != "NO CARRIER");
+  events_.ReceiveUsers(text, !whole);
 }
 
 bool TDialogue::IsChatLine(const std::string& l) {

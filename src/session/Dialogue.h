@@ -33,7 +33,8 @@ class IDialogueEvents {
   virtual void ReceiveMail(TVeskoMessage& m) = 0;
   virtual void ReceiveTelegram(const std::string& from, const std::string& mes) = 0;
   virtual void ReceiveLoginUsers(const std::string& users) = 0;
-  virtual void ReceiveUsers(const std::string& users) = 0;
+  // cut: the list did not end as the host ends it (the line went first).
+  virtual void ReceiveUsers(const std::string& users, bool cut) = 0;
   virtual void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) = 0;
   virtual void ExecuteWriteMessage(int tag) = 0;
   // A write sequence ended without the host's "終了": refused (the board or

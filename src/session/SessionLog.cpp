@@ -1,7 +1,13 @@
 #include "session/SessionLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
+#include "common/DateTime.h"
+#include "common/FileUtil.h"
 #include "common/Sjis.h"
 
 namespace brelo {
@@ -11,7 +17,22 @@ TSessionLog::~TSessionLog() { Close(); }
 bool TSessionLog::Open(const std::string& path) {
   std::lock_guard<std::mutex> lk(m_);
   if (f_ != nullptr) std::fclose(f_);
-  f_ = std::fopen(path.c_str(), "ab");
+  f_ = nullptr;
+  // Only a file of its own: never through a link, never into a pipe or a device.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (struct stat st; fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    fd = -1;
+    errno = kErrNotRegular;
+  }
+  if (fd >= 0) {
+    f_ = ::fdopen(fd, "ab");
+    if (f_ == nullptr) {
+      const int err = errno;
+      ::close(fd);
+      errno = err;
+    }
+  }
   path_ = path;
   written_ = 0;
   capped_ = false;
@@ -49,6 +70,13 @@ void TSessionLog::Close() {
   if (f_ != nullptr) std::fclose(f_);
   f_ = nullptr;
   open_ = false;
+}
+
+std::string TSessionLog::PassMark() {
+  const TCivilTime t = NowCivil();
+  char when[40];
+  std::snprintf(when, sizeof when, " %04d/%02d/%02d %02d:%02d:%02d)", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return "\f(" + Sjis("接続") + when;
 }
 
 bool TSessionLog::IsOpen() const { return open_.load(); }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace brelo {
 
@@ -26,6 +27,11 @@ class TSessionLog {
   int WriteLine(const std::string& line);
   void Close();
   bool IsOpen() const;
+  // The line that begins each pass in a log: a form feed, which no line of
+  // the host's holds (the receive path drops control bytes), then when the
+  // pass began, in parentheses. Re-capture never carries a message across it.
+  static std::string PassMark();
+  static bool IsPassMark(std::string_view line) { return line.size() > 1 && line[0] == '\f' && line[1] == '('; }
   std::string Path() const;
   void SetLimit(long long bytes) { limit_ = bytes; }
   long long Limit() const { return limit_; }

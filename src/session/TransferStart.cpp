@@ -151,6 +151,32 @@ TZmodemFollowCheck::EVerdict TZmodemFollowCheck::Byte(unsigned char b) {
   }
 }
 
+namespace {
+
+// The bytes a receiver asks with; CR, LF and a telnet line's NUL may stand between.
+bool ReceiverAsk(unsigned char b) { return b == 'C' || b == 0x15 || b == 'G'; }
+bool AskOrBreak(char c) { return ReceiverAsk(static_cast<unsigned char>(c)) || c == '\r' || c == '\n' || c == 0; }
+
+}  // namespace
+
+TReceiverStartWatch::TReceiverStartWatch(std::string_view line)
+    : lineStart_(std::all_of(line.begin(), line.end(), AskOrBreak)) {}
+
+size_t TReceiverStartWatch::Find(const char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(p[i]);
+    if (b == '\r' || b == '\n') {
+      lineStart_ = true;
+    } else if (b != 0) {  // NUL after a CR on a telnet line
+      if (lineStart_ && ReceiverAsk(b) && std::all_of(p + i, p + n, AskOrBreak)) {
+        return i;
+      }
+      lineStart_ = false;
+    }
+  }
+  return kNone;
+}
+
 TZmodemFollowCheck::EVerdict TZmodemFollowCheck::Feed(const char* p, size_t n) {
   for (size_t i = 0; i < n && verdict_ == fvUnknown; ++i) verdict_ = Byte(static_cast<unsigned char>(p[i]));
   return verdict_;

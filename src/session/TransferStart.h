@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "session/ReceiveStage.h"
 
@@ -58,6 +59,27 @@ class TTransferWatch {
   std::string header_;
   bool on_ = false;
   bool found_ = false;
+};
+
+// The receiver's start of an XMODEM or YMODEM upload in the host's bytes.
+// The receiver asks for the first block with "C" (CRC), NAK (checksum) or
+// "G" (YMODEM-G), at the start of a line and with nothing but more of them
+// after it. Before that the host sends its text — the echo of the upload
+// command and its answer, which may hold a "C" ("XMODEM [CRC]") — which no
+// sender may take for the start.
+class TReceiverStartWatch {
+ public:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  // line: what of the host's last line came before the watch began. Only
+  // an empty one, or one of the receiver's asks alone (it asked before the
+  // sender started, and asks again), lets the next ask start the upload;
+  // any other text on it is the host's until its line break.
+  explicit TReceiverStartWatch(std::string_view line = "");
+  // Where the receiver's start begins within these bytes (kNone: all text).
+  size_t Find(const char* p, size_t n);
+
+ private:
+  bool lineStart_;
 };
 
 // Whether a ZRQINIT began a transfer, told by what the host sends after it,

@@ -266,7 +266,7 @@ void TVeskoClient::ReapThreads() {
   if (send_ && send_->Finished()) send_.reset();
 }
 
-void TVeskoClient::OpenLog() {
+std::string TVeskoClient::OpenLog() {
   std::string name = LogFileName;
   if (name.empty()) name = ExpandDateName("%y%M%D_%H%I.LOG");
   if (name.find('/') == std::string::npos) {
@@ -275,10 +275,11 @@ void TVeskoClient::OpenLog() {
     MakeDir(DirName(name));  // one level; an existing folder or a failure is ignored
   }
   LogFileName = name;
-  if (log_.Open(name)) return;
-  const int err = errno;
-  Status(Sjis("ログファイルを作成できません"));
-  if (OnLogFailed) OnLogFailed(this, CannotWriteText(name, err));
+  // Several passes of a day share a log: each begins with its mark.
+  int err = 0;
+  if (log_.Open(name) && (err = log_.WriteLine(TSessionLog::PassMark())) == 0) return std::string();
+  if (err == 0) err = errno;
+  return CannotWriteText(name, err);
 }
 
 void TVeskoClient::LogNote(const std::string& sjis) {
@@ -354,12 +355,19 @@ void TVeskoClient::Connect() {
   channel_ = -1;
   sendAlive_ = true;
   send_ = std::make_unique<TSendThread>(*static_cast<ISendTarget*>(this));
+  // The log is open, its mark first, before the work thread can take a line
+  // (or a look-up page) into it; a failure is told once the session runs,
+  // so that a handler can end it.
+  log_.Close();
+  const std::string logProblem = MakeLogFile ? OpenLog() : std::string();
   workAlive_ = true;
   work_ = std::make_unique<TWorkThread>(*this);
   work_->Start();
   lk.unlock();
-  log_.Close();
-  if (MakeLogFile) OpenLog();
+  if (!logProblem.empty()) {
+    Status(Sjis("ログファイルを作成できません"));
+    if (OnLogFailed) OnLogFailed(this, logProblem);
+  }
 }
 
 void TVeskoClient::Disconnect() {

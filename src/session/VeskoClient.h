@@ -156,7 +156,9 @@ class TVeskoClient : private ISendTarget {
   TStringEvent OnReceiveLoginUsers;
   TStringEvent OnStatusOut;
   TTagEvent OnExecuteWriteMessage;
-  TStringEvent OnReceiveUsers;
+  // The user list, and whether the line cut it off before its end (our
+  // addition: such a list is not the whole one).
+  std::function<void(TVeskoClient* sender, const std::string& users, bool cut)> OnReceiveUsers;
   // Our addition: a write that ended without the host's confirmation,
   // refused by the host (nothing posted) or failed (main thread, synchronised).
   TWriteFailedEvent OnWriteFailed;
@@ -283,7 +285,8 @@ class TVeskoClient : private ISendTarget {
   void SendThreadEnded() override { sendAlive_ = false; }
 
   void Status(const std::string& s);  // OnStatusOut on the calling thread
-  void OpenLog();
+  // Opens the session log with the pass's mark; why it could not ("" when open).
+  std::string OpenLog();
   void TcpData();
   // The TCP loss handlers' common body, on the main thread.
   void LineLost(const std::string& what);
@@ -368,6 +371,11 @@ class TVeskoClient : private ISendTarget {
   // bytes, until it shows frames, and what it showed.
   std::string transferAttempt_;
   TZmodemFollowCheck startCheck_;
+  // An XMODEM or YMODEM upload: the host's text until its receiver starts,
+  // which the sender never sees (it goes back to the lines afterwards).
+  TReceiverStartWatch receiverStart_;
+  bool receiverStarted_ = false;
+  std::string uploadText_;
   std::shared_ptr<char> alive_;
 };
 

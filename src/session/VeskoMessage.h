@@ -28,13 +28,18 @@ struct TVeskoMessage {
   // which a pass may clear (the first of the two spare mark bytes).
   uint8_t News = 0;
   uint8_t Spare2 = 0;
-  // Capture only, never stored:
-  // the body ended with the line (lost, or a log that ran dry), not with the
-  // host's end of it: what came may be the beginning of the message only;
+  // The body ended with the line (lost, or a log that ran dry), not with the
+  // host's end of it: what came may be the beginning of the message only.
+  // Kept with the stored copy (in its index record's padding): only such a
+  // copy is ever completed by a whole one.
   bool Cut = false;
+  // Capture only, never stored:
   // the host's message number as it printed it, when MesNo cannot hold it:
-  // such a message is not stored (never under another number).
+  // such a message is not stored (never under another number);
   std::string NumberBeyondRange;
+  // set by the mail handler once the mail is on the disk for good: only
+  // then is the host told to delete it.
+  bool Kept = false;
 
   static constexpr size_t kFromIDMax = 8;
   static constexpr size_t kFromHandleMax = 14;

@@ -122,6 +122,23 @@ TLineRing::TSink TVeskoClient::BeginTransfer(bool download, ProtType protocol, c
     Status(Sjis(download ? "ダウンロード中...." : "アップロード中....") + ProtTypeName(protocol));
   });
   TTransferProgram* raw = program.get();
+  uploadText_.clear();
+  if (!download && protocol != pr_ZMODEM) {
+    // The receiver starts: until it asks, the host's bytes are its text.
+    receiverStart_ = TReceiverStartWatch(ring_.Line(ring_.LineIndex()));
+    receiverStarted_ = false;
+    return [this, raw](const char* p, size_t n) {
+      if (!receiverStarted_) {
+        const size_t at = receiverStart_.Find(p, n);
+        receiverStarted_ = at != TReceiverStartWatch::kNone;
+        const size_t text = receiverStarted_ ? at : n;
+        uploadText_.append(p, text);
+        p += text;
+        n -= text;
+      }
+      if (n > 0) raw->Input(p, n);
+    };
+  }
   if (!fromHost) return [raw](const char* p, size_t n) { raw->Input(p, n); };
   // A ZMODEM start in the host's bytes (found under the ring's lock, where
   // these are kept) is held as text until what follows it shows frames;
@@ -202,7 +219,7 @@ void TVeskoClient::TransferEnded(const std::shared_ptr<TTransferProgram>& progra
   ring_.EndTransfer(
       [&] {  // under the ring's lock, as the sink
         falseStart = fromHost && r.files.empty() && !r.success && startCheck_.Verdict() != TZmodemFollowCheck::fvFrames;
-        return falseStart ? transferAttempt_ : program->TakeUnconsumed();
+        return falseStart ? transferAttempt_ : uploadText_ + program->TakeUnconsumed();
       },
       [&] { return download && r.cancelled && !falseStart; });
   // Binary mode was for the transfer (given back by the ring): text again

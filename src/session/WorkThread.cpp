@@ -127,18 +127,22 @@ void TWorkThread::Consumed(const std::string& consumed, int slot) {
     maskSlot_ = -1;
   }
   const std::string& line = masked.empty() ? consumed : masked;
-  if (const int err = owner_.log_.WriteLine(line); err != 0 && !logFailed_) {
-    logFailed_ = true;
-    const std::string why = CannotWriteText(owner_.log_.Path(), err);
-    if (owner_.OnLogFailed) Synchronize([&] { owner_.OnLogFailed(&owner_, why); });
-    else PostStatus(why);
-  }
+  LogLine(line);
   if (owner_.OnReceiveLine) {
     // Reported only while the thread keeps up; far behind, lines are logged only.
     const int li = ring.LineIndex(), rp = ring.ReadPos();
     if ((li >= rp && li - rp < 699) || (li < rp && rp - li > 300)) {
       Synchronize([&] { owner_.OnReceiveLine(&owner_, line); });
     }
+  }
+}
+
+void TWorkThread::LogLine(const std::string& line) {
+  if (const int err = owner_.log_.WriteLine(line); err != 0 && !logFailed_) {
+    logFailed_ = true;
+    const std::string why = CannotWriteText(owner_.log_.Path(), err);
+    if (owner_.OnLogFailed) Synchronize([&] { owner_.OnLogFailed(&owner_, why); });
+    else PostStatus(why);
   }
 }
 
@@ -199,8 +203,8 @@ void TWorkThread::ReceiveTelegram(const std::string& from, const std::string& me
 void TWorkThread::ReceiveLoginUsers(const std::string& users) {
   if (owner_.OnReceiveLoginUsers) Synchronize([&] { owner_.OnReceiveLoginUsers(&owner_, users); });
 }
-void TWorkThread::ReceiveUsers(const std::string& users) {
-  if (owner_.OnReceiveUsers) Synchronize([&] { owner_.OnReceiveUsers(&owner_, users); });
+void TWorkThread::ReceiveUsers(const std::string& users, bool cut) {
+  if (owner_.OnReceiveUsers) Synchronize([&] { owner_.OnReceiveUsers(&owner_, users, cut); });
 }
 void TWorkThread::ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) {
   if (owner_.OnReceiveChatLine) Synchronize([&] { owner_.OnReceiveChatLine(&owner_, ch, handle, mes, isNext); });
@@ -240,13 +244,19 @@ TWebPage TWorkThread::FetchPage(const std::string& url) {
     std::lock_guard<std::mutex> lk(owner_.errorMutex_);
     owner_.lastError_.lookup = url + ": " + (page.ok ? Sjis("ページに telnet のアドレスがありません") : page.error);
   }
-  // The page goes into the session log as the host's lines do.
+  // The page goes into the session log as the host's lines do: without
+  // control bytes, as the receive path makes lines (a form feed would be
+  // taken for the start of a pass).
   if (page.ok && owner_.log_.IsOpen()) {
     size_t start = 0;
     while (start < page.body.size()) {
       size_t end = page.body.find_first_of("\r\n", start);
       if (end == std::string::npos) end = page.body.size();
-      if (end > start) owner_.log_.WriteLine(page.body.substr(start, end - start));
+      if (end > start) {
+        std::string line = page.body.substr(start, end - start);
+        std::replace_if(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
+        LogLine(line);
+      }
       start = end + 1;
     }
   }

@@ -60,7 +60,7 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void ReceiveMail(TVeskoMessage& m) override;
   void ReceiveTelegram(const std::string& from, const std::string& mes) override;
   void ReceiveLoginUsers(const std::string& users) override;
-  void ReceiveUsers(const std::string& users) override;
+  void ReceiveUsers(const std::string& users, bool cut) override;
   void ReceiveChatLine(int ch, const std::string& handle, const std::string& mes, bool isNext) override;
   void ExecuteWriteMessage(int tag) override;
   void WriteFailed(int tag, bool refused) override;
@@ -88,6 +88,8 @@ class TWorkThread : public ILineSource, public ILineSink, public IDialogueEvents
   void Synchronize(const std::function<void()>& fn);
   // Logs and reports the line consumed from ring slot `slot`.
   void Consumed(const std::string& line, int slot);
+  // A line into the session log; the log's first failure is reported.
+  void LogLine(const std::string& line);
   // Finishing, and nothing received is left to consume.
   bool Drained() const;
 

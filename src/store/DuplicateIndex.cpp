@@ -19,7 +19,7 @@ void TDuplicateIndex::Load(int board) {
   std::vector<TVeskoMessage> entries;
   store_.ReadIndex(board, std::numeric_limits<int>::max(), entries);
   for (const TVeskoMessage& e : entries) {
-    copies_[Key(board, e)].push_back({e.IndexNo, e.TextPos, e.TextLen, e.MesNo, false});
+    copies_[Key(board, e)].push_back({e.IndexNo, e.TextPos, e.TextLen, e.MesNo, !e.Cut});
   }
 }
 

@@ -9,9 +9,10 @@
 // - the same text is already stored;
 // - a cut capture (the line went before the host ended it) that begins a
 //   stored text is already stored, as far as it goes;
-// - a stored text that is the beginning of the new one was cut off: the
-//   whole completes that record. A copy stored whole in this pass is not
-//   taken for cut: it is another article;
+// - a stored text that is the beginning of the new one, where the stored
+//   copy was cut off (its record says so), is completed by the whole one.
+//   A copy stored whole is never taken for cut: the new one is another
+//   article;
 // - anything else is another article and is stored.
 // A mail whose date could not be read has no date to tell it by: it is
 // never taken for one already stored (a cut copy of it is still completed).
@@ -50,7 +51,7 @@ class TDuplicateIndex {
   using TKey = std::tuple<int, int32_t, double, std::string, std::string>;
   struct TCopy {
     int32_t indexNo, textPos, textLen, mesNo;
-    bool knownWhole;  // stored in this pass from a capture the host ended
+    bool knownWhole;  // stored from a capture the host ended
   };
   static TKey Key(int board, const TVeskoMessage& m);
   void Load(int board);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,9 +33,15 @@ bool THostLock::Acquire(const std::string& folder, int waitMs) {
   problem_.clear();
   MakePath(folder);
   const std::string path = FileName(folder);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Never through a link, and only a file: the pid is written into it.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) {
     problem_ = CannotWriteText(path, errno);
+    return false;
+  }
+  if (struct stat st; ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    problem_ = CannotWriteText(path, kErrNotRegular);
+    ::close(fd);
     return false;
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);

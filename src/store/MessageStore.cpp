@@ -1,9 +1,11 @@
 #include "store/MessageStore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -20,12 +22,19 @@ namespace {
 static_assert(kBoardRecordSize == 1 + 9 + 33 + 1 + 4);
 static_assert(kIndexRecordSize == 9 + 15 + 61 + 3 + 8 + 4 + 4 + 4 + 1 + 1 + 2);
 
-// An open file descriptor that closes itself on every path.
+// In an index record's padding (bytes 85-87): the stored text was cut off
+// by a lost line. Three bytes, so that whatever an older program left there
+// is not taken for it.
+constexpr char kCutMark[3] = {'c', 'u', 't'};
+
+// An open file descriptor that closes itself on every path. The store's
+// files are opened only as what they seem: never through a link (ELOOP), and
+// a pipe or a device in their place is refused at once, never written to.
 class TFile {
  public:
   // Never waits at the open: a pipe or a device in the store's place is not a file.
   TFile(const std::string& path, int flags, mode_t mode = 0644)
-      : fd_(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode)) {}
+      : fd_(Regular(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, mode))) {}
   ~TFile() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -33,12 +42,12 @@ class TFile {
   TFile& operator=(const TFile&) = delete;
   // Opens path read-write, creating it when it is not there (created says so).
   static int OpenOrCreate(const std::string& path, bool& created) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0 && errno == ENOENT) {
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
       created = created || fd >= 0;
     }
-    return fd;
+    return Regular(fd);
   }
   explicit TFile(int fd) : fd_(fd) {}
   int fd() const { return fd_; }
@@ -49,6 +58,14 @@ class TFile {
   }
 
  private:
+  // fd when it is a regular file; -1 with errno kErrNotRegular otherwise.
+  static int Regular(int fd) {
+    struct stat st;
+    if (fd < 0 || (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))) return fd;
+    ::close(fd);
+    errno = kErrNotRegular;
+    return -1;
+  }
   int fd_;
 };
 
@@ -104,7 +121,7 @@ size_t WriteBlock(int txtFd, off_t pos, int32_t mesNo, const std::string& text, 
 // Flushes a file's data (or a folder) to the disk with sync; false with
 // errno on failure.
 bool SyncFile(const std::string& path, bool folder, int (*sync)(int)) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (folder ? O_DIRECTORY : O_NOFOLLOW));
   if (fd < 0) return errno == ENOENT;
   // A special file (a device standing in for a disk) has nothing to sync.
   const bool ok = sync(fd) == 0 || errno == EINVAL;
@@ -137,7 +154,9 @@ void EncodeIndexRecord(const TVeskoMessage& m, char* r) {
   PutShortString(r, 8, m.FromID);
   PutShortString(r + 9, 14, m.FromHandle);
   PutShortString(r + 24, 60, m.Title);
-  r[85] = r[86] = r[87] = 0;
+  // The padding after the title, which the original leaves unused, says
+  // whether the text is only the beginning a lost line left.
+  std::memcpy(r + 85, m.Cut ? kCutMark : "\0\0\0", 3);
   PutDouble(r + 88, m.Date);
   PutInt32(r + 96, m.TextPos);
   PutInt32(r + 100, m.TextLen);
@@ -162,6 +181,7 @@ void DecodeIndexRecordInto(const char* r, TVeskoMessage& m) {
   m.TextLen = GetInt32(r + 100);
   m.MesNo = GetInt32(r + 104);
   m.SetMarks(GetUInt32(r + 108));
+  m.Cut = std::memcmp(r + 85, kCutMark, 3) == 0;
 }
 
 TVeskoMessage DecodeIndexRecord(const char* r) {
@@ -195,6 +215,18 @@ void TMessageStore::LoadBoards() {
   MakePath(HostFolder);  // a failure shows at the first write
   TStringLockGuard lock;
   const std::string path = BoardsFile();
+  keepBoardsFile_ = false;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > static_cast<off_t>(kMaxBoardsFileBytes)) {
+    // No board table is that long, but the file may be someone's: a copy is
+    // kept before a save replaces it, and without one it is never replaced.
+    const std::string aside = KeepAside(path);
+    keepBoardsFile_ = aside.empty();
+    throw EInOutError(PathText(path) + Sjis(" はボードの一覧としては大きすぎます (") +
+                      SafeIntToStr(static_cast<long long>(st.st_size)) + Sjis(" バイト)。ボードの一覧は既定のものを使います。") +
+                      (aside.empty() ? Sjis("控えを作れないため、このファイルには書き込みません")
+                                     : Sjis("元のファイルを ") + PathText(aside) + Sjis(" に残しました")));
+  }
   std::optional<std::string> data = ReadWholeFile(path, kMaxBoardsFileBytes);
   if (!data) return;
   const size_t records = data->size() / kBoardRecordSize;
@@ -220,6 +252,27 @@ void TMessageStore::LoadBoards() {
   KeepMailbox();
 }
 
+std::string TMessageStore::FilesProblem(const std::string& folder) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return std::string();  // made, or refused, by the folder's own check
+  std::string why;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    const auto endsWith = [&](std::string_view tail) {
+      return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    const bool boardFile = name.size() == 9 && name.rfind("MES", 0) == 0 && std::isdigit(static_cast<unsigned char>(name[3])) &&
+                           std::isdigit(static_cast<unsigned char>(name[4])) && (endsWith(".IDX") || endsWith(".TXT"));
+    if (!boardFile && name != "Boards.Dat" && name != "Users.TXT" && name != "brelo.lock" && !endsWith(".LOG")) {
+      continue;
+    }
+    why = NotARegularFile(JoinPath(folder, name), ELinks::kRefuse);
+    if (!why.empty()) break;
+  }
+  ::closedir(d);
+  return why;
+}
+
 void TMessageStore::KeepMailbox() {
   // Board 0 is always the mailbox; which of its mails are new is the file's.
   const int32_t firstNew = BoardTable[0].FirstNew;
@@ -233,6 +286,9 @@ void TMessageStore::SaveBoards() const {
     EncodeBoardEntry(BoardTable[static_cast<size_t>(i)], data.data() + static_cast<size_t>(i) * kBoardRecordSize);
   }
   TStringLockGuard lock;
+  if (keepBoardsFile_) {
+    throw EInOutError(CannotWriteText(BoardsFile()) + Sjis(" (控えを作れなかった元のファイルを残すため)"));
+  }
   WriteFileAtomic(BoardsFile(), data);
 }
 
@@ -336,10 +392,12 @@ void TMessageStore::CompleteMessage(TVeskoMessage& m, int indexNo) {
   rec.TextPos = static_cast<int32_t>(pos);
   rec.TextLen = static_cast<int32_t>(WriteBlock(txt.fd(), pos, rec.MesNo, m.Text, txtPath));
   rec.Unread = 1;
+  rec.Cut = m.Cut;
   EncodeIndexRecord(rec, r);
-  // One write of where the text is and the marks (bytes 96-111): the record
-  // points to the cut copy or to the whole, never to anything between.
-  constexpr size_t kFrom = 96;
+  // One write of whether it is cut, where the text is and the marks (bytes
+  // 85-111, the date between them unchanged): the record points to the cut
+  // copy or to the whole, never to anything between.
+  constexpr size_t kFrom = 85;
   if (!PWriteAll(idx.fd(), r + kFrom, sizeof r - kFrom, at + static_cast<off_t>(kFrom))) {
     UndoBlock(txt.fd(), pos, idxPath);
   }

@@ -114,6 +114,14 @@ class TMessageStore {
   // Number of whole records in a board's index.
   int RecordCount(int board) const;
 
+  // Why a pass cannot keep what it receives in `folder` (Shift-JIS; empty
+  // when it can): a file the pass writes there as it receives — Boards.Dat,
+  // a board's files, Users.TXT, brelo.lock, a session log — is a link, a
+  // pipe, a device or a folder. Nothing is ever written through one. (The
+  // box, Write.Dat, is refused by its own load: never written, the pass's
+  // writes not made.)
+  static std::string FilesProblem(const std::string& folder);
+
   // The default entry of a board.
   static TBoardEntry DefaultEntry(int board);
   // The length of a block's head ("#" and the number, CR LF).
@@ -126,6 +134,8 @@ class TMessageStore {
   void WriteMarkBytes(int board, const std::vector<int>& indexNos, size_t at, const char* bytes, size_t n) const;
   int ReadRecords(int board, int first, int count, std::vector<TVeskoMessage>& entries) const;
 
+  // Boards.Dat was too long to be a table and could not be kept aside: it stays.
+  bool keepBoardsFile_ = false;
   std::array<bool, kBoardCount> unsynced_{};  // boards appended to since the last Sync
   bool newFile_ = false;                      // a message file was created since the last Sync
 };

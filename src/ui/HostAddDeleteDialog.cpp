@@ -64,13 +64,24 @@ THostAddDeleteDialog::THostAddDeleteDialog(THostTable& hosts, std::string progra
   connect(Button2, &QPushButton::clicked, this, &THostAddDeleteDialog::Button2Click);
   connect(Button1, &QPushButton::clicked, this, &THostAddDeleteDialog::Button1Click);
   connect(Button3, &QPushButton::clicked, this, [this] {
-    if (ListBox1->currentRow() < 0) return;
-    properties_.HostIndex = ListBox1->currentRow();
+    const int row = ListBox1->currentRow();
+    if (row < 0) return;
+    properties_.HostIndex = row;
+    const std::string folder = hosts_.HostTable[static_cast<size_t>(row)].FilePath;
+    // Its OK writes this dialog's changes too, into the list as it is now:
+    // the table may have changed under the rows shown.
     properties_.exec();
+    Reselect(folder);
   });
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     try {
+      // Only what was changed here goes into the list as it is now, under
+      // its lock: hosts others added or removed meanwhile stay so.
       hosts_.SaveHostList(programFolder_);
+    } catch (const EHostListChanged& e) {
+      QMessageBox::warning(this, windowTitle(), Q(e.what()));
+      Rebuild();
+      return;
     } catch (const EInOutError& e) {
       QMessageBox::critical(this, QStringLiteral("エラー"), Q(e.what()));
       return;
@@ -107,6 +118,16 @@ void THostAddDeleteDialog::Rebuild() {
   for (int i = 0; i < hosts_.HostCount; ++i) ListBox1->addItem(Q(hosts_.HostTable[static_cast<size_t>(i)].Title));
   ListBox1->setCurrentRow(-1);
   for (QWidget* w : std::initializer_list<QWidget*>{Title, FilePath, Button1, Button3}) w->setEnabled(false);
+}
+
+void THostAddDeleteDialog::Reselect(const std::string& folder) {
+  Rebuild();
+  for (int i = 0; i < hosts_.HostCount; ++i) {
+    if (hosts_.HostTable[static_cast<size_t>(i)].FilePath == folder) {
+      ListBox1->setCurrentRow(i);
+      return;
+    }
+  }
 }
 
 void THostAddDeleteDialog::ListBox1Click() {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <string>
 
 class QLineEdit;
 class QListWidget;
@@ -40,6 +41,8 @@ class THostAddDeleteDialog : public QDialog {
 
  private:
   void Rebuild();
+  // Rebuilds the list and selects the host of that folder, when it is there.
+  void Reselect(const std::string& folder);
   void ListBox1Click();
   void Load();
   THostTable& hosts_;

@@ -216,6 +216,7 @@ void THostPropertyDialog::OKBtnClick() {
     return;
   }
   THostEntry& h = hosts_.HostTable[static_cast<size_t>(HostIndex)];
+  const THostEntry before = h;
   h.Address = *address;
   // Cut where the fields end, but never inside a character: the handle
   // becomes the drafts' "%H".
@@ -234,11 +235,21 @@ void THostPropertyDialog::OKBtnClick() {
   h.KeyModeAtStart = KeyModeAtStart->isChecked();
   h.SshKey = SshKey->text().trimmed().toStdString();
   try {
+    // Written into the list as it is now, under its lock: a host another
+    // writer added or removed meanwhile stays as they left it.
     hosts_.SaveHostList(programFolder_);
+  } catch (const EHostListChanged& err) {
+    // Someone else changed this host first: theirs is shown, nothing is lost.
+    QMessageBox::warning(this, windowTitle(), Q(err.what()));
+    if (OnHostsChanged) OnHostsChanged();
+    reject();
+    return;
   } catch (const EInOutError& err) {
+    h = before;  // not stored: the table keeps what the file holds
     QMessageBox::critical(this, QStringLiteral("エラー"), Q(err.what()));
     return;
   }
+  if (OnHostsChanged) OnHostsChanged();
   accept();
 }
 

@@ -46,6 +46,10 @@ class THostPropertyDialog : public QDialog {
   // Whether the host of an index is connected now: its entry is not changed
   // under a session that was started with it.
   std::function<bool(int index)> Connected;
+  // After OK wrote the list: the table is the list as written, which may
+  // hold what others changed meanwhile (or, when another writer changed
+  // this very entry first, the list as it is, nothing written).
+  std::function<void()> OnHostsChanged;
 
  protected:
   void showEvent(QShowEvent* e) override;

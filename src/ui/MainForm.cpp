@@ -1,5 +1,7 @@
 #include "ui/MainForm.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <algorithm>
 #include <QApplication>
@@ -7,6 +9,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileSystemWatcher>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -58,6 +61,18 @@
 #include "ui/UserListPage.h"
 
 namespace brelo {
+namespace {
+
+// What stat tells of the host list file: a save by anybody changes it (a
+// new file, renamed into place); "" when there is none.
+std::string HostListStamp(const std::string& programFolder) {
+  struct stat st {};
+  if (::lstat(THostTable::FileName(programFolder).c_str(), &st) != 0) return std::string();
+  return std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec);
+}
+
+}  // namespace
 
 TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* parent)
     : QMainWindow(parent),
@@ -67,6 +82,7 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
       browser_(readStore_),
       templates_(programFolder_) {
   setFont(UiFont());
+  hostListSeen_ = HostListStamp(programFolder_);
   try {
     model_.Hosts.LoadHostList(programFolder_);
     if (!model_.Hosts.LoadProblem.empty()) {
@@ -111,6 +127,16 @@ TMainForm::TMainForm(std::string programFolder, TAppSettings settings, QWidget* 
   HostPropertyDialog = new THostPropertyDialog(model_.Hosts, programFolder_, this);
   HostAddDeleteDialog = new THostAddDeleteDialog(model_.Hosts, programFolder_, *HostPropertyDialog, this);
   HostAddDeleteDialog->OnHostsSaved = [this] { RebuildHostSelector(); };
+  HostPropertyDialog->OnHostsChanged = [this] { HostTableReloaded(); };
+  // The list is replaced whole (a rename), so the folder is watched; the
+  // bursts of a save come to one look.
+  hostListTimer_ = new QTimer(this);
+  hostListTimer_->setSingleShot(true);
+  hostListTimer_->setInterval(100);
+  connect(hostListTimer_, &QTimer::timeout, this, &TMainForm::CheckHostList);
+  auto* watcher = new QFileSystemWatcher(this);
+  watcher->addPath(QString::fromStdString(programFolder_));
+  connect(watcher, &QFileSystemWatcher::directoryChanged, hostListTimer_, qOverload<>(&QTimer::start));
   HostPropertyDialog->Connected = [this](int index) {
     return model_.VeskoClient1.SessionRunning() && model_.Policy.CurrentHost() == index;
   };
@@ -254,11 +280,13 @@ void TMainForm::BuildTopBar(QWidget* holder) {
   connect(SpeedButton5, &QToolButton::clicked, this, [this] {
     HostPropertyDialog->HostIndex = HostComboBox->currentIndex();
     HostPropertyDialog->exec();
+    hostListTimer_->start();  // what changed while it was open
   });
   connect(SpeedButton6, &QToolButton::clicked, this, [this] {
     // OK rebuilds the selector itself; any other way out may still have
     // changed the table (a saved property, the reload of a cancel).
     if (HostAddDeleteDialog->exec() != QDialog::Accepted) HostTableReloaded();
+    hostListTimer_->start();
   });
 }
 
@@ -458,6 +486,27 @@ void TMainForm::HostTableReloaded() {
   selectorUpdating_ = false;
 }
 
+void TMainForm::CheckHostList() {
+  const std::string now = HostListStamp(programFolder_);
+  if (now == hostListSeen_) return;
+  // Unsaved edits in a dialog, or a host in use: the next look reads it.
+  if (HostAddDeleteDialog->isVisible() || HostPropertyDialog->isVisible() || model_.VeskoClient1.SessionRunning() ||
+      (Rounds != nullptr && Rounds->Running())) {
+    return;
+  }
+  hostListSeen_ = now;
+  THostTable hosts;
+  try {
+    hosts.LoadHostList(programFolder_);
+  } catch (const EInOutError& e) {
+    SetStatus(e.what());  // the table shown stays as it was read
+    return;
+  }
+  if (!hosts.LoadProblem.empty()) SetStatus(hosts.LoadProblem);
+  model_.Hosts = hosts;
+  HostTableReloaded();
+}
+
 const THostEntry* TMainForm::SelectedHost() const {
   // A busy host's folder is not this window's to write.
   const int i = model_.Policy.HostBusy() ? -1 : model_.Policy.CurrentHost();
@@ -517,6 +566,7 @@ void TMainForm::SetControls(ESessionControls state) {
   SpeedButton1->setEnabled(state == ESessionControls::kHostSelected || session);
   SpeedButton1->setChecked(session);
   if (state == ESessionControls::kHostBusy && busyTimer_ != nullptr) busyTimer_->start();
+  if (!session && hostListTimer_ != nullptr) hostListTimer_->start();  // a change that waited for the session
 }
 
 void TMainForm::ShowTerminal(bool focusInput) {
@@ -955,6 +1005,12 @@ void TMainForm::showEvent(QShowEvent* e) {
   }
   setWindowTitle(WindowTitleText());
   QMainWindow::showEvent(e);
+}
+
+void TMainForm::changeEvent(QEvent* e) {
+  // Back in the window: what the shell did to the list meanwhile shows.
+  if (e->type() == QEvent::ActivationChange && isActiveWindow() && hostListTimer_ != nullptr) hostListTimer_->start();
+  QMainWindow::changeEvent(e);
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {

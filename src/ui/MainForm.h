@@ -116,6 +116,12 @@ class TMainForm : public QMainWindow, public IMainView {
   // without OK): the selector shows the table, with the same host selected
   // when it is still there.
   void HostTableReloaded();
+  // The host list file changed since this window last read it (another
+  // window, the shell's --add-host and --remove-host): it is read again and
+  // the selector shows it, the selected host kept. Not while a host dialog
+  // is open, a session or a round runs: then at the next look (the window
+  // activated, the session over, a dialog closed).
+  void CheckHostList();
   void OpenEditor(int index);
   void ResButtonClick();
   void NewButtonClick();
@@ -168,6 +174,7 @@ class TMainForm : public QMainWindow, public IMainView {
  protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
   void BuildTopBar(QWidget* holder);
@@ -209,6 +216,10 @@ class TMainForm : public QMainWindow, public IMainView {
   QTimer* goodbyeTimer_ = nullptr;  // names the host's goodbye question
   QTimer* passTimer_ = nullptr;     // watches a pass the user started until it is over
   std::map<std::string, int> received_;  // each host's last pass in this run, by folder
+  // The host list file as last read here (what stat tells of it), and the
+  // watch on the program folder that says when to look again.
+  std::string hostListSeen_;
+  QTimer* hostListTimer_ = nullptr;
   std::string goodbyeShown_;   // the user chose to quit once the pass has ended
 };
 

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <functional>
+#include <memory>
+#include <set>
 
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
@@ -92,20 +95,32 @@ TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
   ASSERT_EQ(Brelo(home.Path(), {"--add-host", "A", "--address", "a.example", "--user-id", "U"}, "pw\n").exit, 0);
   const std::string before = *ReadWholeFile(THostTable::FileName(home.Path()));
   const QStringList add = {"--address", "a.example", "--user-id", "U"};
+  // Checked as the window checks, by the same rules: nothing is trimmed,
+  // cut or changed, and a password is never shown, only a position in it.
   for (const auto& [args, input, part] : std::vector<std::tuple<QStringList, std::string, std::string>>{
            {QStringList{"--add-host", "A"} + add, "pw\n", "already a host titled A (1)"},
            {QStringList{"--add-host", "12"} + add, "pw\n", "digits alone"},
-           {QStringList{"--add-host", "B"} + add, "123456789\n", "the password is at most 8 bytes"},
+           {QStringList{"--add-host", "B"} + add, "Zq123456789\n", "the password は 8 バイトまでです"},
+           {QStringList{"--add-host", "B"} + add, " Zq\n", "the password の先頭が空白です"},
+           {QStringList{"--add-host", "B"} + add, "Zq \n", "the password の末尾が空白です"},
+           {QStringList{"--add-host", "B"} + add, "Zq😀\n", "the password: character 3 cannot be held in Shift-JIS"},
            {QStringList{"--add-host", "B"} + add, "", "no password"},
-           {QStringList{"--add-host", "絵文字😀"} + add, "pw\n", "😀"},
-           {QStringList{"--add-host", "B", "--address", "a.example", "--user-id", "123456789"}, "pw\n", "--user-id is at most 8"},
+           {QStringList{"--add-host", "絵文字😀"} + add, "pw\n", "TITLE: character 4 cannot be held in Shift-JIS"},
+           {QStringList{"--add-host", " B"} + add, "pw\n", "TITLE の先頭が空白です"},
+           {QStringList{"--add-host", "B", "--address", "a.example", "--user-id", "123456789"}, "pw\n",
+            "--user-id は 8 バイトまでです"},
+           {QStringList{"--add-host", "B", "--address", "a.example", "--user-id", "U "}, "pw\n", "--user-id の末尾が空白です"},
            {QStringList{"--add-host", "B", "--address", "foo:99999x", "--user-id", "U"}, "pw\n",
             "--address: ポート番号「99999x」は 1～65535 の数ではありません"},
-           {QStringList{"--add-host", "B", "--folder", "../x"} + add, "pw\n", "without \"/\""},
-           {QStringList{"--add-host", "B", "--folder", "DEMO"} + add, "pw\n", "belongs to another host"}}) {
+           {QStringList{"--add-host", "B", "--folder", "../x"} + add, "pw\n", "は使えません"},
+           {QStringList{"--add-host", "B", "--folder", "..\\..\\x"} + add, "pw\n", "は使えません"},
+           {QStringList{"--add-host", "B", "--folder", "veskohosts.dat"} + add, "pw\n", "ファイルの名前です"},
+           {QStringList{"--add-host", "B", "--folder", " DEMO"} + add, "pw\n", "--folder の先頭が空白です"},
+           {QStringList{"--add-host", "B", "--folder", "DEMO"} + add, "pw\n", "はほかのホスト ("}}) {
     const TRun r = Brelo(home.Path(), args, input);
     EXPECT_EQ(r.exit, 2) << args.join(' ').toStdString();
     EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Zq"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(*ReadWholeFile(THostTable::FileName(home.Path())), before);
@@ -121,6 +136,90 @@ TEST(HostCommands, WhatCannotBeStoredAsGivenIsRefusedAndTheListStaysAsItWas) {
   ASSERT_EQ(t.HostCount, 3);
   EXPECT_EQ(t.HostTable[2].UserID, "12345678");
   EXPECT_EQ(t.HostTable[2].Password, Sjis("たろうさ"));
+}
+
+// Writers of the list at once, as a script on a server runs them: every
+// host lands under an index of its own, and every removal takes out its
+// host and all of it.
+TEST(HostCommands, ManyWritersAtOnceLoseNothingAndARemovedHostLeavesNothing) {
+  test::TTempDir home;
+  constexpr int kWriters = 40;
+  const auto all = [&](const std::function<QStringList(int)>& args, const std::function<std::string(int)>& input) {
+    std::vector<std::unique_ptr<QProcess>> ps;
+    for (int i = 0; i < kWriters; ++i) {
+      ps.push_back(std::make_unique<QProcess>());
+      ps.back()->start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home.Path())} + args(i));
+      const std::string in = input(i);
+      ps.back()->write(in.data(), static_cast<qint64>(in.size()));
+      ps.back()->closeWriteChannel();
+    }
+    std::vector<TRun> runs;
+    for (auto& p : ps) {
+      EXPECT_TRUE(p->waitForFinished(180000));
+      runs.push_back({p->exitCode(), p->readAllStandardOutput().toStdString(), p->readAllStandardError().toStdString()});
+    }
+    return runs;
+  };
+  const auto title = [](int i) { return QString("H%1").arg(i); };
+  std::set<std::string> indexes;
+  for (const TRun& r : all([&](int i) { return QStringList{"--add-host", title(i), "--address", "a.example", "--user-id", "U"}; },
+                           [](int i) { return "pw" + std::to_string(i) + "\n"; })) {
+    EXPECT_EQ(r.exit, 0) << r.err;
+    indexes.insert(r.out);
+  }
+  EXPECT_EQ(indexes.size(), static_cast<size_t>(kWriters));
+  THostTable t;
+  t.LoadHostList(home.Path());
+  ASSERT_EQ(t.HostCount, kWriters + 1);
+  std::set<std::string> titles, folders;
+  for (int i = 1; i < t.HostCount; ++i) {
+    const THostEntry& e = t.HostTable[static_cast<size_t>(i)];
+    titles.insert(e.Title);
+    folders.insert(e.FilePath);
+    EXPECT_EQ(indexes.count(std::to_string(i) + "\n"), 1u) << i;
+    EXPECT_EQ(e.Password, "pw" + e.Title.substr(1));
+  }
+  EXPECT_EQ(titles.size(), static_cast<size_t>(kWriters));
+  EXPECT_EQ(folders.size(), static_cast<size_t>(kWriters));
+
+  for (const TRun& r : all([&](int i) { return QStringList{"--remove-host", title(i)}; }, [](int) { return ""; })) {
+    EXPECT_EQ(r.exit, 0) << r.err;
+  }
+  t.LoadHostList(home.Path());
+  EXPECT_EQ(t.HostCount, 1);
+  const std::string text = test::ReadBytes(THostTable::FileName(home.Path()));
+  EXPECT_EQ(text.find("Password=pw"), std::string::npos) << text;
+  EXPECT_EQ(text.find("[HOST 1]"), std::string::npos) << text;
+}
+
+// Anything but a file in the list's place (or its lock's) is refused with
+// the list's own status, and left as it is: nothing read, nothing written.
+TEST(HostCommands, AHostListThatIsNoFileIsRefusedAndLeftAsItIs) {
+  for (const std::string kind : {"fifo", "device", "link"}) {
+    for (const std::string name : {"veskohosts.dat", "veskohosts.lock"}) {
+      SCOPED_TRACE(kind + " " + name);
+      test::TTempDir home;
+      const std::string path = home.File(name);
+      const std::string target = home.File("elsewhere.txt");
+      test::WriteBytes(target, "not a host list\n");
+      ASSERT_EQ(kind == "fifo" ? ::mkfifo(path.c_str(), 0600)
+                               : ::symlink(kind == "device" ? "/dev/null" : target.c_str(), path.c_str()),
+                0);
+      const bool list = name == "veskohosts.dat";
+      for (const QStringList& args : {QStringList{"--add-host", "A", "--address", "a.example", "--user-id", "U"},
+                                      QStringList{"--remove-host", "0"}, QStringList{"--list-hosts"},
+                                      QStringList{"--pilot", "0", "--timeout", "5"}}) {
+        if (!list && (args[0] == "--list-hosts" || args[0] == "--pilot")) continue;  // they write no list
+        const TRun r = Brelo(home.Path(), args, "pw\n");
+        EXPECT_EQ(r.exit, 11) << args.join(' ').toStdString() << r.err;
+        EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+      }
+      struct stat st {};
+      ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+      EXPECT_TRUE(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+      EXPECT_EQ(test::ReadBytes(target), "not a host list\n");
+    }
+  }
 }
 
 TEST(HostCommands, APasswordTypedAtATerminalIsNotEchoed) {

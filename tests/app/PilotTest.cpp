@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QProcess>
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "store/ReservationBox.h"
 #include "support/BreloRun.h"
 #include "support/DemoHost.h"
+#include "transport/ZenuComm.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
@@ -26,7 +28,10 @@ namespace {
 
 using test::TRun;
 
-TRun Pilot(const std::string& home, const QStringList& args) { return test::Brelo(home, args, "", 60000); }
+// `before`: run in the child before the program (a disk full for a file).
+TRun Pilot(const std::string& home, const QStringList& args, const std::function<void()>& before = {}) {
+  return test::Brelo(home, args, "", 60000, before);
+}
 
 void HostList(const std::string& home, const std::string& address, const std::string& user = "TARO",
               const std::string& password = "taro") {
@@ -112,10 +117,10 @@ TEST(PilotMode, AFullDiskStopsThePassAtTheFirstFailedWrite) {
   test::TTempDir home;
   HostList(home.Path(), host.TelnetAddress());
   MakePath(home.Path() + "DEMO");
-  ASSERT_EQ(::symlink("/dev/full", (home.Path() + "DEMO/MES01.TXT").c_str()), 0);
-  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  test::TFullFile full(home.Path() + "DEMO/MES01.TXT");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"}, full.ForChild());
   EXPECT_EQ(r.exit, 6) << r.out << r.err;
-  EXPECT_NE(r.err.find("MES01.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("MES01.TXT に書き込めません (ファイルが大きすぎます)"), std::string::npos) << r.err;
   // The mail read at the login was stored before, and stays whole.
   TMessageStore store;
   store.HostFolder = home.Path() + "DEMO/";
@@ -155,11 +160,10 @@ TEST(PilotMode, ASessionLogThatCannotBeWrittenStopsThePass) {
   HostList(home.Path(), host.TelnetAddress());
   MakePath(home.Path() + "DEMO");
   // The day's log sits on a full disk; the folder passes the pass's check.
-  const std::string log = home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG");
-  ASSERT_EQ(::symlink("/dev/full", log.c_str()), 0);
-  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  test::TFullFile full(home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG"));
+  TRun r = Pilot(home.Path(), {"--pilot", "0"}, full.ForChild());
   EXPECT_EQ(r.exit, 6) << r.out << r.err;
-  EXPECT_NE(r.err.find(".LOG に書き込めません (ディスクに空きがありません)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(".LOG に書き込めません (ファイルが大きすぎます)"), std::string::npos) << r.err;
   // Nothing was fetched that the host would count as read.
   EXPECT_EQ(host.Received().find("N@"), std::string::npos) << host.Received();
   EXPECT_NE(host.DataFile("mail/TARO.txt").find(Sjis("オフ会の件")), std::string::npos);
@@ -286,24 +290,71 @@ TEST(PilotMode, WhatCannotBeSentWholeIsHeldNamedAndAnExitStatus) {
   EXPECT_NE(r.out.find("box unreadable"), std::string::npos) << r.out;
 }
 
-// A Boards.Dat that is a link to a device is refused at once, named, and
-// the pass goes on; the table it then saves is a file of its own.
-TEST(PilotMode, ABoardsFileLinkedToADeviceIsNamedAndThePassEnds) {
+// The mailbox cannot take the mail read at the login: the host is told to
+// keep each mail ("n"), never to delete one, the status says so, and the
+// pass goes no further than the host's prompt.
+TEST(PilotMode, MailThatCannotBeStoredIsLeftAtTheHost) {
   test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  MakePath(home.Path() + "DEMO");
+  test::TFullFile full(home.Path() + "DEMO/MES00.TXT");
+  const std::string mail = host.DataFile("mail/TARO.txt");
+  TRun r = Pilot(home.Path(), {"--pilot", "0"}, full.ForChild());
+  EXPECT_EQ(r.exit, 6) << r.out << r.err;
+  EXPECT_NE(r.err.find("MES00.TXT に書き込めません (ファイルが大きすぎます)"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("メールを保存できなかったため、ホストから削除せずに残しました"), std::string::npos) << r.out;
+  const std::string received = host.Received();
+  EXPECT_EQ(received.find("] y%0D%0A"), std::string::npos) << received;
+  EXPECT_NE(received.find("] n%0D%0A"), std::string::npos) << received;
+  EXPECT_EQ(received.find("N@"), std::string::npos) << received;
+  EXPECT_EQ(host.DataFile("mail/TARO.txt"), mail);  // both still there
+}
+
+// Every file a pass writes or reads is what it seems: a link, a pipe or a
+// device in a store file's place refuses the pass before the host is
+// called, names the file and leaves it as it is. A Boards.Dat too long to
+// be one is kept aside before a fresh one replaces it.
+TEST(PilotMode, StoreFilesThatAreNotWhatTheySeemAreRefusedAndLeftAsTheyAre) {
+  test::TDemoHost host;
+  const std::string log = ExpandDateName("%y%M%D.LOG");
+  for (const std::string& name : {std::string("Boards.Dat"), std::string("MES01.TXT"), std::string("MES00.IDX"),
+                                  std::string("brelo.lock"), std::string("Users.TXT"), log}) {
+    for (const std::string kind : {"device", "link", "fifo"}) {
+      SCOPED_TRACE(name + " " + kind);
+      test::TTempDir home;
+      HostList(home.Path(), host.TelnetAddress());
+      const std::string folder = home.Path() + "DEMO/";
+      MakePath(folder);
+      const std::string target = home.Path() + "target";
+      test::WriteBytes(target, "someone else's file\n");
+      ASSERT_EQ(kind == "fifo" ? ::mkfifo((folder + name).c_str(), 0600)
+                               : ::symlink(kind == "device" ? "/dev/null" : target.c_str(), (folder + name).c_str()),
+                0);
+      const std::string received = host.Received();
+      TRun r = Pilot(home.Path(), {"--pilot", "0", "--timeout", "20"});
+      EXPECT_EQ(r.exit, 6) << r.out << r.err;
+      EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+      EXPECT_EQ(host.Received(), received);  // never called
+      struct stat st {};
+      ASSERT_EQ(::lstat((folder + name).c_str(), &st), 0);
+      EXPECT_TRUE(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+      EXPECT_EQ(test::ReadBytes(target), "someone else's file\n");
+    }
+  }
   test::TTempDir home;
   HostList(home.Path(), host.TelnetAddress());
   const std::string folder = home.Path() + "DEMO/";
   MakePath(folder);
-  ASSERT_EQ(::symlink("/dev/full", (folder + "Boards.Dat").c_str()), 0);
+  const std::string big(kMaxBoardsFileBytes + 1, 'b');
+  test::WriteBytes(folder + "Boards.Dat", big);
   TRun r = Pilot(home.Path(), {"--pilot", "0", "--timeout", "30"});
   EXPECT_EQ(r.exit, 0) << r.out << r.err;
-  EXPECT_NE(r.err.find("Boards.Dat を読めません (通常のファイルではありません)"), std::string::npos)
-      << r.err;
-  // Looked at, not read: a link left in place would be read without end.
-  struct stat st {};
-  ASSERT_EQ(::lstat((folder + "Boards.Dat").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_size, static_cast<off_t>(kBoardCount * kBoardRecordSize));
+  EXPECT_NE(r.err.find("Boards.Dat はボードの一覧としては大きすぎます"), std::string::npos) << r.err;
+  bool kept = false;
+  for (const std::string& f : test::ListFolder(folder)) kept |= f.rfind("Boards.Dat.broken-", 0) == 0 && test::ReadBytes(folder + f) == big;
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(test::ReadBytes(folder + "Boards.Dat").size(), static_cast<size_t>(kBoardCount * kBoardRecordSize));
 }
 
 // A host folder outside the program folder is never used.
@@ -344,19 +395,26 @@ TEST(PilotMode, AFileTheHostSendsDuringThePassIsStoredAndReported) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
-  test::TDemoHost host;
-  test::TTempDir home;
+// The demo host with an upload command, and report.bin of `size` bytes
+// left in the folder UP; the bytes.
+std::string UploadWaits(const std::string& home, const test::TDemoHost& host, const std::string& command, size_t size) {
   THostTable t;
   t.HostCount = 1;
   t.HostTable[0] = THostTable::SampleEntry();
   t.HostTable[0].Address = host.TelnetAddress();
-  t.HostTable[0].UploadCommand = "UP";
-  t.SaveHostList(home.Path());
-  std::string bytes(200000, '\0');
+  t.HostTable[0].UploadCommand = command;
+  t.SaveHostList(home);
+  std::string bytes(size, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 40503u) >> 5);
-  MakePath(home.Path() + "DEMO/UP");
-  test::WriteBytes(home.Path() + "DEMO/UP/report.bin", bytes);
+  MakePath(home + "DEMO/UP");
+  test::WriteBytes(home + "DEMO/UP/report.bin", bytes);
+  return bytes;
+}
+
+TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  const std::string bytes = UploadWaits(home.Path(), host, "UP", 200000);
   TRun r = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(r.exit, 0) << r.out << r.err;
   EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
@@ -367,6 +425,55 @@ TEST(PilotMode, TheFilesLeftInUpAreSentAndPutAsideOnceTheHostHasThem) {
   TRun again = Pilot(home.Path(), {"--pilot", "0"});
   EXPECT_EQ(again.exit, 0);
   EXPECT_EQ(again.out.find("brelo: files:"), std::string::npos) << again.out;
+}
+
+// An XMODEM-CRC upload starts when the host's receiver asks, never at the
+// "C" of the host's answer "受信を開始します (XMODEM [CRC] 1024byte)": that
+// answer is the host's text, which the log keeps and the sender never sees.
+TEST(PilotMode, AnXmodemUploadStartsWhenTheHostsReceiverAsks) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  // Whole blocks: XMODEM pads the last one.
+  const std::string bytes = UploadWaits(home.Path(), host, "UPX report.bin", 20 * 1024);
+  WriteProfileInteger(home.Path() + "Modem.Ini", "MODEM", "PROTOCOL", pr_XMODEM_CRC_1024);
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(host.DataFile("upload/report.bin") == bytes);
+  const std::string log = test::ReadBytes(home.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG"));
+  EXPECT_NE(log.find(Sjis("受信を開始します (") + ProtTypeName(pr_XMODEM_CRC_1024) + ")\r\n"), std::string::npos)
+      << SjisToUtf8(log);
+}
+
+// What the pilot says of a damaged box, one problem a line: a line break in
+// one would let a terminal write its second part over the first.
+TEST(PilotMode, EachBoxProblemIsALineOfItsOwn) {
+  test::TDemoHost host;
+  test::TTempDir home;
+  HostList(home.Path(), host.TelnetAddress());
+  MakePath(home.Path() + "DEMO");
+  test::WriteBytes(home.Path() + "DEMO/Write.Dat", std::string(250 * kReservationRecordSize + 10, '\0'));
+  TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+  size_t lines = 0;
+  for (size_t at = 0; (at = r.err.find("brelo: box: ", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 2u) << r.err;
+}
+
+// What the pilot prints is whole, however long: a thousand half-width kana
+// are 1000 bytes in the list and 3000 in UTF-8, and a line cut to a buffer
+// would end inside one of them.
+TEST(PilotMode, ALongTitleIsPrintedWhole) {
+  test::TTempDir home;
+  std::string kana;
+  for (int i = 0; i < 1000; ++i) kana += "\xEF\xBD\xB1";  // "ｱ"
+  HostList(home.Path(), "telnet://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/");
+  THostTable t;
+  t.LoadHostList(home.Path());
+  t.HostTable[0].Title = std::string(1000, '\xB1');  // "ｱ" in Shift-JIS
+  t.SaveHostList(home.Path());
+  const TRun r = Pilot(home.Path(), {"--pilot", "0"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE((r.out + r.err).find("brelo: " + kana + " (" + home.Path() + "DEMO"), std::string::npos) << r.out << r.err;
 }
 
 TEST(PilotMode, FailureExits) {

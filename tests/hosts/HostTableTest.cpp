@@ -62,7 +62,8 @@ TEST(HostList, LoadsCountSectionsAndCutsLongValues) {
   EXPECT_EQ(t.HostTable[0].HandleName, Sjis("ながいながいハ"));  // 14 bytes
   EXPECT_EQ(t.HostTable[0].HostKind, 7);  // kept as read
   EXPECT_EQ(t.HostTable[1].HostKind, 0);
-  // Delete one and save: Count 2, and the old sections stay.
+  // Delete one and save: Count 2, and nothing beyond it stays, the removed
+  // host's password least of all.
   t.Delete(0);
   t.SaveHostList(dir.Path());
   THostTable again;
@@ -70,8 +71,9 @@ TEST(HostList, LoadsCountSectionsAndCutsLongValues) {
   EXPECT_EQ(again.HostCount, 2);
   const std::string text = ReadBytes(THostTable::FileName(dir.Path()));
   EXPECT_NE(text.find("Count=2\r\n"), std::string::npos);
-  EXPECT_NE(text.find("[HOST 4]"), std::string::npos);
-  EXPECT_NE(text.find("Title=extra"), std::string::npos);
+  for (const char* gone : {"[HOST 2]", "[HOST 3]", "[HOST 4]", "Title=extra", "Password=123456789", "ABCDEFGHIJ"}) {
+    EXPECT_EQ(text.find(gone), std::string::npos) << gone << "\n" << text;
+  }
 }
 
 // A list cut short or holding NUL bytes loads no host at all: nothing is
@@ -271,6 +273,80 @@ TEST(HostList, AGarbageListIsKeptAsideNamedAndReplacedByAFreshOne) {
   again.LoadHostList(dir.Path());
   EXPECT_EQ(again.HostCount, 1);
   EXPECT_EQ(again.LoadProblem, "");
+}
+
+// Two writers that loaded the same list: each one's save puts its own
+// change into the list as it is then, and a change to a host the other
+// changed first is refused, never written over it.
+TEST(HostList, WritersThatMeetKeepEachOthersHosts) {
+  TTempDir dir;
+  const std::string path = THostTable::FileName(dir.Path());
+  THostTable first, second;
+  first.LoadHostList(dir.Path());
+  second.LoadHostList(dir.Path());
+  first.Add(0xA);
+  first.SaveHostList(dir.Path());
+  second.Add(0xB);
+  second.HostTable[1].Password = "pwB";
+  second.SaveHostList(dir.Path());
+  EXPECT_EQ(second.HostCount, 3);  // the list as written, the other's host in it
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  ASSERT_EQ(t.HostCount, 3);
+  EXPECT_EQ(t.HostTable[1].FilePath, "HOST000A");
+  EXPECT_EQ(t.HostTable[2].FilePath, "HOST000B");
+  // A removal from a table that missed a later host removes only its own.
+  first.Delete(1);
+  first.SaveHostList(dir.Path());
+  t.LoadHostList(dir.Path());
+  ASSERT_EQ(t.HostCount, 2);
+  EXPECT_EQ(t.HostTable[1].FilePath, "HOST000B");
+  EXPECT_EQ(ReadBytes(path).find("HOST000A"), std::string::npos);
+  // The other removed the host this one changes: nothing is written, and
+  // the table shows the list as it is.
+  second.HostTable[1].Password = "changed";
+  const std::string before = ReadBytes(path);
+  EXPECT_THROW(second.SaveHostList(dir.Path()), EHostListChanged);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(second.HostCount, 2);
+  EXPECT_EQ(second.HostTable[1].FilePath, "HOST000B");
+  // An entry the list cannot keep as it is: refused, the table as it was.
+  second.HostTable[1].FilePath = "DEMO";  // the other host's folder
+  EXPECT_THROW(second.SaveHostList(dir.Path()), EInOutError);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(second.HostTable[1].FilePath, "DEMO");
+}
+
+TEST(HostList, WhatTheListCannotKeepAsGivenIsNamedByPosition) {
+  TTempDir dir;
+  const struct {
+    std::string text;
+    size_t limit;
+    std::string why;  // "" when it is kept as given
+  } cases[] = {
+      {"secret", 8, ""},
+      {" secret", 8, "の先頭が空白です (ホスト一覧には残りません)"},
+      {"secret ", 8, "の末尾が空白です (ホスト一覧には残りません)"},
+      {"secret\t", 8, "の 7 文字目が制御文字です"},
+      {Sjis("ひみつ") + "\x01", 8, "の 4 文字目が制御文字です"},
+      {"123456789", 8, "は 8 バイトまでです (9 バイトあります)"},
+  };
+  for (const auto& c : cases) {
+    const std::string why = SjisToUtf8(THostTable::FieldProblem("PW", c.text, c.limit));
+    if (c.why.empty()) EXPECT_EQ(why, "") << c.text;
+    else EXPECT_EQ(why, "PW " + c.why) << c.text;
+    EXPECT_EQ(why.find("secret"), std::string::npos);  // a password is never shown
+  }
+  THostTable t;
+  t.LoadHostList(dir.Path());
+  t.Add(1);
+  WriteBytes(dir.File("notes.txt"), "x");
+  for (const std::string folder : {"DEMO", "..\\..\\x", "notes.txt", "veskohosts.dat", " HOST0001", "A/../B"}) {
+    t.HostTable[1].FilePath = folder;
+    EXPECT_NE(t.EntryProblem(1, dir.Path()), "") << folder;
+  }
+  t.HostTable[1].FilePath = "HOST0001";
+  EXPECT_EQ(t.EntryProblem(1, dir.Path()), "");
 }
 
 }  // namespace

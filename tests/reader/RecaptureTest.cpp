@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
+#include "session/SessionLog.h"
 #include "support/DemoHost.h"
 #include "support/DemoPass.h"
 #include "support/TempDir.h"
@@ -57,6 +60,66 @@ TEST_F(RecaptureTest, StoresWhatTheLogHoldsOnceAndACutMessageAsFarAsItGoes) {
   r = Recapture(*model, kNews + third + "first half\r\nsecond half\r\n//\r\n");
   EXPECT_EQ(r.stored, 0);
   EXPECT_EQ(r.skipped, 3);
+}
+
+// A day's log holds its passes one after the other, each from its mark: a
+// mail the line cut in one pass keeps only what that pass brought, never
+// the next pass's banner and login, and that pass's whole copy completes it.
+TEST_F(RecaptureTest, APassCutMidMailEndsAtTheMarkOfTheNext) {
+  const std::string mail = "Private Message is from: TARO " + Sjis("たろう") + " to: GUEST\r\nTime: 98/03/15 21:07:33\r\n" +
+                           "Subj: " + Sjis("オフ会") + "\r\nfirst line\r\n";
+  const std::string login = Sjis("デモ草の根ネットへようこそ") + "\r\nID: GUEST\r\nPassword: \r\n*CH01 GUEST Pallo\r\n";
+  const std::string cutPass = TSessionLog::PassMark() + "\r\n" + login + mail;
+  const std::string wholePass = TSessionLog::PassMark() + "\r\n" + login + mail + "second line\r\n" +
+                                Sjis("削除しますか？ (Y/N)>") + "y\r\nMAIN (A,C,E,N,Q,T,U,W,?)>Q\r\n";
+  TRecaptureResult r = Recapture(*model, cutPass + TSessionLog::PassMark() + "\r\n" + login);
+  EXPECT_EQ(r.stored, 1);
+  EXPECT_EQ(r.cut, 1);
+  std::vector<TVeskoMessage> e;
+  ASSERT_EQ(model->Store.ReadIndex(0, 999, e), 1);
+  EXPECT_EQ(model->Store.ReadText(0, e[0].TextPos, e[0].TextLen), "\r\nfirst line\r\n");
+  r = Recapture(*model, cutPass + wholePass);
+  ASSERT_EQ(model->Store.ReadIndex(0, 999, e), 1);
+  EXPECT_EQ(model->Store.ReadText(0, e[0].TextPos, e[0].TextLen), "\r\nfirst line\r\nsecond line\r\n");
+}
+
+// Two real passes of a day into one log, the first cut off in the middle of
+// the news: each begins with its mark, and the log captured again gives
+// what the two passes stored.
+TEST_F(RecaptureTest, TwoPassesOfADayTheFirstCutGiveWhatTheyStored) {
+  test::TDemoHost cutting({"--drop-after", "900"}), whole;
+  test::TTempDir other;
+  test::TQuietView v2;
+  TMainModel live(other.Path(), v2);
+  v2.store = &live.Store;
+  live.Hosts.LoadHostList(other.Path());
+  live.Policy.Options.PassgoodbyeMessage = true;
+  for (const test::TDemoHost* host : {&cutting, &whole}) {
+    live.Hosts.HostTable[0].Address = host->TelnetAddress();
+    live.Policy.HostComboBoxChange(0);
+    live.Policy.Options.GetMidoku = true;
+    live.Policy.SpeedButton1Click(true);
+    ASSERT_TRUE(test::WaitUntil([&] { return !live.VeskoClient1.SessionRunning(); }, 60000));
+    live.Policy.HostComboBoxChange(-1);
+  }
+  const std::string log = other.Path() + "DEMO/" + ExpandDateName("%y%M%D.LOG");
+  const std::vector<std::string> lines = SplitLines(test::ReadBytes(log));
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return TSessionLog::IsPassMark(l); }), 2);
+  ASSERT_TRUE(TSessionLog::IsPassMark(lines.front()));
+  const auto done = RecaptureFile(*model, log);
+  ASSERT_TRUE(done);
+  for (int b = 0; b < kBoardCount; ++b) {
+    TMessageStore store;
+    store.HostFolder = other.Path() + "DEMO/";
+    ASSERT_EQ(model->Store.RecordCount(b), store.RecordCount(b)) << b;
+    std::vector<TVeskoMessage> mine, theirs;
+    model->Store.ReadIndex(b, 999, mine);
+    store.ReadIndex(b, 999, theirs);
+    for (size_t i = 0; i < mine.size(); ++i) {
+      EXPECT_EQ(model->Store.ReadText(b, mine[i].TextPos, mine[i].TextLen),
+                store.ReadText(b, theirs[i].TextPos, theirs[i].TextLen)) << b << " " << i;
+    }
+  }
 }
 
 TEST_F(RecaptureTest, ARealPassLogGivesWhatThePassStored) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "common/DateTime.h"
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "support/Loopback.h"
@@ -286,8 +287,8 @@ TEST_F(PolicyTest, ArticlesAreToldApartByTheirWholeTextAndACutCopyIsCompleted) {
   EXPECT_EQ(policy->Summary().completed, 1);
   EXPECT_EQ(policy->Summary().duplicates, 2);
   EXPECT_EQ(policy->ReceivedCount(), 5);
-  // A new pass knows what the last one stored, and a copy stored then is
-  // completed now.
+  // A new pass knows what the last one stored; a text that begins with a
+  // copy stored whole is another article, never the rest of it.
   policy->BeginCount();
   policy->VeskoClient1Connect();
   policy->VeskoClient1ReceiveMessage(m);
@@ -295,8 +296,9 @@ TEST_F(PolicyTest, ArticlesAreToldApartByTheirWholeTextAndACutCopyIsCompleted) {
   longer.Text += "more\r\n";
   policy->VeskoClient1ReceiveMessage(longer);
   EXPECT_EQ(policy->Summary().duplicates, 1);
-  EXPECT_EQ(policy->Summary().completed, 1);
-  EXPECT_EQ(model->Store.RecordCount(3), 2);
+  EXPECT_EQ(policy->Summary().completed, 0);
+  EXPECT_EQ(policy->Summary().stored, 1);
+  EXPECT_EQ(model->Store.RecordCount(3), 3);
 }
 
 TEST_F(PolicyTest, LookAlikeMailIsToldApartByItsText) {
@@ -370,7 +372,8 @@ TEST_F(PolicyTest, TheFirstFailedStoreWriteStopsFetching) {
   policy->VeskoClient1Connect();
   // The text file of board 1 sits on a full disk.
   MakePath(model->Store.HostFolder);
-  ASSERT_EQ(::symlink("/dev/full", model->Store.TextFile(1).c_str()), 0);
+  test::TFullFile full(model->Store.TextFile(1));
+  full.Now();
   TVeskoMessage m;
   m.BoardNo = 1;
   m.MesNo = 1;
@@ -378,7 +381,7 @@ TEST_F(PolicyTest, TheFirstFailedStoreWriteStopsFetching) {
   policy->VeskoClient1ReceiveMessage(m);
   EXPECT_EQ(commands.Take(), (std::vector<std::string>{"disconnect"}));  // no more of the listing
   ASSERT_EQ(view.errors.size(), 1u);
-  EXPECT_NE(view.errors[0].find("MES01.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos);
+  EXPECT_NE(view.errors[0].find("MES01.TXT に書き込めません (ファイルが大きすぎます)"), std::string::npos);
   m.MesNo = 2;
   policy->VeskoClient1ReceiveMessage(m);  // what still arrives is counted, told once
   EXPECT_EQ(view.errors.size(), 1u);
@@ -390,6 +393,82 @@ TEST_F(PolicyTest, TheFirstFailedStoreWriteStopsFetching) {
   EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:Q", "line:"}));
   policy->VeskoClient1Logout();
   EXPECT_NE(view.statuses.back().find("MES01.TXT"), std::string::npos);  // the pass's last word
+}
+
+// The host deletes a mail read at the login once it is told to: the mail
+// says it may (Kept) only when it is stored and on the disk for good.
+TEST_F(PolicyTest, AMailIsKeptOnlyOnceItIsOnTheDisk) {
+  static int syncs = 0;
+  static bool syncFails = false;
+  model->Store.SyncData = [](int) {
+    ++syncs;
+    errno = EIO;
+    return syncFails ? -1 : 0;
+  };
+  policy->VeskoClient1Connect();
+  TVeskoMessage m;
+  m.FromID = "TARO";
+  m.Title = "one";
+  m.Text = "x\r\n";
+  policy->VeskoClient1ReceiveMail(m);
+  EXPECT_TRUE(m.Kept);
+  EXPECT_GT(syncs, 0);
+  // The disk does not take it for good: it stays at the host, and the pass
+  // ends at the host's prompt, not before (the host waits for the answer).
+  syncFails = true;
+  TVeskoMessage n = m;
+  n.Kept = false;
+  n.Title = "two";
+  policy->VeskoClient1ReceiveMail(n);
+  EXPECT_FALSE(n.Kept);
+  EXPECT_TRUE(policy->Summary().storeFailed);
+  EXPECT_TRUE(commands.Take().empty());
+  Prompt();
+  EXPECT_EQ(commands.Take(), (std::vector<std::string>{"line:Q", "line:"}));
+}
+
+// A mail stored whole is never taken for the cut beginning of a later one
+// with the same sender, title and minute; a copy the line did cut is still
+// completed by its whole one, across a restart.
+TEST_F(PolicyTest, OnlyACopyTheLineCutIsEverCompletedAcrossARestart) {
+  const auto mail = [](const std::string& title, const std::string& text, bool cut) {
+    TVeskoMessage m;
+    m.FromID = "TARO";
+    m.Title = title;
+    m.Date = EncodeDateTime({1998, 3, 15, 21, 7, 0, 0});
+    m.Text = text;
+    m.Cut = cut;
+    return m;
+  };
+  policy->VeskoClient1Connect();
+  TVeskoMessage whole = mail("whole", "a\r\n", false), cut = mail("cut", "c\r\n", true);
+  policy->VeskoClient1ReceiveMail(whole);
+  policy->VeskoClient1ReceiveMail(cut);
+  model.reset();  // the program ends and starts again
+  SetUp();
+  policy->BeginCount();
+  policy->VeskoClient1Connect();
+  TVeskoMessage later = mail("whole", "a\r\nb\r\n", false), rest = mail("cut", "c\r\nd\r\n", false);
+  policy->VeskoClient1ReceiveMail(later);
+  policy->VeskoClient1ReceiveMail(rest);
+  EXPECT_EQ(policy->Summary().stored, 1);
+  EXPECT_EQ(policy->Summary().completed, 1);
+  std::vector<TVeskoMessage> e;
+  ASSERT_EQ(model->Store.ReadIndex(0, 999, e), 3);
+  EXPECT_EQ(model->Store.ReadText(0, e[0].TextPos, e[0].TextLen), "\r\na\r\n");  // the first mail, as it was
+  EXPECT_EQ(model->Store.ReadText(0, e[1].TextPos, e[1].TextLen), "\r\nc\r\nd\r\n");
+  EXPECT_EQ(model->Store.ReadText(0, e[2].TextPos, e[2].TextLen), "\r\na\r\nb\r\n");
+  EXPECT_FALSE(e[1].Cut);  // whole now: never completed again
+}
+
+// A user list the line cut off never replaces the last whole one.
+TEST_F(PolicyTest, ACutUserListNeverReplacesTheWholeOne) {
+  policy->VeskoClient1ReceiveUsers("A         a\r\nB         b\r\n", false);
+  const std::string whole = test::ReadBytes(TUserList::FileName(policy->HostFolder()));
+  policy->VeskoClient1ReceiveUsers("C         c\r\nNO CARRIER\r\n", true);
+  EXPECT_EQ(test::ReadBytes(TUserList::FileName(policy->HostFolder())), whole);
+  EXPECT_EQ(model->Users.Items, (std::vector<std::string>{"A         a", "B         b"}));
+  EXPECT_NE(view.statuses.back().find("途中で切れた"), std::string::npos);
 }
 
 TEST_F(PolicyTest, APassDoesNotStartWhereItCannotStore) {

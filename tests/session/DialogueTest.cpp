@@ -197,6 +197,42 @@ TEST_F(DialogueTest, MailWithTheDeleteOptionAnswersEachPromptOnce) {
   EXPECT_EQ(ev.mails[0].MesNo, -1);
 }
 
+// The handler could not keep the mail: the host is told to keep it, and
+// the status says so.
+TEST_F(DialogueTest, AMailThatCouldNotBeKeptIsLeftAtTheHost) {
+  ev.keepMail = false;
+  src.Lines({"Time: 98/03/15 21:07:33", "Subj: s", "line"});
+  src.Partial(Sjis("削除しますか？ (Y/N)>"));
+  src.OnSend("n", {"*CH01"});
+  D().CaptureMail("Private Message is from: SYSOP " + Sjis("シスオペ") + " to: GUEST", true);
+  EXPECT_EQ(src.sent, "n\r\n");
+  EXPECT_TRUE(ev.Has("status:メールを保存できなかったため、ホストから削除せずに残しました....s"));
+}
+
+// A user list is whole only where the host ends it: its empty line, and
+// the host going on after it. The line lost first leaves a cut list.
+TEST_F(DialogueTest, AUserListIsWholeOnlyWhereTheHostEndsIt) {
+  const struct {
+    std::vector<std::string> lines;
+    bool cut;
+  } cases[] = {
+      {{"A         a", "", "*CH01 x"}, false},
+      {{"A         a", "B         b"}, true},         // the line went in the middle
+      {{"A         a", "", "NO CARRIER"}, true},      // the modem's word after the last line it brought
+      {{"A         a", "NO CARRIER"}, true},
+  };
+  for (const auto& c : cases) {
+    test::TScriptedSource script;
+    TEvents events;
+    control.src = &script;
+    TDialogue dialogue(script, script, events, control, settings, mode, channel, [this] { return pending; });
+    script.Lines(c.lines);
+    dialogue.Dispatch("USERID    H A N D L E");
+    EXPECT_EQ(events.usersCut, c.cut) << c.lines.back();
+    EXPECT_EQ(events.users.rfind("A         a\r\n", 0), 0u);  // reported all the same
+  }
+}
+
 TEST_F(DialogueTest, TelegramsUserListsAndChatLines) {
   src.Lines({Sjis("電報です。発信人は TARO さんです。"), Sjis("こんにちは"), std::string(60, '=')});
   D().Dispatch(std::string(60, '='));

@@ -1,11 +1,13 @@
 // Whole sessions against the demo host: connection, login, captures,
 // writes and logout, over loopback and over a pseudo-terminal.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
 #include "common/Sjis.h"
+#include "session/SessionLog.h"
 #include "session/WebPage.h"
 #include "support/DemoHost.h"
 #include "support/Loopback.h"
@@ -208,6 +210,34 @@ TEST(SessionEndToEnd, WebLookUpThenTelnet) {
   EXPECT_TRUE(r.HasStatus("IPアドレスを拾得しました...127.0.0.1:" + std::to_string(host.Port())));
   EXPECT_EQ(r.logins, 1);
   EXPECT_NE(host.Received().find("GET /bbs/index.html HTTP/1.1%0D%0A"), std::string::npos);
+}
+
+// The page of a look-up goes into the session log as the host's lines do:
+// a log that cannot take it is a log failure like any other.
+TEST(SessionEndToEnd, AWebPageTheLogCannotTakeIsALogFailure) {
+  TDemoHost host({}, true);
+  test::TTempDir dir;
+  const std::string path = dir.File("pass.LOG");
+  test::TFullFile full(path);
+  // Room for the pass's mark, none for the page.
+  ASSERT_EQ(::truncate(path.c_str(), (1 << 20) - static_cast<off_t>(TSessionLog::PassMark().size() + 2)), 0);
+  full.Now();
+  TVeskoClient c;
+  TSessionRecorder r(c);
+  Guest(c, host);
+  std::vector<std::string> failures;
+  c.OnLogFailed = [&](TVeskoClient* s, const std::string& why) {
+    failures.push_back(SjisToUtf8(why));
+    s->Disconnect();
+  };
+  c.MakeLogFile = true;
+  c.LogFileName = path;
+  c.Address = "http://127.0.0.1:" + std::to_string(host.HttpPort()) + "/bbs/index.html";
+  c.Connect();
+  ASSERT_TRUE(r.WaitForEnd());
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("pass.LOG に書き込めません (ファイルが大きすぎます)"), std::string::npos) << failures[0];
+  EXPECT_EQ(r.logins, 0);
 }
 
 // One certificate, and no other, trusted while this lives: the one the demo

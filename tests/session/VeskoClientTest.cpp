@@ -1,6 +1,8 @@
 // The session component: connect and disconnect, the session log, the line
 // lost while connected.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
@@ -122,7 +124,13 @@ TEST(VeskoClientTest, SessionLogAppendsConsumedLines) {
     EXPECT_TRUE(WaitUntil([&] { return !c.LogOpen(); }));
     peer.HangUp();
   }
-  EXPECT_EQ(test::ReadBytes(name), "line 0\r\nline 1\r\n");
+  // Each pass begins with its mark.
+  const std::vector<std::string> lines = SplitLines(test::ReadBytes(name));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_TRUE(TSessionLog::IsPassMark(lines[0])) << lines[0];
+  EXPECT_EQ(lines[1], "line 0");
+  EXPECT_TRUE(TSessionLog::IsPassMark(lines[2])) << lines[2];
+  EXPECT_EQ(lines[3], "line 1");
 }
 
 TEST(VeskoClientTest, DefaultLogNameGoesToTheProgramFolder) {
@@ -172,10 +180,21 @@ TEST(SessionLogTest, AHostThatNeverStopsCannotFillTheDiskAndAFullDiskIsToldOnce)
   log.Close();
   EXPECT_EQ(SplitLines(test::ReadBytes(dir.File("a.log"))).size(), 5u);
   // A log on a full disk: the failure comes back once, with its reason.
-  ASSERT_TRUE(log.Open("/dev/full"));
-  EXPECT_EQ(log.WriteLine("x"), ENOSPC);
+  test::TFullFile full(dir.File("full.log"));
+  full.Now();
+  ASSERT_TRUE(log.Open(dir.File("full.log")));
+  EXPECT_EQ(log.WriteLine("x"), EFBIG);
   EXPECT_EQ(log.WriteLine("y"), 0);
   EXPECT_FALSE(log.IsOpen());
+  // A log that is not a file of its own is never written through.
+  test::WriteBytes(dir.File("target"), "kept\r\n");
+  ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link.log").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.File("fifo.log").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("link.log"), dir.File("fifo.log"), std::string("/dev/null")}) {
+    EXPECT_FALSE(log.Open(path)) << path;
+    EXPECT_EQ(log.WriteLine("x"), 0);  // nothing open, nothing written
+  }
+  EXPECT_EQ(test::ReadBytes(dir.File("target")), "kept\r\n");
 }
 
 TEST(VeskoClientTest, DestroyingDuringASessionEndsItSafely) {

@@ -170,27 +170,31 @@ TEST_F(StoreTest, AFailedAppendLeavesNoHalfBlockAndSyncMakesAppendsDurable) {
   store.Sync();
   // The disk is full for the text file: an error naming it and its reason,
   // and the index still holds only whole records.
-  ::unlink(store.TextFile(2).c_str());
-  ASSERT_EQ(::symlink("/dev/full", store.TextFile(2).c_str()), 0);
+  const std::string index = ReadBytes(store.IndexFile(2));
   TVeskoMessage second = Msg(2, 2);
-  try {
-    store.AppendMessage(second);
-    FAIL() << "a write to a full disk succeeded";
-  } catch (const EInOutError& e) {
-    EXPECT_NE(SjisToUtf8(e.what()).find("MES02.TXT に書き込めません (ディスクに空きがありません)"), std::string::npos);
+  {
+    test::TFullFile full(store.TextFile(2));
+    full.Now();
+    try {
+      store.AppendMessage(second);
+      FAIL() << "a write to a full disk succeeded";
+    } catch (const EInOutError& e) {
+      EXPECT_NE(SjisToUtf8(e.what()).find("MES02.TXT に書き込めません (ファイルが大きすぎます)"), std::string::npos);
+    }
   }
-  EXPECT_EQ(store.RecordCount(2), 1);
+  EXPECT_EQ(ReadBytes(store.IndexFile(2)), index);
   // Full for the index alone: the error names it, and the text file loses
   // the block whose record never came.
-  ::unlink(store.TextFile(2).c_str());
   WriteBytes(store.TextFile(2), "#000001\r\nbody\r\n");
-  ::unlink(store.IndexFile(2).c_str());
-  ASSERT_EQ(::symlink("/dev/full", store.IndexFile(2).c_str()), 0);
-  try {
-    store.AppendMessage(second);
-    FAIL() << "an index record written to a full disk succeeded";
-  } catch (const EInOutError& e) {
-    EXPECT_NE(SjisToUtf8(e.what()).find("MES02.IDX に書き込めません (ディスクに空きがありません)"), std::string::npos);
+  {
+    test::TFullFile full(store.IndexFile(2), 9000 * kIndexRecordSize);
+    full.Now();
+    try {
+      store.AppendMessage(second);
+      FAIL() << "an index record written to a full disk succeeded";
+    } catch (const EInOutError& e) {
+      EXPECT_NE(SjisToUtf8(e.what()).find("MES02.IDX に書き込めません (ファイルが大きすぎます)"), std::string::npos);
+    }
   }
   EXPECT_EQ(ReadBytes(store.TextFile(2)), "#000001\r\nbody\r\n");
 }
@@ -355,7 +359,8 @@ TEST_F(StoreTest, DamagedBoardsFilesAreSeenAndNeverShifted) {
   }
   EXPECT_EQ(asideCopies(), 2);  // one per damaged file, not one per load
 
-  // Files that are not regular are refused at once, never read to their end.
+  // Files that are not regular are refused at once, never read to their end
+  // (nor followed: a link is no file of the store's).
   for (const char* target : {"/dev/full", "/dev/zero"}) {
     ::unlink(store.BoardsFile().c_str());
     ASSERT_EQ(::symlink(target, store.BoardsFile().c_str()), 0);
@@ -363,7 +368,7 @@ TEST_F(StoreTest, DamagedBoardsFilesAreSeenAndNeverShifted) {
       store.LoadBoards();
       ADD_FAILURE() << target;
     } catch (const EInOutError& e) {
-      EXPECT_NE(SjisToUtf8(e.what()).find("通常のファイルではありません"), std::string::npos);
+      EXPECT_NE(SjisToUtf8(e.what()).find("シンボリックリンクです"), std::string::npos);
     }
     EXPECT_EQ(store.BoardTable[2].Name, "????????");
   }

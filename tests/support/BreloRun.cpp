@@ -4,8 +4,10 @@
 
 namespace brelo::test {
 
-TRun Brelo(const std::string& home, const QStringList& args, const std::string& input, int limitMs) {
+TRun Brelo(const std::string& home, const QStringList& args, const std::string& input, int limitMs,
+           const std::function<void()>& before) {
   QProcess p;
+  if (before) p.setChildProcessModifier(before);
   p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
   p.write(input.data(), static_cast<qint64>(input.size()));
   p.closeWriteChannel();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <string>
 
 namespace brelo::test {
@@ -13,7 +14,9 @@ struct TRun {
 };
 
 // brelo --home HOME ARGS, with `input` on its standard input; waits up to
-// limitMs for it to end.
-TRun Brelo(const std::string& home, const QStringList& args, const std::string& input = "", int limitMs = 120000);
+// limitMs for it to end. `before` runs in the child before the program
+// (a limit set for it alone).
+TRun Brelo(const std::string& home, const QStringList& args, const std::string& input = "", int limitMs = 120000,
+           const std::function<void()>& before = {});
 
 }  // namespace brelo::test

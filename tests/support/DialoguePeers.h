@@ -32,13 +32,19 @@ struct TEvents : IDialogueEvents {
   }
   void GetMessageBoard(int no, const std::string& n, const std::string& t) override { boards.emplace_back(no, n, t); }
   void ReceiveMessage(TVeskoMessage& m) override { messages.push_back(m); }
+  bool keepMail = true;  // whether the mail handler keeps each mail (Kept)
   void ReceiveMail(TVeskoMessage& m) override {
+    m.Kept = keepMail;
     mails.push_back(m);
     log.push_back("mail");
   }
   void ReceiveTelegram(const std::string& f, const std::string& m) override { telegram = {f, m}; }
   void ReceiveLoginUsers(const std::string& u) override { loginUsers = u; }
-  void ReceiveUsers(const std::string& u) override { users = u; }
+  bool usersCut = false;
+  void ReceiveUsers(const std::string& u, bool cut) override {
+    users = u;
+    usersCut = cut;
+  }
   void ReceiveChatLine(int ch, const std::string& h, const std::string& m, bool next) override {
     chats.emplace_back(ch, h, m, next);
   }

@@ -36,6 +36,7 @@ TSessionRecorder::TSessionRecorder(TVeskoClient& c) : c_(c) {
     events.push_back("message:" + std::to_string(m.BoardNo) + "/" + std::to_string(m.MesNo));
   };
   c.OnReceiveMail = [this](TVeskoClient*, TVeskoMessage& m) {
+    m.Kept = true;  // kept here: the host may delete it
     mails.push_back(m);
     events.push_back("mail:" + m.FromID);
   };
@@ -43,7 +44,7 @@ TSessionRecorder::TSessionRecorder(TVeskoClient& c) : c_(c) {
     written.push_back(tag);
     events.push_back("written:" + std::to_string(tag));
   };
-  c.OnReceiveUsers = [this](TVeskoClient*, const std::string& u) { users = u; };
+  c.OnReceiveUsers = [this](TVeskoClient*, const std::string& u, bool) { users = u; };
   c.OnReceiveLoginUsers = [this](TVeskoClient*, const std::string& u) { loginUsers = u; };
   c.OnGetMainPrompt = [this](TVeskoClient* s) {
     events.push_back("prompt");

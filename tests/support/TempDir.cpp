@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,6 +51,40 @@ std::vector<std::string> ListFolder(const std::string& folder) {
   for (auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+TFullFile::TFullFile(const std::string& path, long long bytes) : bytes_(bytes) {
+  WriteBytes(path, "");
+  if (::truncate(path.c_str(), static_cast<off_t>(bytes)) != 0) std::abort();
+}
+
+TFullFile::~TFullFile() {
+  if (!applied_) return;
+  rlimit r{};
+  ::getrlimit(RLIMIT_FSIZE, &r);
+  r.rlim_cur = static_cast<rlim_t>(oldSoft_);
+  ::setrlimit(RLIMIT_FSIZE, &r);
+}
+
+void TFullFile::Now() {
+  rlimit r{};
+  ::getrlimit(RLIMIT_FSIZE, &r);
+  oldSoft_ = static_cast<long long>(r.rlim_cur);
+  applied_ = true;
+  ::signal(SIGXFSZ, SIG_IGN);
+  r.rlim_cur = static_cast<rlim_t>(bytes_);
+  ::setrlimit(RLIMIT_FSIZE, &r);
+}
+
+std::function<void()> TFullFile::ForChild() const {
+  const long long bytes = bytes_;
+  return [bytes] {
+    ::signal(SIGXFSZ, SIG_IGN);  // kept across exec: the write fails instead of killing
+    rlimit r{};
+    ::getrlimit(RLIMIT_FSIZE, &r);
+    r.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+  };
 }
 
 }  // namespace brelo::test

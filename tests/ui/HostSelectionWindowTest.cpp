@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -18,7 +20,9 @@
 #include "common/FileUtil.h"
 #include "common/Sjis.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 #include "ui/HostAddDeleteDialog.h"
+#include "ui/HostPropertyDialog.h"
 #include "ui/MainForm.h"
 #include "ui/ReservationPage.h"
 
@@ -121,6 +125,68 @@ TEST_F(HostSelectionWindow, ACancelledDialogFindsTheSelectedHostWhereItNowStands
   EXPECT_EQ(form->Model().Policy.HostFolder(), home.Path() + "HB/");
   EXPECT_EQ(form->Model().Hosts.HostTable[0].Address, "telnet://127.0.0.1:2/");  // what 接続 would call
   EXPECT_TRUE(form->SpeedButton1->isEnabled());
+}
+
+// The real program from the shell, on this window's program folder.
+int Shell(const std::string& home, const QStringList& args, const std::string& input = "") {
+  QProcess p;
+  p.start(BRELO_PROGRAM, QStringList{"--home", QString::fromStdString(home)} + args);
+  p.write(input.data(), static_cast<qint64>(input.size()));
+  p.closeWriteChannel();
+  return p.waitForFinished(60000) ? p.exitCode() : -1;
+}
+
+QStringList Titles(const THostTable& t) {
+  QStringList out;
+  for (int i = 0; i < t.HostCount; ++i) out << QString::fromStdString(SjisToUtf8(t.HostTable[static_cast<size_t>(i)].Title));
+  return out;
+}
+
+// The shell adds and removes hosts while the window is open: the selector
+// follows the list with the selected host kept, and the window's dialogs
+// write their own changes into the list as it is, never the table they
+// loaded over what the shell did.
+TEST_F(HostSelectionWindow, TheShellChangesTheListUnderTheWindowAndNothingIsLost) {
+  PickWithKeys(1);  // B
+  const QStringList add = {"--address", "x.example", "--user-id", "U"};
+  ASSERT_EQ(Shell(home.Path(), QStringList{"--add-host", "C"} + add, "pw\n"), 0);
+  ASSERT_TRUE(test::WaitUntil([&] { return form->HostComboBox->count() == 3; }));
+  EXPECT_EQ(form->HostComboBox->itemText(2), QStringLiteral("C"));
+  EXPECT_EQ(form->HostComboBox->currentIndex(), 1);
+  ASSERT_EQ(Shell(home.Path(), {"--remove-host", "A"}), 0);
+  ASSERT_TRUE(test::WaitUntil([&] { return form->HostComboBox->count() == 2; }));
+  EXPECT_EQ(form->HostComboBox->currentIndex(), 0);  // B, moved up
+  EXPECT_EQ(form->Model().Policy.HostFolder(), home.Path() + "HB/");
+
+  // A host added in the dialog, another from the shell while it is open.
+  WhenModal<THostAddDeleteDialog>([this, add](THostAddDeleteDialog* d) {
+    QTest::mouseClick(d->Button2, Qt::LeftButton);  // 追加
+    EXPECT_EQ(Shell(home.Path(), QStringList{"--add-host", "D"} + add, "pw\n"), 0);
+    for (QPushButton* b : d->findChildren<QPushButton*>()) {
+      if (b->text() == QStringLiteral("OK")) QTest::mouseClick(b, Qt::LeftButton);
+    }
+  });
+  QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
+  THostTable t;
+  t.LoadHostList(home.Path());
+  ASSERT_EQ(t.HostCount, 4);
+  EXPECT_EQ(Titles(t).mid(0, 3), (QStringList{"B", "C", "D"}));
+  EXPECT_TRUE(Titles(t)[3].startsWith(QStringLiteral("新規ホスト")));
+  EXPECT_EQ(form->HostComboBox->count(), 4);
+
+  // The properties of B saved while the shell removed C: C stays removed.
+  PickWithKeys(0);
+  WhenModal<THostPropertyDialog>([this](THostPropertyDialog* p) {
+    EXPECT_EQ(Shell(home.Path(), {"--remove-host", "C"}), 0);
+    p->UserID->setText(QStringLiteral("NEWID"));
+    QTest::keyClick(p, Qt::Key_Return);
+  });
+  QTest::mouseClick(form->SpeedButton5, Qt::LeftButton);
+  t.LoadHostList(home.Path());
+  EXPECT_EQ(Titles(t).mid(0, 2), (QStringList{"B", "D"}));
+  EXPECT_EQ(t.HostTable[0].UserID, "NEWID");
+  ASSERT_EQ(form->HostComboBox->count(), 3);
+  EXPECT_EQ(form->HostComboBox->currentIndex(), 0);
 }
 
 TEST_F(HostSelectionWindow, TheBoxPageNeverShowsTheOtherHostsEntry) {
