@@ -7,9 +7,9 @@
 namespace brelo {
 
 TPickOpener::TPickOpener(QAbstractItemView* view, std::function<void(int)> open, const bool* quiet)
-    : QObject(view), view_(view), open_(std::move(open)), quiet_(quiet) {
+    : QObject(view), view_(view), viewport_(view->viewport()), open_(std::move(open)), quiet_(quiet) {
   view_->installEventFilter(this);
-  view_->viewport()->installEventFilter(this);
+  viewport_->installEventFilter(this);
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this](const QItemSelection& selected) {
             if (*quiet_ || selected.indexes().isEmpty()) return;
@@ -23,7 +23,7 @@ TPickOpener::TPickOpener(QAbstractItemView* view, std::function<void(int)> open,
 }
 
 bool TPickOpener::eventFilter(QObject* o, QEvent* e) {
-  if (o == view_->viewport() && e->type() == QEvent::MouseButtonPress) {
+  if (o == viewport_ && e->type() == QEvent::MouseButtonPress) {
     const QModelIndex at = view_->indexAt(static_cast<QMouseEvent*>(e)->position().toPoint());
     pressedSelected_ = at.isValid() && view_->selectionModel()->isSelected(at) ? at : QModelIndex();
   } else if (o == view_ && e->type() == QEvent::KeyPress) {

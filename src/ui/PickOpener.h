@@ -7,6 +7,8 @@
 
 #include <QModelIndex>
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <functional>
 
 class QAbstractItemView;
@@ -25,6 +27,9 @@ class TPickOpener : public QObject {
 
  private:
   QAbstractItemView* view_;
+  // Kept from the start: while the view is being destroyed its events still
+  // come here, and it is no longer a view to ask for its viewport.
+  QPointer<QWidget> viewport_;
   std::function<void(int)> open_;
   const bool* quiet_;
   QPersistentModelIndex pressedSelected_;  // the press landed on the selected row
